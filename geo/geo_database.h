@@ -1,0 +1,32 @@
+#pragma once
+// The geolocation table in use: the one linked into the program, or a table file mapped in
+// its place. Rows are searched where they lie; nothing is parsed, indexed or copied.
+#include "geo_record.h"
+
+#include <cstddef>
+#include <span>
+#include <string>
+
+class GeoDatabase {
+public:
+    explicit GeoDatabase(std::span<const unsigned char> table) : m_table(table) {}
+
+    // The process-wide table: the file given to UseFile, else the embedded table.
+    static const GeoDatabase &Instance();
+    // Maps PATH as the process-wide table. A file that is missing, empty or not a whole
+    // number of rows gets one message on standard error and leaves the table empty.
+    static bool UseFile(const std::string &path);
+
+    std::size_t RecordCount() const { return m_table.size() / GeoRecord::kSize; }
+    // Copies the row holding ADDRESS (dotted-decimal IPv4) into RECORD and returns true;
+    // without a match RECORD is left as it was.
+    bool Find(const char *address, GeoRecord &record) const;
+    // The same search on a key in host order (a*2^24 + b*2^16 + c*2^8 + d).
+    const unsigned char *FindKey(std::uint32_t key) const;
+
+private:
+    std::span<const unsigned char> m_table;
+};
+
+// The table linked into the program; empty in builds without it.
+std::span<const unsigned char> EmbeddedGeoTable();

@@ -1,0 +1,29 @@
+#pragma once
+// A read-only memory mapping of a whole file, unmapped when the owner goes.
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <string>
+
+class GeoDatabase;
+
+class MappedFile {
+public:
+    MappedFile() = default;
+    explicit MappedFile(const std::string &path);
+    ~MappedFile();
+    MappedFile(const MappedFile &) = delete;
+    MappedFile &operator=(const MappedFile &) = delete;
+
+    std::span<const unsigned char> bytes() const { return {m_data, m_size}; }
+    std::size_t size() const { return m_size; }
+    // Why the file could not be mapped; empty on success.
+    const std::string &error() const { return m_error; }
+
+    std::unique_ptr<GeoDatabase> database; // the search over this mapping
+
+private:
+    const unsigned char *m_data = nullptr;
+    std::size_t m_size = 0;
+    std::string m_error;
+};

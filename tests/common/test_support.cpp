@@ -1,0 +1,36 @@
+#include "test_support.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+std::string SourceDir()
+{
+    return qEnvironmentVariable("QUOKKA_SOURCE_DIR", QStringLiteral(".")).toStdString();
+}
+
+int Run(const std::string &command, std::string *output)
+{
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        if (output)
+            output->append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool IsRoot()
+{
+    return ::geteuid() == 0;
+}
+
+} // namespace testsupport

@@ -1,0 +1,13 @@
+#pragma once
+// Small helpers the tests share: paths, commands, privileges.
+#include <string>
+
+namespace testsupport {
+
+// The project's source folder (QUOKKA_SOURCE_DIR, set by CTest).
+std::string SourceDir();
+// Runs COMMAND through /bin/sh; returns its exit status and, when asked, what it printed.
+int Run(const std::string &command, std::string *output = nullptr);
+bool IsRoot();
+
+} // namespace testsupport

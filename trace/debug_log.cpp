@@ -1,0 +1,3 @@
+#include "debug_log.h"
+
+Q_LOGGING_CATEGORY(lcQuokka, "quokka", QtWarningMsg)

@@ -1,0 +1,1 @@
+// The WHOIS client and its window are built here.
