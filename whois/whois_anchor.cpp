@@ -1,1 +1,0 @@
-// The WHOIS client and its window are built here.

@@ -1,0 +1,50 @@
+#pragma once
+// The WHOIS client: asks IANA's WHOIS server which server is responsible for a query, then
+// asks that server the same query. Blocking; runs on a worker thread of its caller.
+#include "whois_exchange.h"
+
+#include <QString>
+#include <optional>
+#include <stop_token>
+
+namespace whois {
+
+// The host name of IANA's WHOIS service, the first server asked.
+inline constexpr char16_t kIanaWhoisHost[] = u"whois.iana.org";
+// The line of IANA's answer that names the responsible server.
+inline constexpr char16_t kReferralKey[] = u"refer:";
+// The longest host name that is looked up, in bytes, and the longest query in characters.
+constexpr qsizetype kMaxHostNameBytes = 1023;
+constexpr qsizetype kMaxQueryChars = 98;
+
+} // namespace whois
+
+// Rewrites HOSTNAME with the dotted address of the last IPv4 address it resolves to, or
+// with empty text when it does not resolve (or is too long to be a host name).
+void GetIPAddress(QString &hostName);
+
+class CWhois {
+public:
+    // Runs the IANA step for QUERY: afterwards the referred server's address is known, or
+    // empty. STOP abandons the network work early; LIMITS bound each exchange.
+    explicit CWhois(const QString &query, std::stop_token stop = {}, whois::ExchangeLimits limits = {});
+
+    // IANA's answer to the query, or this method's error text when IANA's address is unknown.
+    QString GetIANAData();
+    // The referred server's answer to the query; its error text when there is no referred
+    // server; empty text when the exchange failed.
+    QString GetData();
+
+    static QString IanaErrorText();
+    static QString DataErrorText();
+
+private:
+    // The query as bytes with its line feed, or nothing when it cannot be sent as one line.
+    std::optional<QByteArray> RequestBytes() const;
+    whois::ExchangeResult Exchange(const QByteArray &request) const;
+
+    QString m_strQuery;         // the caller's query and one line feed
+    QString m_strServerAddress; // dotted address of the server to ask; empty when unknown
+    std::stop_token m_stop;
+    whois::ExchangeLimits m_limits;
+};

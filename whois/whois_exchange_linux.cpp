@@ -1,0 +1,124 @@
+#include "whois_exchange.h"
+
+#include "unique_fd.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace whois {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class WaitOutcome { Ready, TimedOut, Stopped, Failed };
+
+// Waits until FD reports EVENTS (or an error), DEADLINE passes or STOP is requested. Polls in
+// short slices so that a stop request is seen within one slice.
+WaitOutcome WaitForSocket(int fd, short events, Clock::time_point deadline, const ExchangeLimits &limits,
+                          const std::stop_token &stop)
+{
+    for (;;) {
+        if (stop.stop_requested())
+            return WaitOutcome::Stopped;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return WaitOutcome::TimedOut;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        pollfd watched{fd, events, 0};
+        const int ready = ::poll(&watched, 1, int(std::min(left, limits.slice).count()));
+        if (ready > 0)
+            return WaitOutcome::Ready;
+        if (ready < 0 && errno != EINTR)
+            return WaitOutcome::Failed;
+    }
+}
+
+bool Connect(int fd, const sockaddr_in &server, Clock::time_point deadline, const ExchangeLimits &limits,
+             const std::stop_token &stop)
+{
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) == 0)
+        return true;
+    if (errno != EINPROGRESS && errno != EINTR)
+        return false;
+    if (WaitForSocket(fd, POLLOUT, deadline, limits, stop) != WaitOutcome::Ready)
+        return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+// The query goes out in one send call; at most 100 bytes always fit a fresh socket's buffer.
+bool SendQuery(int fd, const QByteArray &request)
+{
+    ssize_t sent;
+    do {
+        sent = ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == request.size();
+}
+
+// Appends what arrives to RESULT until the server closes, a limit passes or an error occurs.
+void Receive(int fd, Clock::time_point start, const ExchangeLimits &limits, const std::stop_token &stop,
+             ExchangeResult &result)
+{
+    const auto endOfExchange = start + limits.total;
+    auto lastData = Clock::now();
+    char chunk[kReceiveChunkBytes];
+    for (;;) {
+        const auto deadline = std::min(endOfExchange, lastData + limits.silence);
+        const WaitOutcome outcome = WaitForSocket(fd, POLLIN, deadline, limits, stop);
+        if (outcome == WaitOutcome::TimedOut)
+            return; // the answer ends here; what came is kept
+        if (outcome != WaitOutcome::Ready) {
+            result.failed = true;
+            return;
+        }
+        const ssize_t received = ::recv(fd, chunk, sizeof chunk, 0);
+        if (received == 0)
+            return;
+        if (received < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                continue;
+            result.failed = true;
+            return;
+        }
+        lastData = Clock::now();
+        const qsizetype room = limits.maxAnswerBytes - result.answer.size();
+        result.answer.append(chunk, std::min<qsizetype>(received, room));
+        if (result.answer.size() >= limits.maxAnswerBytes) {
+            result.truncated = true;
+            return;
+        }
+    }
+}
+
+} // namespace
+
+ExchangeResult RunExchange(const QByteArray &address, std::uint16_t port, const QByteArray &request,
+                           const ExchangeLimits &limits, std::stop_token stop)
+{
+    ExchangeResult result;
+    const auto start = Clock::now();
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(port);
+    if (address.contains('\0') || ::inet_pton(AF_INET, address.constData(), &server.sin_addr) != 1) {
+        result.failed = true;
+        return result;
+    }
+    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    const auto connectDeadline = start + std::min(limits.connect, limits.total);
+    if (!socket || !Connect(socket.Get(), server, connectDeadline, limits, stop)
+        || !SendQuery(socket.Get(), request)) {
+        result.failed = true;
+        return result;
+    }
+    Receive(socket.Get(), start, limits, stop, result);
+    return result;
+}
+
+} // namespace whois

@@ -1,0 +1,21 @@
+#pragma once
+// Draws the rows of the WHOIS result list: each row's line in 8-point Segoe UI, red when it
+// names a contact, black otherwise; selection and focus are not drawn.
+#include <QStringList>
+#include <QStyledItemDelegate>
+
+class CWhoisLineDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    static constexpr int kRowHeight = 14;
+    static constexpr int kTextIndent = 5;
+
+    // LINES belongs to the window and outlives the delegate; row i shows lines[i].
+    explicit CWhoisLineDelegate(const QStringList *lines, QObject *parent = nullptr);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+
+private:
+    const QStringList *m_pLines;
+};
