@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 #include <cstdio>
 #include <sys/wait.h>
