@@ -1,0 +1,33 @@
+#include "about_dialog.h"
+
+#include "window_support.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+using namespace quokka;
+
+CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("aboutDialog"));
+    setWindowTitle(QStringLiteral("About Quokka Quokka"));
+    setFixedSize(DluX(170), DluY(62));
+
+    auto *icon = new QLabel(this);
+    icon->setGeometry(DluRect(14, 14, 21, 20));
+    icon->setPixmap(AppIcon().pixmap(icon->size()));
+
+    auto *name = new QLabel(QStringLiteral("Quokka Quokka, Version 1.0"), this);
+    name->setObjectName(QStringLiteral("versionLabel"));
+    name->setTextFormat(Qt::PlainText);
+    name->setGeometry(DluRect(42, 14, 114, 8));
+
+    auto *legal = new QLabel(QStringLiteral("IP Geolocation by DB-IP"), this);
+    legal->setObjectName(QStringLiteral("legalLabel"));
+    legal->setGeometry(DluRect(42, 26, 114, 8));
+
+    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setGeometry(DluRect(113, 41, 50, 14));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}

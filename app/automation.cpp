@@ -1,0 +1,55 @@
+#include "automation.h"
+
+#include "main_dialog.h"
+#include "trace_data.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+void PrintReportLine(const char *window, const QString &line)
+{
+    std::printf("%s\t%s\n", window, line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+Automation::Automation(CQuokkaQuokkaDlg &dialog, const Options &options)
+    : QObject(&dialog), m_dialog(dialog), m_options(options)
+{
+    if (m_options.report)
+        connect(&m_dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, this, &Automation::ConnectReport);
+    connect(&m_dialog, &CQuokkaQuokkaDlg::explorationFinished, this, [this] {
+        if (!m_options.screenshotDir.isEmpty())
+            SaveScreenshots();
+        if (m_options.quit)
+            QCoreApplication::quit();
+    });
+}
+
+void Automation::Start()
+{
+    if (m_options.explore.isNull())
+        return;
+    const QString domain = m_options.explore;
+    QTimer::singleShot(0, &m_dialog, [this, domain] { m_dialog.StartExploration(domain); });
+}
+
+void Automation::ConnectReport()
+{
+    if (CTraceData *trace = m_dialog.TraceData())
+        connect(trace, &CTraceData::lineAdded, this, [](const QString &line) { PrintReportLine("trace", line); });
+}
+
+void Automation::SaveScreenshots()
+{
+    QDir().mkpath(m_options.screenshotDir);
+    const QDir dir(m_options.screenshotDir);
+    if (CTraceData *trace = m_dialog.TraceData())
+        trace->grab().save(dir.filePath(QStringLiteral("trace.png")));
+}

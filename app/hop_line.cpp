@@ -1,0 +1,46 @@
+#include "hop_line.h"
+
+#include "icmp_tracer.h"
+
+namespace hopline {
+namespace {
+
+QString Latin1(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+QString Pad(const QString &text, int width)
+{
+    return (text + QString(89, QLatin1Char(' '))).left(width);
+}
+
+QString LocationText(int ttl, const GeoRecord &record)
+{
+    if (ttl == 1)
+        return QStringLiteral("Home");
+    const std::string_view country = record.countryName();
+    if (!country.empty() && country.front() == '-')
+        return QStringLiteral("Not Found");
+    if (country.empty())
+        return QStringLiteral("No Information");
+    return Latin1(record.city()) + QStringLiteral(", ") + Latin1(record.region()) + QStringLiteral(", ")
+        + Latin1(country);
+}
+
+QString HopLine(int ttl, const HopReply &reply, const GeoRecord &record)
+{
+    QString line = Pad(QStringLiteral("Hop %1").arg(ttl), 10);
+    line = Pad(line + QString::number(reply.roundTripMs) + QStringLiteral("ms"), 20);
+    line = Pad(line + reply.address, 35);
+    return line + LocationText(ttl, record);
+}
+
+QString RouteCompleteLine(int totalMs)
+{
+    return QStringLiteral("Route Complete, Total Round Trip Time ") + QString::number(totalMs) + QStringLiteral("ms");
+}
+
+} // namespace hopline

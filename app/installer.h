@@ -1,0 +1,28 @@
+#pragma once
+// First-run installation: a per-user copy of the running program, its icon beside it, and a
+// launcher for that copy on the desktop and in the applications menu.
+#include <QString>
+
+// Where the installer reads and writes. CInstaller fills it from the environment; tests fill
+// it with folders of their own.
+struct InstallPlaces {
+    QString program;      // the program file to copy (for the running program: /proc/self/exe)
+    QString programName;  // file name of the copy; empty: the file name of `program`
+    QString dataHome;     // per-user application-data folder; the copy gets a folder of its own in it
+    QString desktop;      // the user's desktop folder; empty or missing: no desktop launcher
+    QString applications; // the folder of the menu's launchers (made when missing)
+};
+
+// The running program and the current user's folders, as the environment names them.
+InstallPlaces InstallPlacesFromEnvironment();
+
+// Copies the program into "<dataHome>/Quokka Quokka/", saves the icon beside it, and writes
+// both launchers when the copy is there. A failure writes one line to the debug log and skips
+// what depends on it; nothing is thrown or shown.
+void InstallProgram(const InstallPlaces &places);
+
+// Installs the running program for the current user while it is constructed; keeps nothing.
+class CInstaller {
+public:
+    CInstaller();
+};

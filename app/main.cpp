@@ -1,0 +1,53 @@
+// Starts the program: command-only modes without a window, else the main dialog.
+#include "automation.h"
+#include "geo_database.h"
+#include "main_dialog.h"
+#include "options.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <cstdio>
+
+namespace {
+
+bool DisplayAvailable()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+QStringList Arguments(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options options = ParseOptions(Arguments(argc, argv));
+    if (!options.geoTable.isEmpty())
+        GeoDatabase::UseFile(options.geoTable.toStdString());
+    if (options.isCommandOnly()) {
+        QCoreApplication app(argc, argv);
+        return RunCommand(options);
+    }
+    if (!DisplayAvailable()) {
+        std::fprintf(stderr, "quokka-quokka: no display is available; for a headless exploration run "
+                             "QT_QPA_PLATFORM=offscreen quokka-quokka --explore example.com --quit --report\n");
+        return 1;
+    }
+    if (options.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("quokka.debug=true"));
+
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false); // the main dialog's close ends the program
+    CQuokkaQuokkaDlg dialog;
+    Automation automation(dialog, options);
+    dialog.show();
+    automation.Start();
+    return app.exec();
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The command line: automation for tests and headless users, and the table and home tools.
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct Options {
+    QString explore;       // --explore DOMAIN: type it and press Explore once shown
+    bool quit = false;     // --quit: end the program when that run ends
+    bool report = false;   // --report: print every line added to a result window
+    QString screenshotDir; // --screenshot DIR: save the run's windows as pictures
+    bool verbose = false;  // --verbose: the debug log on standard error
+    QString geoTable;      // --geo-table FILE, or QUOKKA_GEO_TABLE
+    bool lookup = false;   // --lookup ADDRESS...: print the table's rows, no window
+    QStringList addresses;
+    QString home;          // --home X,Y: store a home point, no window
+    bool help = false;
+    bool version = false;
+    QString error;         // why the command line was refused
+    QString helpText;
+
+    // The modes that need no display.
+    bool isCommandOnly() const { return lookup || !home.isNull() || help || version || !error.isEmpty(); }
+};
+
+Options ParseOptions(const QStringList &arguments);
+
+// Runs a command-only mode; returns the process's exit status.
+int RunCommand(const Options &options);

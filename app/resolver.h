@@ -1,0 +1,8 @@
+#pragma once
+// Name resolution for an exploration: the typed text to its first IPv4 address.
+#include <QString>
+#include <optional>
+
+// The first IPv4 address of NAME as dotted text, or nothing when it does not resolve.
+// International names are resolved through their ASCII (IDNA) form.
+std::optional<QString> ResolveFirstIPv4(const QString &name);
