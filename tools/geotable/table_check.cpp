@@ -1,0 +1,193 @@
+#include "table_check.h"
+
+#include "table_row.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <sstream>
+
+namespace geotable {
+namespace {
+
+constexpr std::size_t kFaultsKept = 20;
+
+class Checker {
+public:
+    explicit Checker(std::span<const unsigned char> table) : m_table(table) {}
+    CheckResult run();
+
+private:
+    const unsigned char *row(std::size_t i) const { return m_table.data() + i * kRowSize; }
+    void fault(std::size_t i, const std::string &what);
+    void checkOrder(std::size_t i);
+    void checkText(std::size_t i, std::size_t offset, std::size_t size, const char *name);
+    void checkNoLocation(std::size_t i);
+    void checkLocated(std::size_t i);
+    void countFull(const unsigned char *r);
+
+    std::span<const unsigned char> m_table;
+    CheckResult m_result;
+    std::set<std::string> m_codes;
+    bool m_anyLocated = false;
+};
+
+void Checker::fault(std::size_t i, const std::string &what)
+{
+    if (m_result.faults.size() < kFaultsKept) {
+        const unsigned char *r = row(i);
+        m_result.faults.push_back("row " + std::to_string(i) + " (" + DottedQuad(GetU32(r)) + "-"
+                                  + DottedQuad(GetU32(r + 4)) + "): " + what);
+    }
+    ++m_result.faultCount;
+}
+
+void Checker::checkOrder(std::size_t i)
+{
+    const std::uint32_t first = GetU32(row(i)), last = GetU32(row(i) + 4);
+    if (first > last)
+        fault(i, "first address above last address");
+    if (i == 0 && first != kFirstCovered)
+        fault(i, "the first row does not start at " + DottedQuad(kFirstCovered));
+    if (i > 0) {
+        const std::uint32_t previousLast = GetU32(row(i - 1) + 4);
+        if (previousLast == 0xFFFFFFFF || first != previousLast + 1)
+            fault(i, "does not start right after the previous row (gap or overlap)");
+        if (std::memcmp(row(i) + kCountryCode, row(i - 1) + kCountryCode, kRowSize - kCountryCode) == 0)
+            fault(i, "same place as the previous row (not merged)");
+    }
+}
+
+void Checker::checkText(std::size_t i, std::size_t offset, std::size_t size, const char *name)
+{
+    const unsigned char *field = row(i) + offset;
+    const std::string_view value = GetText(field, size);
+    for (unsigned char c : value) {
+        if (c < 0x20 || c > 0x7E) {
+            fault(i, std::string(name) + " is not plain ASCII");
+            break;
+        }
+    }
+    if (value.size() > kMaxText)
+        fault(i, std::string(name) + " longer than 32 characters");
+    for (std::size_t k = value.size() + 1; k < size; ++k) {
+        if (field[k] != kFill) {
+            fault(i, std::string(name) + " not filled with 0xFE after its NUL");
+            break;
+        }
+    }
+}
+
+void Checker::checkNoLocation(std::size_t i)
+{
+    const unsigned char *r = row(i);
+    ++m_result.figures.noLocationRows;
+    if (GetText(r + kCountryCode, kCountryCodeSize) != kNoLocation
+        || GetText(r + kRegion, kRegionSize) != kNoLocation
+        || GetText(r + kCity, kCitySize) != kNoLocation)
+        fault(i, "a row without location whose texts are not all \"-\"");
+    if (std::bit_cast<std::uint64_t>(GetDouble(r + kLatitude)) != 0
+        || std::bit_cast<std::uint64_t>(GetDouble(r + kLongitude)) != 0)
+        fault(i, "a row without location whose coordinates are not 0.0");
+}
+
+void Checker::checkLocated(std::size_t i)
+{
+    const unsigned char *r = row(i);
+    const std::string_view code = GetText(r + kCountryCode, kCountryCodeSize);
+    if (code.size() != 2 || code[0] < 'A' || code[0] > 'Z' || code[1] < 'A' || code[1] > 'Z')
+        fault(i, "country code is not two upper-case letters");
+    m_codes.emplace(code);
+    const double latitude = GetDouble(r + kLatitude), longitude = GetDouble(r + kLongitude);
+    if (!std::isfinite(latitude) || !std::isfinite(longitude) || std::fabs(latitude) > 90.0
+        || std::fabs(longitude) > 180.0)
+        fault(i, "coordinates out of range");
+    if (latitude == 0.0 && longitude == 0.0)
+        fault(i, "a located row with both coordinates 0.0");
+    TableFigures &f = m_result.figures;
+    if (!m_anyLocated) {
+        f.latitudeMin = f.latitudeMax = latitude;
+        f.longitudeMin = f.longitudeMax = longitude;
+        m_anyLocated = true;
+    }
+    f.latitudeMin = std::fmin(f.latitudeMin, latitude);
+    f.latitudeMax = std::fmax(f.latitudeMax, latitude);
+    f.longitudeMin = std::fmin(f.longitudeMin, longitude);
+    f.longitudeMax = std::fmax(f.longitudeMax, longitude);
+}
+
+void Checker::countFull(const unsigned char *r)
+{
+    TableFigures &f = m_result.figures;
+    f.fullCountryNames += GetText(r + kCountryName, kCountryNameSize).size() == kCountryNameSize;
+    f.fullRegions += GetText(r + kRegion, kRegionSize).size() == kRegionSize;
+    f.fullCities += GetText(r + kCity, kCitySize).size() == kMaxText;
+}
+
+CheckResult Checker::run()
+{
+    TableFigures &f = m_result.figures;
+    f.bytes = m_table.size();
+    f.rows = m_table.size() / kRowSize;
+    f.maxProbes = std::bit_width(f.rows);
+    if (m_table.size() % kRowSize != 0 || f.rows < 2) {
+        m_result.faults.push_back("the table is not a whole number of 124-byte rows, at least two");
+        m_result.faultCount = 1;
+        return m_result;
+    }
+    if (f.maxProbes > kMaxProbes) {
+        m_result.faults.push_back("too many rows: a lookup would need more than 22 probes");
+        ++m_result.faultCount;
+    }
+    const std::size_t dataRows = f.rows - 1;
+    for (std::size_t i = 0; i < dataRows; ++i) {
+        checkOrder(i);
+        checkText(i, kCountryCode, kCountryCodeSize, "country code");
+        checkText(i, kCountryName, kCountryNameSize, "country name");
+        checkText(i, kRegion, kRegionSize, "region");
+        checkText(i, kCity, kCitySize, "city");
+        const std::string_view country = GetText(row(i) + kCountryName, kCountryNameSize);
+        if (country.empty())
+            fault(i, "empty country name");
+        else if (country == kNoLocation)
+            checkNoLocation(i);
+        else if (country[0] == '-')
+            fault(i, "a located row whose country name starts with \"-\"");
+        else
+            checkLocated(i);
+        countFull(row(i));
+    }
+    if (GetU32(row(dataRows - 1) + 4) != kLastCovered)
+        fault(dataRows - 1, "the last data row does not end at " + DottedQuad(kLastCovered));
+    if (std::memcmp(row(dataRows), TerminatingRow().data(), kRowSize) != 0)
+        fault(dataRows, "the last row is not the terminating row");
+    f.countryCodes = m_codes.size();
+    return m_result;
+}
+
+} // namespace
+
+CheckResult CheckTable(std::span<const unsigned char> table)
+{
+    return Checker(table).run();
+}
+
+std::string FormatFigures(const TableFigures &f)
+{
+    std::ostringstream out;
+    out.precision(10);
+    out << "bytes: " << f.bytes << "\n"
+        << "rows: " << f.rows << " (" << (f.rows ? f.rows - 1 : 0) << " data rows and the terminating row)\n"
+        << "rows without location: " << f.noLocationRows << "\n"
+        << "distinct country codes: " << f.countryCodes << "\n"
+        << "full country names: " << f.fullCountryNames << "\n"
+        << "full regions: " << f.fullRegions << "\n"
+        << "32-character cities: " << f.fullCities << "\n"
+        << "latitude: " << f.latitudeMin << " to " << f.latitudeMax << "\n"
+        << "longitude: " << f.longitudeMin << " to " << f.longitudeMax << "\n"
+        << "most probes per lookup: " << f.maxProbes << "\n";
+    return out.str();
+}
+
+} // namespace geotable

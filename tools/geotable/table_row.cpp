@@ -1,0 +1,84 @@
+#include "table_row.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace geotable {
+
+void PutText(unsigned char *field, std::size_t size, std::string_view text)
+{
+    const std::size_t length = std::min({text.size(), kMaxText, size});
+    std::memcpy(field, text.data(), length);
+    if (length < size)
+        field[length] = 0;
+    for (std::size_t i = length + 1; i < size; ++i)
+        field[i] = kFill;
+}
+
+void PutU32(unsigned char *at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+void PutDouble(unsigned char *at, double value)
+{
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    for (int i = 0; i < 8; ++i)
+        at[i] = static_cast<unsigned char>(bits >> (8 * i));
+}
+
+std::uint32_t GetU32(const unsigned char *at)
+{
+    return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16
+        | std::uint32_t(at[3]) << 24;
+}
+
+double GetDouble(const unsigned char *at)
+{
+    std::uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i)
+        bits = bits << 8 | at[i];
+    return std::bit_cast<double>(bits);
+}
+
+std::string_view GetText(const unsigned char *field, std::size_t size)
+{
+    const auto *begin = reinterpret_cast<const char *>(field);
+    const void *nul = std::memchr(begin, 0, size);
+    return {begin, nul ? std::size_t(static_cast<const char *>(nul) - begin) : size};
+}
+
+Row EncodeRow(std::uint32_t first, std::uint32_t last, const Place &place)
+{
+    Row row{};
+    PutU32(row.data(), first);
+    PutU32(row.data() + 4, last);
+    PutText(row.data() + kCountryCode, kCountryCodeSize, place.countryCode.substr(0, 2));
+    PutText(row.data() + kCountryName, kCountryNameSize, place.countryName);
+    PutText(row.data() + kRegion, kRegionSize, place.region);
+    PutText(row.data() + kCity, kCitySize, place.city);
+    PutDouble(row.data() + kLatitude, place.latitude);
+    PutDouble(row.data() + kLongitude, place.longitude);
+    return row;
+}
+
+Row NoLocationRow(std::uint32_t first, std::uint32_t last)
+{
+    const std::string dash(kNoLocation);
+    return EncodeRow(first, last, Place{dash, dash, dash, dash, 0.0, 0.0});
+}
+
+Row TerminatingRow()
+{
+    return EncodeRow(0, 0, Place{});
+}
+
+std::string DottedQuad(std::uint32_t a)
+{
+    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.'
+        + std::to_string((a >> 8) & 255) + '.' + std::to_string(a & 255);
+}
+
+} // namespace geotable
