@@ -85,6 +85,7 @@ void CWhoisLookup::ShowAnswer(const QString &answer)
     }
     if (!m_lines.isEmpty()) {
         m_pList->setCurrentRow(int(m_lines.size() - 1));
+        m_pList->doItemsLayout(); // lay the rows out now so the last one can be scrolled to
         m_pList->scrollToItem(m_pList->currentItem());
     }
     m_pList->viewport()->repaint();

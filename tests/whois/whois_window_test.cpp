@@ -1,0 +1,126 @@
+// The WHOIS result window on the offscreen platform: rows, colours, selection and placement.
+#include "whois_lookup.h"
+#include "window_support.h"
+
+#include <QImage>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct RowInk {
+    int red = 0;   // pixels of strong red ink
+    int black = 0; // pixels of dark ink
+    int highlight = 0; // pixels that are neither white nor ink: a selection fill would show here
+};
+
+RowInk InkOfRow(QListWidget *list, int row)
+{
+    const QImage image = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect rect = list->visualItemRect(list->item(row)).intersected(image.rect());
+    RowInk ink;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() >= 200 && c.green() <= 90 && c.blue() <= 90)
+                ++ink.red;
+            else if (c.red() <= 70 && c.green() <= 70 && c.blue() <= 70)
+                ++ink.black;
+            else if (c.red() < 200 && std::abs(c.red() - c.green()) > 30)
+                ++ink.highlight;
+        }
+    }
+    return ink;
+}
+
+class WhoisWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.show();
+        list = window.findChild<QListWidget *>(QStringLiteral("whoisList"));
+        ASSERT_NE(list, nullptr);
+    }
+    CWhoisLookup window;
+    QListWidget *list = nullptr;
+};
+
+TEST_F(WhoisWindow, ListsCleanedLinesInOrderAndAnnouncesEach)
+{
+    QSignalSpy added(&window, &CWhoisLookup::lineAdded);
+    window.ShowAnswer("\n#\n# terms\n#\n\nNetRange: x\n");
+    const QStringList expected{"", " terms", "#", "NetRange: x"};
+    ASSERT_EQ(list->count(), 4);
+    EXPECT_EQ(window.Lines(), expected);
+    ASSERT_EQ(added.count(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(added.at(i).at(0).toString(), expected.at(i));
+    EXPECT_EQ(list->currentRow(), 3);
+
+    // A later answer replaces the list rather than mixing with it.
+    window.ShowAnswer("CWhois::GetData Error Cannot Find whois.iana.org IP Address ");
+    EXPECT_EQ(list->count(), 1);
+    EXPECT_EQ(window.Lines(), QStringList{"CWhois::GetData Error Cannot Find whois.iana.org IP Address "});
+    window.ShowAnswer("");
+    EXPECT_EQ(list->count(), 0);
+}
+
+TEST_F(WhoisWindow, ContactRowsAreRedOthersBlackAndSelectionIsNotDrawn)
+{
+    window.ShowAnswer("NetRange: 192.0.2.0\nOrgAbuseEmail: abuse@example.net\nPhone: +1-555-0100\nfax: 1\n");
+    ASSERT_EQ(list->count(), 4);
+    for (int row : {1, 2}) {
+        const RowInk ink = InkOfRow(list, row);
+        EXPECT_GT(ink.red, 10) << "row " << row;
+        EXPECT_EQ(ink.black, 0) << "row " << row;
+    }
+    for (int row : {0, 3}) { // row 3 is the selected one
+        const RowInk ink = InkOfRow(list, row);
+        EXPECT_GT(ink.black, 10) << "row " << row;
+        EXPECT_EQ(ink.red, 0) << "row " << row;
+        EXPECT_EQ(ink.highlight, 0) << "row " << row;
+    }
+    EXPECT_EQ(list->currentRow(), 3);
+}
+
+TEST_F(WhoisWindow, RowsAreFourteenPixelsAndTheLastIsInView)
+{
+    QString answer;
+    for (int i = 0; i < 200; ++i)
+        answer += QStringLiteral("line %1\n").arg(i);
+    window.ShowAnswer(answer);
+    ASSERT_EQ(list->count(), 200);
+    EXPECT_EQ(list->visualItemRect(list->item(0)).height(), 14);
+    EXPECT_EQ(list->currentRow(), 199);
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(199))));
+    EXPECT_FALSE(list->viewport()->rect().intersects(list->visualItemRect(list->item(0))));
+}
+
+TEST_F(WhoisWindow, LayoutAndPlacement)
+{
+    EXPECT_EQ(window.objectName(), "whoisLookup");
+    EXPECT_EQ(window.windowTitle(), "quokka quokka");
+    EXPECT_EQ(window.size(), QSize(quokka::DluX(287), quokka::DluY(336)));
+    EXPECT_EQ(list->geometry(), QRect(5, 5, window.width() - 10, window.height() - 35));
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("allDone"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), "All Done");
+    EXPECT_EQ(button->geometry(), quokka::DluRect(230, 315, 50, 14));
+
+    // The centre sits 540 px right of and 100 px above the screen's centre, halves truncated.
+    EXPECT_EQ(CWhoisLookup::PlannedPosition({1920, 1080}, {431, 547}), QPoint(960 - 215 + 540, 540 - 273 - 100));
+    // On a small screen the window is pulled back inside the available area.
+    const QSize screen = quokka::FullScreenSize();
+    const QPoint planned = CWhoisLookup::PlannedPosition(screen, window.size());
+    EXPECT_EQ(window.pos(), quokka::ClampToScreen(planned, window.size()));
+    EXPECT_GE(window.x(), 0);
+    EXPECT_GE(window.y(), 0);
+    EXPECT_LE(window.x() + window.width(), screen.width());
+
+    button->click();
+    EXPECT_FALSE(window.isVisible());
+}
+
+} // namespace
