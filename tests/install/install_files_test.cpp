@@ -1,0 +1,176 @@
+// The installer's files: the copy, the icon and the two launchers, in folders made by the test.
+#include "install_fixture.h"
+
+#include "test_support.h"
+
+#include <QFile>
+
+namespace {
+
+const QString kFolder = QStringLiteral("/Quokka Quokka");
+const QString kLauncher = QStringLiteral("/Quokka Quokka.desktop");
+
+class InstallFilesTest : public InstallFixture {
+protected:
+    // Checks that both launchers are well formed, alike, runnable and start COPY.
+    void ExpectLaunchersFor(const InstallPlaces &places, const QString &copy)
+    {
+        const QString desktop = places.desktop + kLauncher;
+        const QString menu = places.applications + kLauncher;
+        EXPECT_EQ(ReadFile(desktop), ReadFile(menu));
+        for (const QString &path : {desktop, menu}) {
+            SCOPED_TRACE(path.toStdString());
+            EXPECT_EQ(Mode(path) & 0111, 0111u);
+            const DesktopEntry entry = Launcher(path);
+            const auto value = [&entry](const char *key) {
+                return entry.Value(QStringLiteral("Desktop Entry"), QString::fromLatin1(key)).toStdString();
+            };
+            EXPECT_EQ(value("Type"), "Application");
+            EXPECT_EQ(value("Name"), "Quokka Quokka");
+            EXPECT_EQ(value("Comment"), "Quokka Quokka");
+            EXPECT_EQ(value("Terminal"), "false");
+            EXPECT_EQ(value("Icon"), (copy + QStringLiteral(".png")).toStdString());
+            const auto arguments = ExecArguments(QString::fromStdString(value("Exec")));
+            ASSERT_TRUE(arguments.has_value()) << value("Exec");
+            EXPECT_EQ(*arguments, QStringList{copy});
+        }
+    }
+
+    static void ExpectValid(const QString &launcher)
+    {
+        std::string output;
+        const int status = testsupport::Run("desktop-file-validate '" + launcher.toStdString() + "' 2>&1", &output);
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_EQ(output.find("error"), std::string::npos) << output;
+    }
+};
+
+TEST_F(InstallFilesTest, copiesTheProgramWithItsRunBitsAndTheIconBesideIt)
+{
+    const InstallPlaces places = MadePlaces(ProgramBytes(), 0751);
+    InstallProgram(places);
+
+    const QString folder = places.dataHome + kFolder;
+    EXPECT_EQ(Entries(folder), (QStringList{"quokka-quokka", "quokka-quokka.png"})); // no leftovers
+    EXPECT_TRUE(ReadFile(folder + "/quokka-quokka") == ProgramBytes());
+    EXPECT_EQ(Mode(folder + "/quokka-quokka"), 0751u);
+    ASSERT_FALSE(IconBytes().isEmpty());
+    EXPECT_TRUE(ReadFile(folder + "/quokka-quokka.png") == IconBytes());
+    EXPECT_TRUE(LogLines().isEmpty()) << LogLines().join(u'\n').toStdString();
+}
+
+TEST_F(InstallFilesTest, writesLaunchersOnTheDesktopAndInTheMenuThatStartTheCopy)
+{
+    const InstallPlaces places = MadePlaces();
+    InstallProgram(places);
+
+    ExpectLaunchersFor(places, places.dataHome + kFolder + "/quokka-quokka");
+    EXPECT_EQ(Entries(places.desktop), QStringList{"Quokka Quokka.desktop"});
+    EXPECT_EQ(Entries(places.applications), QStringList{"Quokka Quokka.desktop"});
+    ExpectValid(places.desktop + kLauncher);
+    ExpectValid(places.applications + kLauncher);
+}
+
+TEST_F(InstallFilesTest, quotesFolderNamesThatHoldCharactersTheLauncherRulesReserve)
+{
+    InstallPlaces places = MadePlaces();
+    places.dataHome = Path(QStringLiteral("odd $HOME \"q\" `b` back\\slash 100% tab\there"));
+    InstallProgram(places);
+
+    const QString copy = places.dataHome + kFolder + "/quokka-quokka";
+    ASSERT_TRUE(ReadFile(copy) == ProgramBytes());
+    ExpectLaunchersFor(places, copy);
+    ExpectValid(places.desktop + kLauncher);
+    ExpectValid(places.applications + kLauncher);
+}
+
+TEST_F(InstallFilesTest, aSecondRunReplacesTheCopyAndTheLaunchers)
+{
+    const InstallPlaces places = MadePlaces();
+    const QString folder = places.dataHome + kFolder;
+    MakeFolder(folder);
+    MakeFolder(places.applications);
+    WriteFile(folder + "/quokka-quokka", "an older program", 0600);
+    WriteFile(folder + "/quokka-quokka.png", "an older icon");
+    WriteFile(places.desktop + kLauncher, "not a launcher");
+    WriteFile(places.applications + kLauncher, "[Desktop Entry]\nExec=/elsewhere\n");
+
+    InstallProgram(places);
+    InstallProgram(places);
+
+    EXPECT_TRUE(ReadFile(folder + "/quokka-quokka") == ProgramBytes());
+    EXPECT_EQ(Mode(folder + "/quokka-quokka"), 0751u);
+    EXPECT_TRUE(ReadFile(folder + "/quokka-quokka.png") == IconBytes());
+    EXPECT_EQ(Entries(folder).size(), 2);
+    ExpectLaunchersFor(places, folder + "/quokka-quokka");
+    EXPECT_EQ(Entries(places.desktop), QStringList{"Quokka Quokka.desktop"});
+}
+
+TEST_F(InstallFilesTest, theInstalledCopyReinstallingItselfStaysIntact)
+{
+    InstallPlaces places = MadePlaces();
+    InstallProgram(places);
+    places.program = places.dataHome + kFolder + "/quokka-quokka";
+    InstallProgram(places);
+
+    EXPECT_TRUE(ReadFile(places.program) == ProgramBytes());
+    EXPECT_EQ(Mode(places.program), 0751u);
+    ExpectLaunchersFor(places, places.program);
+}
+
+TEST_F(InstallFilesTest, aDataFolderThatCannotBeMadeLeavesNoCopyAndNoLauncher)
+{
+    // Under a regular file no folder can be made, whoever runs the test.
+    InstallPlaces places = MadePlaces();
+    WriteFile(Path("plain-file"), "not a folder");
+    places.dataHome = Path("plain-file/data");
+    places.applications = Path("menu/applications");
+    InstallProgram(places);
+
+    EXPECT_FALSE(Exists(places.dataHome));
+    EXPECT_TRUE(Entries(places.desktop).isEmpty());
+    EXPECT_FALSE(Exists(places.applications));
+    ASSERT_EQ(LogLines().size(), 1) << LogLines().join(u'\n').toStdString();
+    EXPECT_TRUE(LogLines().front().contains("plain-file/data/Quokka Quokka")) << LogLines().front().toStdString();
+}
+
+TEST_F(InstallFilesTest, aProgramThatCannotBeReadLeavesNoLauncher)
+{
+    InstallPlaces places = MadePlaces();
+    places.program = Path("bin/missing");
+    places.programName = QStringLiteral("quokka-quokka");
+    InstallProgram(places);
+
+    EXPECT_TRUE(Entries(places.dataHome + kFolder).isEmpty());
+    EXPECT_TRUE(Entries(places.desktop).isEmpty());
+    EXPECT_FALSE(Exists(places.applications));
+    EXPECT_EQ(LogLines().size(), 1) << LogLines().join(u'\n').toStdString();
+}
+
+TEST_F(InstallFilesTest, aMissingDesktopFolderStillLeavesTheCopyAndTheMenuLauncher)
+{
+    InstallPlaces places = MadePlaces();
+    places.desktop = Path("no-such-desktop");
+    InstallProgram(places);
+
+    const QString copy = places.dataHome + kFolder + "/quokka-quokka";
+    EXPECT_TRUE(ReadFile(copy) == ProgramBytes());
+    EXPECT_FALSE(Exists(places.desktop));
+    EXPECT_FALSE(ParseDesktopEntry(ReadFile(places.applications + kLauncher)).groups.empty());
+    ASSERT_EQ(LogLines().size(), 1) << LogLines().join(u'\n').toStdString();
+    EXPECT_TRUE(LogLines().front().contains("no-such-desktop"));
+}
+
+TEST_F(InstallFilesTest, aMenuFolderThatCannotBeMadeStillLeavesTheDesktopLauncher)
+{
+    InstallPlaces places = MadePlaces();
+    WriteFile(Path("plain-file"), "not a folder");
+    places.applications = Path("plain-file/applications");
+    InstallProgram(places);
+
+    EXPECT_TRUE(Exists(places.dataHome + kFolder + "/quokka-quokka"));
+    EXPECT_FALSE(ParseDesktopEntry(ReadFile(places.desktop + kLauncher)).groups.empty());
+    EXPECT_EQ(LogLines().size(), 1) << LogLines().join(u'\n').toStdString();
+}
+
+} // namespace
