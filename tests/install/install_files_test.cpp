@@ -4,6 +4,8 @@
 #include "test_support.h"
 
 #include <QFile>
+#include <QTemporaryDir>
+#include <sys/stat.h>
 
 namespace {
 
@@ -82,6 +84,25 @@ TEST_F(InstallFilesTest, quotesFolderNamesThatHoldCharactersTheLauncherRulesRese
     ExpectLaunchersFor(places, copy);
     ExpectValid(places.desktop + kLauncher);
     ExpectValid(places.applications + kLauncher);
+}
+
+TEST_F(InstallFilesTest, copiesFromAnotherFileSystem)
+{
+    // A program on tmpfs copied to the test's folder: the kernel refuses copy_file_range
+    // between different file systems, so the copy takes its other kernel path.
+    QTemporaryDir elsewhere(QStringLiteral("/dev/shm/quokka-install-XXXXXX"));
+    InstallPlaces places = MadePlaces();
+    struct stat there {}, here {};
+    if (!elsewhere.isValid() || ::stat("/dev/shm", &there) != 0 || ::stat(QFile::encodeName(Path("bin")), &here) != 0
+        || there.st_dev == here.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    places.program = elsewhere.path() + "/quokka-quokka";
+    WriteFile(places.program, ProgramBytes(), 0751);
+    InstallProgram(places);
+
+    EXPECT_TRUE(ReadFile(places.dataHome + kFolder + "/quokka-quokka") == ProgramBytes());
+    EXPECT_EQ(Mode(places.dataHome + kFolder + "/quokka-quokka"), 0751u);
+    EXPECT_TRUE(LogLines().isEmpty()) << LogLines().join(u'\n').toStdString();
 }
 
 TEST_F(InstallFilesTest, aSecondRunReplacesTheCopyAndTheLaunchers)
