@@ -6,6 +6,7 @@
 #include "geo_database.h"
 #include "hop_line.h"
 #include "icmp_tracer.h"
+#include "installer.h"
 #include "resolver.h"
 #include "trace_data.h"
 #include "wait.h"
@@ -76,7 +77,11 @@ void CQuokkaQuokkaDlg::RunExploration()
 // Reads the stored home point; a first run (no home yet) shows its first-run steps first.
 HomeLocation CQuokkaQuokkaDlg::RunFirstRunSteps()
 {
-    return HomeLocation::Read();
+    const HomeLocation home = HomeLocation::Read();
+    if (!home.isSet()) {
+        const CInstaller installer; // copies the program and writes its launchers, keeps nothing
+    }
+    return home;
 }
 
 void CQuokkaQuokkaDlg::OpenResultWindows(const HomeLocation &)
