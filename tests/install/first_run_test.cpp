@@ -1,0 +1,67 @@
+// The installer inside an exploration: it runs while no home point is stored, and only then.
+#include "install_fixture.h"
+
+#include "main_dialog.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+namespace {
+
+class FirstRunTest : public InstallFixture {
+protected:
+    void SetUp() override
+    {
+        InstallFixture::SetUp();
+        MakeFolder(Home() + "/Desktop");
+        // A setup window, where there is one, answers with a click on the map.
+        SetVariable("QUOKKA_TEST_SETUP_CLICK", QStringLiteral("450,268"));
+    }
+    void TearDown() override
+    {
+        UnsetVariable("QUOKKA_TEST_SETUP_CLICK");
+        InstallFixture::TearDown();
+    }
+
+    // Explores an empty name (it resolves to nothing, so the run ends after the first-run
+    // steps) and waits for the run to end.
+    static void Explore()
+    {
+        CQuokkaQuokkaDlg dialog;
+        dialog.show();
+        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+        dialog.StartExploration(QString());
+        ASSERT_TRUE(finished.count() == 1 || finished.wait(60000));
+    }
+
+    QString Copy() const
+    {
+        const QString name = QFileInfo(QFile::symLinkTarget("/proc/self/exe")).fileName();
+        return Home() + "/.local/share/Quokka Quokka/" + name;
+    }
+    QString DesktopLauncher() const { return Home() + "/Desktop/Quokka Quokka.desktop"; }
+    QString MenuLauncher() const { return Home() + "/.local/share/applications/Quokka Quokka.desktop"; }
+};
+
+TEST_F(FirstRunTest, installsOnTheFirstExplorationAndNotOnceAHomeIsStored)
+{
+    ASSERT_FALSE(HomeLocation::Read().isSet());
+    Explore();
+    EXPECT_TRUE(ReadFile(Copy()) == ReadFile(QFile::symLinkTarget("/proc/self/exe")));
+    for (const QString &launcher : {DesktopLauncher(), MenuLauncher()}) {
+        const auto exec = ExecArguments(Launcher(launcher).Value("Desktop Entry", "Exec"));
+        ASSERT_TRUE(exec.has_value()) << launcher.toStdString();
+        EXPECT_EQ(*exec, QStringList{Copy()});
+    }
+
+    for (const QString &path : {Copy(), DesktopLauncher(), MenuLauncher()})
+        ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(HomeLocation::Write(HomeLocation{450, 268}));
+    Explore();
+    EXPECT_FALSE(Exists(Copy()));
+    EXPECT_FALSE(Exists(DesktopLauncher()));
+    EXPECT_FALSE(Exists(MenuLauncher()));
+}
+
+} // namespace
