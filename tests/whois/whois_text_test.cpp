@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+// Failures show texts as text.
+void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 struct TextCase {
