@@ -1,0 +1,109 @@
+#include "setup.h"
+
+#include "home_location.h"
+#include "toast.h"
+#include "world_map.h"
+#include "window_support.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+
+namespace {
+
+std::optional<CSetup::Answer> &NextAnswer()
+{
+    static std::optional<CSetup::Answer> answer;
+    return answer;
+}
+
+// QUOKKA_TEST_SETUP_CLICK: "X,Y" clicks there, "esc" leaves; anything else means no script.
+std::optional<CSetup::Answer> EnvironmentAnswer()
+{
+    const QString text = qEnvironmentVariable("QUOKKA_TEST_SETUP_CLICK").trimmed();
+    if (text.compare(QStringLiteral("esc"), Qt::CaseInsensitive) == 0)
+        return CSetup::Answer{true, {}};
+    const QStringList parts = text.split(u',');
+    bool okX = false, okY = false;
+    const int x = parts.size() == 2 ? parts[0].trimmed().toInt(&okX) : 0;
+    const int y = parts.size() == 2 ? parts[1].trimmed().toInt(&okY) : 0;
+    if (okX && okY)
+        return CSetup::Answer{false, {x, y}};
+    return std::nullopt;
+}
+
+} // namespace
+
+CSetup::CSetup(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("setup"));
+    setWindowTitle(QStringLiteral("quokka quokka"));
+    setWindowIcon(quokka::AppIcon());
+    setFixedSize(quokka::DluX(599), quokka::DluY(329));
+    setCursor(Qt::CrossCursor);
+    m_mapBitmap = CWorldMap::Picture();
+    CWorldMap::CentreOnScreen(this);
+}
+
+void CSetup::SetNextAnswer(std::optional<Answer> answer)
+{
+    NextAnswer() = answer;
+}
+
+int CSetup::exec()
+{
+    // The notice runs first and on its own: the map appears only once it has closed.
+    Toast notice(parentWidget());
+    notice.m_strText = QStringLiteral("Left click on your exact location");
+    notice.m_nPointSize = 100;
+    notice.m_nDuration = kNoticeMs;
+    notice.exec();
+    m_homeChosen = false;
+    return QDialog::exec();
+}
+
+void CSetup::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    QTimer::singleShot(0, this, &CSetup::DeliverScriptedAnswer);
+}
+
+void CSetup::DeliverScriptedAnswer()
+{
+    std::optional<Answer> answer = NextAnswer();
+    NextAnswer().reset();
+    if (!answer)
+        answer = EnvironmentAnswer();
+    if (!answer || m_homeChosen || !isVisible())
+        return;
+    if (answer->escape) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(this, &press);
+        return;
+    }
+    const QPointF at(answer->click);
+    QMouseEvent press(QEvent::MouseButtonPress, at, mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(this, &press);
+}
+
+void CSetup::paintEvent(QPaintEvent *)
+{
+    if (isMinimized())
+        return;
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_mapBitmap);
+}
+
+void CSetup::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || m_homeChosen)
+        return QDialog::mousePressEvent(event);
+    // Only the first left click counts: it is stored at once and ends the setup.
+    m_homeChosen = true;
+    const QPoint at = event->position().toPoint();
+    HomeLocation::Write({at.x(), at.y()});
+    accept();
+}

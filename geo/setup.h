@@ -1,0 +1,40 @@
+#pragma once
+// The home-location setup window of the first run: after a short notice it shows the world
+// map, stores the point of the first left click as the home location and closes. Esc and
+// the close box leave without storing anything.
+#include <QDialog>
+#include <QPixmap>
+#include <QPoint>
+#include <optional>
+
+class CSetup : public QDialog {
+    Q_OBJECT
+public:
+    explicit CSetup(QWidget *parent = nullptr);
+
+    // Shows the notice "Left click on your exact location", then the map, modally.
+    // Returns Accepted once a click has been stored, Rejected when the user left without one.
+    int exec() override;
+
+    // How a setup window answers without a person (tests and scripted runs): a left click at
+    // a point, or Esc. It is delivered as real input once the window is up. Set for the next
+    // window here, or for every window by QUOKKA_TEST_SETUP_CLICK ("X,Y" or "esc").
+    struct Answer {
+        bool escape = false;
+        QPoint click;
+    };
+    static void SetNextAnswer(std::optional<Answer> answer);
+
+    static constexpr int kNoticeMs = 3000;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void DeliverScriptedAnswer();
+
+    QPixmap m_mapBitmap;
+    bool m_homeChosen = false;
+};

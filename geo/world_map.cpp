@@ -1,0 +1,169 @@
+#include "world_map.h"
+
+#include "geo_database.h"
+#include "wait.h"
+#include "window_support.h"
+
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int kMarker = 10; // markers are 10 x 10, centred on their point
+constexpr double kLineWidth = 2.0;
+
+void FillMarker(QPainter &painter, int x, int y, QRgb colour)
+{
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromRgba(colour));
+    painter.drawEllipse(QRectF(x - kMarker / 2, y - kMarker / 2, kMarker, kMarker));
+}
+
+void DrawLine(QPainter &painter, const RouteSegment &segment, QRgb colour)
+{
+    painter.setPen(QPen(QColor::fromRgba(colour), kLineWidth, Qt::SolidLine, Qt::FlatCap));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawLine(QPointF(segment.x1, segment.y1), QPointF(segment.x2, segment.y2));
+}
+
+} // namespace
+
+CWorldMap::CWorldMap(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("worldMap"));
+    setWindowTitle(QStringLiteral("quokka quokka"));
+    setWindowIcon(quokka::AppIcon());
+    setFixedSize(quokka::DluX(599), quokka::DluY(329));
+    m_mapBitmap = Picture();
+    BuildButtons();
+    CentreOnScreen(this);
+}
+
+void CWorldMap::BuildButtons()
+{
+    auto *allDone = new QPushButton(QStringLiteral("All Done"), this);
+    allDone->setObjectName(QStringLiteral("allDone"));
+    allDone->setGeometry(quokka::DluRect(518, 313, 79, 14));
+    allDone->setDefault(true);
+    connect(allDone, &QPushButton::clicked, this, &QDialog::accept); // hides the window
+
+    m_pTraceRouteButton = new QPushButton(QStringLiteral("Trace Route"), this);
+    m_pTraceRouteButton->setObjectName(QStringLiteral("traceRoute"));
+    m_pTraceRouteButton->setGeometry(650, 509, 120, 23);
+    m_pTraceRouteButton->setFont(quokka::PointFont(QStringLiteral("Segoe UI"), 90));
+    // Queued: the replay waits inside itself, so it runs from the event loop rather than
+    // inside the button's click handling.
+    connect(m_pTraceRouteButton, &QPushButton::clicked, this, &CWorldMap::OnTraceRoute, Qt::QueuedConnection);
+}
+
+QPixmap CWorldMap::Picture()
+{
+    return QPixmap(QStringLiteral(":/res/worldmap.png"));
+}
+
+void CWorldMap::CentreOnScreen(QWidget *window)
+{
+    const QSize screen = quokka::FullScreenSize();
+    const QSize size = window->frameGeometry().size().expandedTo(window->size());
+    const QPoint topLeft(screen.width() / 2 - size.width() / 2, screen.height() / 2 - size.height() / 2);
+    window->move(quokka::ClampToScreen(topLeft, size));
+}
+
+void CWorldMap::SetHome(const HomeLocation &home)
+{
+    m_lastX = m_homeX = home.x;
+    m_lastY = m_homeY = home.y;
+    update();
+}
+
+void CWorldMap::LookupAndPlot(const char *address, bool isDestination, GeoRecord &record)
+{
+    m_addressText.fill('\0');
+    if (address)
+        std::memcpy(m_addressText.data(), address, strnlen(address, m_addressText.size() - 1));
+    const GeoDatabase &database = GeoDatabase::Instance();
+    m_nRecords = database.RecordCount();
+    if (database.Find(m_addressText.data(), record) && record.hasLocation())
+        PlotPoint(record, isDestination);
+}
+
+void CWorldMap::PlotPoint(const GeoRecord &record, bool isDestination)
+{
+    const std::optional<quokka::MapPoint> point = quokka::ProjectToMap(record.latitude(), record.longitude());
+    if (!point)
+        return;
+    PlottedHop hop{*point, isDestination, -1};
+    if (m_lastX != 0 && m_lastY != 0 && m_lastX != point->x && m_lastY != point->y) {
+        m_routeSegments.push_back({m_lastX, m_lastY, point->x, point->y});
+        hop.segment = int(m_routeSegments.size()) - 1;
+    }
+    m_plotted.push_back(hop);
+    m_lastX = point->x;
+    m_lastY = point->y;
+    // Shows at once, also in the middle of an exploration. The whole window is painted: a
+    // clipped paint would shade the anti-aliased edges a little differently from a full one.
+    repaint();
+}
+
+void CWorldMap::paintEvent(QPaintEvent *)
+{
+    if (isMinimized())
+        return;
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_mapBitmap);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    FillMarker(painter, m_homeX, m_homeY, kRed);
+    DrawRoute(painter);
+    DrawReplay(painter);
+}
+
+// Every plotted hop as it was drawn live: its marker, then the line that led to it.
+void CWorldMap::DrawRoute(QPainter &painter) const
+{
+    for (const PlottedHop &hop : m_plotted) {
+        FillMarker(painter, hop.point.x, hop.point.y, hop.isDestination ? kGreen : kRed);
+        if (hop.segment >= 0)
+            DrawLine(painter, m_routeSegments[std::size_t(hop.segment)], kRed);
+    }
+}
+
+void CWorldMap::DrawReplay(QPainter &painter) const
+{
+    for (std::size_t index : m_greenSegments)
+        if (index < m_routeSegments.size())
+            DrawLine(painter, m_routeSegments[index], kGreen);
+    if (m_replayEnd)
+        FillMarker(painter, m_replayEnd->x, m_replayEnd->y, kGreen);
+}
+
+void CWorldMap::OnTraceRoute()
+{
+    if (m_routeSegments.empty())
+        return;
+    QPointer<CWorldMap> self(this);
+    ++m_replays;
+    std::optional<std::size_t> last;
+    // The length is read afresh at every step: hops plotted during a wait are replayed too.
+    for (std::size_t i = 0; i < m_routeSegments.size() && !quokka::ShuttingDown(); ++i) {
+        m_greenSegments.push_back(i);
+        repaint();
+        WaitWithMessagePump(); // a paint, another replay or a new exploration may run here
+        if (!self)
+            return;
+        if (const auto mine = std::find(m_greenSegments.begin(), m_greenSegments.end(), i);
+            mine != m_greenSegments.end())
+            m_greenSegments.erase(mine);
+        repaint();
+        last = i;
+    }
+    --m_replays;
+    if (last && *last < m_routeSegments.size()) {
+        const RouteSegment &end = m_routeSegments[*last];
+        m_replayEnd = quokka::MapPoint{end.x2, end.y2};
+        repaint();
+    }
+}

@@ -1,0 +1,83 @@
+#pragma once
+// The map window of one exploration: the world map picture with the home point, a marker
+// for every located hop and a red line from each located hop to the next. The window keeps
+// its own route, repaints it as it was drawn, and replays it with "Trace Route".
+#include "geo_record.h"
+#include "home_location.h"
+#include "projection.h"
+
+#include <QDialog>
+#include <QPixmap>
+#include <array>
+#include <optional>
+#include <vector>
+
+class QPainter;
+class QPushButton;
+
+// One drawn line of a route in map pixels: from the previous point to the hop's point.
+struct RouteSegment {
+    qint32 x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    friend bool operator==(const RouteSegment &, const RouteSegment &) = default;
+};
+
+class CWorldMap : public QDialog {
+    Q_OBJECT
+public:
+    explicit CWorldMap(QWidget *parent = nullptr);
+
+    // The start of the route: home marker and previous point.
+    void SetHome(const HomeLocation &home);
+    // Looks ADDRESS up in the geolocation table; on a match copies the row into RECORD and,
+    // when the row has a location, plots it (green when it is the destination).
+    void LookupAndPlot(const char *address, bool isDestination, GeoRecord &record);
+
+    const std::vector<RouteSegment> &RouteSegments() const { return m_routeSegments; }
+    QPoint LastPoint() const { return {m_lastX, m_lastY}; }
+    QPoint HomePoint() const { return {m_homeX, m_homeY}; }
+    // True while a replay runs in this window.
+    bool IsReplaying() const { return m_replays > 0; }
+
+    // The map picture shared by the map and setup windows, decoded from the resources.
+    static QPixmap Picture();
+    // Places a map-sized window centred on the screen (clamped into its available area).
+    static void CentreOnScreen(QWidget *window);
+
+    static constexpr QRgb kRed = 0xFFFF0000;
+    static constexpr QRgb kGreen = 0xFF00FF00;
+
+public slots:
+    // "Trace Route": each segment green for the hop wait, then red again.
+    void OnTraceRoute();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    // One located hop as it was plotted: its marker and whether a line led to it.
+    struct PlottedHop {
+        quokka::MapPoint point;
+        bool isDestination = false;
+        int segment = -1; // index into m_routeSegments, or -1 without a line
+    };
+
+    void PlotPoint(const GeoRecord &record, bool isDestination);
+    void DrawRoute(QPainter &painter) const;
+    void DrawReplay(QPainter &painter) const;
+    void BuildButtons();
+
+    QPixmap m_mapBitmap;
+    QPushButton *m_pTraceRouteButton = nullptr;
+    qint32 m_lastX = 0, m_lastY = 0; // previous plotted point; 0 in either means none
+    qint32 m_homeX = 0, m_homeY = 0;
+    std::size_t m_nRecords = 0;
+    std::array<char, 1024> m_addressText{};
+
+    std::vector<RouteSegment> m_routeSegments;
+    std::vector<PlottedHop> m_plotted;
+    // What replays show: the segments now green (one entry per replay in progress), and the
+    // green marker a finished replay leaves on its last segment's end.
+    std::vector<std::size_t> m_greenSegments;
+    std::optional<quokka::MapPoint> m_replayEnd;
+    int m_replays = 0;
+};
