@@ -1,0 +1,133 @@
+// The main dialog as a user meets it: its controls, the emblem's transparency, the About
+// box, and Enter exploring instead of ending the program.
+#include "home_location.h"
+#include "main_dialog.h"
+#include "trace_data.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+template <class T>
+T *Child(QWidget &parent, const char *name)
+{
+    return parent.findChild<T *>(QString::fromLatin1(name));
+}
+
+// Runs CHECK on the modal or popup window that the next call opens, then closes it.
+void OnNextModal(std::function<void(QWidget *)> check)
+{
+    QTimer::singleShot(50, [check] {
+        QWidget *w = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                       : QApplication::activeModalWidget();
+        check(w);
+        if (w)
+            w->close();
+    });
+}
+
+} // namespace
+
+TEST(MainDialog, ShowsItsControlsLaidOutFromDialogUnits)
+{
+    CQuokkaQuokkaDlg dialog;
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("quokka quokka"));
+    EXPECT_EQ(dialog.size(), QSize(392, 111));
+    bool labelFound = false;
+    for (QLabel *label : dialog.findChildren<QLabel *>())
+        labelFound |= label->text() == QStringLiteral("Domain to Explore (example.com, .net, .org, etc)");
+    EXPECT_TRUE(labelFound);
+    QPushButton *explore = Child<QPushButton>(dialog, "exploreButton");
+    QPushButton *allDone = Child<QPushButton>(dialog, "allDoneButton");
+    ASSERT_TRUE(explore && allDone);
+    EXPECT_EQ(explore->text(), QStringLiteral("Explore"));
+    EXPECT_EQ(allDone->text(), QStringLiteral("All Done"));
+    EXPECT_EQ(explore->geometry(), QRect(216, 68, 75, 23));
+    EXPECT_FALSE(explore->isDefault() || explore->autoDefault() || allDone->isDefault() || allDone->autoDefault());
+    EXPECT_EQ(dialog.focusWidget(), Child<QLineEdit>(dialog, "domainEdit"));
+    EXPECT_FALSE(dialog.windowIcon().isNull());
+}
+
+TEST(MainDialog, DrawsTheEmblemWithItsTransparency)
+{
+    CQuokkaQuokkaDlg dialog;
+    dialog.show();
+    const QImage shot = dialog.grab().toImage();
+    const QImage emblem(QStringLiteral(":/res/emblem.png"));
+    ASSERT_EQ(emblem.size(), QSize(71, 92));
+    ASSERT_EQ(qAlpha(emblem.pixel(0, 0)), 0);
+    ASSERT_EQ(qAlpha(emblem.pixel(35, 35)), 255);
+    const QColor background = dialog.palette().color(QPalette::Window);
+    EXPECT_EQ(QColor(shot.pixel(0, 0)), background) << "a transparent pixel shows the dialog";
+    EXPECT_EQ(QColor(shot.pixel(35, 35)).rgb(), QColor(emblem.pixel(35, 35)).rgb()) << "an opaque pixel is the emblem's";
+}
+
+TEST(MainDialog, OffersAboutFromTheContextMenuAndF1)
+{
+    CQuokkaQuokkaDlg dialog;
+    dialog.show();
+    QString menuText;
+    OnNextModal([&](QWidget *w) {
+        if (auto *menu = qobject_cast<QMenu *>(w))
+            menuText = menu->actions().value(0)->text();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(100, 50), dialog.mapToGlobal(QPoint(100, 50)));
+    QApplication::sendEvent(&dialog, &event);
+    EXPECT_EQ(menuText, QStringLiteral("&About Quokka Quokka..."));
+
+    QString title, version;
+    OnNextModal([&](QWidget *w) {
+        ASSERT_TRUE(w);
+        title = w->windowTitle();
+        if (auto *label = w->findChild<QLabel *>(QStringLiteral("versionLabel")))
+            version = label->text();
+    });
+    dialog.ShowAbout();
+    EXPECT_EQ(title, QStringLiteral("About Quokka Quokka"));
+    EXPECT_EQ(version, QStringLiteral("Quokka Quokka, Version 1.0"));
+}
+
+TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)
+{
+    // A profile of its own with a home point stored, so no first-run steps run.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    ASSERT_TRUE(HomeLocation::Write({422, 220}));
+    qputenv("QUOKKA_TEST_WAIT_MS", "0");
+    CQuokkaQuokkaDlg dialog;
+    dialog.show();
+    QLineEdit *edit = Child<QLineEdit>(dialog, "domainEdit");
+    QPushButton *explore = Child<QPushButton>(dialog, "exploreButton");
+    edit->setText(QStringLiteral("127.0.0.1"));
+    bool disabledDuringRun = false;
+    QTimer::singleShot(0, [&] { disabledDuringRun = !explore->isEnabled(); });
+    QTest::keyClick(edit, Qt::Key_Return);
+
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(disabledDuringRun) << "one run at a time";
+    EXPECT_TRUE(explore->isEnabled());
+    ASSERT_NE(dialog.TraceData(), nullptr);
+    auto *list = dialog.TraceData()->findChild<QListWidget *>(QStringLiteral("traceList"));
+    ASSERT_TRUE(list);
+    ASSERT_GE(list->count(), 1);
+    if (list->count() == 2) { // allowed to probe: loopback answers at once
+        EXPECT_TRUE(list->item(0)->text().startsWith(QStringLiteral("Hop 1     ")));
+        EXPECT_TRUE(list->item(0)->text().endsWith(QStringLiteral("127.0.0.1      Home")));
+        EXPECT_TRUE(list->item(1)->text().startsWith(QStringLiteral("Route Complete, Total Round Trip Time ")));
+    } else {
+        EXPECT_TRUE(list->item(0)->text().startsWith(QStringLiteral("Route tracing is not permitted here")));
+    }
+    qunsetenv("QUOKKA_TEST_WAIT_MS");
+}

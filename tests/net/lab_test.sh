@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Route-tracing tests in a namespace network of their own (lab.sh):
+#   raw        the tracer on a raw socket (root), with stray pings in the client namespace
+#   ping       the tracer on a ping socket, as an unprivileged user, with stray pings
+#   denied     neither socket allowed: every probe fails, the program says why in one line
+#   traceroute the same hops as Debian's traceroute -I
+#   explore    the whole program, offscreen, in the client namespace
+#   bench      figures: the overhead of a run beyond its probes and waits, and its CPU time
+set -uo pipefail
+
+scenario=$1
+bin=${QUOKKA_TEST_BIN:?}
+build=${QUOKKA_BUILD_DIR:?}
+here=$(cd "$(dirname "$0")" && pwd)
+delay_ms=30
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: route-tracing tests need root to create network namespaces"; exit 77
+fi
+if ! ip netns add "qq-probe-$$" 2>/dev/null; then
+  echo "SKIP: network namespaces cannot be created here"; exit 77
+fi
+ip netns del "qq-probe-$$"
+
+prefix="qq$$"
+work=$(mktemp -d)
+chmod 755 "$work"
+strays=()
+cleanup() {
+  for p in "${strays[@]}"; do kill "$p" 2>/dev/null; done
+  bash "$here/lab.sh" down "$prefix"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+bash "$here/lab.sh" up "$prefix" "$bin/quokka-delaywire" "$delay_ms" || exit 1
+
+in_client() { ip netns exec "$prefix-client" "$@"; }
+as_nobody() { in_client setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+allow_ping_sockets() { in_client sysctl -qw net.ipv4.ping_group_range="$1"; }
+
+failures=0
+check() { # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
+  fi
+}
+
+start_strays() {
+  # Another process pinging the same hosts, directly and with short TTLs, during the trace.
+  in_client ping -q -i 0.2 203.0.113.2 >/dev/null 2>&1 & strays+=($!)
+  in_client ping -q -i 0.2 -t 1 203.0.113.2 >/dev/null 2>&1 & strays+=($!)
+  in_client ping -q -i 0.2 -t 3 203.0.113.3 >/dev/null 2>&1 & strays+=($!)
+  sleep 0.3
+}
+
+hops() { awk 'NR > 1 { printf "%s ", $2 }' <<< "$1"; }
+
+# Probing TARGET: kind, the hop addresses, and the round-trip times beyond the wire.
+check_trace() { # check_trace KIND OUTPUT_OF_REACHED OUTPUT_OF_SILENT
+  check "$1: socket kind" "kind $1" "$(head -n1 <<< "$2")"
+  check "$1: hops to the target, r2 silent" "192.0.2.1 Error 198.51.100.6 203.0.113.2 " "$(hops "$2")"
+  local slow
+  slow=$(awk -v d=$((2 * delay_ms)) 'NR > 3 && $2 != "Error" && ($3 < d || $3 >= 400) { print }' <<< "$2")
+  check "$1: hops past the delaying wire take at least ${delay_ms}ms each way" "" "$slow"
+  check "$1: a target that never answers costs 29 probes" \
+    "192.0.2.1 Error 198.51.100.6$(printf ' Error%.0s' $(seq 26)) " "$(hops "$3")"
+}
+
+case "$scenario" in
+raw)
+  start_strays
+  check_trace raw "$(in_client "$bin/quokka-probe-route" 203.0.113.2)" \
+    "$(in_client "$bin/quokka-probe-route" 203.0.113.3)"
+  ;;
+ping)
+  start_strays
+  allow_ping_sockets "0 2147483647"
+  cp "$bin/quokka-probe-route" "$work/" && chmod 755 "$work/quokka-probe-route"
+  check_trace ping "$(as_nobody "$work/quokka-probe-route" 203.0.113.2)" \
+    "$(as_nobody "$work/quokka-probe-route" 203.0.113.3)"
+  ;;
+denied)
+  allow_ping_sockets "1 0"
+  cp "$bin/quokka-probe-route" "$work/" && chmod 755 "$work/quokka-probe-route"
+  out=$(as_nobody "$work/quokka-probe-route" 203.0.113.2 3)
+  check "denied: no socket" "kind none" "$(head -n1 <<< "$out")"
+  check "denied: every probe fails" "Error Error Error " "$(hops "$out")"
+  cp "$build/quokka-quokka" "$work/" && chmod 755 "$work/quokka-quokka"
+  out=$(as_nobody env HOME="$work" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
+        QUOKKA_TEST_WAIT_MS=0 "$work/quokka-quokka" --home 422,220 2>&1;
+        as_nobody env HOME="$work" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
+        timeout 60 "$work/quokka-quokka" --geo-table /dev/null --explore target.example --quit --report 2>/dev/null | grep '^trace')
+  check "denied: the program explains, lists nothing else" \
+    "$(printf 'trace\tRoute tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) or give the program CAP_NET_RAW')" \
+    "$out"
+  ;;
+traceroute)
+  ours=$(hops "$(in_client "$bin/quokka-probe-route" 203.0.113.2)")
+  theirs=$(in_client traceroute -I -n -q 1 -w 1 -m 29 203.0.113.2 |
+           awk 'NR > 1 { printf "%s ", ($2 == "*" ? "Error" : $2) }')
+  check "traceroute -I finds the same hops" "$theirs" "$ours"
+  ;;
+explore)
+  printf '192.0.2.0 192.0.2.255 US|United States of America|Texas|Austin\t30.26715 -97.74306\n198.51.100.0 198.51.100.255 GB|United Kingdom of Great Britain |England|London\t51.50853 -0.12574\n203.0.113.0 203.0.113.255 -|-|-|-\t0 0\n' |
+    "$bin/quokka-make-geo-table" "$work/table.bin"
+  run_program() {
+    in_client env HOME="$work" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
+      timeout 120 "$build/quokka-quokka" --geo-table "$work/table.bin" "$@" 2>"$work/stderr"
+  }
+  run_program --home 422,220
+  out=$(run_program --explore target.example --quit --report --screenshot "$work/shots" | grep '^trace')
+  line() { sed -n "${1}p" <<< "$out" | cut -f2-; }
+  rtt() { line "$1" | cut -c11-20 | sed 's/ms *$//'; }
+  check "explore: four lines" "4" "$(wc -l <<< "$out")"
+  check "explore: hop 1 columns" "$(printf '%-10s%-10s%-15s%s' 'Hop 1' "$(rtt 1)ms" '192.0.2.1' 'Home')" "$(line 1)"
+  check "explore: hop 3 located" "$(printf '%-10s%-10s%-15s%s' 'Hop 3' "$(rtt 2)ms" '198.51.100.6' 'London, England, United Kingdom of Great Britain ')" "$(line 2)"
+  check "explore: hop 4 in a row without place" "$(printf '%-10s%-10s%-15s%s' 'Hop 4' "$(rtt 3)ms" '203.0.113.2' 'Not Found')" "$(line 3)"
+  check "explore: completion with the total" "Route Complete, Total Round Trip Time $(( $(rtt 1) + $(rtt 2) + $(rtt 3) ))ms" "$(line 4)"
+  check "explore: trace window saved" "yes" "$([ -s "$work/shots/trace.png" ] && echo yes || echo no)"
+  out=$(run_program --explore no-such-host.example --quit --report | grep '^trace')
+  check "explore: an unknown name is said so" "$(printf 'trace\tCannot find an IPv4 address for "no-such-host.example"')" "$out"
+  ;;
+bench)
+  in_client env HOME="$work" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
+    "$build/quokka-quokka" --home 422,220
+  start=$(date +%s%N)
+  # The inner shell reports the CPU time of its one child, the program.
+  cpu=$(ip netns exec "$prefix-client" env HOME="$work" XDG_CONFIG_HOME="$work/config" \
+    QT_QPA_PLATFORM=offscreen bash -c '"$@" > "'"$work"'/out" 2>/dev/null; times | tail -n1' _ \
+    "$build/quokka-quokka" --geo-table /dev/null --explore target.example --quit --report)
+  wall_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+  probes_ms=$(awk -F'\t' '/^trace\tHop/ { split(substr($2, 11, 10), a, "ms"); s += a[1] } END { print s + 400 }' "$work/out")
+  waits=$(grep -c '^trace.Hop' "$work/out")
+  echo "run: wall ${wall_ms} ms, probes ~${probes_ms} ms (one silent hop at 400 ms), waits $((waits * 2000)) ms"
+  echo "run overhead beyond probes and waits: $((wall_ms - probes_ms - waits * 2000)) ms"
+  echo "CPU time of the program (user, system): ${cpu} against ${wall_ms} ms of wall time"
+  ;;
+*)
+  echo "unknown scenario $scenario"; exit 2 ;;
+esac
+
+[ "$failures" -eq 0 ] || exit 1
