@@ -11,7 +11,8 @@
 
 MappedFile::MappedFile(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO or device given by mistake cannot hang the start-up.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         m_error = std::strerror(errno);
         return;
@@ -19,6 +20,8 @@ MappedFile::MappedFile(const std::string &path)
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         m_error = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        m_error = "not a regular file";
     } else if (st.st_size > 0) {
         void *p = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
         if (p == MAP_FAILED) {

@@ -8,7 +8,7 @@ namespace geotable {
 namespace {
 
 // Schwa, modifier letters for ayin and hamza, acute accent, ordinal indicators.
-constexpr const char *kExtraRules = "\u0259 > e; \u018F > E; \u02BF > \\'; \u02BE > \\'; "
+constexpr const char *kExtraRules = "\u0259 > a; \u018F > A; \u02BF > \\'; \u02BE > \\'; "
                                     "\u00B4 > \\'; \u00AA > a; \u00BA > o;";
 
 } // namespace

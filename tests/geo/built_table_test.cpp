@@ -1,0 +1,117 @@
+// The table the build made, against the source it was made from: the checker passes, and
+// random addresses read the same place in both (after the same transliteration).
+#include "ascii_text.h"
+#include "country_names.h"
+#include "geo_database.h"
+#include "mapped_file.h"
+#include "mmdb_source.h"
+#include "table_check.h"
+#include "table_row.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace {
+
+constexpr const char *kIsoCountries = "/usr/share/iso-codes/json/iso_3166-1.json";
+
+class BuiltTable : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_table = std::make_unique<MappedFile>(QUOKKA_GEO_TABLE_FILE);
+        s_source = std::make_unique<geotable::MmdbSource>(QUOKKA_GEO_SOURCE_MMDB);
+    }
+    static void TearDownTestSuite()
+    {
+        s_source.reset();
+        s_table.reset();
+    }
+    static GeoDatabase Database() { return GeoDatabase(s_table->bytes()); }
+
+    static std::unique_ptr<MappedFile> s_table;
+    static std::unique_ptr<geotable::MmdbSource> s_source;
+};
+
+std::unique_ptr<MappedFile> BuiltTable::s_table;
+std::unique_ptr<geotable::MmdbSource> BuiltTable::s_source;
+
+std::string Truncated(const std::string &text)
+{
+    return text.substr(0, geotable::kMaxText);
+}
+
+float SourceFloat(const MMDB_s &db, const std::string &address, const char *key)
+{
+    int gaiError = 0, mmdbError = 0;
+    MMDB_lookup_result_s result = MMDB_lookup_string(&db, address.c_str(), &gaiError, &mmdbError);
+    MMDB_entry_data_s data{};
+    MMDB_get_value(&result.entry, &data, key, nullptr);
+    return data.type == MMDB_DATA_TYPE_FLOAT ? data.float_value : float(data.double_value);
+}
+
+} // namespace
+
+TEST_F(BuiltTable, PassesTheChecker)
+{
+    ASSERT_TRUE(s_table->error().empty()) << s_table->error();
+    const geotable::CheckResult result = geotable::CheckTable(s_table->bytes());
+    std::printf("%s", geotable::FormatFigures(result.figures).c_str());
+    EXPECT_TRUE(result.ok()) << (result.faults.empty() ? "" : result.faults.front());
+    EXPECT_LE(result.figures.maxProbes, 22);
+}
+
+TEST_F(BuiltTable, AgreesWithTheSourceOnTenThousandRandomAddresses)
+{
+    geotable::AsciiText ascii;
+    const geotable::CountryNames names = geotable::LoadCountryNames(kIsoCountries, ascii);
+    const GeoDatabase db = Database();
+    std::mt19937 random(20260605);
+    std::uniform_int_distribution<std::uint32_t> keys(geotable::kFirstCovered, geotable::kLastCovered);
+    int located = 0, unlocated = 0;
+    for (int i = 0; i < 10000; ++i) {
+        const std::string address = geotable::DottedQuad(keys(random));
+        GeoRecord record;
+        const bool found = db.Find(address.c_str(), record);
+        const std::optional<geotable::SourcePlace> source = s_source->lookup(address.c_str());
+        if (!source) {
+            ++unlocated;
+            EXPECT_TRUE(!found || record.countryName() == "-") << address;
+            continue;
+        }
+        ++located;
+        ASSERT_TRUE(found) << address;
+        EXPECT_EQ(record.countryCode(), source->countryCode) << address;
+        EXPECT_EQ(record.countryName(), Truncated(names.at(source->countryCode))) << address;
+        EXPECT_EQ(record.region(), Truncated(ascii(source->region))) << address;
+        EXPECT_EQ(record.city(), Truncated(ascii(source->city))) << address;
+        EXPECT_EQ(float(record.latitude()), SourceFloat(s_source->handle(), address, "latitude")) << address;
+        EXPECT_EQ(float(record.longitude()), SourceFloat(s_source->handle(), address, "longitude")) << address;
+        EXPECT_EQ(record.latitude(), source->latitude) << address;
+        EXPECT_EQ(record.longitude(), source->longitude) << address;
+    }
+    std::printf("%d addresses located by the source, %d not\n", located, unlocated);
+    EXPECT_GT(located, 9000);
+}
+
+TEST_F(BuiltTable, SpanEdgesAndBlocksWithoutLocation)
+{
+    const GeoDatabase db = Database();
+    GeoRecord record;
+    for (const char *outside : {"0.0.0.0", "0.255.255.255", "1.0.0.255", "224.0.0.1", "255.255.255.255"})
+        EXPECT_FALSE(db.Find(outside, record)) << outside;
+    ASSERT_TRUE(db.Find("1.0.1.0", record));
+    EXPECT_EQ(record.firstAddress(), geotable::kFirstCovered);
+    ASSERT_TRUE(db.Find("223.255.255.255", record));
+    EXPECT_EQ(record.lastAddress(), geotable::kLastCovered);
+    EXPECT_TRUE(record.hasLocation());
+    for (const char *none : {"10.1.2.3", "127.0.0.1", "172.16.0.1", "192.168.1.1", "100.64.0.1",
+                             "192.0.2.1", "198.51.100.1", "203.0.113.1"}) {
+        GeoRecord row;
+        ASSERT_TRUE(db.Find(none, row)) << none;
+        EXPECT_EQ(row.countryName(), "-") << none;
+        EXPECT_EQ(row.city(), "-") << none;
+        EXPECT_EQ(row.latitude(), 0.0) << none;
+        EXPECT_EQ(row.longitude(), 0.0) << none;
+    }
+}

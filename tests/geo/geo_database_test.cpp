@@ -1,0 +1,217 @@
+// The table search on small tables: bounds, order, byte order of the key, the terminating
+// row, the text-field rules, the lookup line, and table files that cannot be used.
+#include "geo_database.h"
+#include "lookup_line.h"
+#include "small_table.h"
+
+#include <gtest/gtest.h>
+
+using namespace testgeo;
+
+namespace {
+
+// Three located rows, a gap-free stretch without location, and the terminating row.
+SmallTable ThreeCities()
+{
+    SmallTable table;
+    table.row(Key(1, 0, 1, 0), Key(1, 0, 3, 255), At("CN", "China", "Fujian", "Fuzhou", 26.06139, 119.30611))
+        .row(Key(1, 0, 4, 0), Key(9, 255, 255, 255), At("AU", "Australia", "Victoria", "Melbourne", -37.814, 144.96332))
+        .noLocation(Key(10, 0, 0, 0), Key(10, 255, 255, 255))
+        .row(Key(11, 0, 0, 0), Key(223, 255, 255, 255), At("DE", "Germany", "Hesse", "Frankfurt am Main", 50.11552, 8.68417))
+        .terminate();
+    return table;
+}
+
+std::string CityOf(const GeoDatabase &db, const char *address)
+{
+    GeoRecord record;
+    return db.Find(address, record) ? std::string(record.city()) : "(no match)";
+}
+
+} // namespace
+
+TEST(GeoDatabaseFind, FindsRowsByInclusiveBoundsAndNothingOutside)
+{
+    const SmallTable table = ThreeCities();
+    const GeoDatabase db(table.bytes());
+    EXPECT_EQ(db.RecordCount(), 5u);
+    EXPECT_EQ(CityOf(db, "1.0.1.0"), "Fuzhou");         // the first row
+    EXPECT_EQ(CityOf(db, "1.0.3.255"), "Fuzhou");       // its inclusive upper bound
+    EXPECT_EQ(CityOf(db, "1.0.4.0"), "Melbourne");      // the next row
+    EXPECT_EQ(CityOf(db, "1.0.0.255"), "(no match)");   // below the first row
+    EXPECT_EQ(CityOf(db, "0.0.0.0"), "(no match)");     // key 0 never reaches the terminating row
+    EXPECT_EQ(CityOf(db, "223.255.255.255"), "Frankfurt am Main");
+    EXPECT_EQ(CityOf(db, "224.0.0.1"), "(no match)");   // above the last data row
+    EXPECT_EQ(CityOf(db, "255.255.255.255"), "(no match)");
+    EXPECT_EQ(CityOf(db, "10.1.2.3"), "-");
+}
+
+TEST(GeoDatabaseFind, EveryRowOfALargerTableIsFoundAtBothEndsAndTheTerminatorNever)
+{
+    // 1000 rows of 256 addresses each: every boundary, with the probe count of a real search.
+    SmallTable table;
+    for (std::uint32_t i = 0; i < 1000; ++i)
+        table.row(Key(1, 0, 1, 0) + i * 256, Key(1, 0, 1, 255) + i * 256,
+                  At("NZ", "New Zealand", "Row", std::to_string(i), -41.0, 174.0));
+    table.terminate();
+    const GeoDatabase db(table.bytes());
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        for (std::uint32_t key : {Key(1, 0, 1, 0) + i * 256, Key(1, 0, 1, 255) + i * 256}) {
+            const unsigned char *row = db.FindKey(key);
+            ASSERT_NE(row, nullptr) << key;
+            EXPECT_EQ(row, table.bytes().data() + i * GeoRecord::kSize) << key;
+        }
+    }
+    EXPECT_EQ(db.FindKey(0), nullptr);
+    EXPECT_EQ(db.FindKey(Key(1, 0, 1, 0) + 1000 * 256), nullptr);
+    EXPECT_EQ(db.FindKey(0xFFFFFFFF), nullptr);
+}
+
+TEST(GeoDatabaseFind, EmptyAndOneRowTables)
+{
+    const GeoDatabase empty(std::span<const unsigned char>{});
+    GeoRecord record;
+    EXPECT_FALSE(empty.Find("8.8.8.8", record));
+    EXPECT_EQ(empty.FindKey(0), nullptr);
+
+    SmallTable one;
+    one.row(Key(8, 8, 8, 0), Key(8, 8, 8, 255), At("US", "United States", "California", "Mountain View", 37.38605, -122.08385));
+    const GeoDatabase oneRow(one.bytes());
+    EXPECT_EQ(CityOf(oneRow, "8.8.8.8"), "Mountain View");
+    EXPECT_EQ(CityOf(oneRow, "8.8.7.255"), "(no match)");
+    EXPECT_EQ(CityOf(oneRow, "8.8.9.0"), "(no match)");
+
+    SmallTable oneAndTerminator = one;
+    oneAndTerminator.terminate();
+    const GeoDatabase withTerminator(oneAndTerminator.bytes());
+    EXPECT_EQ(CityOf(withTerminator, "8.8.8.255"), "Mountain View");
+    EXPECT_EQ(CityOf(withTerminator, "0.0.0.0"), "(no match)");
+    EXPECT_EQ(CityOf(withTerminator, "9.0.0.0"), "(no match)");
+}
+
+TEST(GeoDatabaseFind, KeyIsInHostOrder)
+{
+    // 142.250.80.46 reversed is 46.80.250.142: each lands in its own row.
+    SmallTable table;
+    table.row(Key(1, 0, 1, 0), Key(46, 80, 250, 142), At("DE", "Germany", "Hesse", "Frankfurt am Main", 50.1, 8.7))
+        .row(Key(46, 80, 250, 143), Key(223, 255, 255, 255), At("US", "United States", "California", "Mountain View", 37.4, -122.1))
+        .terminate();
+    const GeoDatabase db(table.bytes());
+    EXPECT_EQ(CityOf(db, "142.250.80.46"), "Mountain View");
+    EXPECT_EQ(CityOf(db, "46.80.250.142"), "Frankfurt am Main");
+}
+
+TEST(GeoDatabaseFind, CopiesTheWholeRowOrLeavesTheRecordUntouched)
+{
+    const SmallTable table = ThreeCities();
+    const GeoDatabase db(table.bytes());
+    GeoRecord record;
+    ASSERT_TRUE(db.Find("1.0.2.3", record));
+    EXPECT_TRUE(std::equal(record.bytes.begin(), record.bytes.end(), table.bytes().begin()));
+    EXPECT_EQ(record.firstAddress(), Key(1, 0, 1, 0));
+    EXPECT_EQ(record.lastAddress(), Key(1, 0, 3, 255));
+    EXPECT_EQ(record.countryCode(), "CN");
+    EXPECT_DOUBLE_EQ(record.latitude(), 26.06139);
+    EXPECT_DOUBLE_EQ(record.longitude(), 119.30611);
+
+    GeoRecord untouched;
+    untouched.bytes.fill(0xAB);
+    for (const char *text : {"224.0.0.1", "not an address", "1.2.3", "1.2.3.4.5", "256.1.1.1", "", " 1.0.1.0",
+                             "::1", "1.0.1.0 "}) {
+        EXPECT_FALSE(db.Find(text, untouched)) << text;
+    }
+    EXPECT_FALSE(db.Find(nullptr, untouched));
+    EXPECT_TRUE(std::all_of(untouched.bytes.begin(), untouched.bytes.end(), [](unsigned char b) { return b == 0xAB; }));
+
+    GeoRecord zero;
+    EXPECT_FALSE(db.Find("0.0.0.0", zero));
+    EXPECT_FALSE(zero.hasLocation());
+    EXPECT_EQ(zero.countryName(), ""); // "No Information"
+    ASSERT_TRUE(db.Find("10.0.0.1", zero));
+    EXPECT_FALSE(zero.hasLocation());
+    EXPECT_EQ(zero.countryName(), "-"); // "Not Found"
+}
+
+TEST(GeoRecordText, FullFieldsEndAtTheFieldAndTheFillIsNeverRead)
+{
+    SmallTable table;
+    const std::string country32 = "United Kingdom of Great Britain ";
+    const std::string region32 = "Wilayah Persekutuan Kuala Lumpur";
+    const std::string city32 = "San Valentino in Abruzzo Citerio";
+    table.row(Key(1, 0, 1, 0), Key(1, 0, 1, 255), At("GB", country32 + "and Northern Ireland", region32 + " extra", city32 + "re", 51.5, -0.12))
+        .row(Key(1, 0, 2, 0), Key(1, 0, 2, 255), At("IT", "Italy", "", "Roma", 41.9, 12.5))
+        .terminate();
+    const GeoDatabase db(table.bytes());
+    GeoRecord full;
+    ASSERT_TRUE(db.Find("1.0.1.1", full));
+    EXPECT_EQ(full.countryName(), country32);
+    EXPECT_EQ(full.region(), region32);
+    EXPECT_EQ(full.city(), city32);
+    EXPECT_EQ(full.bytes[GeoRecord::kCity + 32], 0); // the city's NUL in the field's last byte
+
+    GeoRecord shortTexts;
+    ASSERT_TRUE(db.Find("1.0.2.1", shortTexts));
+    EXPECT_EQ(shortTexts.countryName(), "Italy");
+    EXPECT_EQ(shortTexts.bytes[GeoRecord::kCountryName + 5], 0);
+    EXPECT_EQ(shortTexts.bytes[GeoRecord::kCountryName + 6], 0xFE); // fill, not zero
+    EXPECT_EQ(shortTexts.region(), "");
+    EXPECT_EQ(shortTexts.city(), "Roma");
+    EXPECT_EQ(shortTexts.bytes[GeoRecord::kCity + 32], 0xFE);
+}
+
+TEST(LookupLine, PrintsTheRowTabSeparatedOrNoMatch)
+{
+    const SmallTable table = ThreeCities();
+    const GeoDatabase db(table.bytes());
+    EXPECT_EQ(LookupLine(db, "1.0.2.3"), "1.0.2.3\t1.0.1.0-1.0.3.255\tCN\tChina\tFujian\tFuzhou\t26.06139\t119.30611");
+    EXPECT_EQ(LookupLine(db, "10.9.9.9"), "10.9.9.9\t10.0.0.0-10.255.255.255\t-\t-\t-\t-\t0\t0");
+    EXPECT_EQ(LookupLine(db, "240.0.0.1"), "240.0.0.1\tno match");
+    EXPECT_EQ(LookupLine(db, "example.com"), "example.com\tno match");
+}
+
+class GeoTableFile : public ::testing::Test {
+protected:
+    static void TearDownTestSuite() { RemoveTempFiles(); }
+
+    // Uses PATH as the table and returns what was written to standard error.
+    static std::string Use(const std::string &path, bool expectUsable)
+    {
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(GeoDatabase::UseFile(path), expectUsable) << path;
+        return ::testing::internal::GetCapturedStderr();
+    }
+};
+
+TEST_F(GeoTableFile, AGoodFileIsMappedAndSearched)
+{
+    const std::string path = ThreeCities().writeFile("good.bin");
+    EXPECT_EQ(Use(path, true), "");
+    EXPECT_EQ(CityOf(GeoDatabase::Instance(), "1.0.1.0"), "Fuzhou"); // the very first lookup
+    EXPECT_EQ(GeoDatabase::Instance().RecordCount(), 5u);
+}
+
+TEST_F(GeoTableFile, BrokenFilesGiveOneMessageAndFindNothing)
+{
+    std::vector<unsigned char> bytes = ThreeCities().bytes();
+    std::vector<unsigned char> truncated(bytes.begin(), bytes.end() - 50);
+    std::vector<unsigned char> oneByteMore = bytes;
+    oneByteMore.push_back(0);
+    const struct {
+        std::string path;
+        const char *why;
+    } cases[] = {
+        {WriteTempFile("truncated.bin", truncated), "not a multiple of 124 bytes"},
+        {WriteTempFile("longer.bin", oneByteMore), "not a multiple of 124 bytes"},
+        {WriteTempFile("empty.bin", {}), "the file is empty"},
+        {"/nonexistent/quokka/table.bin", "No such file or directory"},
+        {"/tmp", "not a regular file"},
+    };
+    for (const auto &c : cases) {
+        const std::string message = Use(c.path, false);
+        EXPECT_NE(message.find(c.path), std::string::npos) << message;
+        EXPECT_NE(message.find(c.why), std::string::npos) << message;
+        EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+        EXPECT_EQ(GeoDatabase::Instance().RecordCount(), 0u);
+        EXPECT_EQ(CityOf(GeoDatabase::Instance(), "1.0.1.0"), "(no match)");
+    }
+}
