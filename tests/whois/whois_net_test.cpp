@@ -2,6 +2,7 @@
 // program makes the namespace and its servers, then runs itself inside it once per way that
 // IANA's name can resolve; with --bench it times lookups against Debian's whois client.
 #include "test_support.h"
+#include "wait.h"
 #include "whois_client.h"
 #include "whois_lookup.h"
 #include "whois_test_network.h"
@@ -268,6 +269,20 @@ TEST(WhoisWindowExchange, WindowKeepsPaintingWhileASilentServerRunsOut)
     EXPECT_TRUE(window.Lines().isEmpty());
 }
 
+// Closing the program ends a lookup that waits on a silent server within half a second; the
+// window lists nothing. Runs in a process of its own, since closing cannot be undone.
+TEST(WhoisShutdown, ClosingEndsALookupAtOnce)
+{
+    CWhoisLookup window;
+    window.show();
+    QTimer::singleShot(300, [] { quokka::BeginShutdown(); });
+    QElapsedTimer clock;
+    clock.start();
+    window.Lookup("192.0.2.4");
+    EXPECT_LT(clock.elapsed(), 1'500); // 300 ms until closing begins
+    EXPECT_TRUE(window.Lines().isEmpty());
+}
+
 // IANA's name points nowhere or at a server that fails: the client's error text is listed.
 void ExpectIanaStepFails(whois::ExchangeLimits limits = {})
 {
@@ -334,6 +349,7 @@ int RunOutside(bool bench)
         const char *filter;
     } phases[] = {
         {whoistest::IanaEntry::Server, "WhoisExchange.*:WhoisWindowExchange.*"},
+        {whoistest::IanaEntry::Server, "WhoisShutdown.*"},
         {whoistest::IanaEntry::Missing, "WhoisIanaMissing.*"},
         {whoistest::IanaEntry::Refused, "WhoisIanaRefused.*"},
         {whoistest::IanaEntry::Silent, "WhoisIanaSilent.*"},
