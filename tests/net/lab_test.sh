@@ -88,10 +88,11 @@ denied)
   check "denied: no socket" "kind none" "$(head -n1 <<< "$out")"
   check "denied: every probe fails" "Error Error Error " "$(hops "$out")"
   cp "$build/quokka-quokka" "$work/" && chmod 755 "$work/quokka-quokka"
-  out=$(as_nobody env HOME="$work" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
-        QUOKKA_TEST_WAIT_MS=0 "$work/quokka-quokka" --home 422,220 2>&1;
-        as_nobody env HOME="$work" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
-        timeout 60 "$work/quokka-quokka" --geo-table /dev/null --explore target.example --quit --report 2>/dev/null | grep '^trace')
+  mkdir "$work/user" && chown nobody:nogroup "$work/user"
+  user_env=(env HOME="$work/user" XDG_CONFIG_HOME="$work/user/config" QT_QPA_PLATFORM=offscreen)
+  as_nobody "${user_env[@]}" "$work/quokka-quokka" --home 422,220
+  out=$(as_nobody "${user_env[@]}" timeout 60 "$work/quokka-quokka" --geo-table /dev/null \
+        --explore target.example --quit --report 2>/dev/null | grep '^trace')
   check "denied: the program explains, lists nothing else" \
     "$(printf 'trace\tRoute tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) or give the program CAP_NET_RAW')" \
     "$out"
