@@ -2,6 +2,7 @@
 
 #include "main_dialog.h"
 #include "trace_data.h"
+#include "world_map.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -52,4 +53,6 @@ void Automation::SaveScreenshots()
     const QDir dir(m_options.screenshotDir);
     if (CTraceData *trace = m_dialog.TraceData())
         trace->grab().save(dir.filePath(QStringLiteral("trace.png")));
+    if (CWorldMap *map = m_dialog.WorldMap())
+        map->grab().save(dir.filePath(QStringLiteral("map.png")));
 }

@@ -8,8 +8,11 @@
 #include "icmp_tracer.h"
 #include "installer.h"
 #include "resolver.h"
+#include "setup.h"
+#include "toast.h"
 #include "trace_data.h"
 #include "wait.h"
+#include "world_map.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -77,15 +80,24 @@ void CQuokkaQuokkaDlg::RunExploration()
 // Reads the stored home point; a first run (no home yet) shows its first-run steps first.
 HomeLocation CQuokkaQuokkaDlg::RunFirstRunSteps()
 {
-    const HomeLocation home = HomeLocation::Read();
-    if (!home.isSet()) {
+    if (!HomeLocation::Read().isSet()) {
+        Toast welcome(this);
+        welcome.m_strText = QStringLiteral("Welcome to quokka quokka setup!");
+        welcome.m_nPointSize = 100;
+        welcome.m_nDuration = 5000;
+        welcome.exec();
+        CSetup setup(this); // stores the user's first left click as the home point
+        setup.exec();
         const CInstaller installer; // copies the program and writes its launchers, keeps nothing
     }
-    return home;
+    return HomeLocation::Read(); // (0, 0) again when the setup was closed without a click
 }
 
-void CQuokkaQuokkaDlg::OpenResultWindows(const HomeLocation &)
+void CQuokkaQuokkaDlg::OpenResultWindows(const HomeLocation &home)
 {
+    m_pWorldMap = new CWorldMap(this);
+    m_pWorldMap->SetHome(home); // the first paint already shows the home marker
+    m_pWorldMap->show();
     m_pTraceData = new CTraceData(this);
     m_pTraceData->show();
     emit resultWindowsOpened();
@@ -124,8 +136,11 @@ void CQuokkaQuokkaDlg::TraceRoute(const QString &target)
     }
 }
 
-// Finds the hop's row in the geolocation table; RECORD stays zero without a match.
-void CQuokkaQuokkaDlg::LocateHop(const QString &, bool, GeoRecord &record)
+// The newest map window looks the hop up and plots it; RECORD stays zero without a match.
+void CQuokkaQuokkaDlg::LocateHop(const QString &, bool isDestination, GeoRecord &record)
 {
-    GeoDatabase::Instance().Find(m_hopAddress.constData(), record);
+    if (m_pWorldMap)
+        m_pWorldMap->LookupAndPlot(m_hopAddress.constData(), isDestination, record);
+    else
+        GeoDatabase::Instance().Find(m_hopAddress.constData(), record);
 }

@@ -2,6 +2,7 @@
 
 #include "about_dialog.h"
 #include "trace_data.h"
+#include "world_map.h"
 #include "wait.h"
 #include "window_support.h"
 
@@ -66,6 +67,11 @@ void CQuokkaQuokkaDlg::StartExploration(const QString &domain)
 CTraceData *CQuokkaQuokkaDlg::TraceData() const
 {
     return m_pTraceData;
+}
+
+CWorldMap *CQuokkaQuokkaDlg::WorldMap() const
+{
+    return m_pWorldMap;
 }
 
 void CQuokkaQuokkaDlg::ShowAbout()

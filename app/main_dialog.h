@@ -24,6 +24,7 @@ public:
 
     // The newest result windows (null before the first run).
     CTraceData *TraceData() const;
+    CWorldMap *WorldMap() const;
 
 signals:
     void resultWindowsOpened();
