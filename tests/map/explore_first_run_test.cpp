@@ -1,0 +1,106 @@
+// The first-run steps of an exploration: the welcome notice, then the setup (which shows its
+// own notice first), then the map window starting from the point the setup stored.
+#include "home_location.h"
+#include "main_dialog.h"
+#include "setup.h"
+#include "toast.h"
+#include "world_map.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class ExploreFirstRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        // The installer of a first run writes under these; the profile lives here too.
+        for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "APPDATA", "XDG_DESKTOP_DIR"})
+            qunsetenv(name);
+        qputenv("HOME", m_dir.path().toUtf8());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath("config"));
+        qputenv("QUOKKA_TEST_TOAST_MS", "100");
+        qApp->installEventFilter(&m_watch);
+    }
+    void TearDown() override
+    {
+        qApp->removeEventFilter(&m_watch);
+        qunsetenv("QUOKKA_TEST_TOAST_MS");
+    }
+
+    // Explores an empty name: it resolves to nothing, so the run ends after opening its windows.
+    static void Explore(CQuokkaQuokkaDlg &dialog)
+    {
+        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+        dialog.StartExploration(QString());
+        ASSERT_TRUE(finished.count() == 1 || finished.wait(30000));
+    }
+
+    QTemporaryDir m_dir;
+    // Notes each notice and setup window as it is shown, in order.
+    class Watch : public QObject {
+    public:
+        explicit Watch(QStringList &seen) : m_seen(seen) {}
+        bool eventFilter(QObject *object, QEvent *event) override
+        {
+            if (event->type() == QEvent::Show) {
+                if (auto *toast = qobject_cast<Toast *>(object))
+                    m_seen << toast->m_strText;
+                else if (qobject_cast<CSetup *>(object))
+                    m_seen << QStringLiteral("setup");
+            }
+            return false;
+        }
+
+    private:
+        QStringList &m_seen;
+    };
+    QStringList m_seen;
+    Watch m_watch{m_seen};
+};
+
+} // namespace
+
+TEST_F(ExploreFirstRunTest, WelcomesThenAsksForTheHomeAndStartsTheMapThere)
+{
+    CQuokkaQuokkaDlg dialog;
+    dialog.show();
+    CSetup::SetNextAnswer(CSetup::Answer{false, {422, 220}});
+    Explore(dialog);
+    EXPECT_EQ(m_seen.join(" | ").toStdString(),
+              "Welcome to quokka quokka setup! | Left click on your exact location | setup");
+    EXPECT_EQ(HomeLocation::Read().encode(), QByteArray::fromHex("a6010000dc000000"));
+    ASSERT_TRUE(dialog.WorldMap());
+    EXPECT_TRUE(dialog.WorldMap()->isVisible());
+    EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(422, 220));
+
+    // Home stored: the next run goes straight to a new map window of its own.
+    m_seen.clear();
+    CWorldMap *first = dialog.WorldMap();
+    Explore(dialog);
+    EXPECT_TRUE(m_seen.isEmpty()) << m_seen.join(" | ").toStdString();
+    EXPECT_NE(dialog.WorldMap(), first);
+    EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(422, 220));
+}
+
+TEST_F(ExploreFirstRunTest, ASetupLeftWithEscGoesOnFromTheOriginAndAsksAgainNextTime)
+{
+    CQuokkaQuokkaDlg dialog;
+    dialog.show();
+    CSetup::SetNextAnswer(CSetup::Answer{true, {}});
+    Explore(dialog);
+    ASSERT_TRUE(dialog.WorldMap());
+    EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(0, 0));
+    EXPECT_FALSE(HomeLocation::Read().isSet());
+
+    m_seen.clear();
+    CSetup::SetNextAnswer(CSetup::Answer{false, {30, 40}});
+    Explore(dialog);
+    EXPECT_TRUE(m_seen.startsWith("Welcome to quokka quokka setup!")) << m_seen.join(" | ").toStdString();
+    EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(30, 40));
+}
