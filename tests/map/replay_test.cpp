@@ -55,7 +55,7 @@ protected:
             .Add("198.51.100.5", "198.51.100.5", "Brazil", -23.5475, -46.63611)
             .Use();
     }
-    void SetUp() override { qputenv("QUOKKA_TEST_WAIT_MS", "150"); }
+    void SetUp() override { qputenv("QUOKKA_TEST_WAIT_MS", "300"); }
     void TearDown() override { qunsetenv("QUOKKA_TEST_WAIT_MS"); }
 
     static std::unique_ptr<CWorldMap> MapWithRoute(std::initializer_list<const char *> hops)
