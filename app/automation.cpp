@@ -2,6 +2,7 @@
 
 #include "main_dialog.h"
 #include "trace_data.h"
+#include "whois_lookup.h"
 #include "world_map.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,8 @@ void Automation::ConnectReport()
 {
     if (CTraceData *trace = m_dialog.TraceData())
         connect(trace, &CTraceData::lineAdded, this, [](const QString &line) { PrintReportLine("trace", line); });
+    if (CWhoisLookup *whois = m_dialog.WhoisLookup())
+        connect(whois, &CWhoisLookup::lineAdded, this, [](const QString &line) { PrintReportLine("whois", line); });
 }
 
 void Automation::SaveScreenshots()
@@ -55,4 +58,6 @@ void Automation::SaveScreenshots()
         trace->grab().save(dir.filePath(QStringLiteral("trace.png")));
     if (CWorldMap *map = m_dialog.WorldMap())
         map->grab().save(dir.filePath(QStringLiteral("map.png")));
+    if (CWhoisLookup *whois = m_dialog.WhoisLookup())
+        whois->grab().save(dir.filePath(QStringLiteral("whois.png")));
 }

@@ -12,6 +12,7 @@
 #include "toast.h"
 #include "trace_data.h"
 #include "wait.h"
+#include "whois_lookup.h"
 #include "world_map.h"
 
 #include <QLineEdit>
@@ -74,6 +75,9 @@ void CQuokkaQuokkaDlg::RunExploration()
         return;
     }
     const QString target = **resolved;
+    m_pWhoisLookup->Lookup(target); // listed before the first hop
+    if (ShuttingDown())
+        return;
     TraceRoute(target);
 }
 
@@ -100,6 +104,8 @@ void CQuokkaQuokkaDlg::OpenResultWindows(const HomeLocation &home)
     m_pWorldMap->show();
     m_pTraceData = new CTraceData(this);
     m_pTraceData->show();
+    m_pWhoisLookup = new CWhoisLookup(this);
+    m_pWhoisLookup->show();
     emit resultWindowsOpened();
 }
 

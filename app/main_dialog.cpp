@@ -2,6 +2,7 @@
 
 #include "about_dialog.h"
 #include "trace_data.h"
+#include "whois_lookup.h"
 #include "world_map.h"
 #include "wait.h"
 #include "window_support.h"
@@ -72,6 +73,11 @@ CTraceData *CQuokkaQuokkaDlg::TraceData() const
 CWorldMap *CQuokkaQuokkaDlg::WorldMap() const
 {
     return m_pWorldMap;
+}
+
+CWhoisLookup *CQuokkaQuokkaDlg::WhoisLookup() const
+{
+    return m_pWhoisLookup;
 }
 
 void CQuokkaQuokkaDlg::ShowAbout()

@@ -24,6 +24,7 @@ public:
 
     // The newest result windows (null before the first run).
     CTraceData *TraceData() const;
+    CWhoisLookup *WhoisLookup() const;
     CWorldMap *WorldMap() const;
 
 signals:

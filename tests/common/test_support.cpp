@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <cstdio>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,11 @@ int Run(const std::string &command, std::string *output)
 bool IsRoot()
 {
     return ::geteuid() == 0;
+}
+
+bool IsolateNetwork()
+{
+    return IsRoot() && ::unshare(CLONE_NEWNET) == 0 && Run("ip link set lo up") == 0;
 }
 
 } // namespace testsupport

@@ -10,4 +10,8 @@ std::string SourceDir();
 int Run(const std::string &command, std::string *output = nullptr);
 bool IsRoot();
 
+// Moves this thread (and the threads it starts later) into a network namespace of its own
+// with only loopback up, so nothing a test does can reach another network. Needs root.
+bool IsolateNetwork();
+
 } // namespace testsupport
