@@ -5,8 +5,9 @@
 #          -- 198.51.100.6 r3 203.0.113.1 -- 203.0.113.2 target (+ 203.0.113.3, never answers)
 #
 # The wire namespace bridges r1 and r2 through a delaying relay (this kernel has no netem).
-# r2 is silent: it sends no time-exceeded reports. Names: target.example -> 203.0.113.2,
-# silent.example -> 203.0.113.3, in the client's own hosts file.
+# r2 is silent: it sends no time-exceeded reports. Names: target.example and bücher.example
+# (as xn--bcher-kva.example) -> 203.0.113.2, silent.example -> 203.0.113.3, in the client's
+# own hosts file.
 #
 #   lab.sh up PREFIX DELAYWIRE_PROGRAM DELAY_MS     lab.sh down PREFIX
 set -euo pipefail
@@ -77,7 +78,7 @@ up() {
   echo $! > "/run/quokka-lab-$prefix.pid"
 
   mkdir -p "/etc/netns/$prefix-client"
-  printf '127.0.0.1 localhost\n203.0.113.2 target.example\n203.0.113.3 silent.example\n' \
+  printf '127.0.0.1 localhost\n203.0.113.2 target.example xn--bcher-kva.example\n203.0.113.3 silent.example\n' \
     > "/etc/netns/$prefix-client/hosts"
   # Names not in the hosts file go to a resolver on the client's own loopback, which is not there.
   printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$prefix-client/resolv.conf"

@@ -122,6 +122,20 @@ explore)
   check "explore: trace window saved" "yes" "$([ -s "$work/shots/trace.png" ] && echo yes || echo no)"
   out=$(run_program --explore no-such-host.example --quit --report | grep '^trace')
   check "explore: an unknown name is said so" "$(printf 'trace\tCannot find an IPv4 address for "no-such-host.example"')" "$out"
+  # Awkward input gets a clear outcome: the route, or the one line that says the name is unknown.
+  long=$(printf 'a%.0s' $(seq 300))
+  for input in "" "   " "$long" "$(printf 'tar\tget\001.example')" "target.example." "bücher.example" "203.0.113.2"; do
+    out=$(QUOKKA_TEST_WAIT_MS=0 run_program --explore "$input" --quit --report)
+    status=$?
+    last=$(grep '^trace' <<< "$out" | tail -n1 | cut -f2-)
+    case "$input" in
+      bücher.example|203.0.113.2) expected="Route Complete" ;;
+      # The hosts file knows no name with a trailing dot; what matters is a clean outcome.
+      target.example.) [[ $last == Route\ Complete* ]] && expected="Route Complete" || expected="Cannot find an IPv4 address for" ;;
+      *) expected="Cannot find an IPv4 address for" ;;
+    esac
+    check "explore: input '$(printf '%q' "$input" | cut -c1-40)' ends cleanly" "0 $expected" "$status ${last:0:${#expected}}"
+  done
   ;;
 bench)
   in_client env HOME="$work" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
