@@ -142,9 +142,10 @@ bench)
     "$build/quokka-quokka" --home 422,220
   start=$(date +%s%N)
   # The inner shell reports the CPU time of its one child, the program.
-  cpu=$(ip netns exec "$prefix-client" env HOME="$work" XDG_CONFIG_HOME="$work/config" \
-    QT_QPA_PLATFORM=offscreen bash -c '"$@" > "'"$work"'/out" 2>/dev/null; times | tail -n1' _ \
-    "$build/quokka-quokka" --geo-table /dev/null --explore target.example --quit --report)
+  ip netns exec "$prefix-client" env HOME="$work" XDG_CONFIG_HOME="$work/config" \
+    QT_QPA_PLATFORM=offscreen bash -c '"$@" > "'"$work"'/out" 2>/dev/null; times > "'"$work"'/times"' _ \
+    "$build/quokka-quokka" --geo-table /dev/null --explore target.example --quit --report
+  cpu=$(tail -n1 "$work/times")
   wall_ms=$(( ($(date +%s%N) - start) / 1000000 ))
   probes_ms=$(awk -F'\t' '/^trace\tHop/ { split(substr($2, 11, 10), a, "ms"); s += a[1] } END { print s + 400 }' "$work/out")
   waits=$(grep -c '^trace.Hop' "$work/out")
