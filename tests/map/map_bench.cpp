@@ -39,7 +39,7 @@ TEST(MapBench, RepaintOf29SegmentsAndOneLookupAndPlot)
     const int rows = 100000;
     for (int i = 0; i < rows; ++i)
         table.Add(Address(i), Address(i), "Somewhere", -60.0 + (i * 7919 % 12000) / 100.0,
-                  -160.0 + (i * 104729 % 32000) / 100.0);
+                  -160.0 + double(std::int64_t(i) * 104729 % 32000) / 100.0);
     table.Use();
     ASSERT_EQ(GeoDatabase::Instance().RecordCount(), std::size_t(rows));
 
