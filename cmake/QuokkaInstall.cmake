@@ -1,0 +1,38 @@
+# What `cmake --install` puts under the prefix, and the Debian package CPack builds from it:
+# the program, its menu entry and icon, the README and the licence of the geolocation data.
+include(GNUInstallDirs)
+
+install(TARGETS quokka-quokka RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The menu entry starts the installed program by its full path. The prefix is only known when
+# installing (cmake --install --prefix, or CPack's /usr), so the entry is written then.
+install(CODE "
+  set(QUOKKA_DESKTOP_TEMPLATE [[${CMAKE_CURRENT_LIST_DIR}/quokka-quokka.desktop.in]])
+  set(QUOKKA_DESKTOP_WORK [[${CMAKE_BINARY_DIR}/install]])
+  set(QUOKKA_BINDIR [[${CMAKE_INSTALL_BINDIR}]])
+  set(QUOKKA_DATADIR [[${CMAKE_INSTALL_DATADIR}]])")
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install_desktop_entry.cmake)
+# The icon is not square, so it goes where any size is welcome.
+install(FILES ${PROJECT_SOURCE_DIR}/res/icon.png DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps
+        RENAME quokka-quokka.png)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE-DATA
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quokka-quokka)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quokka-quokka)
+set(CPACK_PACKAGE_VENDOR "Quokka Quokka")
+set(CPACK_PACKAGE_CONTACT "Quokka Quokka developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "shows where an Internet domain lives and how traffic gets there")
+set(CPACK_PACKAGE_DESCRIPTION
+  "A desktop tool that looks up a domain's WHOIS record, traces the route to it hop by hop "
+  "and draws each hop on a world map. Includes geolocation data: IP Geolocation by DB-IP "
+  "(CC BY 4.0).")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON) # the debugging sections stay in the build tree
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt finds its window-system plugins at run time; no library link names them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+include(CPack)

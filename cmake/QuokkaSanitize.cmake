@@ -1,0 +1,74 @@
+# Two build trees meet here. A tree configured with QUOKKA_SANITIZE builds everything with
+# AddressSanitizer and UndefinedBehaviorSanitizer; any report ends the process with a failure.
+# It lists its unit and GUI tests in sanitized_tests.cmake, under names starting "asan.", and
+# a normal tree configured with QUOKKA_SANITIZER_TREE runs that list as part of its own CTest
+# run, so one summary covers both trees.
+option(QUOKKA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+set(QUOKKA_SANITIZER_TREE "" CACHE PATH "A build tree configured with QUOKKA_SANITIZE whose tests CTest runs here too")
+
+set(QUOKKA_SANITIZER_ENV
+  "ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
+  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
+  "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp:print_suppressions=0")
+
+if(QUOKKA_SANITIZE)
+  add_compile_options(-O1 -g -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+  add_custom_target(quokka_sanitized_tests)
+endif()
+
+# Called by quokka_add_test: in a sanitizer tree, the test joins the list once its folder has
+# set all its properties (benchmarks stay out: figures under a sanitizer mean nothing).
+function(quokka_sanitized_test name)
+  if(QUOKKA_SANITIZE)
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL _quokka_sanitized_test_entry [[${name}]])")
+  endif()
+endfunction()
+
+function(_quokka_sanitized_test_entry name)
+  get_test_property(${name} LABELS labels)
+  if("bench" IN_LIST labels)
+    return()
+  endif()
+  get_test_property(${name} ENVIRONMENT environment)
+  get_test_property(${name} TIMEOUT timeout)
+  if(NOT environment)
+    set(environment "")
+  endif()
+  if(NOT timeout)
+    set(timeout 900)
+  endif()
+  list(APPEND environment ${QUOKKA_SANITIZER_ENV})
+  set(entry "add_test([[asan.${name}]] [[$<TARGET_FILE:${name}>]])\n")
+  string(APPEND entry "set_tests_properties([[asan.${name}]] PROPERTIES ENVIRONMENT [[${environment}]]"
+         " WORKING_DIRECTORY [[${CMAKE_CURRENT_BINARY_DIR}]] SKIP_RETURN_CODE 77 TIMEOUT ${timeout}"
+         " LABELS sanitizer)\n")
+  set_property(GLOBAL APPEND_STRING PROPERTY QUOKKA_SANITIZED_TEST_LIST "${entry}")
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${QUOKKA_SANITIZER_ENV})
+  add_dependencies(quokka_sanitized_tests ${name})
+endfunction()
+
+# Runs at the end of the top folder, after every test folder has been read.
+function(_quokka_write_sanitized_tests)
+  get_property(entries GLOBAL PROPERTY QUOKKA_SANITIZED_TEST_LIST)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/sanitized_tests.cmake
+       CONTENT "# The unit and GUI tests of this tree, built with sanitizers.\n${entries}")
+endfunction()
+
+if(QUOKKA_SANITIZE)
+  cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL _quokka_write_sanitized_tests)
+endif()
+
+if(QUOKKA_SANITIZER_TREE)
+  set(list_file "${QUOKKA_SANITIZER_TREE}/sanitized_tests.cmake")
+  file(WRITE ${CMAKE_BINARY_DIR}/sanitizer_tree_tests.cmake
+"if(EXISTS [[${list_file}]])
+  include([[${list_file}]])
+else()
+  add_test(asan.tree_missing ${CMAKE_COMMAND} -E echo [[the sanitizer tree ${QUOKKA_SANITIZER_TREE} is not built; make test builds it]])
+  set_tests_properties(asan.tree_missing PROPERTIES WILL_FAIL TRUE)
+endif()
+")
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY TEST_INCLUDE_FILES
+               ${CMAKE_BINARY_DIR}/sanitizer_tree_tests.cmake)
+endif()

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# package_test.sh prefix|deb
+#   prefix: `cmake --install` into a temporary prefix (with a space in it), then checks the
+#           files, the menu entry and the installed program.
+#   deb:    builds the Debian package with CPack, installs it with dpkg, runs the program from
+#           /usr/bin, and removes the package again whatever happens. Needs root and the
+#           geolocation table inside the program.
+# Environment (set by CTest): QUOKKA_BUILD_DIR, QUOKKA_SOURCE_DIR, QUOKKA_PROGRAM (the program
+# of the build tree), QUOKKA_TABLE_LINKED (1 when the table is inside it).
+set -euo pipefail
+
+mode=${1:?prefix or deb}
+build=${QUOKKA_BUILD_DIR:?}
+program=${QUOKKA_PROGRAM:?}
+source=${QUOKKA_SOURCE_DIR:?}
+package=quokka-quokka
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+
+# The installed program must say what the program of the build tree says.
+check_program() {
+  local installed=$1
+  [ -x "$installed" ] || fail "$installed is not an executable file"
+  [ "$("$installed" --version)" = "$("$program" --version)" ] || fail "--version of $installed differs"
+  local lookup expected
+  lookup=$("$installed" --lookup 8.8.8.8 192.0.2.1)
+  expected=$("$program" --lookup 8.8.8.8 192.0.2.1)
+  echo "$lookup"
+  [ "$lookup" = "$expected" ] || fail "--lookup of $installed printed something else than $program"
+  if [ "${QUOKKA_TABLE_LINKED:-0}" = 1 ]; then
+    grep -q $'^8\\.8\\.8\\.8\t8\\.8\\.8\\.0-8\\.8\\.8\\.255\tUS\tUnited States\t' <<<"$lookup" \
+      || fail "the installed program does not place 8.8.8.8 in the United States"
+  fi
+}
+
+# The menu entry (its Exec value must be EXEC_LINE), the icon, the README and the data licence
+# under the prefix ROOT.
+check_files() {
+  local root=$1 exec_line=$2
+  local entry="$root/share/applications/$package.desktop"
+  [ -f "$entry" ] || fail "no menu entry $entry"
+  desktop-file-validate "$entry" || fail "the menu entry does not validate"
+  grep -qxF "Exec=$exec_line" "$entry" || fail "the menu entry does not start '$exec_line': $(grep ^Exec= "$entry")"
+  grep -qx "Icon=$package" "$entry" || fail "the menu entry names another icon"
+  cmp -s "$root/share/pixmaps/$package.png" "$source/res/icon.png" || fail "no icon in $root/share/pixmaps"
+  local docs="$root/share/doc/$package"
+  [ -s "$docs/README.md" ] || fail "no README in $docs"
+  grep -q "IP Geolocation by DB-IP" "$docs/LICENSE-DATA" || fail "the data licence lacks the attribution"
+  grep -q "CC BY 4.0" "$docs/LICENSE-DATA" && grep -q "https://creativecommons.org/licenses/by/4.0/" "$docs/LICENSE-DATA" \
+    || fail "the data licence lacks the licence's name or address"
+}
+
+install_prefix() {
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  local prefix="$work/prefix with space"
+  cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "cmake --install failed"; }
+  check_files "$prefix" "\"$prefix/bin/$package\""
+  check_program "$prefix/bin/$package"
+  echo "installed into a prefix: program, menu entry, icon, README and data licence in place"
+}
+
+installed() { dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; }
+
+# dpkg waits for no one: another package tool at work makes it fail at once, so try again.
+dpkg_retry() {
+  local attempt
+  for attempt in $(seq 1 30); do
+    if dpkg "$@" 2>"$work/dpkg.err"; then return 0; fi
+    grep -q "lock" "$work/dpkg.err" || { cat "$work/dpkg.err" >&2; return 1; }
+    sleep 2
+  done
+  cat "$work/dpkg.err" >&2
+  return 1
+}
+
+remove_package() {
+  if installed; then dpkg_retry --remove "$package" >/dev/null || echo "could not remove $package" >&2; fi
+  rm -rf "$work"
+}
+
+install_deb() {
+  [ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
+  [ "${QUOKKA_TABLE_LINKED:-0}" = 1 ] || skip "the geolocation table is not linked into this build (QUOKKA_EMBED_GEO_TABLE=OFF)"
+  command -v dpkg-shlibdeps >/dev/null || skip "dpkg-shlibdeps (dpkg-dev) is not installed"
+  installed && skip "$package is already installed on this machine; it is left alone"
+  work=$(mktemp -d)
+  trap remove_package EXIT
+
+  cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" || { cat "$work/cpack.log"; fail "cpack failed"; }
+  local deb
+  deb=$(find "$work" -maxdepth 1 -name "${package}_*.deb" | head -n 1)
+  [ -n "$deb" ] || fail "cpack made no package"
+  echo "package: $(basename "$deb"), $(du -m "$deb" | cut -f1) MB"
+  local depends
+  depends=$(dpkg-deb --field "$deb" Depends)
+  echo "Depends: $depends"
+  for needed in libc6 libqt6widgets6 libqt6core6 qt6-qpa-plugins; do
+    grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "the package does not depend on $needed"
+  done
+
+  dpkg_retry --install "$deb" >/dev/null || fail "dpkg could not install the package"
+  installed || fail "dpkg says the package is not installed"
+  check_files /usr "/usr/bin/$package"
+  check_program "/usr/bin/$package"
+
+  dpkg_retry --remove "$package" >/dev/null || fail "dpkg could not remove the package"
+  [ ! -e "/usr/bin/$package" ] && [ ! -e "/usr/share/applications/$package.desktop" ] \
+    || fail "files are left behind after removal"
+  echo "installed with dpkg, ran from /usr/bin, removed"
+}
+
+case $mode in
+  prefix) install_prefix ;;
+  deb) install_deb ;;
+  *) fail "unknown mode $mode" ;;
+esac
