@@ -1,12 +1,15 @@
 #include "automation.h"
 
 #include "main_dialog.h"
+#include "setup.h"
+#include "toast.h"
 #include "trace_data.h"
 #include "whois_lookup.h"
 #include "world_map.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
@@ -24,8 +27,19 @@ void PrintReportLine(const char *window, const QString &line)
 Automation::Automation(CQuokkaQuokkaDlg &dialog, const Options &options)
     : QObject(&dialog), m_dialog(dialog), m_options(options)
 {
-    if (m_options.report)
+    if (m_options.report) {
         connect(&m_dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, this, &Automation::ConnectReport);
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    // Test runs may close the main window as a user would, 300 ms into one step of the run
+    // ("resolution", "whois", "probe TTL", "wait TTL").
+    const QString closeAt = qEnvironmentVariable("QUOKKA_TEST_CLOSE_AT");
+    if (!closeAt.isEmpty()) {
+        connect(&m_dialog, &CQuokkaQuokkaDlg::phaseStarted, this, [this, closeAt](const QString &phase) {
+            if (phase == closeAt)
+                QTimer::singleShot(300, &m_dialog, [this] { m_dialog.close(); });
+        });
+    }
     connect(&m_dialog, &CQuokkaQuokkaDlg::explorationFinished, this, [this] {
         if (!m_options.screenshotDir.isEmpty())
             SaveScreenshots();
@@ -40,6 +54,17 @@ void Automation::Start()
         return;
     const QString domain = m_options.explore;
     QTimer::singleShot(0, &m_dialog, [this, domain] { m_dialog.StartExploration(domain); });
+}
+
+bool Automation::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show) {
+        if (const auto *toast = qobject_cast<Toast *>(watched))
+            PrintReportLine("notice", toast->m_strText);
+        else if (qobject_cast<CSetup *>(watched))
+            PrintReportLine("setup", QStringLiteral("shown"));
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void Automation::ConnectReport()

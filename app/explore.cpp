@@ -66,6 +66,7 @@ void CQuokkaQuokkaDlg::RunExploration()
     OpenResultWindows(home);
 
     const QString domain = m_pDomainEdit->text();
+    emit phaseStarted(QStringLiteral("resolution"));
     const auto resolved = RunOffUiThread<std::optional<QString>>(
         [domain](std::stop_token) { return ResolveFirstIPv4(domain); });
     if (!resolved)
@@ -75,6 +76,7 @@ void CQuokkaQuokkaDlg::RunExploration()
         return;
     }
     const QString target = **resolved;
+    emit phaseStarted(QStringLiteral("whois"));
     m_pWhoisLookup->Lookup(target); // listed before the first hop
     if (ShuttingDown())
         return;
@@ -120,6 +122,7 @@ void CQuokkaQuokkaDlg::TraceRoute(const QString &target)
     }
     int totalMs = 0;
     for (int ttl = 1; ttl < 30; ++ttl) {
+        emit phaseStarted(QStringLiteral("probe %1").arg(ttl));
         const auto reply = RunOffUiThread<HopReply>([tracer, ttl](std::stop_token) { return tracer->ProbeHop(ttl); });
         if (!reply)
             return;
@@ -131,6 +134,7 @@ void CQuokkaQuokkaDlg::TraceRoute(const QString &target)
         GeoRecord record{};
         LocateHop(reply->address, isDestination, record);
         m_pTraceData->AddLine(hopline::HopLine(ttl, *reply, record));
+        emit phaseStarted(QStringLiteral("wait %1").arg(ttl));
         WaitWithMessagePump();
         if (ShuttingDown())
             return;

@@ -30,6 +30,9 @@ public:
 signals:
     void resultWindowsOpened();
     void explorationFinished();
+    // A step of the run begins: "resolution", "whois", "probe TTL" or "wait TTL". Lets tests
+    // and benchmarks follow a run from outside.
+    void phaseStarted(const QString &phase);
 
 public slots:
     void OnExplore();

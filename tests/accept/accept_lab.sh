@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# A namespace network for whole-program tests: four routers, the third one silent, a delaying
+# wire between the first two, a target, and two WHOIS servers behind the routers. Addresses
+# from the documentation ranges only:
+#
+#   client 192.0.2.2 -- 192.0.2.1 r1 198.51.100.1 ==wire== 198.51.100.2 r2 198.51.100.5
+#     -- 198.51.100.6 r3 198.51.100.9 -- 198.51.100.10 r4 203.0.113.1
+#     -- 203.0.113.2 target (+ WHOIS: 203.0.113.43 IANA's name, 203.0.113.44 the registry)
+#
+# The client's hosts file names accept.example (the target), whois.iana.org and
+# whois.registry.test; its resolver is its own loopback, where nothing answers. IANA's server
+# refers queries for 203.0.113.2 to the registry, whose answer is WORK/registry.txt.
+#
+#   accept_lab.sh up PREFIX BIN_DIR WHOIS_SERVER WORK DELAY_MS     accept_lab.sh down PREFIX
+#   (BIN_DIR holds quokka-delaywire; the servers record their queries in WORK/record-*)
+set -euo pipefail
+
+cmd=$1
+prefix=$2
+names=(client r1 wire r2 r3 r4 target)
+
+down() {
+  for n in "${names[@]}"; do
+    ip netns pids "$prefix-$n" 2>/dev/null | xargs -r kill 2>/dev/null || true
+  done
+  for n in "${names[@]}"; do ip netns del "$prefix-$n" 2>/dev/null || true; done
+  rm -rf "/etc/netns/$prefix-client"
+}
+
+ns() { local n=$1; shift; ip netns exec "$prefix-$n" "$@"; }
+
+link() { # link NS1 IF1 NS2 IF2
+  ip -n "$prefix-$1" link add "$2" type veth peer name "$4" netns "$prefix-$3"
+  ip -n "$prefix-$1" link set "$2" up
+  ip -n "$prefix-$3" link set "$4" up
+}
+
+addr() { ip -n "$prefix-$1" addr add "$2" dev "$3"; }
+route() { local n=$1; shift; ip -n "$prefix-$n" route add "$@"; }
+
+namespaces() {
+  for n in "${names[@]}"; do
+    ip netns add "$prefix-$n"
+    ip -n "$prefix-$n" link set lo up
+    ns "$n" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
+    ns "$n" sysctl -qw net.ipv4.icmp_ratelimit=0
+  done
+  for r in r1 r2 r3 r4; do ns "$r" sysctl -qw net.ipv4.ip_forward=1; done
+}
+
+wiring() {
+  link client c0 r1 a0
+  link r1 a1 wire wa
+  link wire wb r2 b0
+  link r2 b1 r3 d0
+  link r3 d1 r4 e0
+  link r4 e1 target t0
+  addr client 192.0.2.2/30 c0; route client default via 192.0.2.1
+  addr r1 192.0.2.1/30 a0; addr r1 198.51.100.1/30 a1; route r1 default via 198.51.100.2
+  addr r2 198.51.100.2/30 b0; addr r2 198.51.100.5/30 b1
+  route r2 192.0.2.0/30 via 198.51.100.1; route r2 default via 198.51.100.6
+  addr r3 198.51.100.6/30 d0; addr r3 198.51.100.9/30 d1
+  route r3 192.0.2.0/30 via 198.51.100.5; route r3 default via 198.51.100.10
+  addr r4 198.51.100.10/30 e0; addr r4 203.0.113.1/24 e1; route r4 default via 198.51.100.9
+  for a in 203.0.113.2 203.0.113.43 203.0.113.44; do addr target "$a/24" t0; done
+  route target default via 203.0.113.1
+  ns r3 iptables -A OUTPUT -p icmp --icmp-type time-exceeded -j DROP
+  ip -n "$prefix-wire" link set wa promisc on
+  ip -n "$prefix-wire" link set wb promisc on
+}
+
+names_of_client() {
+  mkdir -p "/etc/netns/$prefix-client"
+  printf '127.0.0.1 localhost\n203.0.113.2 accept.example\n203.0.113.43 whois.iana.org\n203.0.113.44 whois.registry.test\n' \
+    > "/etc/netns/$prefix-client/hosts"
+  printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$prefix-client/resolv.conf"
+}
+
+whois_servers() { # whois_servers SERVER_PROGRAM WORK
+  local server=$1 work=$2
+  mkdir -p "$work/iana"
+  printf '%% IANA WHOIS server\n%% This query returned 0 objects.\n' > "$work/iana/default"
+  printf '%% IANA WHOIS server\n\nrefer:        whois.registry.test\n\ninetnum:      203.0.0.0 - 203.255.255.255\norganisation: Test Pacific Registry\nstatus:       ALLOCATED\n' \
+    > "$work/iana/203.0.113.2"
+  printf '%% Test registry\n\ninetnum:        203.0.113.0 - 203.0.113.255\nnetname:        ACCEPT-NET\ncountry:        AU\nabuse-mailbox:  abuse@accept.example\nphone:          +61 2 0000 0000\n' \
+    > "$work/registry.txt"
+  ns target "$server" 203.0.113.43 "$work/record-iana" iana "$work/iana" > "$work/ready-iana" &
+  ns target "$server" 203.0.113.44 "$work/record-registry" answer "$work/registry.txt" > "$work/ready-registry" &
+  for _ in $(seq 50); do
+    if [ -s "$work/ready-iana" ] && [ -s "$work/ready-registry" ]; then return 0; fi
+    sleep 0.1
+  done
+  echo "accept_lab: the WHOIS servers did not start" >&2
+  return 1
+}
+
+up() {
+  local bin=$3 server=$4 work=$5 delay_ms=$6
+  down
+  namespaces
+  wiring
+  ns wire "$bin/quokka-delaywire" wa wb "$delay_ms" &
+  names_of_client
+  whois_servers "$server" "$work"
+  for _ in $(seq 50); do
+    if ns client ping -c1 -W1 203.0.113.2 >/dev/null 2>&1; then return 0; fi
+    sleep 0.1
+  done
+  echo "accept_lab: the path to 203.0.113.2 does not work" >&2
+  return 1
+}
+
+case "$cmd" in
+  up) up "$@" ;;
+  down) down ;;
+  *) echo "usage: accept_lab.sh up PREFIX BIN_DIR WHOIS_SERVER WORK DELAY_MS | down PREFIX" >&2; exit 2 ;;
+esac

@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# The whole program in a namespace network of its own (accept_lab.sh), as a new user meets it:
+#   first_run  a fresh home: welcome notice, setup by a scripted click, install, WHOIS with a
+#              referral, hop lines with their places, the route on the map picture; then a
+#              second run in the same home without the first-run steps
+#   forge_raw  a forger answers every probe with packets that must not count; raw socket
+#   forge_ping the same on a ping socket, as an unprivileged user
+#   close      the program's window closes during WHOIS and during a probe: the program ends
+#              on its own, and nothing of it is left
+#   bench      figures of one run, step by step (the program's main dialog in-process)
+set -uo pipefail
+
+scenario=$1
+program=${QUOKKA_PROGRAM:?}
+netbin=${QUOKKA_NET_BIN:?}
+acceptbin=${QUOKKA_ACCEPT_BIN:?}
+whois_server=${QUOKKA_WHOIS_SERVER:?}
+here=$(cd "$(dirname "$0")" && pwd)
+delay_ms=30
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: acceptance tests need root to create network namespaces"; exit 77
+fi
+if ! ip netns add "qa-probe-$$" 2>/dev/null; then
+  echo "SKIP: network namespaces cannot be created here"; exit 77
+fi
+ip netns del "qa-probe-$$"
+
+prefix="qa$$"
+work=$(mktemp -d)
+chmod 755 "$work"
+helpers=()
+cleanup() {
+  for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done
+  bash "$here/accept_lab.sh" down "$prefix"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+bash "$here/accept_lab.sh" up "$prefix" "$netbin" "$whois_server" "$work" "$delay_ms" || exit 1
+
+in_client() { ip netns exec "$prefix-client" "$@"; }
+as_nobody() { in_client setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+
+failures=0
+check() { # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
+  fi
+}
+
+# Where the table puts the network's ranges (r3's link is never shown: r3 is silent).
+austin="30.26715 -97.74306"; london="51.50853 -0.12574"; tokyo="35.6895 139.69171"; sydney="-33.86785 151.20732"
+make_table() {
+  printf '%s\n' "192.0.2.0 192.0.2.255 US|United States|Texas|Austin	$austin" \
+    "198.51.100.0 198.51.100.3 GB|United Kingdom|England|London	$london" \
+    "198.51.100.4 198.51.100.7 DE|Germany|Hesse|Frankfurt am Main	50.11552 8.68417" \
+    "198.51.100.8 198.51.100.11 JP|Japan|Tokyo|Tokyo	$tokyo" \
+    "203.0.113.0 203.0.113.255 AU|Australia|New South Wales|Sydney	$sydney" |
+    "$netbin/quokka-make-geo-table" "$work/table.bin"
+}
+
+home="$work/home"
+run_program() { # run_program ARGUMENTS...: the program in the client namespace, in the test's home
+  in_client env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u APPDATA -u XDG_DESKTOP_DIR HOME="$home" \
+    QT_QPA_PLATFORM=offscreen QUOKKA_TEST_TOAST_MS=200 QUOKKA_TEST_SETUP_CLICK=300,150 \
+    timeout 120 "$program" --geo-table "$work/table.bin" "$@" 2>>"$work/stderr"
+}
+
+field() { sed -n "${2}p" <<< "$1" | cut -f2-; }
+rtt() { cut -c11-20 <<< "$1" | sed 's/ms *$//'; }
+hop() { printf '%-10s%-10s%-15s%s' "Hop $1" "$2ms" "$3" "$4"; }
+
+check_route() { # check_route LABEL REPORT
+  local trace lines total=0 i
+  trace=$(grep '^trace' <<< "$2")
+  check "$1: four hops and the final line" "5" "$(wc -l <<< "$trace")"
+  local expected=("1 192.0.2.1 Home" "2 198.51.100.2 London, England, United Kingdom"
+                  "4 198.51.100.10 Tokyo, Tokyo, Japan" "5 203.0.113.2 Sydney, New South Wales, Australia")
+  for i in 0 1 2 3; do
+    local line ttl address place ms
+    line=$(field "$trace" $((i + 1)))
+    read -r ttl address place <<< "${expected[$i]}"
+    ms=$(rtt "$line")
+    total=$((total + ms))
+    check "$1: hop $ttl with its place" "$(hop "$ttl" "$ms" "$address" "$place")" "$line"
+    if [ "$i" -gt 0 ] && { [ "$ms" -lt $((2 * delay_ms)) ] || [ "$ms" -ge 400 ]; }; then
+      check "$1: hop $ttl is past the delaying wire" "${delay_ms}ms each way or more" "${ms}ms"
+    fi
+  done
+  check "$1: final line with the total" "Route Complete, Total Round Trip Time ${total}ms" "$(field "$trace" 5)"
+}
+
+first_run() {
+  make_table
+  mkdir -p "$home/Desktop"
+  local out first_three
+  out=$(run_program --explore accept.example --quit --report --screenshot "$work/shots")
+  check "first run: the program ends well" "0" "$?"
+  first_three=$(head -n3 <<< "$out")
+  check "first run: welcome, the setup's own notice, the setup" \
+    "$(printf 'notice\tWelcome to quokka quokka setup!\nnotice\tLeft click on your exact location\nsetup\tshown')" "$first_three"
+  # The stored point itself shows as the home marker on the map below.
+  check "first run: a home is stored" "1" \
+    "$(grep -c '^Data=' "$home/.config/Local AppWizard-Generated Applications/quokka-quokka.conf")"
+  local copy="$home/.local/share/Quokka Quokka/quokka-quokka"
+  check "first run: the program is copied" "yes" "$(cmp -s "$program" "$copy" && echo yes || echo no)"
+  for launcher in "$home/Desktop/Quokka Quokka.desktop" "$home/.local/share/applications/Quokka Quokka.desktop"; do
+    check "first run: launcher $(basename "$(dirname "$launcher")") runs the copy" "yes" \
+      "$(grep -q "^Exec=.*Quokka Quokka/quokka-quokka" "$launcher" 2>/dev/null && echo yes || echo no)"
+  done
+  # WHOIS: IANA refers to the registry, whose record is listed before the first hop.
+  local whois
+  whois=$(awk -F'\t' '/^trace/ { exit } /^whois/' <<< "$out")
+  check "first run: the registry's record listed before the first hop" "1 1" \
+    "$(grep -c 'netname: *ACCEPT-NET' <<< "$whois") $(grep -c 'abuse-mailbox: *abuse@accept.example' <<< "$whois")"
+  check "first run: IANA and the registry were each asked once" "1 1" \
+    "$(grep -c '^203.0.113.2$' "$work/record-iana") $(grep -c '^203.0.113.2$' "$work/record-registry")"
+  check_route "first run" "$out"
+  for picture in map trace whois; do
+    check "first run: $picture.png saved" "yes" "$([ -s "$work/shots/$picture.png" ] && echo yes || echo no)"
+  done
+  "$acceptbin/quokka-accept-map-check" "$work/shots/map.png" 300,150 "${austin/ /,}" "${london/ /,}" \
+    "${tokyo/ /,}" "${sydney/ /,},dest" || failures=$((failures + 1))
+
+  # The same home again: no first-run steps, no install (a removed launcher stays removed).
+  rm "$home/Desktop/Quokka Quokka.desktop"
+  out=$(run_program --explore accept.example --quit --report)
+  check "second run: the program ends well" "0" "$?"
+  check "second run: no notice, no setup" "0" "$(grep -c '^notice\|^setup' <<< "$out")"
+  check "second run: nothing installed again" "no" "$([ -e "$home/Desktop/Quokka Quokka.desktop" ] && echo yes || echo no)"
+  check_route "second run" "$out"
+}
+
+start_forger() {
+  in_client "$acceptbin/quokka-icmp-forger" c0 > "$work/forger" 2>&1 &
+  helpers+=($!)
+  for _ in $(seq 50); do grep -q ready "$work/forger" && return 0; sleep 0.1; done
+  echo "the forger did not start"; cat "$work/forger"; exit 1
+}
+
+stop_forger() { # every kind of forgery went out at least once per probe that was sent
+  kill -TERM "${helpers[-1]}"; wait "${helpers[-1]}" 2>/dev/null
+  local kind
+  for kind in echo-reply-wrong-id echo-reply-wrong-seq time-exceeded-wrong-id time-exceeded-wrong-seq \
+              time-exceeded-truncated time-exceeded-garbage time-exceeded-quoting-udp late-echo-reply late-time-exceeded; do
+    local count
+    count=$(awk -v k="$kind" '$1 == "sent" && $2 == k { print $3 }' "$work/forger")
+    check "$1: forged $kind for every probe" "yes" "$([ "${count:-0}" -ge "$2" ] && echo yes || echo no)"
+  done
+}
+
+forge() { # forge KIND COMMAND...
+  local kind=$1; shift
+  start_forger
+  local out
+  out=$("$@" "$work/quokka-probe-route" 203.0.113.2)
+  check "$kind: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
+  check "$kind: only the real hops, r3 silent" "192.0.2.1 198.51.100.2 Error 198.51.100.10 203.0.113.2 " \
+    "$(awk 'NR > 1 { printf "%s ", $2 }' <<< "$out")"
+  # Late forgeries for the last probe go out after it ended; let them, then count.
+  sleep 0.6
+  stop_forger "$kind" 5
+}
+
+close_during() { # close_during PHASE: the program's window closes 300 ms into PHASE
+  local started status elapsed pid
+  started=$(date +%s%N)
+  timeout 20 ip netns exec "$prefix-client" bash -c 'echo $$ > "$1"; shift; exec "$@"' _ "$work/pid" \
+    env HOME="$home" QT_QPA_PLATFORM=offscreen QUOKKA_TEST_CLOSE_AT="$1" \
+    "$program" --geo-table "$work/table.bin" --explore accept.example --quit --report > "$work/out" 2>>"$work/stderr"
+  status=$?
+  elapsed=$(( ($(date +%s%N) - started) / 1000000 ))
+  pid=$(cat "$work/pid")
+  echo "closed during $1: the program (pid $pid) ended after ${elapsed} ms in all"
+  check "close during $1: the program ended on its own and well" "0" "$status"
+  check "close during $1: process $pid is gone" "gone" "$([ -e "/proc/$pid" ] && echo present || echo gone)"
+  check "close during $1: nothing is left in the client's namespace" "" "$(ip netns pids "$prefix-client")"
+  check "close during $1: the run listed nothing past that step" "$2" "$(grep -c '^trace' "$work/out")"
+}
+
+close() {
+  make_table
+  mkdir -p "$home"
+  run_program --home 300,150
+  # WHOIS: IANA's name now points at a server that takes the query and never answers.
+  ip -n "$prefix-target" addr add 203.0.113.45/24 dev t0
+  ip netns exec "$prefix-target" "$whois_server" 203.0.113.45 "$work/record-silent" silent > "$work/ready-silent" &
+  helpers+=($!)
+  for _ in $(seq 50); do [ -s "$work/ready-silent" ] && break; sleep 0.1; done
+  sed -i 's/^203.0.113.43 /203.0.113.45 /' "/etc/netns/$prefix-client/hosts"
+  close_during whois 0
+  sed -i 's/^203.0.113.45 /203.0.113.43 /' "/etc/netns/$prefix-client/hosts"
+  # A probe: the third router never answers, so its probe waits the whole 400 ms.
+  close_during "probe 3" 2
+}
+
+bench() {
+  make_table
+  mkdir -p "$home"
+  in_client env HOME="$home" QT_QPA_PLATFORM=offscreen "$acceptbin/quokka-accept-phase-bench" accept.example "$work/table.bin"
+  [ $? -eq 0 ] || failures=$((failures + 1))
+}
+
+case "$scenario" in
+first_run) first_run ;;
+forge_raw) cp "$netbin/quokka-probe-route" "$work/"; forge raw in_client ;;
+forge_ping)
+  in_client sysctl -qw net.ipv4.ping_group_range="0 2147483647"
+  cp "$netbin/quokka-probe-route" "$work/" && chmod 755 "$work/quokka-probe-route"
+  forge ping as_nobody ;;
+close) close ;;
+bench) bench ;;
+*) echo "unknown scenario $scenario"; exit 2 ;;
+esac
+
+[ "$failures" -eq 0 ] || { cat "$work/stderr" 2>/dev/null | tail -n 20; exit 1; }

@@ -1,0 +1,260 @@
+// A hostile neighbour for route-tracing tests. Watches the echo requests that leave on
+// INTERFACE and answers each at once with forged ICMP packets that must not count as an
+// answer (wrong identifier, wrong sequence, truncated or garbage quoted headers, a quoted
+// datagram of another protocol), and 450 ms later with exactly matching ones, which come too
+// late. Each kind comes from a source address of its own (198.51.100.201 to .209), so a
+// forged hop shows which kind got through. On SIGTERM or SIGINT it prints how many packets
+// of each kind it sent.
+//   icmp_forger INTERFACE
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <linux/if_packet.h>
+#include <map>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+volatile std::sig_atomic_t g_stop = 0;
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() { if (m_fd >= 0) ::close(m_fd); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// What the forger learnt from one outgoing echo request.
+struct Request {
+    std::uint32_t client = 0; // network byte order
+    std::uint16_t id = 0, seq = 0;
+    Bytes quoted; // its IP header and first 8 ICMP bytes, as a router would quote them
+};
+
+struct Forgery {
+    Clock::time_point due;
+    std::string kind;
+    Bytes packet;
+};
+
+std::uint16_t Checksum(const std::uint8_t *data, std::size_t size)
+{
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        sum += std::uint32_t(data[i] << 8 | data[i + 1]);
+    if (size % 2)
+        sum += std::uint32_t(data[size - 1] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return std::uint16_t(~sum);
+}
+
+Bytes Concat(const Bytes &a, const Bytes &b)
+{
+    Bytes joined(a.size() + b.size());
+    std::memcpy(joined.data(), a.data(), a.size());
+    std::memcpy(joined.data() + a.size(), b.data(), b.size());
+    return joined;
+}
+
+void Put16(Bytes &b, std::size_t at, std::uint16_t v)
+{
+    b[at] = std::uint8_t(v >> 8);
+    b[at + 1] = std::uint8_t(v);
+}
+
+// An IPv4 packet from FROM (last octet of 198.51.100.x) to the client carrying ICMP MESSAGE.
+Bytes IpPacket(int from, std::uint32_t to, Bytes message)
+{
+    const std::uint16_t sum = Checksum(message.data(), message.size());
+    Put16(message, 2, sum);
+    Bytes p(20, 0);
+    p[0] = 0x45;
+    Put16(p, 2, std::uint16_t(20 + message.size()));
+    p[8] = 64;
+    p[9] = IPPROTO_ICMP;
+    const std::uint32_t source = htonl((198U << 24) | (51U << 16) | (100U << 8) | std::uint32_t(from));
+    std::memcpy(&p[12], &source, 4);
+    std::memcpy(&p[16], &to, 4);
+    Put16(p, 10, Checksum(p.data(), 20));
+    return Concat(p, message);
+}
+
+Bytes EchoReply(std::uint16_t id, std::uint16_t seq)
+{
+    Bytes m(8 + 32, 0);
+    Put16(m, 4, id);
+    Put16(m, 6, seq);
+    std::memcpy(&m[8], "Data Buffer", 11);
+    return m;
+}
+
+Bytes TimeExceeded(const Bytes &quoted)
+{
+    Bytes m(8, 0);
+    m[0] = 11;
+    return Concat(m, quoted);
+}
+
+// The quoted request with its ICMP identifier or sequence changed.
+Bytes QuotedWith(const Request &r, std::uint16_t id, std::uint16_t seq)
+{
+    Bytes q = r.quoted;
+    const std::size_t icmp = std::size_t(q[0] & 0x0F) * 4;
+    Put16(q, icmp + 4, id);
+    Put16(q, icmp + 6, seq);
+    return q;
+}
+
+std::vector<Forgery> ForgeriesFor(const Request &r)
+{
+    const auto now = Clock::now();
+    const auto late = now + std::chrono::milliseconds(450);
+    const std::uint16_t otherId = std::uint16_t(r.id ^ 0x5A5A), otherSeq = std::uint16_t(r.seq + 0x300);
+    Bytes truncated(r.quoted.begin(), r.quoted.end() - 4);
+    Bytes garbage = r.quoted;
+    garbage[0] = 0x4F; // claims a 60-byte header that is not there
+    Bytes notIp = r.quoted;
+    notIp[0] = 0x65;
+    Bytes udp = r.quoted;
+    udp[9] = IPPROTO_UDP;
+    return {
+        {now, "echo-reply-wrong-id", IpPacket(201, r.client, EchoReply(otherId, r.seq))},
+        {now, "echo-reply-wrong-seq", IpPacket(202, r.client, EchoReply(r.id, otherSeq))},
+        {now, "time-exceeded-wrong-id", IpPacket(203, r.client, TimeExceeded(QuotedWith(r, otherId, r.seq)))},
+        {now, "time-exceeded-wrong-seq", IpPacket(204, r.client, TimeExceeded(QuotedWith(r, r.id, otherSeq)))},
+        {now, "time-exceeded-truncated", IpPacket(205, r.client, TimeExceeded(truncated))},
+        {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(garbage))},
+        {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(notIp))},
+        {now, "time-exceeded-quoting-udp", IpPacket(207, r.client, TimeExceeded(udp))},
+        {late, "late-echo-reply", IpPacket(208, r.client, EchoReply(r.id, r.seq))},
+        {late, "late-time-exceeded", IpPacket(209, r.client, TimeExceeded(r.quoted))},
+    };
+}
+
+// An outgoing IPv4 echo request, as seen on the interface.
+bool ParseRequest(const std::uint8_t *p, std::size_t n, Request &r)
+{
+    if (n < 20 || (p[0] >> 4) != 4 || p[9] != IPPROTO_ICMP)
+        return false;
+    const std::size_t header = std::size_t(p[0] & 0x0F) * 4;
+    if (header < 20 || n < header + 8 || p[header] != 8)
+        return false;
+    std::memcpy(&r.client, p + 12, 4);
+    r.id = std::uint16_t(p[header + 4] << 8 | p[header + 5]);
+    r.seq = std::uint16_t(p[header + 6] << 8 | p[header + 7]);
+    r.quoted.assign(p, p + header + 8);
+    return true;
+}
+
+int OpenWatch(const char *interface)
+{
+    const int fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(ETH_P_IP);
+    address.sll_ifindex = int(::if_nametoindex(interface));
+    if (fd < 0 || address.sll_ifindex == 0
+        || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        std::perror("icmp_forger: watching the interface");
+        return -1;
+    }
+    return fd;
+}
+
+int OpenInject()
+{
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    const int on = 1;
+    if (fd < 0 || ::setsockopt(fd, IPPROTO_IP, IP_HDRINCL, &on, sizeof on) != 0) {
+        std::perror("icmp_forger: raw socket");
+        return -1;
+    }
+    return fd;
+}
+
+void Inject(int fd, const Forgery &f, std::map<std::string, int> &sent)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    std::memcpy(&to.sin_addr.s_addr, &f.packet[16], 4);
+    if (::sendto(fd, f.packet.data(), f.packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) > 0)
+        ++sent[f.kind];
+    else
+        std::perror("icmp_forger: sendto");
+}
+
+void OnSignal(int)
+{
+    g_stop = 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: icmp_forger INTERFACE\n");
+        return 2;
+    }
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    const Fd watch(OpenWatch(argv[1]));
+    const Fd inject(OpenInject());
+    if (watch.get() < 0 || inject.get() < 0)
+        return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::deque<Forgery> pending;
+    std::map<std::string, int> sent;
+    while (!g_stop) {
+        while (!pending.empty() && pending.front().due <= Clock::now()) {
+            Inject(inject.get(), pending.front(), sent);
+            pending.pop_front();
+        }
+        int wait = 100;
+        if (!pending.empty())
+            wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(pending.front().due - Clock::now()).count()) + 1;
+        pollfd pfd{watch.get(), POLLIN, 0};
+        if (::poll(&pfd, 1, wait) <= 0)
+            continue;
+        std::uint8_t buffer[2048];
+        sockaddr_ll from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = ::recvfrom(watch.get(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
+        Request request;
+        if (n <= 0 || from.sll_pkttype != PACKET_OUTGOING || !ParseRequest(buffer, std::size_t(n), request))
+            continue;
+        // Forgeries are sent in due order: the late ones go after every earlier forgery.
+        for (Forgery &f : ForgeriesFor(request)) {
+            if (f.due <= Clock::now())
+                Inject(inject.get(), f, sent);
+            else
+                pending.push_back(std::move(f));
+        }
+    }
+    for (const auto &[kind, count] : sent)
+        std::printf("sent %s %d\n", kind.c_str(), count);
+    return 0;
+}
