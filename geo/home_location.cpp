@@ -42,8 +42,15 @@ HomeLocation HomeLocation::Read()
 
 bool HomeLocation::Write(const HomeLocation &home)
 {
-    QSettings profile = Profile();
-    profile.setValue(kKey, home.encode());
-    profile.sync();
-    return profile.status() == QSettings::NoError;
+    // A profile file that cannot be parsed is written over in full, but the object that read
+    // it keeps reporting the format error, whether the write worked or not. A second write,
+    // after the file has been replaced, tells which it was.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QSettings profile = Profile();
+        profile.setValue(kKey, home.encode());
+        profile.sync();
+        if (profile.status() != QSettings::FormatError)
+            return profile.status() == QSettings::NoError;
+    }
+    return false;
 }

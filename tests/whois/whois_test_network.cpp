@@ -28,6 +28,9 @@ const std::vector<TestServer> kServers = {
     {"reset", "whois.reset.test", "198.51.100.7", "reset", "partial.txt"},
     {"nul", "whois.nul.test", "203.0.113.1", "answer", "nul.txt"},
     {"multi", "whois.multi.test", "198.51.100.10", "answer", "multi.txt"},
+    {"stall", "whois.stall.test", "198.51.100.11", "stall", "stall.txt"},
+    {"trickle", "whois.trickle.test", "198.51.100.12", "trickle", ""},
+    {"ff", "whois.ff.test", "203.0.113.3", "answer", "ff.txt"},
 };
 
 namespace {
@@ -75,6 +78,14 @@ std::vector<Fixture> Fixtures()
          "refer:        whois.ripe-like.test\n"},
         {"iana/192.0.2.13", IanaReferral("refer:        whois.multi.test")},
         {"iana/192.0.2.14", IanaReferral("refer:        whois.blackhole.test")},
+        {"iana/192.0.2.15", IanaReferral("refer:        whois.stall.test")},
+        {"iana/192.0.2.16", IanaReferral("refer:        whois.trickle.test")},
+        {"iana/192.0.2.17", IanaReferral("refer:        whois.ff.test")},
+        {"iana/192.0.2.18", IanaReferral("refer:        whois.iana.org")},
+        {"iana/192.0.2.19", IanaReferral(std::string("refer:        ") + kIanaAddress)},
+        {"iana/192.0.2.20", IanaReferral("refer:        " + std::string(2000, 'w') + ".test")},
+        {"iana/192.0.2.21", "% IANA \xFF\xFE\xFF server\n\xFF\xFF\xFF\xFF\nrefer: whois.ripe-like.test\n\xFF\n"},
+        {"iana/192.0.2.22", IanaReferral("refer:        \xFF\xFE.test")},
         {"ripe.txt",
          "% This is the RIPE-like Database query service.\n% The objects are in RPSL format.\n%\n"
          "% Note: this output has been filtered.\n\n% Information related to '192.0.2.0 - 192.0.2.255'\n\n"
@@ -102,6 +113,10 @@ std::vector<Fixture> Fixtures()
         {"nul.txt", std::string("netname: BEFORE-NUL\nremarks: cut here\0hidden: after the NUL\n", 62)},
         {"partial.txt", "% partial answer\nrefer: whois.ripe-like.test\ninetnum: 192.0.2.0 - 192.0.2.255\n"},
         {"multi.txt", "netname: MULTI-LAST\n"},
+        // Sent before the server stalls: referral, record, and a last line without its line feed.
+        {"stall.txt", "% stalled answer\nrefer: whois.ripe-like.test\nnetname: STALL-NET\nremarks: cut off mid-li"},
+        {"ff.txt", std::string("netname: FF-NET\nremarks: \xFF\xFF\xFF end\n\xFE\xFF\xFF\xFE\nabuse-mailbox: \xFF@example.net\n"
+                               "\0\xFF hidden after the NUL\n", 91)},
     };
 }
 
@@ -178,6 +193,8 @@ bool TestNetwork::WriteHosts(IanaEntry entry)
     case IanaEntry::Silent: ianaAddress = "198.51.100.4"; break;
     case IanaEntry::Closes: ianaAddress = "198.51.100.6"; break;
     case IanaEntry::Resets: ianaAddress = "198.51.100.7"; break;
+    case IanaEntry::Blackhole: ianaAddress = kBlackholeAddress; break;
+    case IanaEntry::Stalls: ianaAddress = "198.51.100.11"; break;
     }
     if (ianaAddress)
         hosts += std::string(ianaAddress) + " whois.iana.org\n";
@@ -188,7 +205,10 @@ bool TestNetwork::WriteHosts(IanaEntry entry)
         if (std::strcmp(server.address, kIanaAddress) != 0)
             hosts += std::string(server.address) + " " + server.host + "\n";
     }
-    if (!WriteFile("/etc/netns/" + m_name + "/hosts", hosts)) {
+    // Names missing from the hosts file go to a resolver on the namespace's own loopback, so a
+    // lookup never leaves the namespace.
+    if (!WriteFile("/etc/netns/" + m_name + "/hosts", hosts)
+        || !WriteFile("/etc/netns/" + m_name + "/resolv.conf", "nameserver 127.0.0.1\n")) {
         m_error = "cannot write the namespace's hosts file";
         return false;
     }

@@ -24,7 +24,7 @@ inline constexpr char kBlackholeHost[] = "whois.blackhole.test"; // packets drop
 inline constexpr char kIanaAddress[] = "192.0.2.43";
 
 // Where IANA's host name points in a phase of the test run.
-enum class IanaEntry { Server, Missing, Refused, Silent, Closes, Resets };
+enum class IanaEntry { Server, Missing, Refused, Silent, Closes, Resets, Blackhole, Stalls };
 
 class TestNetwork {
 public:

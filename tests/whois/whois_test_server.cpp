@@ -8,9 +8,14 @@
 //     close        closes each connection at once, reading nothing
 //     big BYTES    reads the query line, sends BYTES bytes of text lines, closes
 //     reset FILE   reads the query line, sends the file's bytes, then resets the connection
+//     stall FILE   reads the query line, sends the file's bytes, then sends nothing more until
+//                  the client goes away
+//     trickle      reads the query line, then sends one short line every 100 ms until the
+//                  client goes away
 //
 // The bytes of each query read are appended to RECORD_FILE before the answer goes out.
 #include <arpa/inet.h>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -99,6 +104,27 @@ std::string BigAnswer(std::size_t bytes)
     return answer;
 }
 
+// Reads and drops what the client sends until it closes or fails.
+void WaitForClientToLeave(int fd)
+{
+    timeval forever{0, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &forever, sizeof forever);
+    char sink[256];
+    while (::recv(fd, sink, sizeof sink, 0) > 0) {
+    }
+}
+
+// Sends a numbered line every 100 ms until a send fails because the client went away.
+void Trickle(int fd)
+{
+    for (int line = 0;; ++line) {
+        const std::string text = "remarks: drip " + std::to_string(line) + "\n";
+        if (::send(fd, text.data(), text.size(), MSG_NOSIGNAL) != ssize_t(text.size()))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
 void Serve(int fd, const Settings &settings)
 {
     if (settings.mode == "close") {
@@ -118,11 +144,12 @@ void Serve(int fd, const Settings &settings)
         linger abort{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     } else if (settings.mode == "silent") {
-        timeval forever{0, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &forever, sizeof forever);
-        char sink[256];
-        while (::recv(fd, sink, sizeof sink, 0) > 0) {
-        }
+        WaitForClientToLeave(fd);
+    } else if (settings.mode == "stall") {
+        SendAll(fd, ReadFile(settings.argument));
+        WaitForClientToLeave(fd);
+    } else if (settings.mode == "trickle") {
+        Trickle(fd);
     }
     ::close(fd);
 }

@@ -1,0 +1,283 @@
+// Geolocation table files that are not what the builder writes: rows out of order, rows whose
+// bounds are swapped, random bytes, a table cut at a row boundary, and paths that are not
+// files. The search may miss on a table out of order, but every search ends, and a row it
+// returns always holds the address searched for.
+#include "geo_database.h"
+#include "small_table.h"
+#include "test_support.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+
+using namespace testgeo;
+
+namespace {
+
+constexpr int kRows = 2000;
+constexpr std::uint32_t kBase = Key(10, 0, 0, 0);
+
+using Bytes = std::vector<unsigned char>;
+
+// kRows adjacent /24 ranges from 10.0.0.0, each with a city named after its row.
+Bytes SortedRows()
+{
+    SmallTable table;
+    for (int i = 0; i < kRows; ++i) {
+        const std::uint32_t first = kBase + std::uint32_t(i) * 256;
+        table.row(first, first + 255, At("XX", "Row country", "", "City " + std::to_string(i), 1.0, 2.0));
+    }
+    return table.bytes();
+}
+
+std::vector<geotable::Row> Split(const Bytes &bytes)
+{
+    std::vector<geotable::Row> rows(bytes.size() / GeoRecord::kSize);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        std::copy_n(bytes.begin() + std::ptrdiff_t(i * GeoRecord::kSize), GeoRecord::kSize, rows[i].begin());
+    return rows;
+}
+
+Bytes Join(const std::vector<geotable::Row> &rows)
+{
+    Bytes bytes;
+    for (const geotable::Row &row : rows)
+        bytes.insert(bytes.end(), row.begin(), row.end());
+    return bytes;
+}
+
+struct HostileTable {
+    const char *why;
+    Bytes bytes;
+};
+
+std::vector<HostileTable> TablesOutOfOrder()
+{
+    std::vector<geotable::Row> rows = Split(SortedRows());
+    std::vector<geotable::Row> reversed(rows.rbegin(), rows.rend());
+    std::vector<geotable::Row> shuffled = rows;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    std::vector<geotable::Row> neighboursSwapped = rows;
+    for (std::size_t i = 0; i + 1 < rows.size(); i += 2)
+        std::swap(neighboursSwapped[i], neighboursSwapped[i + 1]);
+    std::vector<geotable::Row> boundsSwapped = rows;
+    for (geotable::Row &row : boundsSwapped)
+        std::swap_ranges(row.begin(), row.begin() + 4, row.begin() + 4);
+    Bytes random(std::size_t(kRows) * GeoRecord::kSize);
+    std::mt19937 bytes(11);
+    std::generate(random.begin(), random.end(), [&bytes] { return static_cast<unsigned char>(bytes()); });
+    return {
+        {"reversed", Join(reversed)},
+        {"shuffled", Join(shuffled)},
+        {"each pair of neighbours swapped", Join(neighboursSwapped)},
+        {"first and last address swapped in every row", Join(boundsSwapped)},
+        {"random bytes", random},
+        {"every byte 0xFF", Bytes(std::size_t(kRows) * GeoRecord::kSize, 0xFF)},
+    };
+}
+
+// Every row's bounds and their neighbours, the ends of the key space, and random keys.
+std::vector<std::uint32_t> ProbeKeys()
+{
+    std::vector<std::uint32_t> keys = {0, 1, kBase - 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF};
+    for (int i = 0; i < kRows; ++i) {
+        const std::uint32_t first = kBase + std::uint32_t(i) * 256;
+        keys.insert(keys.end(), {first, first + 128, first + 255});
+    }
+    std::mt19937 random(3);
+    for (int i = 0; i < 20000; ++i)
+        keys.push_back(std::uint32_t(random()));
+    return keys;
+}
+
+std::uint32_t U32(const unsigned char *p)
+{
+    return geotable::GetU32(p);
+}
+
+// Searches TABLE for every probe key; returns how many were found. Each found row must lie
+// in the table on a row boundary and hold the key.
+int SearchAll(const Bytes &table, const std::vector<std::uint32_t> &keys)
+{
+    const GeoDatabase db(table);
+    int found = 0;
+    for (const std::uint32_t key : keys) {
+        const unsigned char *row = db.FindKey(key);
+        if (!row)
+            continue;
+        ++found;
+        const std::ptrdiff_t offset = row - table.data();
+        EXPECT_TRUE(offset >= 0 && std::size_t(offset) < table.size() && offset % GeoRecord::kSize == 0) << key;
+        EXPECT_LE(U32(row + GeoRecord::kFirstAddress), key);
+        EXPECT_GE(U32(row + GeoRecord::kLastAddress), key);
+    }
+    return found;
+}
+
+class HostileGeoFile : public ::testing::Test {
+protected:
+    static void TearDownTestSuite() { RemoveTempFiles(); }
+
+    // `quokka-quokka --geo-table TABLE --lookup ADDRESSES`, bounded by `timeout`: exit status,
+    // standard output and standard error apart.
+    static int Lookup(const std::string &table, const std::vector<std::string> &addresses, std::string &out,
+                      std::string &err)
+    {
+        const std::string errFile = WriteTempFile("stderr.txt", {});
+        std::string command = "QUOKKA_GEO_TABLE= timeout 30 '" QUOKKA_PROGRAM "' --geo-table '" + table + "' --lookup";
+        for (const std::string &address : addresses)
+            command += ' ' + address;
+        const int status = testsupport::Run(command + " 2>'" + errFile + "'", &out);
+        std::ifstream in(errFile);
+        std::ostringstream text;
+        text << in.rdbuf();
+        err = text.str();
+        return status;
+    }
+};
+
+std::vector<std::string> Addresses()
+{
+    std::vector<std::string> addresses = {"0.0.0.0", "9.255.255.255", "255.255.255.255", "10.7.207.255"};
+    for (int i = 0; i < kRows; i += 97)
+        addresses.push_back(geotable::DottedQuad(kBase + std::uint32_t(i) * 256 + std::uint32_t(i % 256)));
+    return addresses;
+}
+
+// "A.B.C.D<TAB>no match", or "A.B.C.D<TAB>FIRST-LAST<TAB>..." with the address in the range.
+void ExpectLineHoldsItsAddress(const std::string &line, const std::string &address)
+{
+    ASSERT_EQ(line.rfind(address + '\t', 0), 0u) << line;
+    const std::string rest = line.substr(address.size() + 1);
+    if (rest == "no match")
+        return;
+    const std::string range = rest.substr(0, rest.find('\t'));
+    const std::size_t dash = range.find('-');
+    ASSERT_NE(dash, std::string::npos) << line;
+    unsigned a, b, c, d;
+    const auto key = [](const std::string &quad, bool &ok) {
+        unsigned p[4];
+        ok = std::sscanf(quad.c_str(), "%u.%u.%u.%u", &p[0], &p[1], &p[2], &p[3]) == 4;
+        return Key(p[0], p[1], p[2], p[3]);
+    };
+    bool okFirst = false, okLast = false;
+    const std::uint32_t first = key(range.substr(0, dash), okFirst);
+    const std::uint32_t last = key(range.substr(dash + 1), okLast);
+    ASSERT_EQ(std::sscanf(address.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d), 4);
+    ASSERT_TRUE(okFirst && okLast) << line;
+    EXPECT_LE(first, Key(a, b, c, d)) << line;
+    EXPECT_GE(last, Key(a, b, c, d)) << line;
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+TEST(HostileGeoTable, EverySearchEndsAndAnyRowFoundHoldsItsKey)
+{
+    const std::vector<std::uint32_t> keys = ProbeKeys();
+    // The sorted table, as the builder writes it: every row's keys are found.
+    const auto covered = std::count_if(keys.begin(), keys.end(),
+                                       [](std::uint32_t k) { return k >= kBase && k - kBase < kRows * 256u; });
+    EXPECT_EQ(SearchAll(SortedRows(), keys), covered);
+    const auto start = std::chrono::steady_clock::now();
+    for (const HostileTable &table : TablesOutOfOrder()) {
+        SCOPED_TRACE(table.why);
+        SearchAll(table.bytes, keys);
+    }
+    // About 26,000 searches of at most 11 steps per table.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(HostileGeoTable, ATableCutAtARowBoundaryFindsTheRowsItStillHas)
+{
+    Bytes cut = SortedRows();
+    cut.resize(cut.size() / 2 / GeoRecord::kSize * GeoRecord::kSize); // no terminating row either
+    const GeoDatabase db(cut);
+    const std::uint32_t keptRows = std::uint32_t(cut.size() / GeoRecord::kSize);
+    for (std::uint32_t i = 0; i < std::uint32_t(kRows); ++i) {
+        const unsigned char *row = db.FindKey(kBase + i * 256 + 7);
+        if (i < keptRows)
+            EXPECT_EQ(row, cut.data() + i * GeoRecord::kSize) << i;
+        else
+            EXPECT_EQ(row, nullptr) << i;
+    }
+}
+
+TEST_F(HostileGeoFile, PathsThatAreNotFilesGiveOneMessageWithoutWaiting)
+{
+    const std::string fifo = WriteTempFile("fifo.bin", {}) + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string loop = fifo + ".loop";
+    ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+    const struct {
+        std::string path;
+        const char *why;
+    } cases[] = {
+        {fifo, "not a regular file"},                    // opening it for reading would wait for a writer
+        {"/dev/zero", "not a regular file"},             // endless
+        {loop, "Too many levels of symbolic links"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto start = std::chrono::steady_clock::now();
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(GeoDatabase::UseFile(c.path));
+        const std::string message = ::testing::internal::GetCapturedStderr();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_NE(message.find(c.why), std::string::npos) << message;
+        EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+        EXPECT_EQ(GeoDatabase::Instance().RecordCount(), 0u);
+
+        std::string out, err;
+        EXPECT_EQ(Lookup(c.path, {"10.0.0.1"}, out, err), 0) << err;
+        EXPECT_EQ(out, "10.0.0.1\tno match\n");
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find(c.why), std::string::npos) << err;
+    }
+}
+
+TEST_F(HostileGeoFile, TheProgramAnswersEveryAddressFromATableOutOfOrder)
+{
+    const std::vector<std::string> addresses = Addresses();
+    for (const HostileTable &table : TablesOutOfOrder()) {
+        SCOPED_TRACE(table.why);
+        std::string out, err;
+        EXPECT_EQ(Lookup(WriteTempFile("disorder.bin", table.bytes), addresses, out, err), 0) << err;
+        EXPECT_EQ(err, ""); // a whole number of rows: the file is used as it is
+        const std::vector<std::string> lines = Lines(out);
+        ASSERT_EQ(lines.size(), addresses.size()) << out;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            ExpectLineHoldsItsAddress(lines[i], addresses[i]);
+    }
+}
+
+TEST_F(HostileGeoFile, TheProgramFindsTheRowsOfATableCutAtARowBoundary)
+{
+    Bytes cut = SortedRows();
+    cut.resize(std::size_t(kRows / 2) * GeoRecord::kSize);
+    std::string out, err;
+    EXPECT_EQ(Lookup(WriteTempFile("cut-at-row.bin", cut), {"10.0.0.1", "10.3.231.200", "10.3.232.0", "10.7.207.255"},
+                     out, err),
+              0)
+        << err;
+    EXPECT_EQ(err, "");
+    const std::vector<std::string> lines = Lines(out);
+    ASSERT_EQ(lines.size(), 4u) << out;
+    EXPECT_NE(lines[0].find("\t10.0.0.0-10.0.0.255\tXX\tRow country\t\tCity 0\t"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("\tCity 999\t"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2], "10.3.232.0\tno match");
+    EXPECT_EQ(lines[3], "10.7.207.255\tno match");
+}
