@@ -1,25 +1,36 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
+# `make test` also builds the libraries and their unit and GUI tests with AddressSanitizer and
+# UndefinedBehaviorSanitizer in $(SAN_BUILD); CTest in $(BUILD) runs those too (as asan.*),
+# so its closing summary covers both trees. `make package` builds the Debian package.
 BUILD ?= build
+SAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 ifeq ($(CI),true)
 CMAKE_FLAGS += -DQUOKKA_WERROR=ON
 endif
 
-.PHONY: run test setup build clean
+.PHONY: run test setup build sanitize package clean
 
 setup:
 	bash tools/setup.sh
 
 build: setup
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOKKA_SANITIZER_TREE=$(abspath $(SAN_BUILD)) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
+
+sanitize: setup
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(CMAKE_FLAGS)
+	cmake --build $(SAN_BUILD) -j$(JOBS) --target quokka_sanitized_tests
 
 run: build
 	bash tools/run.sh $(BUILD)/quokka-quokka
 
-test: build
+test: build sanitize
 	cd $(BUILD) && ctest --output-on-failure --timeout 900
 
+package: build
+	cmake --build $(BUILD) --target package
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD)

@@ -28,10 +28,13 @@ struct BadProfile {
     QByteArray text;
 };
 
+// NUL and bytes that are not text, in the middle of what looks like a section and a key.
+const char kGarbage[] = "\x00\x01\xFF\xFE garbage\n[quokka\n\x7F\x80" "Data";
+
 std::vector<BadProfile> CorruptOrMistypedProfiles()
 {
     return {
-        {"binary garbage", QByteArray("\x00\x01\xFF\xFE garbage\n[quokka\n\x7F\x80" "Data", 30)},
+        {"binary garbage", QByteArray(kGarbage, sizeof kGarbage - 1)},
         {"cut in the middle of the value", "[quokka]\nData=@ByteArray(\\xa6\\x1\\0"},
         {"an empty file", ""},
         {"seven bytes", "[quokka]\nData=@ByteArray(\\xa6\\x1\\0\\0\\xdc\\0\\0)\n"},
