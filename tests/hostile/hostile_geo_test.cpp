@@ -129,7 +129,7 @@ protected:
                       std::string &err)
     {
         const std::string errFile = WriteTempFile("stderr.txt", {});
-        std::string command = "QUOKKA_GEO_TABLE= timeout 30 '" QUOKKA_PROGRAM "' --geo-table '" + table + "' --lookup";
+        std::string command = "LC_ALL=C QUOKKA_GEO_TABLE= timeout 30 '" QUOKKA_PROGRAM "' --geo-table '" + table + "' --lookup";
         for (const std::string &address : addresses)
             command += ' ' + address;
         const int status = testsupport::Run(command + " 2>'" + errFile + "'", &out);

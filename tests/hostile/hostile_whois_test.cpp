@@ -149,6 +149,21 @@ TEST(HostileWhois, FiveMebibytesListAsTheirFirstMebibyteInTheWindow)
     EXPECT_LT(window.elapsedMs, 20'000);
 }
 
+TEST(HostileWhois, OneLineOfAMebibyteListsAndPaintsWithoutFreezingTheWindow)
+{
+    QElapsedTimer clock;
+    clock.start();
+    CWhoisLookup window;
+    window.show();
+    window.Lookup("192.0.2.23");
+    ASSERT_EQ(window.Lines().size(), 1);
+    EXPECT_EQ(window.Lines().front().size(), 1 << 20);
+    EXPECT_TRUE(window.Lines().front().startsWith("remarks: xxx"));
+    for (int i = 0; i < 5; ++i) // each paint lays out the whole line: slow, but it ends
+        EXPECT_FALSE(window.grab().isNull());
+    EXPECT_LT(clock.elapsed(), 15'000);
+}
+
 TEST(HostileWhois, NulAndFfBytesListByteForByteUpToTheNul)
 {
     const QByteArray sent = ReadBytes("ff.txt");

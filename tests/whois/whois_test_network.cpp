@@ -31,6 +31,7 @@ const std::vector<TestServer> kServers = {
     {"stall", "whois.stall.test", "198.51.100.11", "stall", "stall.txt"},
     {"trickle", "whois.trickle.test", "198.51.100.12", "trickle", ""},
     {"ff", "whois.ff.test", "203.0.113.3", "answer", "ff.txt"},
+    {"oneline", "whois.oneline.test", "198.51.100.13", "answer", "oneline.txt"},
 };
 
 namespace {
@@ -86,6 +87,7 @@ std::vector<Fixture> Fixtures()
         {"iana/192.0.2.20", IanaReferral("refer:        " + std::string(2000, 'w') + ".test")},
         {"iana/192.0.2.21", "% IANA \xFF\xFE\xFF server\n\xFF\xFF\xFF\xFF\nrefer: whois.ripe-like.test\n\xFF\n"},
         {"iana/192.0.2.22", IanaReferral("refer:        \xFF\xFE.test")},
+        {"iana/192.0.2.23", IanaReferral("refer:        whois.oneline.test")},
         {"ripe.txt",
          "% This is the RIPE-like Database query service.\n% The objects are in RPSL format.\n%\n"
          "% Note: this output has been filtered.\n\n% Information related to '192.0.2.0 - 192.0.2.255'\n\n"
@@ -115,6 +117,7 @@ std::vector<Fixture> Fixtures()
         {"multi.txt", "netname: MULTI-LAST\n"},
         // Sent before the server stalls: referral, record, and a last line without its line feed.
         {"stall.txt", "% stalled answer\nrefer: whois.ripe-like.test\nnetname: STALL-NET\nremarks: cut off mid-li"},
+        {"oneline.txt", "remarks: " + std::string(3 << 20, 'x')}, // 3 MiB without a line feed
         {"ff.txt", std::string("netname: FF-NET\nremarks: \xFF\xFF\xFF end\n\xFE\xFF\xFF\xFE\nabuse-mailbox: \xFF@example.net\n"
                                "\0\xFF hidden after the NUL\n", 91)},
     };
