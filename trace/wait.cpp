@@ -10,10 +10,16 @@ namespace {
 
 std::atomic<bool> g_shuttingDown{false};
 
-// Lives for the whole process on the interface thread; worker threads post to it.
+// Lives for the whole process on the interface thread; worker threads post to it. A worker
+// may be the first to ask for it, so it is moved to the interface thread when made.
 QObject *WakeUp()
 {
-    static QObject *instance = new QObject; // never deleted: workers may still post at exit
+    static QObject *instance = [] {
+        auto *object = new QObject; // never deleted: workers may still post at exit
+        if (QCoreApplication *app = QCoreApplication::instance())
+            object->moveToThread(app->thread());
+        return object;
+    }();
     return instance;
 }
 
@@ -84,7 +90,6 @@ void NotifyWorkDone()
 
 bool WaitUntil(const std::atomic<bool> &done)
 {
-    WakeUp(); // created on the interface thread before any worker posts
     while (!done.load(std::memory_order_acquire)) {
         if (ShuttingDown())
             return false;
