@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # A namespace network for whole-program tests: four routers, the third one silent, a delaying
-# wire between the first two, a target, and two WHOIS servers behind the routers. Addresses
+# wire between the first two, a target, and WHOIS servers next to the first router (the wire
+# relays frames as they are, and TCP's offloaded checksums would not survive it). Addresses
 # from the documentation ranges only:
 #
 #   client 192.0.2.2 -- 192.0.2.1 r1 198.51.100.1 ==wire== 198.51.100.2 r2 198.51.100.5
-#     -- 198.51.100.6 r3 198.51.100.9 -- 198.51.100.10 r4 203.0.113.1
-#     -- 203.0.113.2 target (+ WHOIS: 203.0.113.43 IANA's name, 203.0.113.44 the registry)
+#     -- 198.51.100.6 r3 198.51.100.9 -- 198.51.100.10 r4 203.0.113.1 -- 203.0.113.2 target
+#   r1 192.0.2.9 -- whois 192.0.2.10 (+ 192.0.2.11 IANA's name, 192.0.2.12 the registry,
+#                                      192.0.2.13 free for a test's own server)
 #
 # The client's hosts file names accept.example (the target), whois.iana.org and
 # whois.registry.test; its resolver is its own loopback, where nothing answers. IANA's server
@@ -17,7 +19,7 @@ set -euo pipefail
 
 cmd=$1
 prefix=$2
-names=(client r1 wire r2 r3 r4 target)
+names=(client r1 wire r2 r3 r4 target whois)
 
 down() {
   for n in "${names[@]}"; do
@@ -55,6 +57,7 @@ wiring() {
   link r2 b1 r3 d0
   link r3 d1 r4 e0
   link r4 e1 target t0
+  link r1 w0 whois s0
   addr client 192.0.2.2/30 c0; route client default via 192.0.2.1
   addr r1 192.0.2.1/30 a0; addr r1 198.51.100.1/30 a1; route r1 default via 198.51.100.2
   addr r2 198.51.100.2/30 b0; addr r2 198.51.100.5/30 b1
@@ -62,8 +65,10 @@ wiring() {
   addr r3 198.51.100.6/30 d0; addr r3 198.51.100.9/30 d1
   route r3 192.0.2.0/30 via 198.51.100.5; route r3 default via 198.51.100.10
   addr r4 198.51.100.10/30 e0; addr r4 203.0.113.1/24 e1; route r4 default via 198.51.100.9
-  for a in 203.0.113.2 203.0.113.43 203.0.113.44; do addr target "$a/24" t0; done
-  route target default via 203.0.113.1
+  addr target 203.0.113.2/24 t0; route target default via 203.0.113.1
+  addr r1 192.0.2.9/29 w0
+  for a in 10 11 12 13; do addr whois "192.0.2.$a/29" s0; done
+  route whois default via 192.0.2.9
   ns r3 iptables -A OUTPUT -p icmp --icmp-type time-exceeded -j DROP
   ip -n "$prefix-wire" link set wa promisc on
   ip -n "$prefix-wire" link set wb promisc on
@@ -71,7 +76,7 @@ wiring() {
 
 names_of_client() {
   mkdir -p "/etc/netns/$prefix-client"
-  printf '127.0.0.1 localhost\n203.0.113.2 accept.example\n203.0.113.43 whois.iana.org\n203.0.113.44 whois.registry.test\n' \
+  printf '127.0.0.1 localhost\n203.0.113.2 accept.example\n192.0.2.11 whois.iana.org\n192.0.2.12 whois.registry.test\n' \
     > "/etc/netns/$prefix-client/hosts"
   printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$prefix-client/resolv.conf"
 }
@@ -84,8 +89,8 @@ whois_servers() { # whois_servers SERVER_PROGRAM WORK
     > "$work/iana/203.0.113.2"
   printf '%% Test registry\n\ninetnum:        203.0.113.0 - 203.0.113.255\nnetname:        ACCEPT-NET\ncountry:        AU\nabuse-mailbox:  abuse@accept.example\nphone:          +61 2 0000 0000\n' \
     > "$work/registry.txt"
-  ns target "$server" 203.0.113.43 "$work/record-iana" iana "$work/iana" > "$work/ready-iana" &
-  ns target "$server" 203.0.113.44 "$work/record-registry" answer "$work/registry.txt" > "$work/ready-registry" &
+  ns whois "$server" 192.0.2.11 "$work/record-iana" iana "$work/iana" > "$work/ready-iana" &
+  ns whois "$server" 192.0.2.12 "$work/record-registry" answer "$work/registry.txt" > "$work/ready-registry" &
   for _ in $(seq 50); do
     if [ -s "$work/ready-iana" ] && [ -s "$work/ready-registry" ]; then return 0; fi
     sleep 0.1

@@ -133,8 +133,9 @@ first_run() {
   check_route "second run" "$out"
 }
 
-start_forger() {
-  in_client "$acceptbin/quokka-icmp-forger" c0 > "$work/forger" 2>&1 &
+start_forger() { # start_forger [--in-time]
+  : > "$work/forger"
+  ip netns exec "$prefix-client" "$acceptbin/quokka-icmp-forger" c0 "$@" > "$work/forger" 2>&1 &
   helpers+=($!)
   for _ in $(seq 50); do grep -q ready "$work/forger" && return 0; sleep 0.1; done
   echo "the forger did not start"; cat "$work/forger"; exit 1
@@ -153,8 +154,15 @@ stop_forger() { # every kind of forgery went out at least once per probe that wa
 
 forge() { # forge KIND COMMAND...
   local kind=$1; shift
-  start_forger
   local out
+  # Control: a matching report sent at once counts (it beats the second hop's answer across
+  # the wire), so the forgeries do reach the tracer.
+  start_forger --in-time
+  out=$("$@" "$work/quokka-probe-route" 203.0.113.2 2)
+  check "$kind: control: a matching forged report in time counts" "2 198.51.100.210" \
+    "$(awk 'NR == 3 { print $1, $2 }' <<< "$out")"
+  kill -TERM "${helpers[-1]}"; wait "${helpers[-1]}" 2>/dev/null
+  start_forger
   out=$("$@" "$work/quokka-probe-route" 203.0.113.2)
   check "$kind: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
   check "$kind: only the real hops, r3 silent" "192.0.2.1 198.51.100.2 Error 198.51.100.10 203.0.113.2 " \
@@ -185,13 +193,13 @@ close() {
   mkdir -p "$home"
   run_program --home 300,150
   # WHOIS: IANA's name now points at a server that takes the query and never answers.
-  ip -n "$prefix-target" addr add 203.0.113.45/24 dev t0
-  ip netns exec "$prefix-target" "$whois_server" 203.0.113.45 "$work/record-silent" silent > "$work/ready-silent" &
+  : > "$work/ready-silent"
+  ip netns exec "$prefix-whois" "$whois_server" 192.0.2.13 "$work/record-silent" silent > "$work/ready-silent" &
   helpers+=($!)
   for _ in $(seq 50); do [ -s "$work/ready-silent" ] && break; sleep 0.1; done
-  sed -i 's/^203.0.113.43 /203.0.113.45 /' "/etc/netns/$prefix-client/hosts"
+  sed -i 's/^192.0.2.11 /192.0.2.13 /' "/etc/netns/$prefix-client/hosts"
   close_during whois 0
-  sed -i 's/^203.0.113.45 /203.0.113.43 /' "/etc/netns/$prefix-client/hosts"
+  sed -i 's/^192.0.2.13 /192.0.2.11 /' "/etc/netns/$prefix-client/hosts"
   # A probe: the third router never answers, so its probe waits the whole 400 ms.
   close_during "probe 3" 2
 }

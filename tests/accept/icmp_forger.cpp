@@ -4,8 +4,9 @@
 // datagram of another protocol), and 450 ms later with exactly matching ones, which come too
 // late. Each kind comes from a source address of its own (198.51.100.201 to .209), so a
 // forged hop shows which kind got through. On SIGTERM or SIGINT it prints how many packets
-// of each kind it sent.
-//   icmp_forger INTERFACE
+// of each kind it sent. With --in-time it also answers each request at once with a matching
+// time-exceeded report from 198.51.100.210: a control that shows forgeries do reach the tracer.
+//   icmp_forger INTERFACE [--in-time]
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -125,30 +126,36 @@ Bytes QuotedWith(const Request &r, std::uint16_t id, std::uint16_t seq)
     return q;
 }
 
-std::vector<Forgery> ForgeriesFor(const Request &r)
+std::vector<Forgery> ForgeriesFor(const Request &r, bool inTime)
 {
     const auto now = Clock::now();
     const auto late = now + std::chrono::milliseconds(450);
     const std::uint16_t otherId = std::uint16_t(r.id ^ 0x5A5A), otherSeq = std::uint16_t(r.seq + 0x300);
     Bytes truncated(r.quoted.begin(), r.quoted.end() - 4);
-    Bytes garbage = r.quoted;
-    garbage[0] = 0x4F; // claims a 60-byte header that is not there
-    Bytes notIp = r.quoted;
-    notIp[0] = 0x65;
+    Bytes longHeader = r.quoted;
+    longHeader[0] = 0x4F; // claims a 60-byte header that is not there
+    Bytes shortHeader = r.quoted;
+    shortHeader[0] = 0x43; // claims a 12-byte header, shorter than any
+    const Bytes junk(r.quoted.size(), 0xA5);
     Bytes udp = r.quoted;
     udp[9] = IPPROTO_UDP;
-    return {
+    std::vector<Forgery> forgeries;
+    if (inTime)
+        forgeries.push_back({now, "in-time-time-exceeded", IpPacket(210, r.client, TimeExceeded(r.quoted))});
+    forgeries.insert(forgeries.end(), {
         {now, "echo-reply-wrong-id", IpPacket(201, r.client, EchoReply(otherId, r.seq))},
         {now, "echo-reply-wrong-seq", IpPacket(202, r.client, EchoReply(r.id, otherSeq))},
         {now, "time-exceeded-wrong-id", IpPacket(203, r.client, TimeExceeded(QuotedWith(r, otherId, r.seq)))},
         {now, "time-exceeded-wrong-seq", IpPacket(204, r.client, TimeExceeded(QuotedWith(r, r.id, otherSeq)))},
         {now, "time-exceeded-truncated", IpPacket(205, r.client, TimeExceeded(truncated))},
-        {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(garbage))},
-        {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(notIp))},
+        {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(longHeader))},
+        {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(shortHeader))},
+        {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(junk))},
         {now, "time-exceeded-quoting-udp", IpPacket(207, r.client, TimeExceeded(udp))},
         {late, "late-echo-reply", IpPacket(208, r.client, EchoReply(r.id, r.seq))},
         {late, "late-time-exceeded", IpPacket(209, r.client, TimeExceeded(r.quoted))},
-    };
+    });
+    return forgeries;
 }
 
 // An outgoing IPv4 echo request, as seen on the interface.
@@ -168,10 +175,11 @@ bool ParseRequest(const std::uint8_t *p, std::size_t n, Request &r)
 
 int OpenWatch(const char *interface)
 {
-    const int fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+    // Outgoing frames reach only sockets of every protocol.
+    const int fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ALL));
     sockaddr_ll address{};
     address.sll_family = AF_PACKET;
-    address.sll_protocol = htons(ETH_P_IP);
+    address.sll_protocol = htons(ETH_P_ALL);
     address.sll_ifindex = int(::if_nametoindex(interface));
     if (fd < 0 || address.sll_ifindex == 0
         || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
@@ -212,10 +220,11 @@ void OnSignal(int)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: icmp_forger INTERFACE\n");
+    if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[2], "--in-time") != 0)) {
+        std::fprintf(stderr, "usage: icmp_forger INTERFACE [--in-time]\n");
         return 2;
     }
+    const bool inTime = argc == 3;
     struct sigaction action{};
     action.sa_handler = OnSignal;
     ::sigaction(SIGTERM, &action, nullptr);
@@ -244,10 +253,11 @@ int main(int argc, char **argv)
         socklen_t length = sizeof from;
         const ssize_t n = ::recvfrom(watch.get(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
         Request request;
-        if (n <= 0 || from.sll_pkttype != PACKET_OUTGOING || !ParseRequest(buffer, std::size_t(n), request))
+        if (n <= 0 || from.sll_pkttype != PACKET_OUTGOING || from.sll_protocol != htons(ETH_P_IP)
+            || !ParseRequest(buffer, std::size_t(n), request))
             continue;
         // Forgeries are sent in due order: the late ones go after every earlier forgery.
-        for (Forgery &f : ForgeriesFor(request)) {
+        for (Forgery &f : ForgeriesFor(request, inTime)) {
             if (f.due <= Clock::now())
                 Inject(inject.get(), f, sent);
             else

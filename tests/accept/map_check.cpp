@@ -5,7 +5,7 @@
 #include "map_pixels.h"
 #include "projection.h"
 
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QImage>
 #include <QStringList>
 #include <cstdio>
@@ -46,7 +46,7 @@ QString Text(QPoint p)
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: map_check MAP_PNG HOME_X,HOME_Y LAT,LON[,dest]...\n");
         return 2;
