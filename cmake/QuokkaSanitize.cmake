@@ -17,15 +17,27 @@ if(QUOKKA_SANITIZE)
   add_custom_target(quokka_sanitized_tests)
 endif()
 
-# Called by quokka_add_test: in a sanitizer tree, the test joins the list once its folder has
-# set all its properties (benchmarks stay out: figures under a sanitizer mean nothing).
+# quokka_sanitized_test(NAME [COMMAND command...] [DEPENDS targets...])
+# Called by quokka_add_test for every unit and GUI test, and by test folders for other tests
+# that should also run sanitized (COMMAND when the test's command is not the target NAME). In a
+# sanitizer tree the test joins the list once its folder has set all its properties;
+# benchmarks stay out (figures under a sanitizer mean nothing).
 function(quokka_sanitized_test name)
   if(QUOKKA_SANITIZE)
-    cmake_language(EVAL CODE "cmake_language(DEFER CALL _quokka_sanitized_test_entry [[${name}]])")
+    set(arguments "")
+    foreach(argument ${name} ${ARGN})
+      string(APPEND arguments " [==[${argument}]==]")
+    endforeach()
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL _quokka_sanitized_test_entry ${arguments})")
   endif()
 endfunction()
 
 function(_quokka_sanitized_test_entry name)
+  cmake_parse_arguments(S "" "" "COMMAND;DEPENDS" ${ARGN})
+  if(NOT S_COMMAND)
+    set(S_COMMAND "$<TARGET_FILE:${name}>")
+    list(APPEND S_DEPENDS ${name})
+  endif()
   get_test_property(${name} LABELS labels)
   if("bench" IN_LIST labels)
     return()
@@ -39,13 +51,19 @@ function(_quokka_sanitized_test_entry name)
     set(timeout 900)
   endif()
   list(APPEND environment ${QUOKKA_SANITIZER_ENV})
-  set(entry "add_test([[asan.${name}]] [[$<TARGET_FILE:${name}>]])\n")
+  set(command "")
+  foreach(argument ${S_COMMAND})
+    string(APPEND command " [[${argument}]]")
+  endforeach()
+  set(entry "add_test([[asan.${name}]]${command})\n")
   string(APPEND entry "set_tests_properties([[asan.${name}]] PROPERTIES ENVIRONMENT [[${environment}]]"
          " WORKING_DIRECTORY [[${CMAKE_CURRENT_BINARY_DIR}]] SKIP_RETURN_CODE 77 TIMEOUT ${timeout}"
          " LABELS sanitizer)\n")
   set_property(GLOBAL APPEND_STRING PROPERTY QUOKKA_SANITIZED_TEST_LIST "${entry}")
   set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${QUOKKA_SANITIZER_ENV})
-  add_dependencies(quokka_sanitized_tests ${name})
+  if(S_DEPENDS)
+    add_dependencies(quokka_sanitized_tests ${S_DEPENDS})
+  endif()
 endfunction()
 
 # Runs at the end of the top folder, after every test folder has been read.

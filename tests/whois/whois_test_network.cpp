@@ -52,6 +52,13 @@ std::string IanaReferral(const std::string &referLine)
              "source:       IANA\n\n";
 }
 
+// Every byte of a literal that holds NULs, without the closing one.
+template <std::size_t N>
+std::string Bytes(const char (&text)[N])
+{
+    return std::string(text, N - 1);
+}
+
 struct Fixture {
     const char *path;
     std::string bytes;
@@ -112,14 +119,14 @@ std::vector<Fixture> Fixtures()
         {"latin.txt",
          "% Latin-1 registry\n\nperson:   J\xFCrg M\xFCller\naddress:  Z\xFCrich \xA7 1\n"
          "e-mail:   jm@example.net\n"},
-        {"nul.txt", std::string("netname: BEFORE-NUL\nremarks: cut here\0hidden: after the NUL\n", 62)},
+        {"nul.txt", Bytes("netname: BEFORE-NUL\nremarks: cut here\0hidden: after the NUL\n")},
         {"partial.txt", "% partial answer\nrefer: whois.ripe-like.test\ninetnum: 192.0.2.0 - 192.0.2.255\n"},
         {"multi.txt", "netname: MULTI-LAST\n"},
         // Sent before the server stalls: referral, record, and a last line without its line feed.
         {"stall.txt", "% stalled answer\nrefer: whois.ripe-like.test\nnetname: STALL-NET\nremarks: cut off mid-li"},
         {"oneline.txt", "remarks: " + std::string(3 << 20, 'x')}, // 3 MiB without a line feed
-        {"ff.txt", std::string("netname: FF-NET\nremarks: \xFF\xFF\xFF end\n\xFE\xFF\xFF\xFE\nabuse-mailbox: \xFF@example.net\n"
-                               "\0\xFF hidden after the NUL\n", 91)},
+        {"ff.txt", Bytes("netname: FF-NET\nremarks: \xFF\xFF\xFF end\n\xFE\xFF\xFF\xFE\nabuse-mailbox: \xFF@example.net\n"
+                         "\0\xFF hidden after the NUL\n")},
     };
 }
 
