@@ -177,7 +177,7 @@ close_during() { # close_during PHASE: the program's window closes 300 ms into P
   started=$(date +%s%N)
   timeout 20 ip netns exec "$prefix-client" bash -c 'echo $$ > "$1"; shift; exec "$@"' _ "$work/pid" \
     env HOME="$home" QT_QPA_PLATFORM=offscreen QUOKKA_TEST_CLOSE_AT="$1" \
-    "$program" --geo-table "$work/table.bin" --explore accept.example --quit --report > "$work/out" 2>>"$work/stderr"
+    "$program" --geo-table "$work/table.bin" --explore accept.example --quit --report --verbose > "$work/out" 2>>"$work/stderr"
   status=$?
   elapsed=$(( ($(date +%s%N) - started) / 1000000 ))
   pid=$(cat "$work/pid")
@@ -186,6 +186,7 @@ close_during() { # close_during PHASE: the program's window closes 300 ms into P
   check "close during $1: process $pid is gone" "gone" "$([ -e "/proc/$pid" ] && echo present || echo gone)"
   check "close during $1: nothing is left in the client's namespace" "" "$(ip netns pids "$prefix-client")"
   check "close during $1: the run listed nothing past that step" "$2" "$(grep -c '^trace' "$work/out")"
+  [ "$failures" -eq 0 ] || { echo "its report:"; cat "$work/out"; }
 }
 
 close() {
