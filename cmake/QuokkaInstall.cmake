@@ -23,7 +23,7 @@ set(CPACK_PACKAGE_NAME quokka-quokka)
 set(CPACK_PACKAGE_VENDOR "Quokka Quokka")
 set(CPACK_PACKAGE_CONTACT "Quokka Quokka developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "shows where an Internet domain lives and how traffic gets there")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "A desktop tool that looks up a domain's WHOIS record, traces the route to it hop by hop "
   "and draws each hop on a world map. Includes geolocation data: IP Geolocation by DB-IP "
   "(CC BY 4.0).")

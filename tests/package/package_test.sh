@@ -96,6 +96,8 @@ install_deb() {
   local depends
   depends=$(dpkg-deb --field "$deb" Depends)
   echo "Depends: $depends"
+  dpkg-deb --field "$deb" Description | grep -q "IP Geolocation by DB-IP" \
+    || fail "the package's description lacks the data's attribution"
   for needed in libc6 libqt6widgets6 libqt6core6 qt6-qpa-plugins; do
     grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "the package does not depend on $needed"
   done
