@@ -21,32 +21,15 @@ cmd=$1
 prefix=$2
 names=(client r1 wire r2 r3 r4 target whois)
 
-down() {
-  for n in "${names[@]}"; do
-    ip netns pids "$prefix-$n" 2>/dev/null | xargs -r kill 2>/dev/null || true
-  done
-  for n in "${names[@]}"; do ip netns del "$prefix-$n" 2>/dev/null || true; done
-  rm -rf "/etc/netns/$prefix-client"
-}
+source "$(dirname "$0")/../net/lab_lib.sh"
 
-ns() { local n=$1; shift; ip netns exec "$prefix-$n" "$@"; }
-
-link() { # link NS1 IF1 NS2 IF2
-  ip -n "$prefix-$1" link add "$2" type veth peer name "$4" netns "$prefix-$3"
-  ip -n "$prefix-$1" link set "$2" up
-  ip -n "$prefix-$3" link set "$4" up
-}
+down() { remove_namespaces "${names[@]}"; }
 
 addr() { ip -n "$prefix-$1" addr add "$2" dev "$3"; }
 route() { local n=$1; shift; ip -n "$prefix-$n" route add "$@"; }
 
 namespaces() {
-  for n in "${names[@]}"; do
-    ip netns add "$prefix-$n"
-    ip -n "$prefix-$n" link set lo up
-    ns "$n" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
-    ns "$n" sysctl -qw net.ipv4.icmp_ratelimit=0
-  done
+  make_namespaces "${names[@]}"
   for r in r1 r2 r3 r4; do ns "$r" sysctl -qw net.ipv4.ip_forward=1; done
 }
 
@@ -75,10 +58,7 @@ wiring() {
 }
 
 names_of_client() {
-  mkdir -p "/etc/netns/$prefix-client"
-  printf '127.0.0.1 localhost\n203.0.113.2 accept.example\n192.0.2.11 whois.iana.org\n192.0.2.12 whois.registry.test\n' \
-    > "/etc/netns/$prefix-client/hosts"
-  printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$prefix-client/resolv.conf"
+  client_names "203.0.113.2 accept.example" "192.0.2.11 whois.iana.org" "192.0.2.12 whois.registry.test"
 }
 
 whois_servers() { # whois_servers SERVER_PROGRAM WORK

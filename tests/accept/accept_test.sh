@@ -18,13 +18,8 @@ whois_server=${QUOKKA_WHOIS_SERVER:?}
 here=$(cd "$(dirname "$0")" && pwd)
 delay_ms=30
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: acceptance tests need root to create network namespaces"; exit 77
-fi
-if ! ip netns add "qa-probe-$$" 2>/dev/null; then
-  echo "SKIP: network namespaces cannot be created here"; exit 77
-fi
-ip netns del "qa-probe-$$"
+source "$here/../net/lab_lib.sh"
+require_namespaces
 
 prefix="qa$$"
 work=$(mktemp -d)
@@ -38,17 +33,7 @@ cleanup() {
 trap cleanup EXIT
 bash "$here/accept_lab.sh" up "$prefix" "$netbin" "$whois_server" "$work" "$delay_ms" || exit 1
 
-in_client() { ip netns exec "$prefix-client" "$@"; }
-as_nobody() { in_client setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
 
-failures=0
-check() { # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
-  fi
-}
 
 # Where the table puts the network's ranges (r3's link is never shown: r3 is silent).
 austin="30.26715 -97.74306"; london="51.50853 -0.12574"; tokyo="35.6895 139.69171"; sydney="-33.86785 151.20732"

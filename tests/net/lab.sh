@@ -16,35 +16,14 @@ cmd=$1
 prefix=$2
 names=(client r1 wire r2 r3 target)
 
-down() {
-  if [ -f "/run/quokka-lab-$prefix.pid" ]; then
-    kill "$(cat "/run/quokka-lab-$prefix.pid")" 2>/dev/null || true
-    rm -f "/run/quokka-lab-$prefix.pid"
-  fi
-  for n in "${names[@]}"; do
-    ip netns pids "$prefix-$n" 2>/dev/null | xargs -r kill 2>/dev/null || true
-    ip netns del "$prefix-$n" 2>/dev/null || true
-  done
-  rm -rf "/etc/netns/$prefix-client"
-}
+source "$(dirname "$0")/lab_lib.sh"
 
-ns() { local n=$1; shift; ip netns exec "$prefix-$n" "$@"; }
-
-link() { # link NS1 IF1 NS2 IF2
-  ip -n "$prefix-$1" link add "$2" type veth peer name "$4" netns "$prefix-$3"
-  ip -n "$prefix-$1" link set "$2" up
-  ip -n "$prefix-$3" link set "$4" up
-}
+down() { remove_namespaces "${names[@]}"; }
 
 up() {
   local wire_program=$3 delay_ms=$4
   down
-  for n in "${names[@]}"; do
-    ip netns add "$prefix-$n"
-    ip -n "$prefix-$n" link set lo up
-    ns "$n" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
-    ns "$n" sysctl -qw net.ipv4.icmp_ratelimit=0
-  done
+  make_namespaces "${names[@]}"
   for r in r1 r2 r3; do ns "$r" sysctl -qw net.ipv4.ip_forward=1; done
 
   link client c0 r1 a0
@@ -75,13 +54,8 @@ up() {
   ip -n "$prefix-wire" link set wa promisc on
   ip -n "$prefix-wire" link set wb promisc on
   ns wire "$wire_program" wa wb "$delay_ms" &
-  echo $! > "/run/quokka-lab-$prefix.pid"
 
-  mkdir -p "/etc/netns/$prefix-client"
-  printf '127.0.0.1 localhost\n203.0.113.2 target.example xn--bcher-kva.example\n203.0.113.3 silent.example\n' \
-    > "/etc/netns/$prefix-client/hosts"
-  # Names not in the hosts file go to a resolver on the client's own loopback, which is not there.
-  printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$prefix-client/resolv.conf"
+  client_names "203.0.113.2 target.example xn--bcher-kva.example" "203.0.113.3 silent.example"
 
   # Wait until the path works end to end.
   for _ in $(seq 50); do

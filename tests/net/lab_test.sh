@@ -14,13 +14,8 @@ build=${QUOKKA_BUILD_DIR:?}
 here=$(cd "$(dirname "$0")" && pwd)
 delay_ms=30
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: route-tracing tests need root to create network namespaces"; exit 77
-fi
-if ! ip netns add "qq-probe-$$" 2>/dev/null; then
-  echo "SKIP: network namespaces cannot be created here"; exit 77
-fi
-ip netns del "qq-probe-$$"
+source "$here/lab_lib.sh"
+require_namespaces
 
 prefix="qq$$"
 work=$(mktemp -d)
@@ -34,18 +29,8 @@ cleanup() {
 trap cleanup EXIT
 bash "$here/lab.sh" up "$prefix" "$bin/quokka-delaywire" "$delay_ms" || exit 1
 
-in_client() { ip netns exec "$prefix-client" "$@"; }
-as_nobody() { in_client setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
 allow_ping_sockets() { in_client sysctl -qw net.ipv4.ping_group_range="$1"; }
 
-failures=0
-check() { # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
-  fi
-}
 
 start_strays() {
   # Another process pinging the same hosts, directly and with short TTLs, during the trace.

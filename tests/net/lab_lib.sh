@@ -1,0 +1,61 @@
+# Shared pieces of the namespace test networks and of the scripts that test in them. Source
+# it, then set `prefix`: every namespace is named "$prefix-NAME".
+
+# Runs a command inside namespace NAME; in the client; in the client as an unprivileged user.
+ns() { local n=$1; shift; ip netns exec "$prefix-$n" "$@"; }
+in_client() { ns client "$@"; }
+as_nobody() { in_client setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+
+link() { # link NS1 IF1 NS2 IF2: a veth pair between two namespaces, both ends up
+  ip -n "$prefix-$1" link add "$2" type veth peer name "$4" netns "$prefix-$3"
+  ip -n "$prefix-$1" link set "$2" up
+  ip -n "$prefix-$3" link set "$4" up
+}
+
+# Hosts that talk IPv4 only (no IPv6 chatter) and rate-limit no ICMP error.
+make_namespaces() {
+  local n
+  for n in "$@"; do
+    ip netns add "$prefix-$n"
+    ip -n "$prefix-$n" link set lo up
+    ns "$n" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
+    ns "$n" sysctl -qw net.ipv4.icmp_ratelimit=0
+  done
+}
+
+# Ends every process left in the namespaces, then removes them and the client's name files.
+remove_namespaces() {
+  local n
+  for n in "$@"; do ip netns pids "$prefix-$n" 2>/dev/null | xargs -r kill 2>/dev/null || true; done
+  for n in "$@"; do ip netns del "$prefix-$n" 2>/dev/null || true; done
+  rm -rf "/etc/netns/$prefix-client"
+}
+
+# The client's names come from its own hosts file; anything else goes to a resolver on its
+# own loopback, where nothing answers, so no lookup leaves the test network.
+client_names() { # client_names "ADDRESS NAME..." ...
+  mkdir -p "/etc/netns/$prefix-client"
+  printf '127.0.0.1 localhost\n' > "/etc/netns/$prefix-client/hosts"
+  printf '%s\n' "$@" >> "/etc/netns/$prefix-client/hosts"
+  printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$prefix-client/resolv.conf"
+}
+
+# Skips the calling test (exit 77) unless it may create network namespaces.
+require_namespaces() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: these tests need root to create network namespaces"; exit 77
+  fi
+  if ! ip netns add "qq-probe-$$" 2>/dev/null; then
+    echo "SKIP: network namespaces cannot be created here"; exit 77
+  fi
+  ip netns del "qq-probe-$$"
+}
+
+failures=0
+check() { # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1"; echo "  expected: $2"; echo "  actual:   $3"; failures=$((failures + 1))
+  fi
+}
