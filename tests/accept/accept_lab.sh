@@ -87,12 +87,7 @@ up() {
   ns wire "$bin/quokka-delaywire" wa wb "$delay_ms" &
   names_of_client
   whois_servers "$server" "$work"
-  for _ in $(seq 50); do
-    if ns client ping -c1 -W1 203.0.113.2 >/dev/null 2>&1; then return 0; fi
-    sleep 0.1
-  done
-  echo "accept_lab: the path to 203.0.113.2 does not work" >&2
-  return 1
+  wait_for_path 203.0.113.2
 }
 
 case "$cmd" in

@@ -3,6 +3,7 @@
 // exploration reads each as no home and runs its first-run steps; a click that can be stored
 // replaces the bad value, and one that cannot leaves the next exploration asking again.
 #include "home_location.h"
+#include "first_run_watch.h"
 #include "main_dialog.h"
 #include "setup.h"
 #include "test_support.h"
@@ -62,7 +63,6 @@ protected:
     {
         qputenv("QUOKKA_TEST_TOAST_MS", "50");
         qputenv("QUOKKA_TEST_SETUP_CLICK", "422,220");
-        qApp->installEventFilter(&m_watch);
     }
     void TearDown() override
     {
@@ -98,25 +98,8 @@ protected:
     static inline const QString kFirstRunSteps =
         QStringLiteral("Welcome to quokka quokka setup! | Left click on your exact location | setup");
 
-    class Watch : public QObject {
-    public:
-        explicit Watch(QStringList &seen) : m_seen(seen) {}
-        bool eventFilter(QObject *object, QEvent *event) override
-        {
-            if (event->type() == QEvent::Show) {
-                if (auto *toast = qobject_cast<Toast *>(object))
-                    m_seen << toast->m_strText;
-                else if (qobject_cast<CSetup *>(object))
-                    m_seen << QStringLiteral("setup");
-            }
-            return false;
-        }
-
-    private:
-        QStringList &m_seen;
-    };
-    QStringList m_seen;
-    Watch m_watch{m_seen};
+    FirstRunWatch m_watch;
+    QStringList &m_seen = m_watch.seen;
 };
 
 bool WriteFile(const QString &path, const QByteArray &bytes)

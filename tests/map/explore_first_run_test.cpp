@@ -1,6 +1,7 @@
 // The first-run steps of an exploration: the welcome notice, then the setup (which shows its
 // own notice first), then the map window starting from the point the setup stored.
 #include "home_location.h"
+#include "first_run_watch.h"
 #include "main_dialog.h"
 #include "setup.h"
 #include "toast.h"
@@ -25,7 +26,6 @@ protected:
         qputenv("HOME", m_dir.path().toUtf8());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath("config"));
         qputenv("QUOKKA_TEST_TOAST_MS", "100");
-        qApp->installEventFilter(&m_watch);
     }
     void TearDown() override
     {
@@ -42,26 +42,8 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    // Notes each notice and setup window as it is shown, in order.
-    class Watch : public QObject {
-    public:
-        explicit Watch(QStringList &seen) : m_seen(seen) {}
-        bool eventFilter(QObject *object, QEvent *event) override
-        {
-            if (event->type() == QEvent::Show) {
-                if (auto *toast = qobject_cast<Toast *>(object))
-                    m_seen << toast->m_strText;
-                else if (qobject_cast<CSetup *>(object))
-                    m_seen << QStringLiteral("setup");
-            }
-            return false;
-        }
-
-    private:
-        QStringList &m_seen;
-    };
-    QStringList m_seen;
-    Watch m_watch{m_seen};
+    FirstRunWatch m_watch;
+    QStringList &m_seen = m_watch.seen;
 };
 
 } // namespace

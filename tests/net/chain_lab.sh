@@ -34,12 +34,7 @@ up() {
     done
   done
   client_names "198.51.100.38 target.example"
-  for _ in $(seq 50); do
-    if ns client ping -c1 -W1 198.51.100.38 >/dev/null 2>&1; then return 0; fi
-    sleep 0.1
-  done
-  echo "chain_lab: the path to 198.51.100.38 does not work" >&2
-  return 1
+  wait_for_path 198.51.100.38
 }
 
 case "$cmd" in

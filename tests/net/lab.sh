@@ -57,13 +57,7 @@ up() {
 
   client_names "203.0.113.2 target.example xn--bcher-kva.example" "203.0.113.3 silent.example"
 
-  # Wait until the path works end to end.
-  for _ in $(seq 50); do
-    if ns client ping -c1 -W1 203.0.113.2 >/dev/null 2>&1; then return 0; fi
-    sleep 0.1
-  done
-  echo "lab: the path to 203.0.113.2 does not work" >&2
-  return 1
+  wait_for_path 203.0.113.2
 }
 
 case "$cmd" in

@@ -40,6 +40,16 @@ client_names() { # client_names "ADDRESS NAME..." ...
   printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "/etc/netns/$prefix-client/resolv.conf"
 }
 
+# Waits up to five seconds until the client can ping ADDRESS; says so and fails otherwise.
+wait_for_path() {
+  for _ in $(seq 50); do
+    if ns client ping -c1 -W1 "$1" >/dev/null 2>&1; then return 0; fi
+    sleep 0.1
+  done
+  echo "lab: the path to $1 does not work" >&2
+  return 1
+}
+
 # Skips the calling test (exit 77) unless it may create network namespaces.
 require_namespaces() {
   if [ "$(id -u)" -ne 0 ]; then
