@@ -10,6 +10,7 @@ using namespace quokka;
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("aboutDialog"));
+    setWindowRole(objectName());
     setWindowTitle(QStringLiteral("About Quokka Quokka"));
     setFixedSize(DluX(170), DluY(62));
 

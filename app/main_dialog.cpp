@@ -22,6 +22,7 @@ using namespace quokka;
 CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("mainDialog"));
+    setWindowRole(objectName());
     setWindowTitle(QStringLiteral("quokka quokka"));
     setWindowIcon(AppIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);

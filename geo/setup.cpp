@@ -40,6 +40,7 @@ CSetup::CSetup(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("setup"));
+    setWindowRole(objectName());
     setWindowTitle(QStringLiteral("quokka quokka"));
     setWindowIcon(quokka::AppIcon());
     setFixedSize(quokka::DluX(599), quokka::DluY(329));

@@ -35,6 +35,7 @@ CWorldMap::CWorldMap(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("worldMap"));
+    setWindowRole(objectName());
     setWindowTitle(QStringLiteral("quokka quokka"));
     setWindowIcon(quokka::AppIcon());
     setFixedSize(quokka::DluX(599), quokka::DluY(329));

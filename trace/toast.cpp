@@ -13,6 +13,7 @@ Toast::Toast(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("toast"));
+    setWindowRole(objectName());
     setModal(true);
     QPalette background = palette();
     background.setColor(QPalette::Window, QColor::fromRgb(kBackground));

@@ -10,6 +10,7 @@ using namespace quokka;
 CTraceData::CTraceData(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("traceData"));
+    setWindowRole(objectName());
     setWindowTitle(QStringLiteral("quokka quokka"));
     setWindowIcon(AppIcon());
     setFixedSize(DluX(487), DluY(100));

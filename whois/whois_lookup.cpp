@@ -23,6 +23,7 @@ const QString kItemPlaceholder = QStringLiteral("Push Data");
 CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("whoisLookup"));
+    setWindowRole(objectName());
     setWindowTitle(QStringLiteral("quokka quokka"));
     setWindowIcon(quokka::AppIcon());
     setFixedSize(quokka::DluX(287), quokka::DluY(336));
