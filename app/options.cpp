@@ -8,43 +8,66 @@
 #include <QRegularExpression>
 #include <cstdio>
 
-Options ParseOptions(const QStringList &arguments)
+namespace {
+
+struct Declared {
+    QCommandLineOption explore, quit, report, screenshot, verbose, geoTable, lookup, home, help, version;
+};
+
+Declared Declare(QCommandLineParser &parser)
 {
-    QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Shows where an Internet domain lives and how traffic gets there: its WHOIS record, "
         "the route to it hop by hop, and each hop on a world map."));
-    const QCommandLineOption explore(QStringLiteral("explore"), QStringLiteral("Explore DOMAIN once the window is shown."), QStringLiteral("DOMAIN"));
-    const QCommandLineOption quit(QStringLiteral("quit"), QStringLiteral("End the program when that exploration ends."));
-    const QCommandLineOption report(QStringLiteral("report"), QStringLiteral("Print every line added to a result window (trace<TAB>line, whois<TAB>line)."));
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the result windows as DIR/trace.png, DIR/map.png and DIR/whois.png when the exploration ends."), QStringLiteral("DIR"));
-    const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Write the debug log to standard error."));
-    const QCommandLineOption geoTable(QStringLiteral("geo-table"), QStringLiteral("Use the geolocation table FILE instead of the built-in one (also QUOKKA_GEO_TABLE)."), QStringLiteral("FILE"));
-    const QCommandLineOption lookup(QStringLiteral("lookup"), QStringLiteral("Print the table's row for each ADDRESS given as an argument, and end."));
-    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y"));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    parser.addOptions({explore, quit, report, screenshot, verbose, geoTable, lookup, home});
+    Declared o{
+        {QStringLiteral("explore"), QStringLiteral("Explore DOMAIN once the window is shown."), QStringLiteral("DOMAIN")},
+        {QStringLiteral("quit"), QStringLiteral("End the program when that exploration ends.")},
+        {QStringLiteral("report"), QStringLiteral("Print every line added to a result window (trace<TAB>line, whois<TAB>line).")},
+        {QStringLiteral("screenshot"), QStringLiteral("Save the result windows as DIR/trace.png, DIR/map.png and DIR/whois.png when the exploration ends."), QStringLiteral("DIR")},
+        {QStringLiteral("verbose"), QStringLiteral("Write the debug log to standard error.")},
+        {QStringLiteral("geo-table"), QStringLiteral("Use the geolocation table FILE instead of the built-in one (also QUOKKA_GEO_TABLE)."), QStringLiteral("FILE")},
+        {QStringLiteral("lookup"), QStringLiteral("Print the table's row for each ADDRESS given as an argument, and end.")},
+        {QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y")},
+        parser.addHelpOption(),
+        parser.addVersionOption(),
+    };
+    parser.addOptions({o.explore, o.quit, o.report, o.screenshot, o.verbose, o.geoTable, o.lookup, o.home});
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup."), QStringLiteral("[ADDRESS...]"));
+    return o;
+}
 
+// The usage text names the program as it was started, which the parser takes from the
+// application object: so it is made when that exists.
+QString HelpText()
+{
+    QCommandLineParser parser;
+    Declare(parser);
+    return parser.helpText();
+}
+
+} // namespace
+
+Options ParseOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const Declared o = Declare(parser);
     Options options;
     if (!parser.parse(arguments)) {
         options.error = parser.errorText();
         return options;
     }
-    options.explore = parser.value(explore);
-    options.quit = parser.isSet(quit);
-    options.report = parser.isSet(report);
-    options.screenshotDir = parser.value(screenshot);
-    options.verbose = parser.isSet(verbose);
-    options.geoTable = parser.isSet(geoTable) ? parser.value(geoTable) : qEnvironmentVariable("QUOKKA_GEO_TABLE");
-    options.lookup = parser.isSet(lookup);
+    options.explore = parser.value(o.explore);
+    options.quit = parser.isSet(o.quit);
+    options.report = parser.isSet(o.report);
+    options.screenshotDir = parser.value(o.screenshot);
+    options.verbose = parser.isSet(o.verbose);
+    options.geoTable = parser.isSet(o.geoTable) ? parser.value(o.geoTable) : qEnvironmentVariable("QUOKKA_GEO_TABLE");
+    options.lookup = parser.isSet(o.lookup);
     options.addresses = parser.positionalArguments();
-    if (parser.isSet(home))
-        options.home = parser.value(home);
-    options.help = parser.isSet(help);
-    options.version = parser.isSet(version);
-    options.helpText = parser.helpText();
+    if (parser.isSet(o.home))
+        options.home = parser.value(o.home);
+    options.help = parser.isSet(o.help);
+    options.version = parser.isSet(o.version);
     if (!options.lookup && !options.addresses.isEmpty())
         options.error = QStringLiteral("Unexpected argument: %1").arg(options.addresses.first());
     return options;
@@ -79,11 +102,11 @@ int RunCommand(const Options &options)
         return 2;
     }
     if (options.help) {
-        std::fputs(qPrintable(options.helpText), stdout);
+        std::fputs(qPrintable(HelpText()), stdout);
         return 0;
     }
     if (options.version) {
-        std::printf("quokka-quokka 1.0\n");
+        std::printf("quokka-quokka %s\n", QUOKKA_VERSION);
         return 0;
     }
     if (!options.home.isNull())

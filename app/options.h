@@ -17,7 +17,6 @@ struct Options {
     bool help = false;
     bool version = false;
     QString error;         // why the command line was refused
-    QString helpText;
 
     // The modes that need no display.
     bool isCommandOnly() const { return lookup || !home.isNull() || help || version || !error.isEmpty(); }
@@ -25,5 +24,5 @@ struct Options {
 
 Options ParseOptions(const QStringList &arguments);
 
-// Runs a command-only mode; returns the process's exit status.
+// Runs a command-only mode; returns the process's exit status. Needs the application object.
 int RunCommand(const Options &options);
