@@ -12,6 +12,7 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     setObjectName(QStringLiteral("aboutDialog"));
     setWindowRole(objectName());
     setWindowTitle(QStringLiteral("About Quokka Quokka"));
+    setFont(DialogFont());
     setFixedSize(DluX(170), DluY(62));
 
     auto *icon = new QLabel(this);

@@ -3,6 +3,7 @@
 #include "geo_database.h"
 #include "main_dialog.h"
 #include "options.h"
+#include "window_support.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -45,6 +46,7 @@ int main(int argc, char **argv)
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false); // the main dialog's close ends the program
+    QApplication::setFont(quokka::DialogFont()); // menus and tooltips too
     CQuokkaQuokkaDlg dialog;
     Automation automation(dialog, options);
     dialog.show();

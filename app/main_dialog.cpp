@@ -1,6 +1,7 @@
 #include "main_dialog.h"
 
 #include "about_dialog.h"
+#include "exploration.h"
 #include "trace_data.h"
 #include "whois_lookup.h"
 #include "world_map.h"
@@ -10,22 +11,20 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
+#include <utility>
 
 using namespace quokka;
 
-CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent)
+CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFlags)
 {
-    setObjectName(QStringLiteral("mainDialog"));
-    setWindowRole(objectName());
-    setWindowTitle(QStringLiteral("quokka quokka"));
-    setWindowIcon(AppIcon());
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    DressWindow(this, QStringLiteral("mainDialog"));
     resize(DluX(261), DluY(68));
     m_bitmap = QImage(QStringLiteral(":/res/emblem.png"));
 
@@ -60,10 +59,53 @@ CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent)
     m_pDomainEdit->setFocus();
 }
 
+CQuokkaQuokkaDlg::~CQuokkaQuokkaDlg()
+{
+    delete m_pExploration;
+    for (const QPointer<QWidget> &window : m_resultWindows)
+        delete window.data();
+}
+
 void CQuokkaQuokkaDlg::StartExploration(const QString &domain)
 {
     m_pDomainEdit->setText(domain);
     m_pExploreButton->click();
+}
+
+void CQuokkaQuokkaDlg::OnExplore()
+{
+    if (m_pExploration || ShuttingDown())
+        return; // one run at a time
+    // Focus goes back where it was when the run ends; meanwhile it must not fall to "All Done"
+    // when the focused Explore is disabled.
+    m_focusBeforeRun = focusWidget();
+    if (m_pExploreButton->hasFocus())
+        m_pDomainEdit->setFocus(Qt::OtherFocusReason);
+    m_pExploreButton->setEnabled(false);
+    m_pExploration = new Exploration(m_pDomainEdit->text(), this, this);
+    connect(m_pExploration, &Exploration::resultWindowsOpened, this, &CQuokkaQuokkaDlg::AdoptResultWindows);
+    connect(m_pExploration, &Exploration::phaseStarted, this, &CQuokkaQuokkaDlg::phaseStarted);
+    connect(m_pExploration, &Exploration::finished, this, &CQuokkaQuokkaDlg::OnExplorationFinished);
+    m_pExploration->Start();
+}
+
+void CQuokkaQuokkaDlg::OnExplorationFinished()
+{
+    std::exchange(m_pExploration, nullptr)->deleteLater();
+    m_pExploreButton->setEnabled(true);
+    if (m_focusBeforeRun)
+        m_focusBeforeRun->setFocus(Qt::OtherFocusReason);
+    emit explorationFinished();
+}
+
+void CQuokkaQuokkaDlg::AdoptResultWindows(const ResultWindows &windows)
+{
+    std::erase_if(m_resultWindows, [](const QPointer<QWidget> &window) { return window.isNull(); });
+    m_pWorldMap = windows.map;
+    m_pTraceData = windows.trace;
+    m_pWhoisLookup = windows.whois;
+    m_resultWindows.insert(m_resultWindows.end(), {windows.map.data(), windows.trace.data(), windows.whois.data()});
+    emit resultWindowsOpened();
 }
 
 CTraceData *CQuokkaQuokkaDlg::TraceData() const
@@ -100,6 +142,15 @@ void CQuokkaQuokkaDlg::contextMenuEvent(QContextMenuEvent *event)
     menu.exec(event->globalPos());
 }
 
+void CQuokkaQuokkaDlg::keyPressEvent(QKeyEvent *event)
+{
+    // Enter has done its work in the field (it explores); elsewhere in this window it does
+    // nothing, and it never goes on to another window.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        return event->accept();
+    QDialog::keyPressEvent(event);
+}
+
 void CQuokkaQuokkaDlg::closeEvent(QCloseEvent *event)
 {
     Shutdown();
@@ -117,9 +168,21 @@ void CQuokkaQuokkaDlg::accept()
     // Enter no longer ends the program; only "All Done", Esc and the close box do.
 }
 
-// Ends a run in progress at its next step and leaves the program.
+// Ends a run in progress, closes every result window and leaves the program.
 void CQuokkaQuokkaDlg::Shutdown()
 {
     BeginShutdown();
+    delete std::exchange(m_pExploration, nullptr);
+    CloseResultWindows();
     QCoreApplication::quit();
+}
+
+void CQuokkaQuokkaDlg::CloseResultWindows()
+{
+    for (const QPointer<QWidget> &window : m_resultWindows) {
+        if (window) {
+            window->hide();
+            window->deleteLater();
+        }
+    }
 }

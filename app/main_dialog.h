@@ -1,26 +1,31 @@
 #pragma once
 // The main dialog: the domain field, "Explore" and "All Done", the emblem, the About box.
-// Each Explore runs one whole exploration and opens a new set of result windows.
-#include "home_location.h"
-
+// Each Explore starts one exploration, which opens a new set of result windows; the dialog
+// keeps every set and closes them all when it closes.
 #include <QDialog>
 #include <QImage>
 #include <QPointer>
+#include <vector>
 
 class CTraceData;
 class CWorldMap;
 class CWhoisLookup;
+class Exploration;
 class QLineEdit;
 class QPushButton;
+struct ResultWindows;
 
 class CQuokkaQuokkaDlg : public QDialog {
     Q_OBJECT
 
 public:
     explicit CQuokkaQuokkaDlg(QWidget *parent = nullptr);
+    ~CQuokkaQuokkaDlg() override;
 
-    // Types DOMAIN into the field and presses Explore, as a user would.
+    // Types DOMAIN into the field and presses Explore, as a user would. The run goes on in
+    // the background; explorationFinished tells its end.
     void StartExploration(const QString &domain);
+    bool IsExploring() const { return m_pExploration != nullptr; }
 
     // The newest result windows (null before the first run).
     CTraceData *TraceData() const;
@@ -41,24 +46,24 @@ public slots:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void reject() override;
     void accept() override;
 
 private:
-    void RunExploration();
-    HomeLocation RunFirstRunSteps();
-    void OpenResultWindows(const HomeLocation &home);
-    void TraceRoute(const QString &target);
-    void LocateHop(const QString &address, bool isDestination, struct GeoRecord &record);
+    void AdoptResultWindows(const ResultWindows &windows);
+    void OnExplorationFinished();
+    void CloseResultWindows();
     void Shutdown();
 
     QImage m_bitmap; // the emblem, drawn with its transparency
     QPointer<CWorldMap> m_pWorldMap;
     QPointer<CTraceData> m_pTraceData;
     QPointer<CWhoisLookup> m_pWhoisLookup;
-    QByteArray m_hopAddress; // the current hop's address as 8-bit text, at most 31 bytes
+    std::vector<QPointer<QWidget>> m_resultWindows; // of every run, closed with this dialog
     QLineEdit *m_pDomainEdit = nullptr;
     QPushButton *m_pExploreButton = nullptr;
-    bool m_bRunning = false;
+    Exploration *m_pExploration = nullptr; // the run under way
+    QPointer<QWidget> m_focusBeforeRun;
 };

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
+#include <memory>
 
 namespace {
 
@@ -39,10 +40,7 @@ std::optional<CSetup::Answer> EnvironmentAnswer()
 CSetup::CSetup(QWidget *parent)
     : QDialog(parent)
 {
-    setObjectName(QStringLiteral("setup"));
-    setWindowRole(objectName());
-    setWindowTitle(QStringLiteral("quokka quokka"));
-    setWindowIcon(quokka::AppIcon());
+    quokka::DressWindow(this, QStringLiteral("setup"));
     setFixedSize(quokka::DluX(599), quokka::DluY(329));
     setCursor(Qt::CrossCursor);
     m_mapBitmap = CWorldMap::Picture();
@@ -54,16 +52,34 @@ void CSetup::SetNextAnswer(std::optional<Answer> answer)
     NextAnswer() = answer;
 }
 
+Toast *CSetup::NewNotice() const
+{
+    auto *notice = new Toast(parentWidget());
+    notice->m_strText = QStringLiteral("Left click on your exact location");
+    notice->m_nPointSize = 100;
+    notice->m_nDuration = kNoticeMs;
+    return notice;
+}
+
 int CSetup::exec()
 {
     // The notice runs first and on its own: the map appears only once it has closed.
-    Toast notice(parentWidget());
-    notice.m_strText = QStringLiteral("Left click on your exact location");
-    notice.m_nPointSize = 100;
-    notice.m_nDuration = kNoticeMs;
-    notice.exec();
+    const std::unique_ptr<Toast> notice(NewNotice());
+    notice->exec();
     m_homeChosen = false;
     return QDialog::exec();
+}
+
+void CSetup::open()
+{
+    Toast *notice = NewNotice();
+    connect(notice, &QDialog::finished, this, [this, notice] {
+        notice->deleteLater();
+        m_homeChosen = false;
+        QDialog::open();
+    });
+    connect(this, &QObject::destroyed, notice, &QObject::deleteLater);
+    notice->open();
 }
 
 void CSetup::showEvent(QShowEvent *event)

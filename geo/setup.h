@@ -7,6 +7,8 @@
 #include <QPoint>
 #include <optional>
 
+class Toast;
+
 class CSetup : public QDialog {
     Q_OBJECT
 public:
@@ -15,6 +17,9 @@ public:
     // Shows the notice "Left click on your exact location", then the map, modally.
     // Returns Accepted once a click has been stored, Rejected when the user left without one.
     int exec() override;
+    // The same without waiting: the notice, then the map, modal over the owner; finished()
+    // tells the end, with Accepted once a click has been stored.
+    void open() override;
 
     // How a setup window answers without a person (tests and scripted runs): a left click at
     // a point, or Esc. It is delivered as real input once the window is up. Set for the next
@@ -34,6 +39,8 @@ protected:
 
 private:
     void DeliverScriptedAnswer();
+    // The notice "Left click on your exact location", owned by the caller.
+    Toast *NewNotice() const;
 
     QPixmap m_mapBitmap;
     bool m_homeChosen = false;

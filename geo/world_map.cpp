@@ -5,7 +5,6 @@
 #include "window_support.h"
 
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <algorithm>
 #include <cstring>
@@ -32,12 +31,9 @@ void DrawLine(QPainter &painter, const RouteSegment &segment, QRgb colour)
 } // namespace
 
 CWorldMap::CWorldMap(QWidget *parent)
-    : QDialog(parent)
+    : QDialog(parent, quokka::kWindowFlags)
 {
-    setObjectName(QStringLiteral("worldMap"));
-    setWindowRole(objectName());
-    setWindowTitle(QStringLiteral("quokka quokka"));
-    setWindowIcon(quokka::AppIcon());
+    quokka::DressWindow(this, QStringLiteral("worldMap"));
     setFixedSize(quokka::DluX(599), quokka::DluY(329));
     m_mapBitmap = Picture();
     BuildButtons();
@@ -56,9 +52,7 @@ void CWorldMap::BuildButtons()
     m_pTraceRouteButton->setObjectName(QStringLiteral("traceRoute"));
     m_pTraceRouteButton->setGeometry(650, 509, 120, 23);
     m_pTraceRouteButton->setFont(quokka::PointFont(QStringLiteral("Segoe UI"), 90));
-    // Queued: the replay waits inside itself, so it runs from the event loop rather than
-    // inside the button's click handling.
-    connect(m_pTraceRouteButton, &QPushButton::clicked, this, &CWorldMap::OnTraceRoute, Qt::QueuedConnection);
+    connect(m_pTraceRouteButton, &QPushButton::clicked, this, &CWorldMap::OnTraceRoute);
 }
 
 QPixmap CWorldMap::Picture()
@@ -68,10 +62,9 @@ QPixmap CWorldMap::Picture()
 
 void CWorldMap::CentreOnScreen(QWidget *window)
 {
-    const QSize screen = quokka::FullScreenSize();
-    const QSize size = window->frameGeometry().size().expandedTo(window->size());
-    const QPoint topLeft(screen.width() / 2 - size.width() / 2, screen.height() / 2 - size.height() / 2);
-    window->move(quokka::ClampToScreen(topLeft, size));
+    quokka::PlaceByFrame(window, [](QSize frame, QSize screen) {
+        return QPoint(screen.width() / 2 - frame.width() / 2, screen.height() / 2 - frame.height() / 2);
+    });
 }
 
 void CWorldMap::SetHome(const HomeLocation &home)
@@ -137,34 +130,45 @@ void CWorldMap::DrawReplay(QPainter &painter) const
     for (std::size_t index : m_greenSegments)
         if (index < m_routeSegments.size())
             DrawLine(painter, m_routeSegments[index], kGreen);
-    if (m_replayEnd)
-        FillMarker(painter, m_replayEnd->x, m_replayEnd->y, kGreen);
+    // A finished replay marks the route's end; once the route has grown past it, that point
+    // is no longer the end.
+    if (m_replayEnd && *m_replayEnd + 1 == m_routeSegments.size()) {
+        const RouteSegment &end = m_routeSegments[*m_replayEnd];
+        FillMarker(painter, end.x2, end.y2, kGreen);
+    }
 }
 
 void CWorldMap::OnTraceRoute()
 {
     if (m_routeSegments.empty())
         return;
-    QPointer<CWorldMap> self(this);
     ++m_replays;
-    std::optional<std::size_t> last;
-    // The length is read afresh at every step: hops plotted during a wait are replayed too.
-    for (std::size_t i = 0; i < m_routeSegments.size() && !quokka::ShuttingDown(); ++i) {
-        m_greenSegments.push_back(i);
-        repaint();
-        WaitWithMessagePump(); // a paint, another replay or a new exploration may run here
-        if (!self)
-            return;
-        if (const auto mine = std::find(m_greenSegments.begin(), m_greenSegments.end(), i);
+    ReplaySegment(0);
+}
+
+// Segment INDEX turns green for the hop wait and red again, then the next one follows. The
+// length is read afresh at every step: hops plotted during a wait are replayed too.
+void CWorldMap::ReplaySegment(std::size_t index)
+{
+    if (index >= m_routeSegments.size())
+        return EndReplay(index == 0 ? std::nullopt : std::optional(index - 1));
+    m_greenSegments.push_back(index);
+    repaint();
+    WaitWithMessagePump(this, [this, index] {
+        if (const auto mine = std::find(m_greenSegments.begin(), m_greenSegments.end(), index);
             mine != m_greenSegments.end())
             m_greenSegments.erase(mine);
         repaint();
-        last = i;
-    }
+        ReplaySegment(index + 1);
+    });
+}
+
+void CWorldMap::EndReplay(std::optional<std::size_t> last)
+{
     --m_replays;
     if (last && *last < m_routeSegments.size()) {
-        const RouteSegment &end = m_routeSegments[*last];
-        m_replayEnd = quokka::MapPoint{end.x2, end.y2};
+        m_replayEnd = *last;
         repaint();
     }
+    emit replayFinished();
 }

@@ -46,8 +46,13 @@ public:
     static constexpr QRgb kRed = 0xFFFF0000;
     static constexpr QRgb kGreen = 0xFF00FF00;
 
+signals:
+    // A replay has shown its last segment.
+    void replayFinished();
+
 public slots:
-    // "Trace Route": each segment green for the hop wait, then red again.
+    // "Trace Route": each segment green for the hop wait, then red again, one after the
+    // other, and a green marker on the end; returns at once, the replay runs on its timers.
     void OnTraceRoute();
 
 protected:
@@ -65,6 +70,8 @@ private:
     void DrawRoute(QPainter &painter) const;
     void DrawReplay(QPainter &painter) const;
     void BuildButtons();
+    void ReplaySegment(std::size_t index);
+    void EndReplay(std::optional<std::size_t> last);
 
     QPixmap m_mapBitmap;
     QPushButton *m_pTraceRouteButton = nullptr;
@@ -76,8 +83,8 @@ private:
     std::vector<RouteSegment> m_routeSegments;
     std::vector<PlottedHop> m_plotted;
     // What replays show: the segments now green (one entry per replay in progress), and the
-    // green marker a finished replay leaves on its last segment's end.
+    // segment on whose end a finished replay left its green marker.
     std::vector<std::size_t> m_greenSegments;
-    std::optional<quokka::MapPoint> m_replayEnd;
+    std::optional<std::size_t> m_replayEnd;
     int m_replays = 0;
 };

@@ -60,19 +60,27 @@ void Toast::PlaceOverOwner()
     move(quokka::ClampToScreen(topLeft, size()));
 }
 
-int Toast::exec()
+void Toast::Prepare()
 {
     const QSize text = GetTextSize(OneLine());
     setFixedSize(text.width() + 40, text.height() + 30);
     PlaceOverOwner();
     m_timeUp = false;
-    m_timerId = startTimer(std::max(EffectiveDuration(), 0), Qt::PreciseTimer); // never early
-    const int result = QDialog::exec();
-    if (m_timerId) {
+    if (m_timerId)
         killTimer(m_timerId);
-        m_timerId = 0;
-    }
-    return result;
+    m_timerId = startTimer(std::max(EffectiveDuration(), 0), Qt::PreciseTimer); // never early
+}
+
+int Toast::exec()
+{
+    Prepare();
+    return QDialog::exec();
+}
+
+void Toast::open()
+{
+    Prepare();
+    QDialog::open();
 }
 
 void Toast::paintEvent(QPaintEvent *)

@@ -14,7 +14,10 @@ public:
     int m_nPointSize = 100; // tenths of a point, for measuring and painting alike
     int m_nDuration = 0;    // milliseconds on screen
 
+    // Shows the notice modally and returns once its time is up.
     int exec() override;
+    // Shows the notice modally over its owner without waiting; finished(0) tells its end.
+    void open() override;
     // The pixel size of TEXT in the toast's font, as one line.
     QSize GetTextSize(const QString &text) const;
     // The time it stays up: m_nDuration, or QUOKKA_TEST_TOAST_MS when a test sets it.
@@ -38,6 +41,8 @@ private:
     QFont TextFont() const;
     QString OneLine() const;
     void PlaceOverOwner();
+    // Sizes the window to its text, places it and starts its clock.
+    void Prepare();
 
     int m_timerId = 0;
     bool m_timeUp = false;

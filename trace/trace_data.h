@@ -18,6 +18,9 @@ public:
 signals:
     void lineAdded(const QString &line);
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     int m_nLines = 0;
     QListWidget *m_pList = nullptr;

@@ -2,17 +2,24 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
 
 namespace quokka {
 namespace {
 
 std::atomic<bool> g_shuttingDown{false};
 
-// Lives for the whole process on the interface thread; worker threads post to it. A worker
+std::stop_source &ShutdownSource()
+{
+    static std::stop_source source;
+    return source;
+}
+
+// Lives for the whole process on the interface thread; other threads post to it. A worker
 // may be the first to ask for it, so it is moved to the interface thread when made.
-QObject *WakeUp()
+QObject *InterfaceReceiver()
 {
     static QObject *instance = [] {
         auto *object = new QObject; // never deleted: workers may still post at exit
@@ -23,38 +30,31 @@ QObject *WakeUp()
     return instance;
 }
 
-// Every loop currently waiting; each one re-checks its condition when woken.
-std::vector<QEventLoop *> &ActiveLoops()
+// Runs THEN once CLOCK has reached MS, always from the event queue; a precise timer may fire
+// a little before its time, and the rest is waited for again.
+void AfterElapsed(std::shared_ptr<QElapsedTimer> clock, int ms, QPointer<QObject> context,
+                  std::function<void()> then)
 {
-    static std::vector<QEventLoop *> loops;
-    return loops;
+    if (!context)
+        return;
+    const qint64 left = std::max<qint64>(ms - clock->elapsed(), 0);
+    QTimer::singleShot(std::chrono::milliseconds(left), Qt::PreciseTimer, context.data(),
+                       [clock, ms, context, then = std::move(then)]() mutable {
+                           if (clock->elapsed() < ms)
+                               AfterElapsed(clock, ms, context, std::move(then));
+                           else if (!ShuttingDown())
+                               then();
+                       });
 }
 
-class LoopRegistration {
-public:
-    explicit LoopRegistration(QEventLoop *loop) : m_loop(loop) { ActiveLoops().push_back(loop); }
-    ~LoopRegistration() { std::erase(ActiveLoops(), m_loop); }
-    LoopRegistration(const LoopRegistration &) = delete;
-    LoopRegistration &operator=(const LoopRegistration &) = delete;
+} // namespace
 
-private:
-    QEventLoop *m_loop;
-};
-
-void QuitAllLoops()
-{
-    for (QEventLoop *loop : ActiveLoops())
-        loop->quit();
-}
-
-int TestWaitMs()
+int HopWaitMs()
 {
     bool ok = false;
     const int ms = qEnvironmentVariableIntValue("QUOKKA_TEST_WAIT_MS", &ok);
     return ok && ms >= 0 ? ms : kHopWaitMs;
 }
-
-} // namespace
 
 bool ShuttingDown()
 {
@@ -64,48 +64,32 @@ bool ShuttingDown()
 void BeginShutdown()
 {
     g_shuttingDown.store(true);
-    QuitAllLoops();
+    ShutdownSource().request_stop();
 }
 
-bool WaitFor(int ms)
+void PostToInterface(std::function<void()> call)
 {
-    QElapsedTimer clock; // monotonic
-    clock.start();
-    while (!ShuttingDown()) {
-        const qint64 left = ms - clock.elapsed();
-        if (left <= 0)
-            return true;
-        QEventLoop loop;
-        LoopRegistration registration(&loop);
-        QTimer::singleShot(std::chrono::milliseconds(left), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return false;
+    QMetaObject::invokeMethod(InterfaceReceiver(), std::move(call), Qt::QueuedConnection);
 }
 
-void NotifyWorkDone()
+void After(int ms, QObject *context, std::function<void()> then)
 {
-    QMetaObject::invokeMethod(WakeUp(), &QuitAllLoops, Qt::QueuedConnection);
+    auto clock = std::make_shared<QElapsedTimer>(); // monotonic
+    clock->start();
+    AfterElapsed(std::move(clock), ms, context, std::move(then));
 }
 
-bool WaitUntil(const std::atomic<bool> &done)
+std::shared_ptr<BackgroundJob> NewBackgroundJob()
 {
-    while (!done.load(std::memory_order_acquire)) {
-        if (ShuttingDown())
-            return false;
-        QEventLoop loop;
-        LoopRegistration registration(&loop);
-        // Check again now that the loop is registered: the worker may have just finished.
-        if (done.load(std::memory_order_acquire))
-            break;
-        loop.exec();
-    }
-    return !ShuttingDown() || done.load();
+    auto job = std::make_shared<BackgroundJob>();
+    BackgroundJob *self = job.get(); // the callback lives inside the job, so it never outlives it
+    job->onShutdown.emplace(ShutdownSource().get_token(), std::function<void()>([self] { self->stop.request_stop(); }));
+    return job;
 }
 
 } // namespace quokka
 
-void WaitWithMessagePump()
+void WaitWithMessagePump(QObject *context, std::function<void()> then)
 {
-    quokka::WaitFor(quokka::TestWaitMs());
+    quokka::After(quokka::HopWaitMs(), context, std::move(then));
 }

@@ -1,10 +1,12 @@
 #pragma once
-// Waiting without freezing: the responsive pause between hops, and blocking work (name
-// resolution, WHOIS, a probe) moved off the interface thread while the interface runs on.
-#include <atomic>
+// Waiting without freezing and without holding anything up: the responsive pause between
+// hops, and blocking work (name resolution, WHOIS, a probe) done on a thread of its own. Both
+// hand their continuation to the interface thread's event queue, so whichever event loop runs
+// there (the program's own, a modal box's, a menu's) carries them on at their own pace.
+#include <QObject>
+#include <QPointer>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <thread>
@@ -13,47 +15,51 @@ namespace quokka {
 
 // The pause after each listed hop and between the two drawings of a replayed segment.
 constexpr int kHopWaitMs = 2000;
+// Its length in this process: kHopWaitMs, or QUOKKA_TEST_WAIT_MS when a test shortens it.
+int HopWaitMs();
 
-// True once the program has begun to close: waits return at once and runs stop early.
+// True once the program has begun to close: pending waits and work end without continuing.
 bool ShuttingDown();
-// Marks the program as closing and ends every wait in progress.
+// Marks the program as closing and asks all background work to stop.
 void BeginShutdown();
 
-// Runs the interface's event loop for MS milliseconds of the monotonic clock, or until the
-// program closes. Returns false when it ended because the program is closing.
-bool WaitFor(int ms);
+// Runs CALL on the interface thread, from any thread, once the events queued before it are done.
+void PostToInterface(std::function<void()> call);
 
-// Runs the interface's event loop until DONE is set by another thread (which then calls
-// NotifyWorkDone) or the program closes. Returns false in the second case.
-bool WaitUntil(const std::atomic<bool> &done);
-// Wakes every WaitUntil so it looks at its flag again; callable from any thread.
-void NotifyWorkDone();
+// Calls THEN on the interface thread after MS milliseconds of the monotonic clock (never
+// earlier), unless CONTEXT has gone or the program is closing by then.
+void After(int ms, QObject *context, std::function<void()> then);
 
-// Runs WORK on a thread of its own while the interface keeps running. Returns its result,
-// or nothing when the program began to close first: the thread is then asked to stop
-// through its stop token and left to finish on its own.
+// The state a background job shares with the thread that runs it.
+struct BackgroundJob {
+    std::stop_source stop;
+    // Asks the job to stop when the program begins to close.
+    std::optional<std::stop_callback<std::function<void()>>> onShutdown;
+};
+std::shared_ptr<BackgroundJob> NewBackgroundJob();
+
+// Runs WORK on a thread of its own while the interface keeps running, then hands its result
+// to DONE on the interface thread, unless CONTEXT has gone or the program is closing by then.
+// The returned source asks WORK to stop through its stop token; closing the program asks too.
+// The thread is not waited for: a job that ignores its token finishes on its own and its
+// result is dropped.
 template <class Result>
-std::optional<Result> RunOffUiThread(std::function<Result(std::stop_token)> work)
+std::stop_source RunInBackground(QObject *context, std::function<Result(std::stop_token)> work,
+                                 std::function<void(Result)> done)
 {
-    struct State {
-        std::atomic<bool> done{false};
-        std::optional<Result> result;
-        std::stop_source stop;
-    };
-    auto state = std::make_shared<State>();
-    std::thread([state, work = std::move(work)] {
-        state->result = work(state->stop.get_token());
-        state->done.store(true, std::memory_order_release);
-        NotifyWorkDone();
+    auto job = NewBackgroundJob();
+    std::thread([job, context = QPointer<QObject>(context), work = std::move(work), done = std::move(done)]() mutable {
+        auto result = std::make_shared<Result>(work(job->stop.get_token()));
+        PostToInterface([context, done = std::move(done), result] {
+            if (context && !ShuttingDown())
+                done(std::move(*result));
+        });
     }).detach();
-    if (!WaitUntil(state->done)) {
-        state->stop.request_stop();
-        return std::nullopt;
-    }
-    return std::move(state->result);
+    return job->stop;
 }
 
 } // namespace quokka
 
-// The 2000 ms responsive wait; test runs may shorten it with QUOKKA_TEST_WAIT_MS.
-void WaitWithMessagePump();
+// The responsive 2000 ms wait: THEN runs once it is over, unless CONTEXT has gone or the
+// program is closing. Nothing blocks meanwhile, so no other window can hold the wait up.
+void WaitWithMessagePump(QObject *context, std::function<void()> then);

@@ -1,33 +1,144 @@
 #include "window_support.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QListView>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWidget>
 #include <cmath>
+#include <optional>
 
 namespace quokka {
 namespace {
 
-double DpiScale()
+// The gaps between a window and its frame; none before the window manager has framed it.
+QMargins FrameMargins(const QWidget *window)
 {
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->logicalDotsPerInch() / 96.0 : 1.0;
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+            frame.bottom() - client.bottom()};
 }
+
+bool IsFixedSize(const QWidget *window)
+{
+    return window->minimumSize() == window->maximumSize();
+}
+
+// The decorations another visible framed window of the program has, preferably one that can
+// be resized exactly when WINDOW can (window managers often give those a grip as well).
+QMargins BorrowedFrameMargins(const QWidget *window)
+{
+    std::optional<QMargins> any;
+    for (const QWidget *other : QApplication::topLevelWidgets()) {
+        if (other == window || !other->isVisible() || other->windowFlags().testFlag(Qt::FramelessWindowHint))
+            continue;
+        const QMargins margins = FrameMargins(other);
+        if (margins.isNull())
+            continue;
+        if (IsFixedSize(other) == IsFixedSize(window))
+            return margins;
+        any = any.value_or(margins);
+    }
+    return any.value_or(QMargins());
+}
+
+void Place(QWidget *window, const PlacementRule &rule, QMargins margins)
+{
+    const QSize frame = window->size().grownBy(margins);
+    const QPoint topLeft = ClampToScreen(rule(frame, FullScreenSize()), frame);
+    if (window->frameGeometry().topLeft() != topLeft)
+        window->move(topLeft); // a top-level window's position is its frame's
+}
+
+// Places its window once more when the window manager has framed it, then goes.
+class FramePlacer : public QObject {
+public:
+    FramePlacer(QWidget *window, PlacementRule rule) : QObject(window), m_window(window), m_rule(std::move(rule))
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show) {
+            const QMargins margins = FrameMargins(m_window);
+            if (!margins.isNull()) {
+                Place(m_window, m_rule, margins);
+                deleteLater();
+                m_window->removeEventFilter(this);
+            }
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+    PlacementRule m_rule;
+};
 
 } // namespace
 
+QString InstalledFace(const QString &face)
+{
+    if (face.compare(QLatin1String("Courier New"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("Liberation Mono");
+    return QStringLiteral("Liberation Sans");
+}
+
+QFont PointFont(const QString &face, int tenths)
+{
+    QFont font(InstalledFace(face));
+    const bool fixedPitch = font.family() == QLatin1String("Liberation Mono");
+    font.setStyleHint(fixedPitch ? QFont::Monospace : QFont::SansSerif); // should the face be missing
+    font.setFixedPitch(fixedPitch);
+    font.setPointSizeF(tenths / 10.0);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+QFont DialogFont()
+{
+    return PointFont(QStringLiteral("MS Shell Dlg"), 80);
+}
+
+QSize DialogBaseUnits()
+{
+    static const QSize units = [] {
+        const QFontMetricsF metrics(DialogFont());
+        const int letters = int(std::lround(metrics.horizontalAdvance(
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"))));
+        const int height = int(std::ceil(metrics.ascent()) + std::ceil(metrics.descent()));
+        return QSize((letters / 26 + 1) / 2, height);
+    }();
+    return units;
+}
+
 int DluX(int units)
 {
-    return int(std::lround(units * 6.0 / 4.0 * DpiScale()));
+    return int(std::lround(units * DialogBaseUnits().width() / 4.0));
 }
 
 int DluY(int units)
 {
-    return int(std::lround(units * 13.0 / 8.0 * DpiScale()));
+    return int(std::lround(units * DialogBaseUnits().height() / 8.0));
 }
 
 QRect DluRect(int x, int y, int width, int height)
 {
     return QRect(DluX(x), DluY(y), DluX(width), DluY(height));
+}
+
+void DressWindow(QWidget *window, const QString &name)
+{
+    window->setObjectName(name);
+    window->setWindowRole(name);
+    window->setWindowTitle(QStringLiteral("quokka quokka"));
+    window->setWindowIcon(AppIcon());
+    window->setFont(DialogFont());
 }
 
 QSize FullScreenSize()
@@ -47,12 +158,27 @@ QPoint ClampToScreen(QPoint topLeft, QSize size)
     return {x, y};
 }
 
-QFont PointFont(const QString &face, int tenths)
+void PlaceByFrame(QWidget *window, PlacementRule rule)
 {
-    QFont font(face);
-    font.setPointSizeF(tenths / 10.0);
-    font.setWeight(QFont::Normal);
-    return font;
+    Place(window, rule, BorrowedFrameMargins(window));
+    new FramePlacer(window, std::move(rule));
+}
+
+void KeepWholeRows(QListView *list, int rowHeight, int maxHeight)
+{
+    const int frame = 2 * list->frameWidth();
+    const int bar = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    const bool mayScrollSideways = list->horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOff;
+    const int rows = std::max(1, (maxHeight - frame - (mayScrollSideways ? bar : 0)) / rowHeight);
+    const auto fit = [list, rows, rowHeight, frame, bar] {
+        const QScrollBar *sideways = list->horizontalScrollBar();
+        const bool barShows = list->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn
+            || (list->horizontalScrollBarPolicy() == Qt::ScrollBarAsNeeded && sideways->maximum() > sideways->minimum());
+        list->resize(list->width(), rows * rowHeight + frame + (barShows ? bar : 0));
+    };
+    fit();
+    if (mayScrollSideways)
+        QObject::connect(list->horizontalScrollBar(), &QScrollBar::rangeChanged, list, fit);
 }
 
 QIcon AppIcon()

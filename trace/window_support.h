@@ -1,28 +1,63 @@
 #pragma once
-// Helpers every window of the program shares: dialog-unit layout, placement clamped to the
-// screen, point-size fonts and the application icon.
+// Helpers every window of the program shares: fonts, dialog-unit layout, placement by the
+// window's frame clamped to the screen, and the application icon.
 #include <QFont>
 #include <QIcon>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <functional>
 
+class QListView;
 class QWidget;
 
 namespace quokka {
 
-// Dialog units of the 8-point dialog font to pixels: 6 x 13 pixels per 4 x 8 units at 96 DPI.
+// The installed face that stands in for FACE, a Windows face the windows were drawn for:
+// Liberation Sans (the metrics of Arial) for Arial, Helvetica, the dialog face and Segoe UI,
+// Liberation Mono (the metrics of Courier New) for Courier New.
+QString InstalledFace(const QString &face);
+// A font of FACE (mapped by InstalledFace) at TENTHS of a point.
+QFont PointFont(const QString &face, int tenths);
+// The 8-point dialog font every window is given, and that dialog units are measured from.
+QFont DialogFont();
+
+// The dialog font's base units, measured the way the original platform measures them: the
+// average width of A-Z a-z, rounded, and the font's height with ascent and descent each
+// rounded up. 6 x 13 pixels for the 8-point Arial metrics at 96 dots per inch.
+QSize DialogBaseUnits();
+// Dialog units to pixels: x * width / 4 and y * height / 8, rounded.
 int DluX(int units);
 int DluY(int units);
 QRect DluRect(int x, int y, int width, int height);
 
+// The frame of the program's windows: a caption with the window menu and a close box. Result
+// windows carry it with no parent, so that each is a window of its own for the window manager.
+inline constexpr Qt::WindowFlags kWindowFlags =
+    Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+
+// Gives a result window of the program its object and window-manager role NAME, the caption
+// "quokka quokka", the application icon and the dialog font.
+void DressWindow(QWidget *window, const QString &name);
+
 // The size of the primary screen's available area (what a maximised window's client gets).
 QSize FullScreenSize();
-// Moves TOPLEFT so that a window of SIZE lies inside the primary screen's available area.
+// Moves TOPLEFT so that a window of SIZE lies inside the primary screen's available area; a
+// window larger than the area goes to its top-left corner.
 QPoint ClampToScreen(QPoint topLeft, QSize size);
 
-// A font of FACE at TENTHS of a point, at the screen's logical DPI.
-QFont PointFont(const QString &face, int tenths);
+// Where a window's frame goes: its top-left corner for a frame of FRAME size on a screen
+// whose available area has SCREEN size.
+using PlacementRule = std::function<QPoint(QSize frame, QSize screen)>;
+// Places the top-level WINDOW by RULE, from its frame (the window with the decorations the
+// window manager adds), clamped into the screen. The frame is known only once the window
+// manager has framed the window, so the first placement takes the decorations of another
+// framed window of the program and the window is placed again when its own frame shows.
+void PlaceByFrame(QWidget *window, PlacementRule rule);
+
+// Keeps LIST a whole number of rows of ROWHEIGHT high, as tall as fits in MAXHEIGHT with
+// room for its horizontal scroll bar, which it grows by while that bar shows.
+void KeepWholeRows(QListView *list, int rowHeight, int maxHeight);
 
 // The application icon, set on the main dialog and the result windows.
 QIcon AppIcon();

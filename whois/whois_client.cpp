@@ -1,19 +1,9 @@
 #include "whois_client.h"
 
+#include "ipv4_names.h"
 #include "whois_text.h"
 
-#include <arpa/inet.h>
-#include <memory>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 namespace {
-
-struct AddrInfoDeleter {
-    void operator()(addrinfo *list) const { ::freeaddrinfo(list); }
-};
-using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 
 QString ErrorText(const char *method)
 {
@@ -21,38 +11,44 @@ QString ErrorText(const char *method)
         .arg(QLatin1StringView(method), QStringView(whois::kIanaWhoisHost));
 }
 
+// "15 seconds", "1 second", or "300 ms" for a time that is not whole seconds.
+QString Duration(std::chrono::milliseconds time)
+{
+    const auto ms = time.count();
+    if (ms % 1000 != 0)
+        return QStringLiteral("%1 ms").arg(ms);
+    return ms == 1000 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(ms / 1000);
+}
+
+// "1 MiB", or the number of bytes when it is not whole mebibytes.
+QString Size(qsizetype bytes)
+{
+    constexpr qsizetype kMiB = 1 << 20;
+    return bytes % kMiB == 0 ? QStringLiteral("%1 MiB").arg(bytes / kMiB) : QStringLiteral("%1 bytes").arg(bytes);
+}
+
 } // namespace
 
 void GetIPAddress(QString &hostName)
 {
-    // Names go to the resolver in the locale's encoding so that international names resolve.
-    const QByteArray name = hostName.toLocal8Bit();
+    const QString name = hostName;
     hostName.clear();
-    if (name.isEmpty() || name.size() > whois::kMaxHostNameBytes || name.contains('\0'))
+    if (name.isEmpty() || name.toUtf8().size() > whois::kMaxHostNameBytes)
         return;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_IDN;
-    addrinfo *found = nullptr;
-    if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0)
-        return;
-    const AddrInfoList list(found);
     // Every address of the list is taken in turn, so the last one is what remains.
-    for (const addrinfo *entry = list.get(); entry; entry = entry->ai_next) {
-        char dotted[INET_ADDRSTRLEN] = {};
-        const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
-        if (::inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted))
-            hostName = QString::fromLatin1(dotted);
-    }
+    const QStringList addresses = ResolveIPv4(name);
+    if (!addresses.isEmpty())
+        hostName = addresses.last();
 }
 
 CWhois::CWhois(const QString &query, std::stop_token stop, whois::ExchangeLimits limits)
     : m_stop(std::move(stop)), m_limits(limits)
 {
+    m_strQuery = query + u'\n';
+    if (!RequestBytes())
+        return; // nothing is asked of anyone: GetData says why
     m_strServerAddress = QString::fromUtf16(whois::kIanaWhoisHost);
     GetIPAddress(m_strServerAddress);
-    m_strQuery = query + u'\n';
     // A carriage return before the line feed would make the referred name unresolvable.
     QString referral = whois::TrimTrailingSpace(GetFieldValue(GetIANAData(), QString::fromUtf16(whois::kReferralKey)));
     if (!referral.isEmpty())
@@ -70,6 +66,28 @@ QString CWhois::DataErrorText()
     return ErrorText("GetData");
 }
 
+QString CWhois::QueryErrorText()
+{
+    return QStringLiteral("The WHOIS query cannot be sent: it must be one line of at most %1 characters, "
+                          "each below U+0100")
+        .arg(whois::kMaxQueryChars);
+}
+
+QString CWhois::CutShortNote() const
+{
+    switch (m_cutShort) {
+    case whois::CutShort::No:
+        break;
+    case whois::CutShort::Silence:
+        return QStringLiteral("(The answer is cut short: nothing more arrived for %1.)").arg(Duration(m_limits.silence));
+    case whois::CutShort::TotalTime:
+        return QStringLiteral("(The answer is cut short: the exchange took longer than %1.)").arg(Duration(m_limits.total));
+    case whois::CutShort::SizeCap:
+        return QStringLiteral("(The answer is cut short: it is longer than %1.)").arg(Size(m_limits.maxAnswerBytes));
+    }
+    return {};
+}
+
 QString CWhois::GetIANAData()
 {
     if (m_strServerAddress.isEmpty())
@@ -79,20 +97,22 @@ QString CWhois::GetIANAData()
         return {};
     // A receive error still leaves what came before it as IANA's answer.
     const whois::ExchangeResult result = Exchange(*request);
-    return whois::DecodeAnswer(result.answer, result.truncated);
+    return whois::DecodeAnswer(result.answer, result.cutShort == whois::CutShort::SizeCap);
 }
 
 QString CWhois::GetData()
 {
-    if (m_strServerAddress.isEmpty())
-        return DataErrorText();
+    m_cutShort = whois::CutShort::No;
     const std::optional<QByteArray> request = RequestBytes();
     if (!request)
-        return {};
+        return QueryErrorText();
+    if (m_strServerAddress.isEmpty())
+        return DataErrorText();
     const whois::ExchangeResult result = Exchange(*request);
     if (result.failed)
         return {};
-    return whois::DecodeAnswer(result.answer, result.truncated);
+    m_cutShort = result.cutShort;
+    return whois::DecodeAnswer(result.answer, result.cutShort == whois::CutShort::SizeCap);
 }
 
 std::optional<QByteArray> CWhois::RequestBytes() const

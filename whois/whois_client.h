@@ -32,11 +32,16 @@ public:
     // IANA's answer to the query, or this method's error text when IANA's address is unknown.
     QString GetIANAData();
     // The referred server's answer to the query; its error text when there is no referred
-    // server; empty text when the exchange failed.
+    // server; empty text when the exchange failed; QueryErrorText() when the query cannot be
+    // sent as one line.
     QString GetData();
+    // Empty when GetData's answer was complete; else one line saying why it was cut short
+    // (the server fell silent, the exchange took too long, the answer reached the size cap).
+    QString CutShortNote() const;
 
     static QString IanaErrorText();
     static QString DataErrorText();
+    static QString QueryErrorText();
 
 private:
     // The query as bytes with its line feed, or nothing when it cannot be sent as one line.
@@ -47,4 +52,5 @@ private:
     QString m_strServerAddress; // dotted address of the server to ask; empty when unknown
     std::stop_token m_stop;
     whois::ExchangeLimits m_limits;
+    whois::CutShort m_cutShort = whois::CutShort::No; // of GetData's exchange
 };

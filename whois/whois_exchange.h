@@ -20,10 +20,13 @@ struct ExchangeLimits {
     std::chrono::milliseconds slice{50};       // how often the stop token is looked at
 };
 
+// Why an answer ended before the server closed the connection, if it did.
+enum class CutShort { No, Silence, TotalTime, SizeCap };
+
 struct ExchangeResult {
-    QByteArray answer;      // what arrived, also when the exchange failed part way
-    bool failed = false;    // no connection, the send failed, a receive error, or stopped
-    bool truncated = false; // the answer reached maxAnswerBytes
+    QByteArray answer;   // what arrived, also when the exchange failed part way
+    bool failed = false; // no connection, the send failed, a receive error, or stopped
+    CutShort cutShort = CutShort::No;
 };
 
 // Sends REQUEST to the IPv4 address ADDRESS (dotted text), port PORT, and collects the

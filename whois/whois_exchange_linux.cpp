@@ -69,10 +69,13 @@ void Receive(int fd, Clock::time_point start, const ExchangeLimits &limits, cons
     auto lastData = Clock::now();
     char chunk[kReceiveChunkBytes];
     for (;;) {
-        const auto deadline = std::min(endOfExchange, lastData + limits.silence);
+        const bool silenceFirst = lastData + limits.silence < endOfExchange;
+        const auto deadline = silenceFirst ? lastData + limits.silence : endOfExchange;
         const WaitOutcome outcome = WaitForSocket(fd, POLLIN, deadline, limits, stop);
-        if (outcome == WaitOutcome::TimedOut)
-            return; // the answer ends here; what came is kept
+        if (outcome == WaitOutcome::TimedOut) { // the answer ends here; what came is kept
+            result.cutShort = silenceFirst ? CutShort::Silence : CutShort::TotalTime;
+            return;
+        }
         if (outcome != WaitOutcome::Ready) {
             result.failed = true;
             return;
@@ -90,7 +93,7 @@ void Receive(int fd, Clock::time_point start, const ExchangeLimits &limits, cons
         const qsizetype room = limits.maxAnswerBytes - result.answer.size();
         result.answer.append(chunk, std::min<qsizetype>(received, room));
         if (result.answer.size() >= limits.maxAnswerBytes) {
-            result.truncated = true;
+            result.cutShort = CutShort::SizeCap;
             return;
         }
     }

@@ -8,8 +8,8 @@
 #include "window_support.h"
 
 #include <QListWidget>
-#include <QPointer>
 #include <QPushButton>
+#include <algorithm>
 
 namespace {
 
@@ -20,12 +20,9 @@ const QString kItemPlaceholder = QStringLiteral("Push Data");
 
 } // namespace
 
-CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent)
+CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent, quokka::kWindowFlags)
 {
-    setObjectName(QStringLiteral("whoisLookup"));
-    setWindowRole(objectName());
-    setWindowTitle(QStringLiteral("quokka quokka"));
-    setWindowIcon(quokka::AppIcon());
+    quokka::DressWindow(this, QStringLiteral("whoisLookup"));
     setFixedSize(quokka::DluX(287), quokka::DluY(336));
 
     m_pAllDone = new QPushButton(QStringLiteral("All Done"), this);
@@ -35,7 +32,12 @@ CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent)
     connect(m_pAllDone, &QPushButton::clicked, this, &QDialog::accept);
 
     CreateList();
-    PlaceOnScreen();
+    quokka::PlaceByFrame(this, [](QSize frame, QSize screen) { return PlannedPosition(screen, frame); });
+}
+
+CWhoisLookup::~CWhoisLookup()
+{
+    m_job.request_stop();
 }
 
 void CWhoisLookup::CreateList()
@@ -45,6 +47,9 @@ void CWhoisLookup::CreateList()
     m_pList->setFont(quokka::PointFont(QStringLiteral("Segoe UI"), 75));
     m_pList->setGeometry(kListInset, kListInset, width() - 2 * kListInset, height() - kListInset - kButtonSpace);
     m_pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Whole rows, ending above the button.
+    const int room = std::min(m_pList->height(), m_pAllDone->y() - quokka::DluY(2) - kListInset);
+    quokka::KeepWholeRows(m_pList, CWhoisLineDelegate::kRowHeight, room);
     m_pList->setUniformItemSizes(true);
     m_pList->setItemDelegate(new CWhoisLineDelegate(&m_lines, m_pList));
 }
@@ -54,40 +59,50 @@ QPoint CWhoisLookup::PlannedPosition(QSize screen, QSize window)
     return {screen.width() / 2 - window.width() / 2 + 540, screen.height() / 2 - window.height() / 2 - 100};
 }
 
-void CWhoisLookup::PlaceOnScreen()
-{
-    const QSize size = frameGeometry().size();
-    move(quokka::ClampToScreen(PlannedPosition(quokka::FullScreenSize(), size), size));
-}
-
 void CWhoisLookup::Lookup(const QString &query)
 {
     qCDebug(lcQuokka) << "Whois";
-    const QPointer<CWhoisLookup> self(this);
-    // The worker owns copies only: it may outlive this window when the program closes.
-    const std::optional<QString> answer = quokka::RunOffUiThread<QString>([query](std::stop_token stop) {
-        CWhois whois(query, stop);
-        return stop.stop_requested() ? QString() : whois.GetData();
-    });
-    if (answer && self) // the window may have been closed for good meanwhile
-        ShowAnswer(*answer);
+    struct Answer {
+        QString text;
+        QString note;
+    };
+    m_job = quokka::RunInBackground<Answer>(
+        this,
+        [query](std::stop_token stop) {
+            CWhois whois(query, stop);
+            Answer answer;
+            if (!stop.stop_requested()) {
+                answer.text = whois.GetData();
+                answer.note = whois.CutShortNote();
+            }
+            return answer;
+        },
+        [this](Answer answer) {
+            ShowAnswer(answer.text, answer.note);
+            emit lookupFinished();
+        });
 }
 
-void CWhoisLookup::ShowAnswer(const QString &answer)
+void CWhoisLookup::ShowAnswer(const QString &answer, const QString &note)
 {
     m_pList->clear();
     m_lines.clear();
-    const QStringList lines = whois::SplitLines(whois::CleanAnswer(answer));
-    for (const QString &line : lines) {
-        // The line is stored before its item exists, because the new item is drawn from it.
-        m_lines.append(line);
-        m_pList->addItem(kItemPlaceholder);
-        emit lineAdded(line);
-    }
+    for (const QString &line : whois::SplitLines(whois::CleanAnswer(answer)))
+        AppendLine(line);
+    if (!note.isEmpty())
+        AppendLine(note);
     if (!m_lines.isEmpty()) {
         m_pList->setCurrentRow(int(m_lines.size() - 1));
         m_pList->doItemsLayout(); // lay the rows out now so the last one can be scrolled to
         m_pList->scrollToItem(m_pList->currentItem());
     }
     m_pList->viewport()->repaint();
+}
+
+void CWhoisLookup::AppendLine(const QString &line)
+{
+    // The line is stored before its item exists, because the new item is drawn from it.
+    m_lines.append(line);
+    m_pList->addItem(kItemPlaceholder);
+    emit lineAdded(line);
 }

@@ -3,6 +3,7 @@
 // by line, contact lines (abuse, e-mail, phone) in red.
 #include <QDialog>
 #include <QStringList>
+#include <stop_token>
 
 class QListWidget;
 class QPushButton;
@@ -11,12 +12,16 @@ class CWhoisLookup : public QDialog {
     Q_OBJECT
 public:
     explicit CWhoisLookup(QWidget *parent = nullptr);
+    // Asks a lookup still under way to stop.
+    ~CWhoisLookup() override;
 
-    // Runs the WHOIS client for QUERY on a worker thread while the interface keeps running,
-    // then lists the answer. Returns early, listing nothing, when the program begins to close.
+    // Runs the WHOIS client for QUERY in the background while the interface keeps running;
+    // lists the answer and sends lookupFinished when it is in. Nothing follows when the
+    // program begins to close first.
     void Lookup(const QString &query);
-    // Cleans ANSWER, splits it into lines and lists them, replacing what was listed before.
-    void ShowAnswer(const QString &answer);
+    // Cleans ANSWER, splits it into lines and lists them, replacing what was listed before;
+    // NOTE, when not empty, follows as the last line (why the answer was cut short).
+    void ShowAnswer(const QString &answer, const QString &note = {});
 
     const QStringList &Lines() const { return m_lines; }
 
@@ -26,12 +31,14 @@ public:
 
 signals:
     void lineAdded(const QString &line);
+    void lookupFinished();
 
 private:
     void CreateList();
-    void PlaceOnScreen();
+    void AppendLine(const QString &line);
 
     QListWidget *m_pList = nullptr;
     QPushButton *m_pAllDone = nullptr;
     QStringList m_lines; // row i of the list shows m_lines[i]
+    std::stop_source m_job;
 };

@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -115,9 +116,10 @@ TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)
     QLineEdit *edit = Child<QLineEdit>(dialog, "domainEdit");
     QPushButton *explore = Child<QPushButton>(dialog, "exploreButton");
     edit->setText(QStringLiteral("127.0.0.1"));
-    bool disabledDuringRun = false;
-    QTimer::singleShot(0, [&] { disabledDuringRun = !explore->isEnabled(); });
+    QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
     QTest::keyClick(edit, Qt::Key_Return);
+    const bool disabledDuringRun = !explore->isEnabled();
+    ASSERT_TRUE(finished.wait(10000));
 
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_TRUE(disabledDuringRun) << "one run at a time";

@@ -28,6 +28,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The last lines of answers cut short with the client's own limits.
+const QString kCutBySilence = QStringLiteral("(The answer is cut short: nothing more arrived for 15 seconds.)");
+const QString kCutBySize = QStringLiteral("(The answer is cut short: it is longer than 1 MiB.)");
+
 // A phase that has not ended by then has hung: the alarm ends it and the phase fails.
 constexpr unsigned kPhaseSeconds = 120;
 
@@ -88,7 +92,7 @@ WindowLookup LookUpInWindow(const QString &query)
     ticker.start(50);
     QElapsedTimer clock;
     clock.start();
-    window.Lookup(query);
+    EXPECT_TRUE(whoistest::LookUpAndWait(window, query));
     result.elapsedMs = clock.elapsed();
     result.lines = window.Lines();
     EXPECT_FALSE(window.grab().isNull()); // the rows paint, whatever their characters
@@ -111,14 +115,15 @@ TEST(HostileWhois, AStallMidAnswerKeepsEverythingThatCameUpToTheUnfinishedLine)
     clock.start();
     CWhois whois("192.0.2.15", {}, Limits(1s));
     EXPECT_EQ(whois.GetData(), QString::fromLatin1(sent));
+    EXPECT_EQ(whois.CutShortNote(), "(The answer is cut short: nothing more arrived for 1 second.)");
     EXPECT_GE(clock.elapsed(), 950);
     EXPECT_LT(clock.elapsed(), 8'000);
 
-    // In the window, with the client's own 15 s of silence.
+    // In the window, with the client's own 15 s of silence, and a last line that says so.
     const WindowLookup window = LookUpInWindow("192.0.2.15");
-    EXPECT_EQ(window.lines, Listed(QString::fromLatin1(sent)));
-    ASSERT_FALSE(window.lines.isEmpty());
-    EXPECT_EQ(window.lines.last(), "remarks: cut off mid-li");
+    EXPECT_EQ(window.lines, Listed(QString::fromLatin1(sent)) << kCutBySilence);
+    ASSERT_GE(window.lines.size(), 2);
+    EXPECT_EQ(window.lines[window.lines.size() - 2], "remarks: cut off mid-li");
     EXPECT_EQ(window.announced, window.lines);
     EXPECT_GE(window.elapsedMs, 14'500);
     EXPECT_LT(window.elapsedMs, 40'000);
@@ -131,6 +136,7 @@ TEST(HostileWhois, AnAnswerThatNeverEndsIsCutAtTheExchangeLimitWithItsLinesIntac
     clock.start();
     CWhois whois("192.0.2.16", {}, Limits(1s, 1500ms));
     const QString answer = whois.GetData();
+    EXPECT_EQ(whois.CutShortNote(), "(The answer is cut short: the exchange took longer than 1500 ms.)");
     EXPECT_GE(clock.elapsed(), 1'400);
     EXPECT_LT(clock.elapsed(), 8'000);
     const QStringList lines = answer.split(u'\n');
@@ -142,7 +148,7 @@ TEST(HostileWhois, AnAnswerThatNeverEndsIsCutAtTheExchangeLimitWithItsLinesIntac
 TEST(HostileWhois, FiveMebibytesListAsTheirFirstMebibyteInTheWindow)
 {
     const WindowLookup window = LookUpInWindow("192.0.2.5");
-    const QStringList expected = Listed(BigAnswerPrefix(1 << 20));
+    const QStringList expected = Listed(BigAnswerPrefix(1 << 20)) << kCutBySize;
     EXPECT_EQ(window.lines.size(), expected.size());
     EXPECT_TRUE(window.lines == expected);
     EXPECT_EQ(window.announced.size(), expected.size());
@@ -155,8 +161,9 @@ TEST(HostileWhois, OneLineOfAMebibyteListsAndPaintsWithoutFreezingTheWindow)
     clock.start();
     CWhoisLookup window;
     window.show();
-    window.Lookup("192.0.2.23");
-    ASSERT_EQ(window.Lines().size(), 1);
+    ASSERT_TRUE(whoistest::LookUpAndWait(window, "192.0.2.23"));
+    ASSERT_EQ(window.Lines().size(), 2);
+    EXPECT_EQ(window.Lines().back(), kCutBySize);
     EXPECT_EQ(window.Lines().front().size(), 1 << 20);
     EXPECT_TRUE(window.Lines().front().startsWith("remarks: xxx"));
     for (int i = 0; i < 5; ++i) // each paint lays out the whole line: slow, but it ends
@@ -171,6 +178,7 @@ TEST(HostileWhois, NulAndFfBytesListByteForByteUpToTheNul)
     EXPECT_TRUE(expected.contains(QString::fromUtf16(u"\u00FF\u00FF\u00FF end")));
     CWhois whois("192.0.2.17");
     EXPECT_EQ(whois.GetData(), expected);
+    EXPECT_EQ(whois.CutShortNote(), "") << "the server closed: the answer is whole";
 
     const WindowLookup window = LookUpInWindow("192.0.2.17");
     EXPECT_EQ(window.lines, Listed(expected));

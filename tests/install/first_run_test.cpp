@@ -1,6 +1,7 @@
 // The installer inside an exploration: it runs while no home point is stored, and only then.
 #include "install_fixture.h"
 
+#include "home_location.h"
 #include "main_dialog.h"
 
 #include <QFile>

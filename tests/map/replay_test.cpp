@@ -72,6 +72,17 @@ protected:
     }
 };
 
+// Presses "Trace Route" and runs the event loop until no replay is left in the window, or
+// the window has gone.
+void ReplayToTheEnd(QPointer<CWorldMap> map)
+{
+    map->OnTraceRoute();
+    QElapsedTimer clock;
+    clock.start();
+    while (map && map->IsReplaying() && clock.elapsed() < 30000)
+        QTest::qWait(10);
+}
+
 QPointF Middle(QPoint a, QPoint b)
 {
     return (QPointF(a) + QPointF(b)) / 2;
@@ -96,7 +107,7 @@ TEST_F(ReplayTest, TurnsEachSegmentGreenInTurnAndRedAgainThenMarksTheEnd)
             greenOrder.push_back(green);
     });
     sampler.Start(map.get());
-    map->OnTraceRoute();
+    ReplayToTheEnd(map.get());
     EXPECT_EQ(greenOrder, (std::vector<int>{0, 1, 2}));
     const QImage after = Live(map.get());
     for (const QPointF &middle : middles) {
@@ -104,6 +115,20 @@ TEST_F(ReplayTest, TurnsEachSegmentGreenInTurnAndRedAgainThenMarksTheEnd)
         EXPECT_FALSE(NearPixel(after, middle, Greenish));
     }
     EXPECT_TRUE(MarkerAt(after, kBrisbane, CWorldMap::kGreen));
+    EXPECT_EQ(Painted(map.get()), after);
+}
+
+TEST_F(ReplayTest, TheFinalGreenMarkerGoesOnceTheRouteGrowsPastIt)
+{
+    // Pressed during a run: the replay ends on an intermediate hop, and the run goes on.
+    auto map = MapWithRoute({"198.51.100.1"});
+    ReplayToTheEnd(map.get());
+    EXPECT_TRUE(MarkerAt(Live(map.get()), kLondon, CWorldMap::kGreen));
+    GeoRecord record;
+    map->LookupAndPlot("198.51.100.3", true, record);
+    const QImage after = Live(map.get());
+    EXPECT_TRUE(MarkerAt(after, kLondon, CWorldMap::kRed)) << "London is no longer the end of the route";
+    EXPECT_TRUE(MarkerAt(after, kFuzhou, CWorldMap::kGreen));
     EXPECT_EQ(Painted(map.get()), after);
 }
 
@@ -120,7 +145,7 @@ TEST_F(ReplayTest, AnEmptyRouteReplaysNothing)
 {
     auto map = MapWithRoute({});
     const QImage before = Live(map.get());
-    map->OnTraceRoute();
+    ReplayToTheEnd(map.get());
     EXPECT_EQ(Live(map.get()), before);
     EXPECT_EQ(Painted(map.get()), before);
 }
@@ -133,7 +158,7 @@ TEST_F(ReplayTest, SurvivesASecondPressNewHopsAndHidingDuringItsWaits)
     QTimer meddler;
     QObject::connect(&meddler, &QTimer::timeout, [&] {
         switch (step++) {
-        case 0: // pressed again: a nested replay runs inside the outer one's wait
+        case 0: // pressed again: a second replay runs beside the first
             map->OnTraceRoute();
             break;
         case 1: { // the exploration goes on, and a new one starts with a window of its own
@@ -150,7 +175,7 @@ TEST_F(ReplayTest, SurvivesASecondPressNewHopsAndHidingDuringItsWaits)
         }
     });
     meddler.start(60);
-    map->OnTraceRoute();
+    ReplayToTheEnd(map.get());
     meddler.stop();
 
     EXPECT_FALSE(map->IsReplaying());
@@ -171,7 +196,7 @@ TEST_F(ReplayTest, EndsQuietlyWhenItsWindowIsDestroyedDuringAWait)
 {
     QPointer<CWorldMap> map = MapWithRoute({"198.51.100.1", "198.51.100.3"}).release();
     QTimer::singleShot(50, [&] { delete map.data(); });
-    map->OnTraceRoute();
+    ReplayToTheEnd(map);
     EXPECT_TRUE(map.isNull());
 }
 
@@ -184,7 +209,7 @@ TEST_F(ReplayTest, ShowsEachSegmentGreenForTheRealTwoSeconds)
     QTimer::singleShot(1000, [&] { greenAfterOneSecond = NearPixel(Live(map.get()), middle, Greenish); });
     QElapsedTimer clock;
     clock.start();
-    map->OnTraceRoute();
+    ReplayToTheEnd(map.get());
     EXPECT_GE(clock.elapsed(), 2000);
     EXPECT_TRUE(greenAfterOneSecond);
     EXPECT_TRUE(NearPixel(Live(map.get()), middle, Reddish));

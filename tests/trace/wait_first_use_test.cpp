@@ -1,29 +1,24 @@
-// A worker that finishes before the interface thread starts waiting must still wake it, even
-// when that worker is the very first to signal (its own process: the first use matters).
+// A call posted to the interface from a worker thread reaches it, even when that worker is
+// the very first to post (its own process: the first use matters).
 #include "wait.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <thread>
 
-TEST(RunOffUiThread, AWakeUpFirstSentFromAWorkerThreadReachesTheInterface)
+TEST(PostToInterface, AFirstPostFromAWorkerThreadReachesTheInterface)
 {
-    bool timedOut = false;
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        timedOut = true;
-        quokka::BeginShutdown(); // frees the stuck wait so the test can report
-    });
-    watchdog.start(5000);
-
-    std::thread([] { quokka::NotifyWorkDone(); }).join();
-    const auto result = quokka::RunOffUiThread<int>([](std::stop_token) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return 7;
-    });
-    EXPECT_FALSE(timedOut) << "the wait was never woken";
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(*result, 7);
+    const std::thread::id uiThread = std::this_thread::get_id();
+    std::thread::id ranOn;
+    QEventLoop loop;
+    std::thread([&] {
+        quokka::PostToInterface([&] {
+            ranOn = std::this_thread::get_id();
+            loop.quit();
+        });
+    }).join();
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(ranOn, uiThread) << "the posted call never ran on the interface thread";
 }

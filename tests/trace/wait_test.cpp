@@ -1,8 +1,11 @@
-// The responsive wait: two seconds on the monotonic clock, during which timers fire and
-// input is handled, with the processor idle; and blocking work moved off the interface thread.
+// The responsive wait: two seconds on the monotonic clock, during which timers fire and input
+// is handled with the processor idle, and which no other window's own event loop can hold
+// up; and blocking work done on a thread of its own, its result handed to the interface.
 #include "wait.h"
 
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +23,13 @@ double CpuSeconds()
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Runs the event loop until QUIT is called, or for at most TIMEOUTMS.
+void RunLoop(QEventLoop &loop, int timeoutMs = 10000)
+{
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 } // namespace
 
 TEST(WaitWithMessagePump, LastsTwoSecondsHandlesTimersAndInputAndIdles)
@@ -32,10 +42,16 @@ TEST(WaitWithMessagePump, LastsTwoSecondsHandlesTimersAndInputAndIdles)
     QTimer::singleShot(300, [&] { timerFiredAt = clock.elapsed(); });
     QTimer::singleShot(500, [&] { QTest::keyClicks(&edit, QStringLiteral("typed")); });
 
+    QObject context;
+    QEventLoop loop;
+    qint64 elapsed = -1;
     const double cpuBefore = CpuSeconds();
     clock.start();
-    WaitWithMessagePump();
-    const qint64 elapsed = clock.elapsed();
+    WaitWithMessagePump(&context, [&] {
+        elapsed = clock.elapsed();
+        loop.quit();
+    });
+    RunLoop(loop);
     const double cpu = CpuSeconds() - cpuBefore;
 
     EXPECT_GE(elapsed, 2000);
@@ -47,43 +63,106 @@ TEST(WaitWithMessagePump, LastsTwoSecondsHandlesTimersAndInputAndIdles)
     std::printf("wait: %lld ms of wall time, %.1f ms of processor time\n", elapsed, cpu * 1000);
 }
 
-TEST(WaitWithMessagePump, NestedWaitsEachLastTheirTime)
+TEST(WaitWithMessagePump, KeepsItsTimeWhileAnotherWindowRunsItsOwnLoop)
 {
-    QElapsedTimer inner;
-    QTimer::singleShot(100, [&] {
-        inner.start();
-        quokka::WaitFor(300);
-        EXPECT_GE(inner.elapsed(), 300);
+    // A modal box opens 50 ms into a 300 ms wait and stays for a second: the wait still ends
+    // on time, inside the box's loop, and so do waits that overlap it.
+    QObject context;
+    QElapsedTimer clock;
+    qint64 waitEnded = -1, overlappingEnded = -1, boxClosed = -1;
+    QTimer::singleShot(50, [&] {
+        QDialog box;
+        QTimer::singleShot(1000, &box, &QDialog::accept);
+        box.exec();
+        boxClosed = clock.elapsed();
     });
-    QElapsedTimer outer;
-    outer.start();
-    quokka::WaitFor(200);
-    // The outer wait cannot return before the nested one that started inside it has ended.
-    EXPECT_GE(outer.elapsed(), 400);
+    QTimer::singleShot(100, [&] { quokka::After(300, &context, [&] { overlappingEnded = clock.elapsed(); }); });
+    QEventLoop loop;
+    clock.start();
+    quokka::After(300, &context, [&] { waitEnded = clock.elapsed(); });
+    QTimer::singleShot(1500, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_GE(waitEnded, 300);
+    EXPECT_LT(waitEnded, 700) << "the box's loop held the wait up";
+    EXPECT_GE(overlappingEnded, 400);
+    EXPECT_LT(overlappingEnded, 800);
+    EXPECT_GE(boxClosed, 1000);
 }
 
-TEST(RunOffUiThread, ReturnsTheResultWhileTheInterfaceRuns)
+TEST(WaitWithMessagePump, EndsWithoutContinuingWhenItsContextGoes)
+{
+    auto context = std::make_unique<QObject>();
+    bool continued = false;
+    quokka::After(100, context.get(), [&] { continued = true; });
+    QTimer::singleShot(50, [&] { context.reset(); });
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_FALSE(continued);
+}
+
+TEST(RunInBackground, HandsTheResultToTheInterfaceThreadWhileTheInterfaceRuns)
 {
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(20);
     const std::thread::id uiThread = std::this_thread::get_id();
-    const auto result = quokka::RunOffUiThread<int>([uiThread](std::stop_token) {
-        EXPECT_NE(std::this_thread::get_id(), uiThread);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return 42;
-    });
+    QObject context;
+    QEventLoop loop;
+    std::optional<int> result;
+    std::thread::id deliveredOn;
+    quokka::RunInBackground<int>(
+        &context,
+        [uiThread](std::stop_token) {
+            EXPECT_NE(std::this_thread::get_id(), uiThread);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            return 42;
+        },
+        [&](int value) {
+            result = value;
+            deliveredOn = std::this_thread::get_id();
+            loop.quit();
+        });
+    RunLoop(loop);
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(*result, 42);
+    EXPECT_EQ(deliveredOn, uiThread);
     EXPECT_GE(ticks, 5) << "timers kept firing while the work ran";
 }
 
-TEST(RunOffUiThread, WorkThatEndsAtOnceIsNotMissed)
+TEST(RunInBackground, WorkThatEndsAtOnceIsNotMissed)
 {
+    QObject context;
     for (int i = 0; i < 200; ++i) {
-        const auto result = quokka::RunOffUiThread<int>([i](std::stop_token) { return i; });
-        ASSERT_TRUE(result.has_value());
-        ASSERT_EQ(*result, i);
+        QEventLoop loop;
+        std::optional<int> result;
+        quokka::RunInBackground<int>(
+            &context, [i](std::stop_token) { return i; },
+            [&](int value) {
+                result = value;
+                loop.quit();
+            });
+        RunLoop(loop, 2000);
+        ASSERT_EQ(result, i);
     }
+}
+
+TEST(RunInBackground, AResultForAContextThatHasGoneIsDropped)
+{
+    auto context = std::make_unique<QObject>();
+    bool delivered = false;
+    auto stop = quokka::RunInBackground<int>(
+        context.get(),
+        [](std::stop_token token) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return token.stop_requested() ? 1 : 0;
+        },
+        [&](int) { delivered = true; });
+    context.reset();
+    stop.request_stop();
+    QEventLoop loop;
+    QTimer::singleShot(400, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_FALSE(delivered);
 }

@@ -1,6 +1,9 @@
 #include "whois_test_network.h"
 
 #include "test_support.h"
+#include "whois_lookup.h"
+
+#include <QSignalSpy>
 
 #include <cerrno>
 #include <csignal>
@@ -211,6 +214,9 @@ bool TestNetwork::WriteHosts(IanaEntry entry)
     hosts += std::string(kRefusedAddress) + " " + kRefusedHost + "\n";
     hosts += std::string(kBlackholeAddress) + " " + kBlackholeHost + "\n";
     hosts += std::string(kMultiFirstAddress) + " whois.multi.test\n";
+    // The resolver's order, not nearness: a sorting resolver would put the nearer second one
+    // first and so end on the first.
+    hosts += "203.0.113.250 whois.order.test\n198.51.100.10 whois.order.test\n";
     for (const TestServer &server : kServers) {
         if (std::strcmp(server.address, kIanaAddress) != 0)
             hosts += std::string(server.address) + " " + server.host + "\n";
@@ -305,3 +311,10 @@ void RemoveStaleNamespaces()
 }
 
 } // namespace whoistest
+
+bool whoistest::LookUpAndWait(CWhoisLookup &window, const QString &query, int timeoutMs)
+{
+    QSignalSpy finished(&window, &CWhoisLookup::lookupFinished);
+    window.Lookup(query);
+    return finished.wait(timeoutMs);
+}

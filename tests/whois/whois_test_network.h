@@ -58,3 +58,14 @@ private:
 void RemoveStaleNamespaces();
 
 } // namespace whoistest
+
+class CWhoisLookup;
+class QString;
+
+namespace whoistest {
+
+// Starts WINDOW's lookup of QUERY and runs the event loop until its answer is listed; false
+// when that takes longer than TIMEOUTMS.
+bool LookUpAndWait(CWhoisLookup &window, const QString &query, int timeoutMs = 90'000);
+
+} // namespace whoistest

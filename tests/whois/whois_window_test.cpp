@@ -103,18 +103,25 @@ TEST_F(WhoisWindow, LayoutAndPlacement)
     EXPECT_EQ(window.objectName(), "whoisLookup");
     EXPECT_EQ(window.windowTitle(), "quokka quokka");
     EXPECT_EQ(window.size(), QSize(quokka::DluX(287), quokka::DluY(336)));
-    EXPECT_EQ(list->geometry(), QRect(5, 5, window.width() - 10, window.height() - 35));
     auto *button = window.findChild<QPushButton *>(QStringLiteral("allDone"));
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text(), "All Done");
     EXPECT_EQ(button->geometry(), quokka::DluRect(230, 315, 50, 14));
+    // The list sits 5 px in, keeps whole rows and ends above the button, as tall as fits.
+    EXPECT_EQ(list->geometry().topLeft(), QPoint(5, 5));
+    EXPECT_EQ(list->width(), window.width() - 10);
+    EXPECT_EQ((list->height() - 2 * list->frameWidth()) % 14, 0);
+    EXPECT_LT(list->geometry().bottom(), button->geometry().top());
+    EXPECT_GE(list->geometry().bottom() + 14 + quokka::DluY(2), button->geometry().top());
 
     // The centre sits 540 px right of and 100 px above the screen's centre, halves truncated.
     EXPECT_EQ(CWhoisLookup::PlannedPosition({1920, 1080}, {431, 547}), QPoint(960 - 215 + 540, 540 - 273 - 100));
     // On a small screen the window is pulled back inside the available area.
+    // The rule places the window's frame, from the frame's size.
     const QSize screen = quokka::FullScreenSize();
-    const QPoint planned = CWhoisLookup::PlannedPosition(screen, window.size());
-    EXPECT_EQ(window.pos(), quokka::ClampToScreen(planned, window.size()));
+    const QSize frame = window.frameGeometry().size();
+    const QPoint planned = CWhoisLookup::PlannedPosition(screen, frame);
+    EXPECT_EQ(window.pos(), quokka::ClampToScreen(planned, frame));
     EXPECT_GE(window.x(), 0);
     EXPECT_GE(window.y(), 0);
     EXPECT_LE(window.x() + window.width(), screen.width());
