@@ -1,9 +1,13 @@
 // The main dialog as a user meets it: its controls, the emblem's transparency, the About
 // box, and Enter exploring instead of ending the program.
+#include "about_dialog.h"
 #include "home_location.h"
 #include "main_dialog.h"
 #include "test_support.h"
+#include "setup.h"
 #include "trace_data.h"
+#include "whois_lookup.h"
+#include "world_map.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -11,6 +15,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -135,5 +140,42 @@ TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)
     } else {
         EXPECT_TRUE(list->item(0)->text().startsWith(QStringLiteral("Route tracing is not permitted here")));
     }
+    // Enter stayed in this window: the result windows are all up, and none is a child of it.
+    const QList<QWidget *> firstRun{dialog.WorldMap(), dialog.TraceData(), dialog.WhoisLookup()};
+    for (QWidget *window : firstRun) {
+        EXPECT_TRUE(window->isVisible()) << qPrintable(window->objectName());
+        EXPECT_EQ(window->parentWidget(), nullptr) << qPrintable(window->objectName());
+    }
+
+    // A run started by a click leaves the focus on Explore, not on "All Done".
+    QTest::mouseClick(explore, Qt::LeftButton);
+    EXPECT_NE(dialog.focusWidget(), Child<QPushButton>(dialog, "allDoneButton")) << "during the run";
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(dialog.focusWidget(), explore);
+    for (QWidget *window : firstRun)
+        EXPECT_TRUE(window->isVisible()) << "an earlier run's " << qPrintable(window->objectName());
     qunsetenv("QUOKKA_TEST_WAIT_MS");
+}
+
+TEST(MainDialog, NoTextIsClippedInAnyWindow)
+{
+    CQuokkaQuokkaDlg dialog;
+    CAboutDlg about;
+    CWorldMap map;
+    CTraceData trace;
+    CWhoisLookup whois;
+    CSetup setup;
+    for (QWidget *window : QList<QWidget *>{&dialog, &about, &map, &trace, &whois, &setup}) {
+        for (const QLabel *label : window->findChildren<QLabel *>()) {
+            const QFontMetrics metrics(label->font());
+            EXPECT_LE(metrics.horizontalAdvance(label->text()), label->contentsRect().width()) << qPrintable(label->text());
+            EXPECT_LE(metrics.height(), label->contentsRect().height()) << qPrintable(label->text());
+        }
+        for (const QPushButton *button : window->findChildren<QPushButton *>()) {
+            const QFontMetrics metrics(button->font());
+            const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+            EXPECT_LE(metrics.horizontalAdvance(button->text()) + 2 * margin, button->width()) << qPrintable(button->text());
+            EXPECT_LE(metrics.height() + margin, button->height()) << qPrintable(button->text());
+        }
+    }
 }

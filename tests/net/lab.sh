@@ -55,7 +55,10 @@ up() {
   ip -n "$prefix-wire" link set wb promisc on
   ns wire "$wire_program" wa wb "$delay_ms" &
 
-  client_names "203.0.113.2 target.example xn--bcher-kva.example" "203.0.113.3 silent.example"
+  # order.example: the target first, then a loopback address, which address sorting would
+  # put first for its smaller scope.
+  client_names "203.0.113.2 target.example xn--bcher-kva.example" "203.0.113.3 silent.example" \
+    "203.0.113.2 order.example" "127.0.0.5 order.example"
 
   wait_for_path 203.0.113.2
 }

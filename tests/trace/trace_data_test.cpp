@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
 #include <QScreen>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -44,7 +46,7 @@ TEST(TraceData, ListsInAFixedPitchFont)
     EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("iiiiiiiiii")), metrics.horizontalAdvance(QStringLiteral("WWWWWWWWWW")));
 }
 
-TEST(TraceData, SitsInsideTheScreenAndHidesOnAllDone)
+TEST(TraceData, SitsInsideTheScreenAndHidesOnAllDoneEnterAndEscape)
 {
     CTraceData window;
     window.show();
@@ -55,4 +57,34 @@ TEST(TraceData, SitsInsideTheScreenAndHidesOnAllDone)
     ASSERT_TRUE(allDone);
     allDone->click();
     EXPECT_FALSE(window.isVisible());
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        window.show();
+        QTest::keyClick(window.findChild<QListWidget *>(QStringLiteral("traceList")), key);
+        EXPECT_FALSE(window.isVisible()) << "key " << key;
+    }
+}
+
+TEST(TraceData, TheListKeepsWholeRowsAboveItsButtonAndScrollsOnlyWhenItMust)
+{
+    CTraceData window;
+    window.show();
+    auto *list = window.findChild<QListWidget *>(QStringLiteral("traceList"));
+    auto *allDone = window.findChild<QPushButton *>(QStringLiteral("allDoneButton"));
+    ASSERT_TRUE(list && allDone);
+    const auto check = [&](const char *when) {
+        const int rowHeight = list->visualItemRect(list->item(0)).height();
+        EXPECT_GT(rowHeight, 0);
+        EXPECT_EQ(list->viewport()->height() % rowHeight, 0) << when;
+        EXPECT_LT(list->geometry().bottom(), allDone->geometry().top()) << when;
+    };
+    for (int hop = 1; hop <= 5; ++hop)
+        window.AddLine(QStringLiteral("Hop %1     3ms       192.0.2.1      Home").arg(hop));
+    check("five short lines");
+    EXPECT_FALSE(list->verticalScrollBar()->isVisible()) << "five lines fit";
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    for (int hop = 6; hop <= 12; ++hop)
+        window.AddLine(QStringLiteral("Hop %1").arg(hop) + QString(120, u'x'));
+    check("more lines than fit, wider than the list");
+    EXPECT_TRUE(list->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(list->horizontalScrollBar()->isVisible()) << "the whole line can be scrolled to";
 }

@@ -157,7 +157,7 @@ TEST(WhoisExchange, NamesResolveToTheLastAddressOrToNothing)
         QString expected;
     } cases[] = {
         {"whois.multi.test", "198.51.100.10"},
-        {"whois.order.test", "198.51.100.10"},
+        {"whois.order.test", "127.0.0.5"},
         {"whois.iana.org", whoistest::kIanaAddress},
         {"whois.nowhere.test", ""},
         {"whois.ripe-like.test\r", ""},

@@ -214,9 +214,8 @@ bool TestNetwork::WriteHosts(IanaEntry entry)
     hosts += std::string(kRefusedAddress) + " " + kRefusedHost + "\n";
     hosts += std::string(kBlackholeAddress) + " " + kBlackholeHost + "\n";
     hosts += std::string(kMultiFirstAddress) + " whois.multi.test\n";
-    // The resolver's order, not nearness: a sorting resolver would put the nearer second one
-    // first and so end on the first.
-    hosts += "203.0.113.250 whois.order.test\n198.51.100.10 whois.order.test\n";
+    // The resolver's order: address sorting would put the loopback address first.
+    hosts += "198.51.100.10 whois.order.test\n127.0.0.5 whois.order.test\n";
     for (const TestServer &server : kServers) {
         if (std::strcmp(server.address, kIanaAddress) != 0)
             hosts += std::string(server.address) + " " + server.host + "\n";
