@@ -79,7 +79,7 @@ void CQuokkaQuokkaDlg::OnExplore()
     // Focus goes back where it was when the run ends; meanwhile it must not fall to "All Done"
     // when the focused Explore is disabled.
     m_focusBeforeRun = focusWidget();
-    if (m_pExploreButton->hasFocus())
+    if (m_focusBeforeRun == m_pExploreButton)
         m_pDomainEdit->setFocus(Qt::OtherFocusReason);
     m_pExploreButton->setEnabled(false);
     m_pExploration = new Exploration(m_pDomainEdit->text(), this, this);
