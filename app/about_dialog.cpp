@@ -1,6 +1,6 @@
-#include "about_dialog.h"
+#include "app/about_dialog.h"
 
-#include "window_support.h"
+#include "base/window_support.h"
 
 #include <QLabel>
 #include <QPushButton>

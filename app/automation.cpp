@@ -1,11 +1,11 @@
-#include "automation.h"
+#include "app/automation.h"
 
-#include "main_dialog.h"
-#include "setup.h"
-#include "toast.h"
-#include "trace_data.h"
-#include "whois_lookup.h"
-#include "world_map.h"
+#include "app/main_dialog.h"
+#include "geo/setup.h"
+#include "trace/toast.h"
+#include "trace/trace_data.h"
+#include "whois/whois_lookup.h"
+#include "geo/world_map.h"
 
 #include <QCoreApplication>
 #include <QDir>

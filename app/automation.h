@@ -1,7 +1,7 @@
 #pragma once
 // What the command line asks of a windowed run: explore a domain once shown, print the
 // result windows' lines, save pictures of them, and end when the run ends.
-#include "options.h"
+#include "app/options.h"
 
 #include <QObject>
 

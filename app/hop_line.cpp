@@ -1,6 +1,6 @@
-#include "hop_line.h"
+#include "app/hop_line.h"
 
-#include "icmp_tracer.h"
+#include "trace/icmp_tracer.h"
 
 namespace hopline {
 namespace {

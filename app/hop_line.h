@@ -1,7 +1,7 @@
 #pragma once
 // The text of the trace window's lines: one fixed-column line per answered hop, and the line
 // that ends a route that reached its destination.
-#include "geo_record.h"
+#include "geo/geo_record.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "installer.h"
+#include "app/installer.h"
 
-#include "debug_log.h"
+#include "base/debug_log.h"
 
 #include <QDir>
 #include <QFile>

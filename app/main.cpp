@@ -1,9 +1,9 @@
 // Starts the program: command-only modes without a window, else the main dialog.
-#include "automation.h"
-#include "geo_database.h"
-#include "main_dialog.h"
-#include "options.h"
-#include "window_support.h"
+#include "app/automation.h"
+#include "geo/geo_database.h"
+#include "app/main_dialog.h"
+#include "app/options.h"
+#include "base/window_support.h"
 
 #include <QApplication>
 #include <QLoggingCategory>

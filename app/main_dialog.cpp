@@ -1,12 +1,12 @@
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
-#include "about_dialog.h"
-#include "exploration.h"
-#include "trace_data.h"
-#include "whois_lookup.h"
-#include "world_map.h"
-#include "wait.h"
-#include "window_support.h"
+#include "app/about_dialog.h"
+#include "app/exploration.h"
+#include "trace/trace_data.h"
+#include "whois/whois_lookup.h"
+#include "geo/world_map.h"
+#include "base/wait.h"
+#include "base/window_support.h"
 
 #include <QApplication>
 #include <QCloseEvent>

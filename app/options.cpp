@@ -1,8 +1,8 @@
-#include "options.h"
+#include "app/options.h"
 
-#include "geo_database.h"
-#include "home_location.h"
-#include "lookup_line.h"
+#include "geo/geo_database.h"
+#include "geo/home_location.h"
+#include "geo/lookup_line.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

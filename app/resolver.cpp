@@ -1,6 +1,6 @@
-#include "resolver.h"
+#include "app/resolver.h"
 
-#include "ipv4_names.h"
+#include "base/ipv4_names.h"
 
 std::optional<QString> ResolveFirstIPv4(const QString &name)
 {

@@ -1,4 +1,4 @@
-#include "geo_database.h"
+#include "geo/geo_database.h"
 
 // Builds without the linked-in table (the tests, and the program when the table is off).
 std::span<const unsigned char> EmbeddedGeoTable()

@@ -1,4 +1,4 @@
-#include "geo_database.h"
+#include "geo/geo_database.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "geo_database.h"
+#include "geo/geo_database.h"
 
-#include "mapped_file.h"
+#include "geo/mapped_file.h"
 
 #include <arpa/inet.h>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 // The geolocation table in use: the one linked into the program, or a table file mapped in
 // its place. Rows are searched where they lie; nothing is parsed, indexed or copied.
-#include "geo_record.h"
+#include "geo/geo_record.h"
 
 #include <cstddef>
 #include <span>

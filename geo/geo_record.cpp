@@ -1,4 +1,4 @@
-#include "geo_record.h"
+#include "geo/geo_record.h"
 
 #include <bit>
 #include <cstring>

@@ -44,7 +44,7 @@ add_custom_command(OUTPUT ${geo_table_checked}
 # The commands above belong to this one target: listing their outputs in a second target
 # would run them twice, side by side.
 add_library(quokka_geo_table_embedded OBJECT embedded_table.S embedded_table.cpp ${geo_table_checked})
-target_link_libraries(quokka_geo_table_embedded PUBLIC quokka_geo)
+target_link_libraries(quokka_geo_table_embedded PUBLIC quokka_geo_core)
 target_compile_options(quokka_geo_table_embedded PRIVATE
   $<$<COMPILE_LANGUAGE:ASM>:-Wa,-I${CMAKE_CURRENT_BINARY_DIR}>)
 set_source_files_properties(embedded_table.S PROPERTIES OBJECT_DEPENDS "${geo_table_checked}")

@@ -1,4 +1,4 @@
-#include "home_location.h"
+#include "geo/home_location.h"
 
 #include <QCoreApplication>
 #include <QSettings>

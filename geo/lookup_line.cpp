@@ -1,4 +1,4 @@
-#include "lookup_line.h"
+#include "geo/lookup_line.h"
 
 #include <charconv>
 

@@ -1,7 +1,7 @@
 #pragma once
 // One line of `quokka-quokka --lookup`: the address, then the matching row's range, country
 // code, country, region, city, latitude and longitude, tab-separated; or "no match".
-#include "geo_database.h"
+#include "geo/geo_database.h"
 
 #include <string>
 

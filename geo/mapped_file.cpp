@@ -1,6 +1,6 @@
-#include "mapped_file.h"
+#include "geo/mapped_file.h"
 
-#include "geo_database.h"
+#include "geo/geo_database.h"
 
 #include <cerrno>
 #include <cstring>

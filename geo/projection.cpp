@@ -1,4 +1,4 @@
-#include "projection.h"
+#include "geo/projection.h"
 
 #include <cmath>
 #include <cstdlib>

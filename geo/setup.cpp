@@ -1,9 +1,9 @@
-#include "setup.h"
+#include "geo/setup.h"
 
-#include "home_location.h"
-#include "toast.h"
-#include "world_map.h"
-#include "window_support.h"
+#include "geo/home_location.h"
+#include "trace/toast.h"
+#include "geo/world_map.h"
+#include "base/window_support.h"
 
 #include <QApplication>
 #include <QKeyEvent>

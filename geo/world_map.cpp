@@ -1,8 +1,8 @@
-#include "world_map.h"
+#include "geo/world_map.h"
 
-#include "geo_database.h"
-#include "wait.h"
-#include "window_support.h"
+#include "geo/geo_database.h"
+#include "base/wait.h"
+#include "base/window_support.h"
 
 #include <QPainter>
 #include <QPushButton>

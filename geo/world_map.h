@@ -2,9 +2,9 @@
 // The map window of one exploration: the world map picture with the home point, a marker
 // for every located hop and a red line from each located hop to the next. The window keeps
 // its own route, repaints it as it was drawn, and replays it with "Trace Route".
-#include "geo_record.h"
-#include "home_location.h"
-#include "projection.h"
+#include "geo/geo_record.h"
+#include "geo/home_location.h"
+#include "geo/projection.h"
 
 #include <QDialog>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "icmp_packet.h"
+#include "trace/icmp_packet.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "icmp_tracer.h"
+#include "trace/icmp_tracer.h"
 
-#include "icmp_packet.h"
+#include "trace/icmp_packet.h"
 
 #include <arpa/inet.h>
 #include <atomic>

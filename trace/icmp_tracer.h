@@ -1,7 +1,7 @@
 #pragma once
 // Finds the nodes on the way to one IPv4 destination: each probe sends one ICMP echo request
 // with the given time-to-live and reports who answered it and after how long.
-#include "unique_fd.h"
+#include "base/unique_fd.h"
 
 #include <QString>
 #include <array>

@@ -1,6 +1,6 @@
-#include "toast.h"
+#include "trace/toast.h"
 
-#include "window_support.h"
+#include "base/window_support.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
-#include "trace_data.h"
+#include "trace/trace_data.h"
 
-#include "window_support.h"
+#include "base/window_support.h"
 
 #include <QFontMetricsF>
 #include <QKeyEvent>

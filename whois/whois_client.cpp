@@ -1,7 +1,7 @@
-#include "whois_client.h"
+#include "whois/whois_client.h"
 
-#include "ipv4_names.h"
-#include "whois_text.h"
+#include "base/ipv4_names.h"
+#include "whois/whois_text.h"
 
 namespace {
 

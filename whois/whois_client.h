@@ -1,7 +1,7 @@
 #pragma once
 // The WHOIS client: asks IANA's WHOIS server which server is responsible for a query, then
 // asks that server the same query. Blocking; runs on a worker thread of its caller.
-#include "whois_exchange.h"
+#include "whois/whois_exchange.h"
 
 #include <QString>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "whois_exchange.h"
+#include "whois/whois_exchange.h"
 
-#include "unique_fd.h"
+#include "base/unique_fd.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,7 +1,7 @@
-#include "whois_line_delegate.h"
+#include "whois/whois_line_delegate.h"
 
-#include "whois_text.h"
-#include "window_support.h"
+#include "whois/whois_text.h"
+#include "base/window_support.h"
 
 #include <QPainter>
 

@@ -1,11 +1,11 @@
-#include "whois_lookup.h"
+#include "whois/whois_lookup.h"
 
-#include "debug_log.h"
-#include "wait.h"
-#include "whois_client.h"
-#include "whois_line_delegate.h"
-#include "whois_text.h"
-#include "window_support.h"
+#include "base/debug_log.h"
+#include "base/wait.h"
+#include "whois/whois_client.h"
+#include "whois/whois_line_delegate.h"
+#include "whois/whois_text.h"
+#include "base/window_support.h"
 
 #include <QListWidget>
 #include <QPushButton>

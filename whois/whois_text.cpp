@@ -1,4 +1,4 @@
-#include "whois_text.h"
+#include "whois/whois_text.h"
 
 #include <array>
 

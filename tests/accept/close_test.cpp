@@ -4,11 +4,11 @@
 // the route on the map. Closing is process-wide and final, so CTest runs each case in a
 // process of its own; the wait between hops has its own test beside the main dialog's.
 #include "geo_table_file.h"
-#include "home_location.h"
+#include "geo/home_location.h"
 #include "isolated_names.h"
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 #include "test_support.h"
-#include "world_map.h"
+#include "geo/world_map.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,13 +4,13 @@
 // per run, or megabytes per run), small noise does not. A run's windows stay open by design,
 // so the test closes them after each run to see what the run itself leaves behind.
 #include "geo_table_file.h"
-#include "home_location.h"
+#include "geo/home_location.h"
 #include "isolated_names.h"
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 #include "test_support.h"
-#include "trace_data.h"
-#include "whois_lookup.h"
-#include "world_map.h"
+#include "trace/trace_data.h"
+#include "whois/whois_lookup.h"
+#include "geo/world_map.h"
 
 #include <QApplication>
 #include <QDir>

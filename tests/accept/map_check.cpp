@@ -3,7 +3,7 @@
 // plotted point to the next. Prints one line per check; exits 1 when one fails.
 //   map_check MAP_PNG HOME_X,HOME_Y LAT,LON[,dest]...
 #include "map_pixels.h"
-#include "projection.h"
+#include "geo/projection.h"
 
 #include <QCoreApplication>
 #include <QImage>

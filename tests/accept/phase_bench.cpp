@@ -2,11 +2,11 @@
 // wait, the whole run, and what the run costs beyond its own probe times and waits. Runs the
 // real main dialog; meant for the client namespace of the acceptance network.
 //   phase_bench DOMAIN GEO_TABLE
-#include "geo_database.h"
-#include "home_location.h"
-#include "main_dialog.h"
-#include "trace_data.h"
-#include "wait.h"
+#include "geo/geo_database.h"
+#include "geo/home_location.h"
+#include "app/main_dialog.h"
+#include "trace/trace_data.h"
+#include "base/wait.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

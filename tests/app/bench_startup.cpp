@@ -1,6 +1,6 @@
 // Figures: how long the main dialog takes to be shown, from process start and from the
 // application object's creation, on the offscreen platform.
-#include "main_dialog.h"
+#include "app/main_dialog.h"
 
 #include <QElapsedTimer>
 #include <QTest>

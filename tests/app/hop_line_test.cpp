@@ -1,6 +1,6 @@
 // The trace window's lines: fixed columns, place names from table rows, the final line.
-#include "hop_line.h"
-#include "icmp_tracer.h"
+#include "app/hop_line.h"
+#include "trace/icmp_tracer.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Closing the main window while a run waits between hops ends the run at once and leaves the
 // program (its own process: closing is process-wide and final).
-#include "home_location.h"
-#include "main_dialog.h"
+#include "geo/home_location.h"
+#include "app/main_dialog.h"
 #include "test_support.h"
 
 #include <QCoreApplication>

@@ -1,13 +1,13 @@
 // The main dialog as a user meets it: its controls, the emblem's transparency, the About
 // box, and Enter exploring instead of ending the program.
-#include "about_dialog.h"
-#include "home_location.h"
-#include "main_dialog.h"
+#include "app/about_dialog.h"
+#include "geo/home_location.h"
+#include "app/main_dialog.h"
 #include "test_support.h"
-#include "setup.h"
-#include "trace_data.h"
-#include "whois_lookup.h"
-#include "world_map.h"
+#include "geo/setup.h"
+#include "trace/trace_data.h"
+#include "whois/whois_lookup.h"
+#include "geo/world_map.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #pragma once
 // Notes each first-run notice (its text) and the home setup window ("setup") as they are
 // shown, in order, for tests that follow an exploration's first-run steps.
-#include "setup.h"
-#include "toast.h"
+#include "geo/setup.h"
+#include "trace/toast.h"
 
 #include <QApplication>
 #include <QEvent>

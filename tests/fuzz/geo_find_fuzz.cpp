@@ -1,7 +1,7 @@
 // Fuzz target for the table search: a small table of rows in any order, with any ranges and
 // stray bytes after the last whole row, searched with any address text. A row found must hold
 // the address; on a table in order without overlaps, an address inside a row must be found.
-#include "geo_database.h"
+#include "geo/geo_database.h"
 
 #include <arpa/inet.h>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Fuzz target for the home point's 8 stored bytes: any stored value decodes without harm;
 // exactly 8 bytes decode to the point that encodes back to them, anything else is no home.
-#include "home_location.h"
+#include "geo/home_location.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Fuzz target for the ICMP reply parser: any bytes a raw or ping socket can deliver, against
 // the request a probe waits for. Besides not crashing, an accepted packet must really answer
 // that request: its source comes from the packet, and its type, identifier and sequence match.
-#include "icmp_packet.h"
+#include "trace/icmp_packet.h"
 
 #include <cstddef>
 #include <cstdint>

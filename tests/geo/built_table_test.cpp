@@ -2,8 +2,8 @@
 // random addresses read the same place in both (after the same transliteration).
 #include "ascii_text.h"
 #include "country_names.h"
-#include "geo_database.h"
-#include "mapped_file.h"
+#include "geo/geo_database.h"
+#include "geo/mapped_file.h"
 #include "mmdb_source.h"
 #include "table_check.h"
 #include "table_row.h"

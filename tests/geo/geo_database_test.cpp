@@ -1,7 +1,7 @@
 // The table search on small tables: bounds, order, byte order of the key, the terminating
 // row, the text-field rules, the lookup line, and table files that cannot be used.
-#include "geo_database.h"
-#include "lookup_line.h"
+#include "geo/geo_database.h"
+#include "geo/lookup_line.h"
 #include "small_table.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Benchmark: lookups per second on the built table against libmaxminddb's
 // MMDB_lookup_string on the source, one million random keys, the same keys for both.
-#include "geo_database.h"
-#include "mapped_file.h"
+#include "geo/geo_database.h"
+#include "geo/mapped_file.h"
 #include "table_row.h"
 
 #include <maxminddb.h>

@@ -3,8 +3,8 @@
 // (kilobytes) once the event loop runs with the dialog shown, then "looked-up RSS ANON FILE
 // MATCHES", and ends.
 // Linked twice: with the table inside and without it, for the start-up comparison.
-#include "geo_database.h"
-#include "main_dialog.h"
+#include "geo/geo_database.h"
+#include "app/main_dialog.h"
 
 #include <QApplication>
 #include <QTimer>

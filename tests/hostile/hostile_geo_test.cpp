@@ -2,7 +2,7 @@
 // bounds are swapped, random bytes, a table cut at a row boundary, and paths that are not
 // files. The search may miss on a table out of order, but every search ends, and a row it
 // returns always holds the address searched for.
-#include "geo_database.h"
+#include "geo/geo_database.h"
 #include "small_table.h"
 #include "test_support.h"
 

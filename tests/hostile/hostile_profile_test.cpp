@@ -2,13 +2,13 @@
 // length or type, and a profile folder that cannot be written (also not by root). The real
 // exploration reads each as no home and runs its first-run steps; a click that can be stored
 // replaces the bad value, and one that cannot leaves the next exploration asking again.
-#include "home_location.h"
+#include "geo/home_location.h"
 #include "first_run_watch.h"
-#include "main_dialog.h"
-#include "setup.h"
+#include "app/main_dialog.h"
+#include "geo/setup.h"
 #include "test_support.h"
-#include "toast.h"
-#include "world_map.h"
+#include "trace/toast.h"
+#include "geo/world_map.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,10 +4,10 @@
 // real result window against servers of the test's own in a network namespace; each must end
 // within its limit and keep every byte that arrived before it.
 #include "test_support.h"
-#include "whois_client.h"
-#include "whois_lookup.h"
+#include "whois/whois_client.h"
+#include "whois/whois_lookup.h"
 #include "whois_test_network.h"
-#include "whois_text.h"
+#include "whois/whois_text.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 //   FIRST LAST CC|Country|Region|City<TAB>LATITUDE LONGITUDE   (addresses dotted)
 // The rows must come in address order; the terminating row is added at the end.
 //   make_geo_table OUTPUT < rows
-#include "geo_record.h"
+#include "geo/geo_record.h"
 
 #include <arpa/inet.h>
 #include <bit>

@@ -1,7 +1,7 @@
 // Traces DESTINATION with the program's tracer and prints what each probe gave:
 // the socket kind first ("kind raw|ping|none"), then "TTL ADDRESS RTT" per probe, up to
 // MAX_TTL or the destination.   probe_route DESTINATION [MAX_TTL]
-#include "icmp_tracer.h"
+#include "trace/icmp_tracer.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Echo requests as bytes, and which received packets answer the current request.
-#include "icmp_packet.h"
+#include "trace/icmp_packet.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,6 +1,6 @@
 // The trace window: lines in order, the newest selected and in view, a fixed-pitch font,
 // and a place on the screen.
-#include "trace_data.h"
+#include "trace/trace_data.h"
 
 #include <QFontInfo>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 // Time of one two-step lookup (IANA, then the referred server) against the test servers:
 // our client against Debian's whois client (-I: ask IANA and follow its referral), same run.
 #include "test_support.h"
-#include "whois_client.h"
+#include "whois/whois_client.h"
 
 #include <QElapsedTimer>
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Fuzz target for the WHOIS text rules: any bytes an answer can hold go through decoding,
 // the referral search, cleaning, splitting and colouring; the rules' promises are checked.
-#include "whois_text.h"
+#include "whois/whois_text.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,11 +2,11 @@
 // program makes the namespace and its servers, then runs itself inside it once per way that
 // IANA's name can resolve; with --bench it times lookups against Debian's whois client.
 #include "test_support.h"
-#include "wait.h"
-#include "whois_client.h"
-#include "whois_lookup.h"
+#include "base/wait.h"
+#include "whois/whois_client.h"
+#include "whois/whois_lookup.h"
 #include "whois_test_network.h"
-#include "whois_text.h"
+#include "whois/whois_text.h"
 
 #include <QApplication>
 #include <QDir>

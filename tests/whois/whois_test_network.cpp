@@ -1,7 +1,7 @@
 #include "whois_test_network.h"
 
 #include "test_support.h"
-#include "whois_lookup.h"
+#include "whois/whois_lookup.h"
 
 #include <QSignalSpy>
 

@@ -1,5 +1,5 @@
 // The text rules of WHOIS answers, as tables of cases.
-#include "whois_text.h"
+#include "whois/whois_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The WHOIS result window on the offscreen platform: rows, colours, selection and placement.
-#include "whois_lookup.h"
-#include "window_support.h"
+#include "whois/whois_lookup.h"
+#include "base/window_support.h"
 
 #include <QImage>
 #include <QListWidget>

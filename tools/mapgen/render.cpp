@@ -1,6 +1,6 @@
 #include "render.h"
 
-#include "projection.h"
+#include "geo/projection.h"
 
 #include <QPainter>
 #include <QPainterPath>

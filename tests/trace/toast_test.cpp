@@ -1,7 +1,7 @@
 // The self-closing notice: sized to its text, painted in its margins, closed only by its timer.
-#include "toast.h"
+#include "trace/toast.h"
 
-#include "window_support.h"
+#include "base/window_support.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

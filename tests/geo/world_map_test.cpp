@@ -2,7 +2,7 @@
 // live drawing, and the "Trace Route" replay (also when pressed again, hidden or outpaced).
 #include "geo_table_file.h"
 #include "map_pixels.h"
-#include "world_map.h"
+#include "geo/world_map.h"
 
 #include <QElapsedTimer>
 #include <QPushButton>

@@ -1,5 +1,5 @@
 // The projection of latitude and longitude onto the world map picture.
-#include "projection.h"
+#include "geo/projection.h"
 
 #include <gtest/gtest.h>
 

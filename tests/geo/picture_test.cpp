@@ -1,5 +1,5 @@
 // The world map picture: its format, and land and sea where the projection puts places.
-#include "projection.h"
+#include "geo/projection.h"
 #include "test_support.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ipv4_names.h"
+#include "base/ipv4_names.h"
 
 #include <QUrl>
 #include <arpa/inet.h>

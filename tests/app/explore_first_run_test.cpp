@@ -1,11 +1,11 @@
 // The first-run steps of an exploration: the welcome notice, then the setup (which shows its
 // own notice first), then the map window starting from the point the setup stored.
-#include "home_location.h"
+#include "geo/home_location.h"
 #include "first_run_watch.h"
-#include "main_dialog.h"
-#include "setup.h"
-#include "toast.h"
-#include "world_map.h"
+#include "app/main_dialog.h"
+#include "geo/setup.h"
+#include "trace/toast.h"
+#include "geo/world_map.h"
 
 #include <QApplication>
 #include <QSettings>

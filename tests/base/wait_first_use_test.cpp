@@ -1,6 +1,6 @@
 // A call posted to the interface from a worker thread reaches it, even when that worker is
 // the very first to post (its own process: the first use matters).
-#include "wait.h"
+#include "base/wait.h"
 
 #include <QEventLoop>
 #include <QTimer>

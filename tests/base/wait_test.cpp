@@ -1,7 +1,7 @@
 // The responsive wait: two seconds on the monotonic clock, during which timers fire and input
 // is handled with the processor idle, and which no other window's own event loop can hold
 // up; and blocking work done on a thread of its own, its result handed to the interface.
-#include "wait.h"
+#include "base/wait.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

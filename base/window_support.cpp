@@ -1,4 +1,4 @@
-#include "window_support.h"
+#include "base/window_support.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -2,7 +2,7 @@
 // A temporary home for installer tests: the installer's environment variables cleared and
 // restored, its debug log captured, and helpers to read what it left behind.
 #include "desktop_entry.h"
-#include "installer.h"
+#include "app/installer.h"
 
 #include <QByteArray>
 #include <QStringList>

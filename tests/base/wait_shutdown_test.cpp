@@ -1,6 +1,6 @@
 // Closing the program asks running work to stop and ends waits without continuing them (its
 // own process: the closing state is process-wide and stays set).
-#include "wait.h"
+#include "base/wait.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -1,8 +1,8 @@
 // The installer inside an exploration: it runs while no home point is stored, and only then.
 #include "install_fixture.h"
 
-#include "home_location.h"
-#include "main_dialog.h"
+#include "geo/home_location.h"
+#include "app/main_dialog.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 // Figures: one full repaint of a map with 29 segments (against a map with no route), and
 // one LookupAndPlot (against the table search alone).
-#include "geo_database.h"
+#include "geo/geo_database.h"
 #include "geo_table_file.h"
-#include "world_map.h"
+#include "geo/world_map.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,3 +1,3 @@
-#include "debug_log.h"
+#include "base/debug_log.h"
 
 Q_LOGGING_CATEGORY(lcQuokka, "quokka", QtWarningMsg)

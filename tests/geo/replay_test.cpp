@@ -3,7 +3,7 @@
 // arrive during its waits.
 #include "geo_table_file.h"
 #include "map_pixels.h"
-#include "world_map.h"
+#include "geo/world_map.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

@@ -1,9 +1,9 @@
 // The home point: its stored bytes, and the setup window that stores the first left click.
-#include "home_location.h"
+#include "geo/home_location.h"
 #include "map_pixels.h"
-#include "setup.h"
-#include "toast.h"
-#include "world_map.h"
+#include "geo/setup.h"
+#include "trace/toast.h"
+#include "geo/world_map.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

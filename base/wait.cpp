@@ -1,4 +1,4 @@
-#include "wait.h"
+#include "base/wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "geo_table_file.h"
 
-#include "geo_database.h"
+#include "geo/geo_database.h"
 
 #include <QFile>
 #include <algorithm>
