@@ -29,15 +29,9 @@ Automation::Automation(CQuokkaQuokkaDlg &dialog, const Options &options)
 {
     if (m_options.report) {
         connect(&m_dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, this, &Automation::ConnectReport);
-        QCoreApplication::instance()->installEventFilter(this);
-    }
-    // Test runs may close the main window as a user would, 300 ms into one step of the run
-    // ("resolution", "whois", "probe TTL", "wait TTL").
-    const QString closeAt = qEnvironmentVariable("QUOKKA_TEST_CLOSE_AT");
-    if (!closeAt.isEmpty()) {
-        connect(&m_dialog, &CQuokkaQuokkaDlg::phaseStarted, this, [this, closeAt](const QString &phase) {
-            if (phase == closeAt)
-                QTimer::singleShot(300, &m_dialog, [this] { m_dialog.close(); });
+        // The first-run steps: "notice<TAB>text" for each notice, "setup<TAB>shown" for the map.
+        connect(&m_dialog, &CQuokkaQuokkaDlg::firstRunStepShown, this, [](const QString &step, const QString &text) {
+            PrintReportLine(step.toLatin1().constData(), step == QLatin1String("setup") ? QStringLiteral("shown") : text);
         });
     }
     connect(&m_dialog, &CQuokkaQuokkaDlg::explorationFinished, this, [this] {
@@ -54,17 +48,6 @@ void Automation::Start()
         return;
     const QString domain = m_options.explore;
     QTimer::singleShot(0, &m_dialog, [this, domain] { m_dialog.StartExploration(domain); });
-}
-
-bool Automation::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Show) {
-        if (const auto *toast = qobject_cast<Toast *>(watched))
-            PrintReportLine("notice", toast->m_strText);
-        else if (qobject_cast<CSetup *>(watched))
-            PrintReportLine("setup", QStringLiteral("shown"));
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 void Automation::ConnectReport()

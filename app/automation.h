@@ -16,11 +16,6 @@ public:
     // Starts the requested exploration; call once the dialog is shown.
     void Start();
 
-protected:
-    // With --report, also prints the first-run steps as they show: "notice<TAB>text" for
-    // each self-closing notice and "setup<TAB>shown" for the home setup window.
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void ConnectReport();
     void SaveScreenshots();

@@ -1,17 +1,18 @@
 #include "app/exploration.h"
 
-#include "base/debug_log.h"
-#include "geo/geo_database.h"
 #include "app/hop_line.h"
-#include "trace/icmp_tracer.h"
 #include "app/installer.h"
 #include "app/resolver.h"
+#include "base/debug_log.h"
+#include "base/wait.h"
+#include "geo/geo_database.h"
+#include "geo/home_location.h"
 #include "geo/setup.h"
+#include "geo/world_map.h"
+#include "trace/icmp_tracer.h"
 #include "trace/toast.h"
 #include "trace/trace_data.h"
-#include "base/wait.h"
 #include "whois/whois_lookup.h"
-#include "geo/world_map.h"
 
 using namespace quokka;
 
@@ -22,14 +23,31 @@ constexpr int kTtlLimit = 30;
 
 } // namespace
 
-Exploration::Exploration(const QString &domain, QWidget *owner, QObject *parent)
-    : QObject(parent), m_domain(domain), m_owner(owner)
+ExplorationServices ExplorationServices::Real()
+{
+    ExplorationServices services;
+    services.resolve = ResolveFirstIPv4;
+    services.whois = LookUpWhois;
+    services.newTracer = [](const QString &target) { return std::make_unique<CIcmpTracer>(target); };
+    services.install = [] { InstallProgram(InstallPlacesFromEnvironment()); };
+    services.database = &GeoDatabase::Instance();
+    return services;
+}
+
+Exploration::Exploration(const QString &domain, ExplorationServices services, QWidget *owner, QObject *parent)
+    : QObject(parent), m_domain(domain), m_services(std::move(services)), m_owner(owner)
 {
 }
 
 Exploration::~Exploration()
 {
-    m_job.request_stop();
+    Cancel();
+}
+
+void Exploration::Cancel()
+{
+    m_cancelled = true;
+    m_worker.RequestStop();
     delete m_firstRunWindow.data();
 }
 
@@ -45,7 +63,8 @@ void Exploration::OpenFirstRunWindow(QDialog *window, void (Exploration::*next)(
     m_firstRunWindow = window;
     connect(window, &QDialog::finished, this, [this, window, next] {
         window->deleteLater();
-        (this->*next)();
+        if (!m_cancelled)
+            (this->*next)();
     });
     window->open(); // modal over the owner; the run goes on when it has closed
 }
@@ -55,20 +74,30 @@ void Exploration::ShowWelcome()
     auto *welcome = new Toast(m_owner);
     welcome->m_strText = QStringLiteral("Welcome to quokka quokka setup!");
     welcome->m_nPointSize = 100;
-    welcome->m_nDuration = 5000;
+    welcome->m_nDuration = CurrentTimings().welcomeMs;
     OpenFirstRunWindow(welcome, &Exploration::ShowSetup);
+    emit firstRunStepShown(QStringLiteral("notice"), welcome->m_strText);
 }
 
 void Exploration::ShowSetup()
 {
     // Shows its own notice first, then stores the user's first left click as the home point.
-    OpenFirstRunWindow(new CSetup(m_owner), &Exploration::Install);
+    auto *setup = new CSetup(m_owner);
+    connect(setup, &CSetup::noticeShown, this,
+            [this](const QString &text) { emit firstRunStepShown(QStringLiteral("notice"), text); });
+    connect(setup, &CSetup::mapShown, this, [this] { emit firstRunStepShown(QStringLiteral("setup"), {}); });
+    OpenFirstRunWindow(setup, &Exploration::Install);
 }
 
+// The copy of the program can be hundreds of megabytes: it is made on the worker.
 void Exploration::Install()
 {
-    const CInstaller installer; // copies the program and writes its launchers, keeps nothing
-    OpenResultWindows();
+    m_worker.Run<bool>(
+        [install = m_services.install](std::stop_token) {
+            install();
+            return true;
+        },
+        [this](bool) { OpenResultWindows(); });
 }
 
 void Exploration::OpenResultWindows()
@@ -87,11 +116,9 @@ void Exploration::OpenResultWindows()
 
 void Exploration::Resolve()
 {
-    m_step = Step::Resolution;
     emit phaseStarted(QStringLiteral("resolution"));
-    const QString domain = m_domain;
-    m_job = RunInBackground<std::optional<QString>>(
-        this, [domain](std::stop_token) { return ResolveFirstIPv4(domain); },
+    m_worker.Run<std::optional<QString>>(
+        [resolve = m_services.resolve, domain = m_domain](std::stop_token) { return resolve(domain); },
         [this](std::optional<QString> target) { OnResolved(target); });
 }
 
@@ -105,29 +132,20 @@ void Exploration::OnResolved(const std::optional<QString> &target)
     LookUpWhois();
 }
 
-// The record is listed before the first hop: the trace starts once the WHOIS window is done.
+// The record is listed before the first hop: the trace starts once it is in.
 void Exploration::LookUpWhois()
 {
-    m_step = Step::Whois;
     emit phaseStarted(QStringLiteral("whois"));
-    if (!m_windows.whois)
-        return StartTrace();
-    connect(m_windows.whois, &CWhoisLookup::lookupFinished, this, &Exploration::StartTrace);
-    connect(m_windows.whois, &QObject::destroyed, this, &Exploration::StartTrace);
-    m_windows.whois->Lookup(m_target);
+    qCDebug(lcQuokka) << "Whois";
+    m_worker.Run<WhoisAnswer>(
+        [whois = m_services.whois, query = m_target](std::stop_token stop) { return whois(query, stop); },
+        [this](WhoisAnswer answer) { OnWhois(answer); });
 }
 
-void Exploration::StartTrace()
+void Exploration::OnWhois(const WhoisAnswer &answer)
 {
-    if (m_step != Step::Whois)
-        return;
-    m_step = Step::Trace;
-    m_tracer = std::make_shared<CIcmpTracer>(m_target);
-    if (!m_tracer->IsValid()) {
-        AddLine(QStringLiteral(
-            "Route tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) "
-            "or give the program CAP_NET_RAW"));
-    }
+    if (m_windows.whois)
+        m_windows.whois->ShowAnswer(answer.text, answer.cutShortNote);
     m_ttl = 1;
     Probe();
 }
@@ -137,9 +155,24 @@ void Exploration::Probe()
     if (m_ttl >= kTtlLimit)
         return Finish();
     emit phaseStarted(QStringLiteral("probe %1").arg(m_ttl));
-    m_job = RunInBackground<HopReply>(
-        this, [tracer = m_tracer, ttl = m_ttl](std::stop_token) { return tracer->ProbeHop(ttl); },
-        [this](HopReply reply) { OnProbed(reply); });
+    // The tracer is made by the first probe, on the worker, and used there only.
+    m_worker.Run<std::optional<HopReply>>(
+        [this, ttl = m_ttl](std::stop_token) -> std::optional<HopReply> {
+            const bool first = !m_tracer;
+            if (first)
+                m_tracer = m_services.newTracer(m_target);
+            if (first && !m_tracer->IsValid())
+                return std::nullopt; // said once, before the first probe
+            return m_tracer->ProbeHop(ttl);
+        },
+        [this](std::optional<HopReply> reply) {
+            if (reply)
+                return OnProbed(*reply);
+            AddLine(QStringLiteral(
+                "Route tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) "
+                "or give the program CAP_NET_RAW"));
+            Probe(); // every probe now fails, as the tracer without a socket answers
+        });
 }
 
 void Exploration::OnProbed(const HopReply &reply)
@@ -148,14 +181,13 @@ void Exploration::OnProbed(const HopReply &reply)
         ++m_ttl;
         return Probe();
     }
-    m_hopAddress = reply.address.toLatin1().left(31);
     m_totalMs += reply.roundTripMs;
     const bool isDestination = reply.address == m_target;
+    // The run looks the hop up itself and hands the row to the map and the line to the list.
     GeoRecord record{};
+    m_services.database->Find(reply.address.toLatin1().left(31).constData(), record);
     if (m_windows.map)
-        m_windows.map->LookupAndPlot(m_hopAddress.constData(), isDestination, record);
-    else
-        GeoDatabase::Instance().Find(m_hopAddress.constData(), record);
+        m_windows.map->PlotHop(record, isDestination);
     AddLine(hopline::HopLine(m_ttl, reply, record));
     emit phaseStarted(QStringLiteral("wait %1").arg(m_ttl));
     WaitWithMessagePump(this, [this, address = reply.address, isDestination] { AfterHopWait(address, isDestination); });
@@ -163,6 +195,8 @@ void Exploration::OnProbed(const HopReply &reply)
 
 void Exploration::AfterHopWait(const QString &address, bool isDestination)
 {
+    if (m_cancelled)
+        return;
     qCDebug(lcQuokka).noquote() << address;
     if (isDestination) {
         AddLine(hopline::RouteCompleteLine(m_totalMs));
@@ -180,7 +214,5 @@ void Exploration::AddLine(const QString &line)
 
 void Exploration::Finish()
 {
-    m_step = Step::Done;
-    m_tracer.reset();
     emit finished();
 }

@@ -2,22 +2,38 @@
 // One exploration of a domain, start to finish: the first-run steps when no home is stored,
 // a new set of result windows, name resolution, WHOIS, then the route probed hop by hop with
 // a two-second pause after each listed hop. The run is a sequence of steps, each started by
-// the end of the one before (a background job's result, a timer, a window closing), so no
+// the end of the one before (a result of the run's worker, a timer, a window closing), so no
 // step waits inside another and no other window's event loop can hold the run up.
-#include <QByteArray>
+#include "base/worker.h"
+#include "whois/whois_client.h"
+
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <stop_token>
 
-class CIcmpTracer;
 class CTraceData;
 class CWhoisLookup;
 class CWorldMap;
+class GeoDatabase;
+class HopProber;
 class QDialog;
 class QWidget;
 struct HopReply;
+
+// The world a run talks to. The program's own are real; tests hand in fakes, so that a run
+// needs no network and no privileges. The blocking ones run on the run's worker thread.
+struct ExplorationServices {
+    std::function<std::optional<QString>(const QString &domain)> resolve;
+    std::function<WhoisAnswer(const QString &query, std::stop_token stop)> whois;
+    std::function<std::unique_ptr<HopProber>(const QString &target)> newTracer;
+    std::function<void()> install; // the first run's per-user copy and launchers
+    const GeoDatabase *database = nullptr;
+
+    // The name resolver, WHOIS client, ICMP tracer, installer and table of the program.
+    static ExplorationServices Real();
+};
 
 // The three windows one exploration opens. They belong to no other window: the main dialog
 // keeps them and closes them when it closes.
@@ -32,23 +48,25 @@ class Exploration : public QObject {
 
 public:
     // OWNER is the window the first-run notices and the setup window belong to.
-    Exploration(const QString &domain, QWidget *owner, QObject *parent = nullptr);
-    // Ends the run where it stands: its background work is asked to stop and nothing more
-    // of it happens.
+    Exploration(const QString &domain, ExplorationServices services, QWidget *owner, QObject *parent = nullptr);
+    // Ends the run where it stands and waits for its worker's job under way.
     ~Exploration() override;
 
     void Start();
+    // Ends the run at once without waiting: nothing more of it happens, and its worker's job
+    // under way is asked to stop (it is waited for when the exploration goes).
+    void Cancel();
 
 signals:
     void resultWindowsOpened(const ResultWindows &windows);
+    // A first-run window shows: "notice" with its text, or "setup".
+    void firstRunStepShown(const QString &step, const QString &text);
     // A step begins: "resolution", "whois", "probe TTL" or "wait TTL".
     void phaseStarted(const QString &phase);
-    // The run has come to its end (not sent for a run ended by its destruction).
+    // The run has come to its end (not sent for a run cancelled or destroyed).
     void finished();
 
 private:
-    enum class Step { FirstRun, Resolution, Whois, Trace, Done };
-
     void ShowWelcome();
     void ShowSetup();
     void Install();
@@ -56,7 +74,7 @@ private:
     void Resolve();
     void OnResolved(const std::optional<QString> &target);
     void LookUpWhois();
-    void StartTrace();
+    void OnWhois(const WhoisAnswer &answer);
     void Probe();
     void OnProbed(const HopReply &reply);
     void AfterHopWait(const QString &address, bool isDestination);
@@ -66,14 +84,15 @@ private:
     void OpenFirstRunWindow(QDialog *window, void (Exploration::*next)());
 
     const QString m_domain;
+    const ExplorationServices m_services;
     QWidget *m_owner;
-    Step m_step = Step::FirstRun;
+    bool m_cancelled = false;
     QPointer<QDialog> m_firstRunWindow;
     ResultWindows m_windows;
     QString m_target;
-    std::shared_ptr<CIcmpTracer> m_tracer; // shared with the probe in flight
-    std::stop_source m_job;                // the background job in flight
-    QByteArray m_hopAddress;               // the current hop's address as 8-bit text, at most 31 bytes
     int m_ttl = 0;
     int m_totalMs = 0;
+    // Used on the worker's thread only, and gone after it: declared before the worker.
+    std::unique_ptr<HopProber> m_tracer;
+    quokka::Worker m_worker{this};
 };

@@ -82,8 +82,9 @@ void CQuokkaQuokkaDlg::OnExplore()
     if (m_focusBeforeRun == m_pExploreButton)
         m_pDomainEdit->setFocus(Qt::OtherFocusReason);
     m_pExploreButton->setEnabled(false);
-    m_pExploration = new Exploration(m_pDomainEdit->text(), this, this);
+    m_pExploration = new Exploration(m_pDomainEdit->text(), m_services, this, this);
     connect(m_pExploration, &Exploration::resultWindowsOpened, this, &CQuokkaQuokkaDlg::AdoptResultWindows);
+    connect(m_pExploration, &Exploration::firstRunStepShown, this, &CQuokkaQuokkaDlg::firstRunStepShown);
     connect(m_pExploration, &Exploration::phaseStarted, this, &CQuokkaQuokkaDlg::phaseStarted);
     connect(m_pExploration, &Exploration::finished, this, &CQuokkaQuokkaDlg::OnExplorationFinished);
     m_pExploration->Start();
@@ -106,6 +107,11 @@ void CQuokkaQuokkaDlg::AdoptResultWindows(const ResultWindows &windows)
     m_pWhoisLookup = windows.whois;
     m_resultWindows.insert(m_resultWindows.end(), {windows.map.data(), windows.trace.data(), windows.whois.data()});
     emit resultWindowsOpened();
+}
+
+bool CQuokkaQuokkaDlg::IsExploring() const
+{
+    return m_pExploration && !ShuttingDown(); // closing ends the run
 }
 
 CTraceData *CQuokkaQuokkaDlg::TraceData() const
@@ -168,11 +174,13 @@ void CQuokkaQuokkaDlg::accept()
     // Enter no longer ends the program; only "All Done", Esc and the close box do.
 }
 
-// Ends a run in progress, closes every result window and leaves the program.
+// Ends a run in progress, closes every result window and leaves the program. The run's
+// worker is waited for when this dialog goes, after the event loop has ended.
 void CQuokkaQuokkaDlg::Shutdown()
 {
     BeginShutdown();
-    delete std::exchange(m_pExploration, nullptr);
+    if (m_pExploration)
+        m_pExploration->Cancel();
     CloseResultWindows();
     QCoreApplication::quit();
 }

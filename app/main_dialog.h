@@ -2,6 +2,8 @@
 // The main dialog: the domain field, "Explore" and "All Done", the emblem, the About box.
 // Each Explore starts one exploration, which opens a new set of result windows; the dialog
 // keeps every set and closes them all when it closes.
+#include "app/exploration.h"
+
 #include <QDialog>
 #include <QImage>
 #include <QPointer>
@@ -10,10 +12,8 @@
 class CTraceData;
 class CWorldMap;
 class CWhoisLookup;
-class Exploration;
 class QLineEdit;
 class QPushButton;
-struct ResultWindows;
 
 class CQuokkaQuokkaDlg : public QDialog {
     Q_OBJECT
@@ -25,7 +25,9 @@ public:
     // Types DOMAIN into the field and presses Explore, as a user would. The run goes on in
     // the background; explorationFinished tells its end.
     void StartExploration(const QString &domain);
-    bool IsExploring() const { return m_pExploration != nullptr; }
+    bool IsExploring() const;
+    // What the explorations from now on talk to; the program's own unless a test hands in others.
+    void SetServices(ExplorationServices services) { m_services = std::move(services); }
 
     // The newest result windows (null before the first run).
     CTraceData *TraceData() const;
@@ -35,6 +37,8 @@ public:
 signals:
     void resultWindowsOpened();
     void explorationFinished();
+    // A first-run window shows: "notice" with its text, or "setup".
+    void firstRunStepShown(const QString &step, const QString &text);
     // A step of the run begins: "resolution", "whois", "probe TTL" or "wait TTL". Lets tests
     // and benchmarks follow a run from outside.
     void phaseStarted(const QString &phase);
@@ -64,6 +68,7 @@ private:
     std::vector<QPointer<QWidget>> m_resultWindows; // of every run, closed with this dialog
     QLineEdit *m_pDomainEdit = nullptr;
     QPushButton *m_pExploreButton = nullptr;
+    ExplorationServices m_services = ExplorationServices::Real();
     Exploration *m_pExploration = nullptr; // the run under way
     QPointer<QWidget> m_focusBeforeRun;
 };

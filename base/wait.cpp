@@ -1,10 +1,12 @@
 #include "base/wait.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <stop_token>
 
 namespace quokka {
 namespace {
@@ -17,17 +19,10 @@ std::stop_source &ShutdownSource()
     return source;
 }
 
-// Lives for the whole process on the interface thread; other threads post to it. A worker
-// may be the first to ask for it, so it is moved to the interface thread when made.
-QObject *InterfaceReceiver()
+Timings &TimingsInForce()
 {
-    static QObject *instance = [] {
-        auto *object = new QObject; // never deleted: workers may still post at exit
-        if (QCoreApplication *app = QCoreApplication::instance())
-            object->moveToThread(app->thread());
-        return object;
-    }();
-    return instance;
+    static Timings timings;
+    return timings;
 }
 
 // Runs THEN once CLOCK has reached MS, always from the event queue; a precise timer may fire
@@ -49,11 +44,20 @@ void AfterElapsed(std::shared_ptr<QElapsedTimer> clock, int ms, QPointer<QObject
 
 } // namespace
 
-int HopWaitMs()
+// Every Worker asks its work to stop when this is triggered (base/worker.cpp).
+std::stop_token ShutdownToken()
 {
-    bool ok = false;
-    const int ms = qEnvironmentVariableIntValue("QUOKKA_TEST_WAIT_MS", &ok);
-    return ok && ms >= 0 ? ms : kHopWaitMs;
+    return ShutdownSource().get_token();
+}
+
+const Timings &CurrentTimings()
+{
+    return TimingsInForce();
+}
+
+void SetTimings(const Timings &timings)
+{
+    TimingsInForce() = timings;
 }
 
 bool ShuttingDown()
@@ -67,11 +71,6 @@ void BeginShutdown()
     ShutdownSource().request_stop();
 }
 
-void PostToInterface(std::function<void()> call)
-{
-    QMetaObject::invokeMethod(InterfaceReceiver(), std::move(call), Qt::QueuedConnection);
-}
-
 void After(int ms, QObject *context, std::function<void()> then)
 {
     auto clock = std::make_shared<QElapsedTimer>(); // monotonic
@@ -79,17 +78,9 @@ void After(int ms, QObject *context, std::function<void()> then)
     AfterElapsed(std::move(clock), ms, context, std::move(then));
 }
 
-std::shared_ptr<BackgroundJob> NewBackgroundJob()
-{
-    auto job = std::make_shared<BackgroundJob>();
-    BackgroundJob *self = job.get(); // the callback lives inside the job, so it never outlives it
-    job->onShutdown.emplace(ShutdownSource().get_token(), std::function<void()>([self] { self->stop.request_stop(); }));
-    return job;
-}
-
 } // namespace quokka
 
 void WaitWithMessagePump(QObject *context, std::function<void()> then)
 {
-    quokka::After(quokka::HopWaitMs(), context, std::move(then));
+    quokka::After(quokka::CurrentTimings().hopWaitMs, context, std::move(then));
 }

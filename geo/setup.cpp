@@ -3,6 +3,7 @@
 #include "geo/home_location.h"
 #include "trace/toast.h"
 #include "geo/world_map.h"
+#include "base/wait.h"
 #include "base/window_support.h"
 
 #include <QApplication>
@@ -20,19 +21,10 @@ std::optional<CSetup::Answer> &NextAnswer()
     return answer;
 }
 
-// QUOKKA_TEST_SETUP_CLICK: "X,Y" clicks there, "esc" leaves; anything else means no script.
-std::optional<CSetup::Answer> EnvironmentAnswer()
+std::optional<CSetup::Answer> &StandingAnswer()
 {
-    const QString text = qEnvironmentVariable("QUOKKA_TEST_SETUP_CLICK").trimmed();
-    if (text.compare(QStringLiteral("esc"), Qt::CaseInsensitive) == 0)
-        return CSetup::Answer{true, {}};
-    const QStringList parts = text.split(u',');
-    bool okX = false, okY = false;
-    const int x = parts.size() == 2 ? parts[0].trimmed().toInt(&okX) : 0;
-    const int y = parts.size() == 2 ? parts[1].trimmed().toInt(&okY) : 0;
-    if (okX && okY)
-        return CSetup::Answer{false, {x, y}};
-    return std::nullopt;
+    static std::optional<CSetup::Answer> answer;
+    return answer;
 }
 
 } // namespace
@@ -52,12 +44,17 @@ void CSetup::SetNextAnswer(std::optional<Answer> answer)
     NextAnswer() = answer;
 }
 
+void CSetup::SetStandingAnswer(std::optional<Answer> answer)
+{
+    StandingAnswer() = answer;
+}
+
 Toast *CSetup::NewNotice() const
 {
     auto *notice = new Toast(parentWidget());
     notice->m_strText = QStringLiteral("Left click on your exact location");
     notice->m_nPointSize = 100;
-    notice->m_nDuration = kNoticeMs;
+    notice->m_nDuration = quokka::CurrentTimings().setupNoticeMs;
     return notice;
 }
 
@@ -65,6 +62,7 @@ int CSetup::exec()
 {
     // The notice runs first and on its own: the map appears only once it has closed.
     const std::unique_ptr<Toast> notice(NewNotice());
+    emit noticeShown(notice->m_strText);
     notice->exec();
     m_homeChosen = false;
     return QDialog::exec();
@@ -80,11 +78,13 @@ void CSetup::open()
     });
     connect(this, &QObject::destroyed, notice, &QObject::deleteLater);
     notice->open();
+    emit noticeShown(notice->m_strText);
 }
 
 void CSetup::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    emit mapShown();
     QTimer::singleShot(0, this, &CSetup::DeliverScriptedAnswer);
 }
 
@@ -93,7 +93,7 @@ void CSetup::DeliverScriptedAnswer()
     std::optional<Answer> answer = NextAnswer();
     NextAnswer().reset();
     if (!answer)
-        answer = EnvironmentAnswer();
+        answer = StandingAnswer();
     if (!answer || m_homeChosen || !isVisible())
         return;
     if (answer->escape) {

@@ -21,16 +21,20 @@ public:
     // tells the end, with Accepted once a click has been stored.
     void open() override;
 
-    // How a setup window answers without a person (tests and scripted runs): a left click at
-    // a point, or Esc. It is delivered as real input once the window is up. Set for the next
-    // window here, or for every window by QUOKKA_TEST_SETUP_CLICK ("X,Y" or "esc").
+    // How a setup window answers without a person (tests): a left click at a point, or Esc,
+    // delivered as real input once the window is up. For the next window, or for every window
+    // until the standing answer is taken back (nothing).
     struct Answer {
         bool escape = false;
         QPoint click;
     };
     static void SetNextAnswer(std::optional<Answer> answer);
+    static void SetStandingAnswer(std::optional<Answer> answer);
 
-    static constexpr int kNoticeMs = 3000;
+signals:
+    // The notice before the map shows (its text), and the map itself.
+    void noticeShown(const QString &text);
+    void mapShown();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

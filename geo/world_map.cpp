@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -74,15 +73,18 @@ void CWorldMap::SetHome(const HomeLocation &home)
     update();
 }
 
-void CWorldMap::LookupAndPlot(const char *address, bool isDestination, GeoRecord &record)
+void CWorldMap::PlotHop(const GeoRecord &record, bool isDestination)
 {
-    m_addressText.fill('\0');
-    if (address)
-        std::memcpy(m_addressText.data(), address, strnlen(address, m_addressText.size() - 1));
-    const GeoDatabase &database = GeoDatabase::Instance();
-    m_nRecords = database.RecordCount();
-    if (database.Find(m_addressText.data(), record) && record.hasLocation())
+    if (record.hasLocation())
         PlotPoint(record, isDestination);
+}
+
+GeoRecord CWorldMap::LookupAndPlot(const GeoDatabase &database, const char *address, bool isDestination)
+{
+    GeoRecord record{};
+    database.Find(address, record);
+    PlotHop(record, isDestination);
+    return record;
 }
 
 void CWorldMap::PlotPoint(const GeoRecord &record, bool isDestination)

@@ -8,10 +8,10 @@
 
 #include <QDialog>
 #include <QPixmap>
-#include <array>
 #include <optional>
 #include <vector>
 
+class GeoDatabase;
 class QPainter;
 class QPushButton;
 
@@ -28,9 +28,12 @@ public:
 
     // The start of the route: home marker and previous point.
     void SetHome(const HomeLocation &home);
-    // Looks ADDRESS up in the geolocation table; on a match copies the row into RECORD and,
-    // when the row has a location, plots it (green when it is the destination).
-    void LookupAndPlot(const char *address, bool isDestination, GeoRecord &record);
+    // Plots a located hop: its marker (green when it is the destination) and the line from the
+    // previous plotted point. A record without a location plots nothing.
+    void PlotHop(const GeoRecord &record, bool isDestination);
+    // Looks ADDRESS up in DATABASE and plots the row it finds; returns that row, or a zero
+    // record when there is none.
+    GeoRecord LookupAndPlot(const GeoDatabase &database, const char *address, bool isDestination);
 
     const std::vector<RouteSegment> &RouteSegments() const { return m_routeSegments; }
     QPoint LastPoint() const { return {m_lastX, m_lastY}; }
@@ -77,8 +80,6 @@ private:
     QPushButton *m_pTraceRouteButton = nullptr;
     qint32 m_lastX = 0, m_lastY = 0; // previous plotted point; 0 in either means none
     qint32 m_homeX = 0, m_homeY = 0;
-    std::size_t m_nRecords = 0;
-    std::array<char, 1024> m_addressText{};
 
     std::vector<RouteSegment> m_routeSegments;
     std::vector<PlottedHop> m_plotted;

@@ -14,7 +14,17 @@ struct HopReply {
     int roundTripMs = 0;
 };
 
-class CIcmpTracer {
+// What a run needs of a route tracer: one probe per call. The ICMP tracer below is the
+// program's; tests hand in tracers of their own.
+class HopProber {
+public:
+    virtual ~HopProber() = default;
+    // False when no probe can be sent at all.
+    virtual bool IsValid() const = 0;
+    virtual HopReply ProbeHop(int ttl) = 0;
+};
+
+class CIcmpTracer final : public HopProber {
 public:
     // How echo requests are sent: an unprivileged ping socket, a raw socket (root or
     // CAP_NET_RAW), or not at all.
@@ -28,9 +38,9 @@ public:
 
     // Sends one echo request with time-to-live TTL and waits at most 400 ms for an answer
     // to that request; other traffic and late answers to earlier probes are ignored.
-    HopReply ProbeHop(int ttl);
+    HopReply ProbeHop(int ttl) override;
 
-    bool IsValid() const { return m_bHandleValid; }
+    bool IsValid() const override { return m_bHandleValid; }
     SocketKind Kind() const { return m_kind; }
 
 private:

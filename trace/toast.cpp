@@ -42,13 +42,6 @@ QSize Toast::GetTextSize(const QString &text) const
     return {metrics.horizontalAdvance(text), metrics.height()};
 }
 
-int Toast::EffectiveDuration() const
-{
-    bool ok = false;
-    const int ms = qEnvironmentVariableIntValue("QUOKKA_TEST_TOAST_MS", &ok);
-    return ok && ms >= 0 ? ms : m_nDuration;
-}
-
 void Toast::PlaceOverOwner()
 {
     QRect area;
@@ -68,7 +61,7 @@ void Toast::Prepare()
     m_timeUp = false;
     if (m_timerId)
         killTimer(m_timerId);
-    m_timerId = startTimer(std::max(EffectiveDuration(), 0), Qt::PreciseTimer); // never early
+    m_timerId = startTimer(std::max(m_nDuration, 0), Qt::PreciseTimer); // never early
 }
 
 int Toast::exec()

@@ -20,8 +20,6 @@ public:
     void open() override;
     // The pixel size of TEXT in the toast's font, as one line.
     QSize GetTextSize(const QString &text) const;
-    // The time it stays up: m_nDuration, or QUOKKA_TEST_TOAST_MS when a test sets it.
-    int EffectiveDuration() const;
 
     static constexpr QRgb kBackground = 0xFFDCDCDC; // RGB(220, 220, 220)
     static constexpr int kTextLeft = 15;

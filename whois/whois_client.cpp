@@ -130,3 +130,13 @@ whois::ExchangeResult CWhois::Exchange(const QByteArray &request) const
 {
     return whois::RunExchange(m_strServerAddress.toLatin1(), whois::kWhoisPort, request, m_limits, m_stop);
 }
+
+WhoisAnswer LookUpWhois(const QString &query, std::stop_token stop)
+{
+    CWhois whois(query, stop);
+    if (stop.stop_requested())
+        return {};
+    WhoisAnswer answer{whois.GetData(), {}};
+    answer.cutShortNote = stop.stop_requested() ? QString() : whois.CutShortNote();
+    return answer;
+}

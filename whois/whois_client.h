@@ -23,6 +23,17 @@ constexpr qsizetype kMaxQueryChars = 98;
 // with empty text when it does not resolve (or is too long to be a host name).
 void GetIPAddress(QString &hostName);
 
+// A whole lookup's outcome: the referred server's answer (or an error text), and the line
+// that says why it was cut short, when it was.
+struct WhoisAnswer {
+    QString text;
+    QString cutShortNote;
+};
+
+// Runs one whole lookup for QUERY: IANA first, then the server it refers to. Blocks; STOP
+// abandons it early, with nothing in the answer.
+WhoisAnswer LookUpWhois(const QString &query, std::stop_token stop = {});
+
 class CWhois {
 public:
     // Runs the IANA step for QUERY: afterwards the referred server's address is known, or

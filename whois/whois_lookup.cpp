@@ -1,7 +1,7 @@
 #include "whois/whois_lookup.h"
 
 #include "base/debug_log.h"
-#include "base/wait.h"
+#include "base/worker.h"
 #include "whois/whois_client.h"
 #include "whois/whois_line_delegate.h"
 #include "whois/whois_text.h"
@@ -35,10 +35,7 @@ CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent, quokka::kWindowFla
     quokka::PlaceByFrame(this, [](QSize frame, QSize screen) { return PlannedPosition(screen, frame); });
 }
 
-CWhoisLookup::~CWhoisLookup()
-{
-    m_job.request_stop();
-}
+CWhoisLookup::~CWhoisLookup() = default;
 
 void CWhoisLookup::CreateList()
 {
@@ -62,25 +59,13 @@ QPoint CWhoisLookup::PlannedPosition(QSize screen, QSize window)
 void CWhoisLookup::Lookup(const QString &query)
 {
     qCDebug(lcQuokka) << "Whois";
-    struct Answer {
-        QString text;
-        QString note;
-    };
-    m_job = quokka::RunInBackground<Answer>(
-        this,
-        [query](std::stop_token stop) {
-            CWhois whois(query, stop);
-            Answer answer;
-            if (!stop.stop_requested()) {
-                answer.text = whois.GetData();
-                answer.note = whois.CutShortNote();
-            }
-            return answer;
-        },
-        [this](Answer answer) {
-            ShowAnswer(answer.text, answer.note);
-            emit lookupFinished();
-        });
+    if (!m_worker)
+        m_worker = std::make_unique<quokka::Worker>(this);
+    m_worker->Run<WhoisAnswer>([query](std::stop_token stop) { return LookUpWhois(query, stop); },
+                               [this](WhoisAnswer answer) {
+                                   ShowAnswer(answer.text, answer.cutShortNote);
+                                   emit lookupFinished();
+                               });
 }
 
 void CWhoisLookup::ShowAnswer(const QString &answer, const QString &note)

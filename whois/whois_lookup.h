@@ -3,8 +3,11 @@
 // by line, contact lines (abuse, e-mail, phone) in red.
 #include <QDialog>
 #include <QStringList>
-#include <stop_token>
+#include <memory>
 
+namespace quokka {
+class Worker;
+}
 class QListWidget;
 class QPushButton;
 
@@ -12,7 +15,7 @@ class CWhoisLookup : public QDialog {
     Q_OBJECT
 public:
     explicit CWhoisLookup(QWidget *parent = nullptr);
-    // Asks a lookup still under way to stop.
+    // Asks a lookup still under way to stop, and waits for it.
     ~CWhoisLookup() override;
 
     // Runs the WHOIS client for QUERY in the background while the interface keeps running;
@@ -40,5 +43,5 @@ private:
     QListWidget *m_pList = nullptr;
     QPushButton *m_pAllDone = nullptr;
     QStringList m_lines; // row i of the list shows m_lines[i]
-    std::stop_source m_job;
+    std::unique_ptr<quokka::Worker> m_worker; // for Lookup
 };

@@ -4,6 +4,7 @@
 // the route on the map. Closing is process-wide and final, so CTest runs each case in a
 // process of its own; the wait between hops has its own test beside the main dialog's.
 #include "geo_table_file.h"
+#include "base/wait.h"
 #include "geo/home_location.h"
 #include "isolated_names.h"
 #include "app/main_dialog.h"
@@ -152,7 +153,7 @@ TEST_F(CloseDuringRun, Replay)
         CWorldMap *map = dialog.WorldMap();
         ASSERT_TRUE(map);
         ASSERT_EQ(map->RouteSegments().size(), 1u);
-        qunsetenv("QUOKKA_TEST_WAIT_MS"); // the replay's waits are the full two seconds
+        quokka::SetTimings({}); // the replay's waits are the full two seconds
         for (QPushButton *button : map->findChildren<QPushButton *>())
             if (button->text() == QLatin1String("Trace Route"))
                 button->click();
@@ -161,7 +162,7 @@ TEST_F(CloseDuringRun, Replay)
             Close(dialog, QStringLiteral("replay"));
         });
     });
-    qputenv("QUOKKA_TEST_WAIT_MS", "0"); // the run's own wait
+    quokka::SetTimings({0}); // the run's own wait
     QTimer::singleShot(0, &dialog, [&] { dialog.StartExploration(QStringLiteral("127.0.0.1")); });
     RunProgram();
     EXPECT_EQ(m_closedIn, QStringLiteral("replay"));

@@ -4,6 +4,7 @@
 // per run, or megabytes per run), small noise does not. A run's windows stay open by design,
 // so the test closes them after each run to see what the run itself leaves behind.
 #include "geo_table_file.h"
+#include "base/wait.h"
 #include "geo/home_location.h"
 #include "isolated_names.h"
 #include "app/main_dialog.h"
@@ -117,7 +118,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
     ASSERT_TRUE(HomeLocation::Write({300, 150}));
     GeoTableFile table;
     table.Add("127.0.0.0", "127.255.255.255", "Australia", -33.86785, 151.20732, "Sydney").Use();
-    qputenv("QUOKKA_TEST_WAIT_MS", "0");
+    quokka::SetTimings({0});
 
     CQuokkaQuokkaDlg dialog;
     dialog.show();

@@ -80,8 +80,8 @@ int main(int argc, char **argv)
             designMs += ms;
             own = QStringLiteral(" (%1 %2 ms)").arg(hop != reportedRtt.end() ? "round trip" : "no answer,").arg(ms);
         } else if (step.name.startsWith(QLatin1String("wait "))) {
-            designMs += quokka::kHopWaitMs;
-            own = QStringLiteral(" (%1 ms by design)").arg(quokka::kHopWaitMs);
+            designMs += quokka::CurrentTimings().hopWaitMs;
+            own = QStringLiteral(" (%1 ms by design)").arg(quokka::CurrentTimings().hopWaitMs);
         }
         std::printf("%-12s %6lld ms%s\n", qPrintable(step.name), step.lengthMs, qPrintable(own));
     }

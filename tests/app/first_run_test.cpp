@@ -3,6 +3,7 @@
 
 #include "geo/home_location.h"
 #include "app/main_dialog.h"
+#include "geo/setup.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -17,11 +18,11 @@ protected:
         InstallFixture::SetUp();
         MakeFolder(Home() + "/Desktop");
         // A setup window, where there is one, answers with a click on the map.
-        SetVariable("QUOKKA_TEST_SETUP_CLICK", QStringLiteral("450,268"));
+        CSetup::SetStandingAnswer(CSetup::Answer{false, {450, 268}});
     }
     void TearDown() override
     {
-        UnsetVariable("QUOKKA_TEST_SETUP_CLICK");
+        CSetup::SetStandingAnswer(std::nullopt);
         InstallFixture::TearDown();
     }
 

@@ -1,6 +1,7 @@
 // The main dialog as a user meets it: its controls, the emblem's transparency, the About
 // box, and Enter exploring instead of ending the program.
 #include "app/about_dialog.h"
+#include "base/wait.h"
 #include "geo/home_location.h"
 #include "app/main_dialog.h"
 #include "test_support.h"
@@ -115,7 +116,7 @@ TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
     ASSERT_TRUE(HomeLocation::Write({422, 220}));
-    qputenv("QUOKKA_TEST_WAIT_MS", "0");
+    quokka::SetTimings({0});
     CQuokkaQuokkaDlg dialog;
     dialog.show();
     QLineEdit *edit = Child<QLineEdit>(dialog, "domainEdit");
@@ -154,7 +155,7 @@ TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)
     EXPECT_EQ(dialog.focusWidget(), explore);
     for (QWidget *window : firstRun)
         EXPECT_TRUE(window->isVisible()) << "an earlier run's " << qPrintable(window->objectName());
-    qunsetenv("QUOKKA_TEST_WAIT_MS");
+    quokka::SetTimings({});
 }
 
 TEST(MainDialog, NoTextIsClippedInAnyWindow)

@@ -1,6 +1,7 @@
 // Closing the program asks running work to stop and ends waits without continuing them (its
 // own process: the closing state is process-wide and stays set).
 #include "base/wait.h"
+#include "base/worker.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -13,8 +14,8 @@ TEST(Shutdown, AsksWorkToStopAndContinuesNothing)
     auto stopSeen = std::make_shared<std::atomic<bool>>(false);
     QObject context;
     bool delivered = false, waitContinued = false;
-    quokka::RunInBackground<int>(
-        &context,
+    quokka::Worker worker(&context);
+    worker.Run<int>(
         [stopSeen](std::stop_token stop) {
             while (!stop.stop_requested())
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

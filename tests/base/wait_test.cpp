@@ -2,6 +2,7 @@
 // is handled with the processor idle, and which no other window's own event loop can hold
 // up; and blocking work done on a thread of its own, its result handed to the interface.
 #include "base/wait.h"
+#include "base/worker.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -34,7 +36,7 @@ void RunLoop(QEventLoop &loop, int timeoutMs = 10000)
 
 TEST(WaitWithMessagePump, LastsTwoSecondsHandlesTimersAndInputAndIdles)
 {
-    qunsetenv("QUOKKA_TEST_WAIT_MS");
+    quokka::SetTimings({});
     QLineEdit edit;
     edit.show();
     qint64 timerFiredAt = -1;
@@ -101,19 +103,19 @@ TEST(WaitWithMessagePump, EndsWithoutContinuingWhenItsContextGoes)
     EXPECT_FALSE(continued);
 }
 
-TEST(RunInBackground, HandsTheResultToTheInterfaceThreadWhileTheInterfaceRuns)
+TEST(Worker, HandsTheResultToTheOwnersThreadWhileTheInterfaceRuns)
 {
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(20);
     const std::thread::id uiThread = std::this_thread::get_id();
-    QObject context;
+    QObject receiver;
+    quokka::Worker worker(&receiver);
     QEventLoop loop;
     std::optional<int> result;
     std::thread::id deliveredOn;
-    quokka::RunInBackground<int>(
-        &context,
+    worker.Run<int>(
         [uiThread](std::stop_token) {
             EXPECT_NE(std::this_thread::get_id(), uiThread);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -131,38 +133,45 @@ TEST(RunInBackground, HandsTheResultToTheInterfaceThreadWhileTheInterfaceRuns)
     EXPECT_GE(ticks, 5) << "timers kept firing while the work ran";
 }
 
-TEST(RunInBackground, WorkThatEndsAtOnceIsNotMissed)
+TEST(Worker, RunsJobsInTurnAndMissesNoneThatEndAtOnce)
 {
-    QObject context;
-    for (int i = 0; i < 200; ++i) {
-        QEventLoop loop;
-        std::optional<int> result;
-        quokka::RunInBackground<int>(
-            &context, [i](std::stop_token) { return i; },
-            [&](int value) {
-                result = value;
-                loop.quit();
-            });
-        RunLoop(loop, 2000);
-        ASSERT_EQ(result, i);
-    }
+    QObject receiver;
+    quokka::Worker worker(&receiver);
+    std::vector<int> results;
+    QEventLoop loop;
+    for (int i = 0; i < 200; ++i)
+        worker.Run<int>([i](std::stop_token) { return i; },
+                        [&](int value) {
+                            results.push_back(value);
+                            if (results.size() == 200)
+                                loop.quit();
+                        });
+    RunLoop(loop, 5000);
+    ASSERT_EQ(results.size(), 200u);
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(results[std::size_t(i)], i);
 }
 
-TEST(RunInBackground, AResultForAContextThatHasGoneIsDropped)
+TEST(Worker, GoingAsksTheJobToStopWaitsForItAndHandsNothingOver)
 {
-    auto context = std::make_unique<QObject>();
+    QObject receiver;
     bool delivered = false;
-    auto stop = quokka::RunInBackground<int>(
-        context.get(),
-        [](std::stop_token token) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            return token.stop_requested() ? 1 : 0;
-        },
-        [&](int) { delivered = true; });
-    context.reset();
-    stop.request_stop();
+    auto stopSeen = std::make_shared<std::atomic<bool>>(false);
+    {
+        quokka::Worker worker(&receiver);
+        worker.Run<int>(
+            [stopSeen](std::stop_token stop) {
+                while (!stop.stop_requested())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                stopSeen->store(true);
+                return 1;
+            },
+            [&](int) { delivered = true; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(stopSeen->load()) << "the job ended before its worker went";
     QEventLoop loop;
-    QTimer::singleShot(400, &loop, &QEventLoop::quit);
+    QTimer::singleShot(200, &loop, &QEventLoop::quit);
     loop.exec();
     EXPECT_FALSE(delivered);
 }

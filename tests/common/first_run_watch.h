@@ -1,27 +1,19 @@
 #pragma once
-// Notes each first-run notice (its text) and the home setup window ("setup") as they are
-// shown, in order, for tests that follow an exploration's first-run steps.
-#include "geo/setup.h"
-#include "trace/toast.h"
+// Notes each first-run notice (its text) and the home setup window ("setup") that a dialog's
+// exploration shows, in order, for tests that follow an exploration's first-run steps.
+#include "app/main_dialog.h"
 
-#include <QApplication>
-#include <QEvent>
 #include <QStringList>
 
-class FirstRunWatch : public QObject {
-public:
-    FirstRunWatch() { qApp->installEventFilter(this); }
-
+struct FirstRunWatch {
     QStringList seen;
 
-    bool eventFilter(QObject *object, QEvent *event) override
+    // Notes what DIALOG's explorations show until the connection is taken down.
+    QMetaObject::Connection Follow(CQuokkaQuokkaDlg &dialog)
     {
-        if (event->type() == QEvent::Show) {
-            if (auto *toast = qobject_cast<Toast *>(object))
-                seen << toast->m_strText;
-            else if (qobject_cast<CSetup *>(object))
-                seen << QStringLiteral("setup");
-        }
-        return false;
+        return QObject::connect(&dialog, &CQuokkaQuokkaDlg::firstRunStepShown,
+                                [this](const QString &step, const QString &text) {
+                                    seen << (step == QLatin1String("setup") ? step : text);
+                                });
     }
 };

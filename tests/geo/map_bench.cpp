@@ -49,9 +49,8 @@ TEST(MapBench, RepaintOf29SegmentsAndOneLookupAndPlot)
         map->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(map));
     }
-    GeoRecord record;
     for (int hop = 0; routed.RouteSegments().size() < 29; ++hop)
-        routed.LookupAndPlot(Address(hop * 3301 % rows).c_str(), false, record);
+        routed.LookupAndPlot(GeoDatabase::Instance(), Address(hop * 3301 % rows).c_str(), false);
     ASSERT_EQ(routed.RouteSegments().size(), 29u);
 
     const int repaints = 100;
@@ -66,8 +65,7 @@ TEST(MapBench, RepaintOf29SegmentsAndOneLookupAndPlot)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&plotting));
     const int lookups = 200;
     const double plotUs = MicrosPerCall(lookups, [&](int i) {
-        GeoRecord found;
-        plotting.LookupAndPlot(Address(i * 7 % rows).c_str(), false, found);
+        plotting.LookupAndPlot(GeoDatabase::Instance(), Address(i * 7 % rows).c_str(), false);
     });
     const double findUs = MicrosPerCall(lookups * 100, [&](int i) {
         GeoRecord found;

@@ -3,6 +3,8 @@
 // arrive during its waits.
 #include "geo_table_file.h"
 #include "map_pixels.h"
+#include "base/wait.h"
+#include "geo/geo_database.h"
 #include "geo/world_map.h"
 
 #include <QElapsedTimer>
@@ -55,8 +57,8 @@ protected:
             .Add("198.51.100.5", "198.51.100.5", "Brazil", -23.5475, -46.63611)
             .Use();
     }
-    void SetUp() override { qputenv("QUOKKA_TEST_WAIT_MS", "300"); }
-    void TearDown() override { qunsetenv("QUOKKA_TEST_WAIT_MS"); }
+    void SetUp() override { quokka::SetTimings({300}); }
+    void TearDown() override { quokka::SetTimings({}); }
 
     static std::unique_ptr<CWorldMap> MapWithRoute(std::initializer_list<const char *> hops)
     {
@@ -65,8 +67,7 @@ protected:
         map->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(map.get()));
         for (const char *hop : hops) {
-            GeoRecord record;
-            map->LookupAndPlot(hop, false, record);
+            map->LookupAndPlot(GeoDatabase::Instance(), hop, false);
         }
         return map;
     }
@@ -124,8 +125,7 @@ TEST_F(ReplayTest, TheFinalGreenMarkerGoesOnceTheRouteGrowsPastIt)
     auto map = MapWithRoute({"198.51.100.1"});
     ReplayToTheEnd(map.get());
     EXPECT_TRUE(MarkerAt(Live(map.get()), kLondon, CWorldMap::kGreen));
-    GeoRecord record;
-    map->LookupAndPlot("198.51.100.3", true, record);
+    map->LookupAndPlot(GeoDatabase::Instance(), "198.51.100.3", true);
     const QImage after = Live(map.get());
     EXPECT_TRUE(MarkerAt(after, kLondon, CWorldMap::kRed)) << "London is no longer the end of the route";
     EXPECT_TRUE(MarkerAt(after, kFuzhou, CWorldMap::kGreen));
@@ -162,8 +162,7 @@ TEST_F(ReplayTest, SurvivesASecondPressNewHopsAndHidingDuringItsWaits)
             map->OnTraceRoute();
             break;
         case 1: { // the exploration goes on, and a new one starts with a window of its own
-            GeoRecord record;
-            map->LookupAndPlot("198.51.100.4", true, record);
+            map->LookupAndPlot(GeoDatabase::Instance(), "198.51.100.4", true);
             newer = MapWithRoute({"198.51.100.5"});
             break;
         }
@@ -202,7 +201,7 @@ TEST_F(ReplayTest, EndsQuietlyWhenItsWindowIsDestroyedDuringAWait)
 
 TEST_F(ReplayTest, ShowsEachSegmentGreenForTheRealTwoSeconds)
 {
-    qunsetenv("QUOKKA_TEST_WAIT_MS");
+    quokka::SetTimings({});
     auto map = MapWithRoute({"198.51.100.1"});
     const QPointF middle = Middle(kHome, kLondon);
     bool greenAfterOneSecond = false;

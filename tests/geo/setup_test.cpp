@@ -1,6 +1,7 @@
 // The home point: its stored bytes, and the setup window that stores the first left click.
 #include "geo/home_location.h"
 #include "map_pixels.h"
+#include "base/wait.h"
 #include "geo/setup.h"
 #include "trace/toast.h"
 #include "geo/world_map.h"
@@ -32,10 +33,12 @@ protected:
     {
         ASSERT_TRUE(m_profileDir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_profileDir.path());
-        qputenv("QUOKKA_TEST_TOAST_MS", "100");
+        quokka::Timings timings;
+        timings.setupNoticeMs = 100;
+        quokka::SetTimings(timings);
         CSetup::SetNextAnswer(std::nullopt);
     }
-    void TearDown() override { qunsetenv("QUOKKA_TEST_TOAST_MS"); }
+    void TearDown() override { quokka::SetTimings({}); }
 
     // Runs FN on the setup window as soon as it is the modal window on screen.
     static void WhenSetupShows(std::function<void(CSetup *)> fn)
@@ -136,20 +139,20 @@ TEST_F(HomeSetupTest, AScriptedAnswerDrivesTheWindowWithoutAPerson)
     EXPECT_EQ(HomeLocation::Read().x, 30);
     EXPECT_EQ(HomeLocation::Read().y, 40);
 
-    qputenv("QUOKKA_TEST_SETUP_CLICK", "esc");
+    CSetup::SetStandingAnswer(CSetup::Answer{true, {}});
     CSetup escaped;
     EXPECT_EQ(escaped.exec(), QDialog::Rejected);
-    qputenv("QUOKKA_TEST_SETUP_CLICK", "7,8");
-    CSetup fromEnvironment;
-    EXPECT_EQ(fromEnvironment.exec(), QDialog::Accepted);
-    qunsetenv("QUOKKA_TEST_SETUP_CLICK");
+    CSetup::SetStandingAnswer(CSetup::Answer{false, {7, 8}});
+    CSetup standing;
+    EXPECT_EQ(standing.exec(), QDialog::Accepted);
+    CSetup::SetStandingAnswer(std::nullopt);
     EXPECT_EQ(HomeLocation::Read().x, 7);
     EXPECT_EQ(HomeLocation::Read().y, 8);
 }
 
 TEST_F(HomeSetupTest, TheNoticeStaysItsRealThreeSecondsBeforeTheMapShows)
 {
-    qunsetenv("QUOKKA_TEST_TOAST_MS");
+    quokka::SetTimings({});
     bool noticeUpAlone = false;
     QTimer::singleShot(1500, [&] {
         auto *notice = qobject_cast<Toast *>(QApplication::activeModalWidget());

@@ -2,6 +2,8 @@
 // live drawing, and the "Trace Route" replay (also when pressed again, hidden or outpaced).
 #include "geo_table_file.h"
 #include "map_pixels.h"
+#include "base/wait.h"
+#include "geo/geo_database.h"
 #include "geo/world_map.h"
 
 #include <QElapsedTimer>
@@ -39,8 +41,8 @@ protected:
             .Use();
     }
 
-    void SetUp() override { qputenv("QUOKKA_TEST_WAIT_MS", "150"); }
-    void TearDown() override { qunsetenv("QUOKKA_TEST_WAIT_MS"); }
+    void SetUp() override { quokka::SetTimings({150}); }
+    void TearDown() override { quokka::SetTimings({}); }
 
     std::unique_ptr<CWorldMap> ShownMap(HomeLocation home)
     {
@@ -53,9 +55,7 @@ protected:
 
     static GeoRecord Plot(CWorldMap &map, const char *address, bool destination = false)
     {
-        GeoRecord record;
-        map.LookupAndPlot(address, destination, record);
-        return record;
+        return map.LookupAndPlot(GeoDatabase::Instance(), address, destination);
     }
 };
 

@@ -3,6 +3,7 @@
 // exploration reads each as no home and runs its first-run steps; a click that can be stored
 // replaces the bad value, and one that cannot leaves the next exploration asking again.
 #include "geo/home_location.h"
+#include "base/wait.h"
 #include "first_run_watch.h"
 #include "app/main_dialog.h"
 #include "geo/setup.h"
@@ -61,14 +62,13 @@ protected:
 
     void SetUp() override
     {
-        qputenv("QUOKKA_TEST_TOAST_MS", "50");
-        qputenv("QUOKKA_TEST_SETUP_CLICK", "422,220");
+        quokka::SetTimings({2000, 50, 50}); // short notices
+        CSetup::SetStandingAnswer(CSetup::Answer{false, {422, 220}});
     }
     void TearDown() override
     {
-        qApp->removeEventFilter(&m_watch);
-        for (const char *name : {"QUOKKA_TEST_TOAST_MS", "QUOKKA_TEST_SETUP_CLICK"})
-            qunsetenv(name);
+        quokka::SetTimings({});
+        CSetup::SetStandingAnswer(std::nullopt);
     }
 
     // A fresh home for the installer of a first run, and CONFIG as the profile root.
@@ -89,9 +89,11 @@ protected:
     QString Explore(CQuokkaQuokkaDlg &dialog)
     {
         m_seen.clear();
+        const QMetaObject::Connection following = m_watch.Follow(dialog);
         QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
         dialog.StartExploration(QString());
         EXPECT_TRUE(finished.count() == 1 || finished.wait(30000));
+        QObject::disconnect(following);
         return m_seen.join(QStringLiteral(" | "));
     }
 
