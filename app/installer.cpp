@@ -1,6 +1,7 @@
 #include "app/installer.h"
 
 #include "base/debug_log.h"
+#include "base/unique_fd.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,25 +34,6 @@ void LogFailure(const char *what, const QString &path, int error = 0)
     else
         qCDebug(lcQuokka) << "Installer:" << what << path;
 }
-
-// Owns one file descriptor and closes it when it goes.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
 
 // A file written under a hidden temporary name in the folder it belongs to, then renamed into
 // place in one step, so that no one ever sees it half-written. Removed unless placed.

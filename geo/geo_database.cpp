@@ -15,12 +15,6 @@ std::unique_ptr<MappedFile> &FileTable()
     return file;
 }
 
-std::uint32_t ReadU32(const unsigned char *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16
-        | std::uint32_t(p[3]) << 24;
-}
-
 } // namespace
 
 const GeoDatabase &GeoDatabase::Instance()
@@ -57,8 +51,8 @@ const unsigned char *GeoDatabase::FindKey(std::uint32_t key) const
     while (low <= high) {
         const std::int32_t mid = low + (high - low) / 2;
         const unsigned char *row = m_table.data() + std::size_t(mid) * GeoRecord::kSize;
-        const std::uint32_t first = ReadU32(row + GeoRecord::kFirstAddress);
-        const std::uint32_t last = ReadU32(row + GeoRecord::kLastAddress);
+        const std::uint32_t first = GeoRecord::ReadU32(row + GeoRecord::kFirstAddress);
+        const std::uint32_t last = GeoRecord::ReadU32(row + GeoRecord::kLastAddress);
         if (first <= key && key <= last)
             return row;
         if (last < key) {

@@ -1,6 +1,7 @@
 #pragma once
-// One row of the geolocation table: 124 packed little-endian bytes. Fields are copied out
-// byte-wise, because the two doubles sit at offsets that are not multiples of 8.
+// One row of the geolocation table: 124 packed little-endian bytes. The layout and its readers
+// live here alone; the table builder adds only the writing. Fields are copied out byte-wise,
+// because the two doubles sit at offsets that are not multiples of 8.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +33,15 @@ struct GeoRecord {
     // A located row: its country name is neither empty (no match) nor "-" (no location).
     bool hasLocation() const { return bytes[kCountryName] != 0 && bytes[kCountryName] != '-'; }
 
-    std::string_view text(std::size_t offset, std::size_t size) const;
-    std::uint32_t readU32(std::size_t offset) const;
-    double readDouble(std::size_t offset) const;
+    std::string_view text(std::size_t offset, std::size_t size) const { return ReadText(bytes.data() + offset, size); }
+    std::uint32_t readU32(std::size_t offset) const { return ReadU32(bytes.data() + offset); }
+    double readDouble(std::size_t offset) const { return ReadDouble(bytes.data() + offset); }
+
+    // The readers of the layout, on any row's bytes: a little-endian 32-bit number, a
+    // little-endian double, and a text field's bytes up to its first NUL or its end.
+    static std::uint32_t ReadU32(const unsigned char *at);
+    static double ReadDouble(const unsigned char *at);
+    static std::string_view ReadText(const unsigned char *field, std::size_t size);
 };
 
 static_assert(sizeof(GeoRecord) == GeoRecord::kSize);

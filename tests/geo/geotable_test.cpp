@@ -72,8 +72,8 @@ TEST(TableRowLayout, LittleEndianAddressesAndPackedDoubles)
     const Row row = EncodeRow(Key(1, 0, 1, 0), Key(1, 0, 3, 255), At("CN", "China", "Fujian", "Fuzhou", 26.06139, 119.30611));
     const std::vector<unsigned char> head(row.begin(), row.begin() + 16);
     EXPECT_EQ(head, (std::vector<unsigned char>{0x00, 0x01, 0x00, 0x01, 0xFF, 0x03, 0x00, 0x01, 'C', 'N', 0, 'C', 'h', 'i', 'n', 'a'}));
-    EXPECT_EQ(GetDouble(row.data() + kLatitude), 26.06139);
-    EXPECT_EQ(GetDouble(row.data() + kLongitude), 119.30611);
+    EXPECT_EQ(GeoRecord::ReadDouble(row.data() + kLatitude), 26.06139);
+    EXPECT_EQ(GeoRecord::ReadDouble(row.data() + kLongitude), 119.30611);
     const Row end = TerminatingRow();
     EXPECT_EQ(std::vector<unsigned char>(end.begin() + 8, end.begin() + 12), (std::vector<unsigned char>{0, 0xFE, 0xFE, 0}));
 }
@@ -90,11 +90,11 @@ TEST(RowMerger, ClipsToTheSpanFillsGapsAndMergesEqualNeighbours)
     });
     ASSERT_EQ(table.size(), 6 * kRowSize);
     const auto range = [&](std::size_t i) {
-        return DottedQuad(GetU32(&table[i * kRowSize])) + "-" + DottedQuad(GetU32(&table[i * kRowSize + 4]));
+        return DottedQuad(GeoRecord::ReadU32(&table[i * kRowSize])) + "-" + DottedQuad(GeoRecord::ReadU32(&table[i * kRowSize + 4]));
     };
     EXPECT_EQ(range(0), "1.0.1.0-1.0.2.255");
     EXPECT_EQ(range(1), "1.0.3.0-1.0.3.255");
-    EXPECT_EQ(GetText(&table[kRowSize + kCountryName], kCountryNameSize), "-");
+    EXPECT_EQ(GeoRecord::ReadText(&table[kRowSize + kCountryName], kCountryNameSize), "-");
     EXPECT_EQ(range(2), "1.0.4.0-1.0.4.255");
     EXPECT_EQ(range(3), "1.0.5.0-1.0.5.255");
     EXPECT_EQ(range(4), "1.0.6.0-223.255.255.255");
@@ -106,8 +106,8 @@ TEST(RowMerger, AnEmptySourceIsOneRowWithoutLocation)
 {
     const auto table = Merge({});
     ASSERT_EQ(table.size(), 2 * kRowSize);
-    EXPECT_EQ(GetU32(&table[0]), kFirstCovered);
-    EXPECT_EQ(GetU32(&table[4]), kLastCovered);
+    EXPECT_EQ(GeoRecord::ReadU32(&table[0]), kFirstCovered);
+    EXPECT_EQ(GeoRecord::ReadU32(&table[4]), kLastCovered);
     const CheckResult result = CheckTable(table);
     EXPECT_TRUE(result.ok()) << FirstFault(table);
     EXPECT_EQ(result.figures.noLocationRows, 1u);

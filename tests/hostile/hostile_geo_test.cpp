@@ -97,7 +97,7 @@ std::vector<std::uint32_t> ProbeKeys()
 
 std::uint32_t U32(const unsigned char *p)
 {
-    return geotable::GetU32(p);
+    return GeoRecord::ReadU32(p);
 }
 
 // Searches TABLE for every probe key; returns how many were found. Each found row must lie

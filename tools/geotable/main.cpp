@@ -6,9 +6,10 @@
 #include "mmdb_source.h"
 #include "table_builder.h"
 #include "table_check.h"
-#include "table_file.h"
+#include "geo/mapped_file.h"
 
 #include <chrono>
+#include <stdexcept>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -32,7 +33,9 @@ int Build(const std::string &source, const std::string &countries, const std::st
 
 int Check(const std::string &table)
 {
-    const geotable::TableFile file(table);
+    const MappedFile file(table);
+    if (!file.error().empty())
+        throw std::runtime_error("cannot map " + table + ": " + file.error());
     const geotable::CheckResult result = geotable::CheckTable(file.bytes());
     std::printf("%s", geotable::FormatFigures(result.figures).c_str());
     for (const std::string &fault : result.faults)

@@ -37,21 +37,21 @@ void Checker::fault(std::size_t i, const std::string &what)
 {
     if (m_result.faults.size() < kFaultsKept) {
         const unsigned char *r = row(i);
-        m_result.faults.push_back("row " + std::to_string(i) + " (" + DottedQuad(GetU32(r)) + "-"
-                                  + DottedQuad(GetU32(r + 4)) + "): " + what);
+        m_result.faults.push_back("row " + std::to_string(i) + " (" + DottedQuad(GeoRecord::ReadU32(r)) + "-"
+                                  + DottedQuad(GeoRecord::ReadU32(r + 4)) + "): " + what);
     }
     ++m_result.faultCount;
 }
 
 void Checker::checkOrder(std::size_t i)
 {
-    const std::uint32_t first = GetU32(row(i)), last = GetU32(row(i) + 4);
+    const std::uint32_t first = GeoRecord::ReadU32(row(i)), last = GeoRecord::ReadU32(row(i) + 4);
     if (first > last)
         fault(i, "first address above last address");
     if (i == 0 && first != kFirstCovered)
         fault(i, "the first row does not start at " + DottedQuad(kFirstCovered));
     if (i > 0) {
-        const std::uint32_t previousLast = GetU32(row(i - 1) + 4);
+        const std::uint32_t previousLast = GeoRecord::ReadU32(row(i - 1) + 4);
         if (previousLast == 0xFFFFFFFF || first != previousLast + 1)
             fault(i, "does not start right after the previous row (gap or overlap)");
         if (std::memcmp(row(i) + kCountryCode, row(i - 1) + kCountryCode, kRowSize - kCountryCode) == 0)
@@ -62,7 +62,7 @@ void Checker::checkOrder(std::size_t i)
 void Checker::checkText(std::size_t i, std::size_t offset, std::size_t size, const char *name)
 {
     const unsigned char *field = row(i) + offset;
-    const std::string_view value = GetText(field, size);
+    const std::string_view value = GeoRecord::ReadText(field, size);
     for (unsigned char c : value) {
         if (c < 0x20 || c > 0x7E) {
             fault(i, std::string(name) + " is not plain ASCII");
@@ -83,23 +83,23 @@ void Checker::checkNoLocation(std::size_t i)
 {
     const unsigned char *r = row(i);
     ++m_result.figures.noLocationRows;
-    if (GetText(r + kCountryCode, kCountryCodeSize) != kNoLocation
-        || GetText(r + kRegion, kRegionSize) != kNoLocation
-        || GetText(r + kCity, kCitySize) != kNoLocation)
+    if (GeoRecord::ReadText(r + kCountryCode, kCountryCodeSize) != kNoLocation
+        || GeoRecord::ReadText(r + kRegion, kRegionSize) != kNoLocation
+        || GeoRecord::ReadText(r + kCity, kCitySize) != kNoLocation)
         fault(i, "a row without location whose texts are not all \"-\"");
-    if (std::bit_cast<std::uint64_t>(GetDouble(r + kLatitude)) != 0
-        || std::bit_cast<std::uint64_t>(GetDouble(r + kLongitude)) != 0)
+    if (std::bit_cast<std::uint64_t>(GeoRecord::ReadDouble(r + kLatitude)) != 0
+        || std::bit_cast<std::uint64_t>(GeoRecord::ReadDouble(r + kLongitude)) != 0)
         fault(i, "a row without location whose coordinates are not 0.0");
 }
 
 void Checker::checkLocated(std::size_t i)
 {
     const unsigned char *r = row(i);
-    const std::string_view code = GetText(r + kCountryCode, kCountryCodeSize);
+    const std::string_view code = GeoRecord::ReadText(r + kCountryCode, kCountryCodeSize);
     if (code.size() != 2 || code[0] < 'A' || code[0] > 'Z' || code[1] < 'A' || code[1] > 'Z')
         fault(i, "country code is not two upper-case letters");
     m_codes.emplace(code);
-    const double latitude = GetDouble(r + kLatitude), longitude = GetDouble(r + kLongitude);
+    const double latitude = GeoRecord::ReadDouble(r + kLatitude), longitude = GeoRecord::ReadDouble(r + kLongitude);
     if (!std::isfinite(latitude) || !std::isfinite(longitude) || std::fabs(latitude) > 90.0
         || std::fabs(longitude) > 180.0)
         fault(i, "coordinates out of range");
@@ -120,9 +120,9 @@ void Checker::checkLocated(std::size_t i)
 void Checker::countFull(const unsigned char *r)
 {
     TableFigures &f = m_result.figures;
-    f.fullCountryNames += GetText(r + kCountryName, kCountryNameSize).size() == kCountryNameSize;
-    f.fullRegions += GetText(r + kRegion, kRegionSize).size() == kRegionSize;
-    f.fullCities += GetText(r + kCity, kCitySize).size() == kMaxText;
+    f.fullCountryNames += GeoRecord::ReadText(r + kCountryName, kCountryNameSize).size() == kCountryNameSize;
+    f.fullRegions += GeoRecord::ReadText(r + kRegion, kRegionSize).size() == kRegionSize;
+    f.fullCities += GeoRecord::ReadText(r + kCity, kCitySize).size() == kMaxText;
 }
 
 CheckResult Checker::run()
@@ -147,7 +147,7 @@ CheckResult Checker::run()
         checkText(i, kCountryName, kCountryNameSize, "country name");
         checkText(i, kRegion, kRegionSize, "region");
         checkText(i, kCity, kCitySize, "city");
-        const std::string_view country = GetText(row(i) + kCountryName, kCountryNameSize);
+        const std::string_view country = GeoRecord::ReadText(row(i) + kCountryName, kCountryNameSize);
         if (country.empty())
             fault(i, "empty country name");
         else if (country == kNoLocation)
@@ -158,7 +158,7 @@ CheckResult Checker::run()
             checkLocated(i);
         countFull(row(i));
     }
-    if (GetU32(row(dataRows - 1) + 4) != kLastCovered)
+    if (GeoRecord::ReadU32(row(dataRows - 1) + 4) != kLastCovered)
         fault(dataRows - 1, "the last data row does not end at " + DottedQuad(kLastCovered));
     if (std::memcmp(row(dataRows), TerminatingRow().data(), kRowSize) != 0)
         fault(dataRows, "the last row is not the terminating row");

@@ -29,27 +29,6 @@ void PutDouble(unsigned char *at, double value)
         at[i] = static_cast<unsigned char>(bits >> (8 * i));
 }
 
-std::uint32_t GetU32(const unsigned char *at)
-{
-    return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16
-        | std::uint32_t(at[3]) << 24;
-}
-
-double GetDouble(const unsigned char *at)
-{
-    std::uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i)
-        bits = bits << 8 | at[i];
-    return std::bit_cast<double>(bits);
-}
-
-std::string_view GetText(const unsigned char *field, std::size_t size)
-{
-    const auto *begin = reinterpret_cast<const char *>(field);
-    const void *nul = std::memchr(begin, 0, size);
-    return {begin, nul ? std::size_t(static_cast<const char *>(nul) - begin) : size};
-}
-
 Row EncodeRow(std::uint32_t first, std::uint32_t last, const Place &place)
 {
     Row row{};

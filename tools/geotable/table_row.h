@@ -1,6 +1,8 @@
 #pragma once
-// The 124-byte row of the geolocation table, as the builder writes it: little-endian
-// addresses, ASCII texts ended by one NUL and filled with 0xFE, packed doubles at 108 and 116.
+// Writing the 124-byte rows of the geolocation table (whose layout and readers are GeoRecord's):
+// little-endian addresses, ASCII texts ended by one NUL and filled with 0xFE, packed doubles.
+#include "geo/geo_record.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,12 +11,12 @@
 
 namespace geotable {
 
-constexpr std::size_t kRowSize = 124;
-constexpr std::size_t kCountryCode = 8, kCountryCodeSize = 3;
-constexpr std::size_t kCountryName = 11, kCountryNameSize = 32;
-constexpr std::size_t kRegion = 43, kRegionSize = 32;
-constexpr std::size_t kCity = 75, kCitySize = 33;
-constexpr std::size_t kLatitude = 108, kLongitude = 116;
+constexpr std::size_t kRowSize = GeoRecord::kSize;
+constexpr std::size_t kCountryCode = GeoRecord::kCountryCode, kCountryCodeSize = GeoRecord::kCountryCodeSize;
+constexpr std::size_t kCountryName = GeoRecord::kCountryName, kCountryNameSize = GeoRecord::kCountryNameSize;
+constexpr std::size_t kRegion = GeoRecord::kRegion, kRegionSize = GeoRecord::kRegionSize;
+constexpr std::size_t kCity = GeoRecord::kCity, kCitySize = GeoRecord::kCitySize;
+constexpr std::size_t kLatitude = GeoRecord::kLatitude, kLongitude = GeoRecord::kLongitude;
 constexpr std::size_t kMaxText = 32;
 constexpr unsigned char kFill = 0xFE;
 
@@ -47,10 +49,6 @@ Row TerminatingRow();
 void PutText(unsigned char *field, std::size_t size, std::string_view text);
 void PutU32(unsigned char *at, std::uint32_t value);
 void PutDouble(unsigned char *at, double value);
-std::uint32_t GetU32(const unsigned char *at);
-double GetDouble(const unsigned char *at);
-// A field's value: its bytes up to the first NUL or the end of the field.
-std::string_view GetText(const unsigned char *field, std::size_t size);
 
 // "a.b.c.d" for a key in host order.
 std::string DottedQuad(std::uint32_t address);
