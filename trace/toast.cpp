@@ -45,9 +45,14 @@ QSize Toast::GetTextSize(const QString &text) const
 void Toast::PlaceOverOwner()
 {
     QRect area;
-    if (const QWidget *owner = parentWidget(); owner && owner->isVisible() && !owner->isMinimized())
-        area = owner->window()->frameGeometry();
-    else if (const QScreen *screen = QGuiApplication::primaryScreen())
+    if (const QWidget *owner = parentWidget(); owner && owner->isVisible() && !owner->isMinimized()) {
+        // While the window manager reframes the owner its frame can read short for a moment;
+        // its client area is then the better guide.
+        const QWidget *window = owner->window();
+        area = window->frameGeometry();
+        if (!area.contains(window->geometry()))
+            area = window->geometry();
+    } else if (const QScreen *screen = QGuiApplication::primaryScreen())
         area = screen->availableGeometry();
     const QPoint topLeft = area.center() - QPoint(width() / 2, height() / 2);
     move(quokka::ClampToScreen(topLeft, size()));

@@ -1,0 +1,576 @@
+#!/usr/bin/env bash
+# The whole program as a person meets it on a desktop: an X server and a window manager of
+# the test's own, real key presses and clicks, and only what the screen shows (and the
+# program's --report lines) to judge by. The program explores accept.example in the namespace
+# network of tests/accept/accept_lab.sh (hops 1, 2, 4 and 5, two seconds' pause after each).
+#   explore      runs started by Enter and by Explore, windows of earlier runs up; Explore
+#                greyed in a run; keys in the main dialog never reach a result window; Enter,
+#                Esc, "All Done" and the close box on each kind of result window
+#   windows      placement and sizes at 1024x768; markers; labels, lists and scroll bar; the
+#                main dialog raised above the map; minimise and restore each window; a name
+#                typed with a non-ASCII letter
+#   close        "All Done", the close box and Alt+F4 end the program; the About box
+#                from F1 and from the context menu, and its ways out
+#   first_run    the notices ignore keys and clicks; the setup answered with Esc, with its
+#                close box (nothing stored, the next run asks again) and with a click
+#   pace         the About box, the context menu and replays during a run keep its pace;
+#                "Trace Route" in and after a run, twice, and with the map hidden meanwhile
+#   screen_1920  a first run on a 1920x1080 screen: placement, markers, every text whole
+#   screen_3840  the same on 3840x2160 with the program at QT_SCALE_FACTOR=2
+# Needs root (namespaces; skipped otherwise) and Xvfb, openbox, xdotool, x11-utils and
+# imagemagick (fails without them). QUOKKA_DESKTOP_DIALOG_FONT="FACE:TENTHS" names the face
+# the dialogs' texts are looked for in (Liberation Sans:80 by default). On failure, or with
+# QUOKKA_DESKTOP_KEEP_SHOTS set, the screenshots are kept in desktop-output/SCENARIO under the
+# working folder.
+set -uo pipefail
+
+scenario=$1
+program=${QUOKKA_PROGRAM:?}
+netbin=${QUOKKA_NET_BIN:?}
+whois_server=${QUOKKA_WHOIS_SERVER:?}
+here=$(cd "$(dirname "$0")" && pwd)
+output=${QUOKKA_DESKTOP_OUTPUT:-$PWD/desktop-output}/$scenario
+
+source "$here/../net/lab_lib.sh"
+require_namespaces
+
+prefix="qd$$"
+work=$(mktemp -d)
+chmod 755 "$work"
+home="$work/home"
+cleanup() {
+  [ "$(type -t stop_display)" != function ] || stop_display
+  bash "$here/../accept/accept_lab.sh" down "$prefix"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' TERM INT
+source "$here/desktop_lib.sh"
+rm -rf "$output"
+bash "$here/../accept/accept_lab.sh" up "$prefix" "$netbin" "$whois_server" "$work" 30 || exit 1
+
+# The places the table gives the network's ranges, as the markers' latitude,longitude.
+austin=30.26715,-97.74306 london=51.50853,-0.12574 tokyo=35.6895,139.69171 sydney=-33.86785,151.20732
+printf '%s\n' "192.0.2.0 192.0.2.255 US|United States|Texas|Austin	${austin/,/ }" \
+  "198.51.100.0 198.51.100.3 GB|United Kingdom|England|London	${london/,/ }" \
+  "198.51.100.8 198.51.100.11 JP|Japan|Tokyo|Tokyo	${tokyo/,/ }" \
+  "203.0.113.0 203.0.113.255 AU|Australia|New South Wales|Sydney	${sydney/,/ }" |
+  "$netbin/quokka-make-geo-table" "$work/table.bin" || exit 1
+route=("Hop 1 +[0-9]+ms +192\.0\.2\.1 +Home" "Hop 2 +[0-9]+ms +198\.51\.100\.2 +London, England, United Kingdom"
+       "Hop 4 +[0-9]+ms +198\.51\.100\.10 +Tokyo, Tokyo, Japan"
+       "Hop 5 +[0-9]+ms +203\.0\.113\.2 +Sydney, New South Wales, Australia" "Route Complete, Total Round Trip Time [0-9]+ms")
+domain=accept.example
+roles=(worldMap traceData whoisLookup)
+
+# --- steps the scenarios share -----------------------------------------------------------
+
+# The trace lines of run N (counted from 1 in this program's report).
+run_lines() { report trace | sed -n "$((5 * $1 - 4)),$((5 * $1))p"; }
+
+check_route() { # check_route N: run N listed the lab's route
+  local lines i ok=yes
+  lines=$(run_lines "$1")
+  for i in 0 1 2 3 4; do
+    grep -Eq "^${route[$i]}\$" <<< "$(sed -n "$((i + 1))p" <<< "$lines")" || ok="no: $(tr '\n' '|' <<< "$lines")"
+  done
+  check "run $1: the trace lists the lab's route" yes "$ok"
+}
+
+# The pauses between run N's hop lines, in ms; each is the two-second wait plus a probe.
+check_pace() { # check_pace N WHAT
+  local gaps bad
+  gaps=$(awk -F'\t' '$2 == "trace" && $3 ~ /^Hop / { print $1 }' "$work/report" | sed -n "$((4 * $1 - 3)),$((4 * $1))p" |
+    awk 'NR > 1 { printf "%d ", $1 - last } { last = $1 }')
+  bad=$(awk '{ for (i = 1; i <= NF; ++i) if ($i < 1900 || $i >= 3000) n++; print (NF == 3 && !n) ? "" : "off" }' <<< "$gaps")
+  check "run $1: $2, its hop lines still come 2 s apart (gaps ${gaps}ms)" "" "$bad"
+}
+
+set_home() { ip netns exec "$prefix-client" env HOME="$home" "$program" --home "$1"; }
+conf="$home/.config/Local AppWizard-Generated Applications/quokka-quokka.conf"
+stored_home() { cat "$conf" 2>/dev/null | grep -c '^Data='; }
+
+# Starts a run as a person would: a click into the field (just below its label), the name
+# typed over what is there, then Enter or a click on Explore. The run's windows then become
+# map, trace and whois (new_windows).
+start_run() { # start_run enter|click
+  local file
+  run=$((run + 1)) started=yes
+  shot_of "$main" field
+  if find_text "$file" "$main" "$face" "$tenths" "Domain to Explore"; then
+    click_screen $((text_x + 20)) $((line_bottom + 16 * scale))
+  fi
+  xdotool key --clearmodifiers ctrl+a && xdotool type --delay 30 "$domain"
+  shot_of "$main" typed
+  check_text "run $run: the field shows $domain" "$file" "$main" "$face" "$tenths" "$domain"
+  if [ "$1" = enter ]; then xdotool key Return; else click_text "$main" Explore pick=last || started=no; fi
+}
+
+new_windows() { # waits for a window of each result role that was not there before
+  map="" trace="" whois=""
+  if [ "$started" = yes ]; then
+    map=$(wait_window worldMap 20 "${known[@]}") && trace=$(wait_window traceData 5 "${known[@]}") &&
+      whois=$(wait_window whoisLookup 5 "${known[@]}")
+  fi
+  check "run $run opened a map, a trace and a WHOIS window" yes \
+    "$([ -n "$map" ] && [ -n "$trace" ] && [ -n "$whois" ] && echo yes || echo no)"
+  known+=($map $trace $whois)
+}
+
+finish_run() { # waits for the run's last line (when it opened its windows), checks its route
+  [ -z "$map" ] || wait_runs_done "$run" 30 || echo "run $run did not finish in 30 s"
+  check_route "$run"
+}
+
+whole_run() { start_run "$1"; new_windows; finish_run; }
+
+follow_run() { # a run that the last key pressed may have started: its windows, its end
+  if [ "$(report whois | grep -c '^% Test registry')" -gt "$run" ]; then
+    run=$((run + 1)) started=yes
+    new_windows
+    finish_run
+  fi
+}
+
+wait_hops() { # wait_hops N: until the current run has listed N hop lines
+  local want=$(( ($run - 1) * 5 + $1 ))
+  [ -n "$map" ] || return 1
+  for _ in $(seq 150); do [ "$(report trace | wc -l)" -ge "$want" ] && return 0; sleep 0.1; done
+  return 1
+}
+
+all_viewable() { # all_viewable WHAT WINDOW...: each of the windows is on the screen
+  local what=$1 w bad=""
+  shift
+  for w in "$@"; do [ "$(state "$w")" = viewable ] || bad+=" $w:$(state "$w")"; done
+  check "$what" "" "$bad"
+}
+
+# Where a window's frame lies against where its rule puts it on this screen.
+check_place() { # check_place WHAT WINDOW RULE: RULE is centre, trace, whois or over-main
+  local what=$1 w=$2 x y slack=$((scale > 1 ? 2 : 0))
+  # Centring over a frame of even width can fall either side of its middle pixel.
+  [ "$3" = over-main ] && slack=$((slack + 1))
+  wait_settled "$w"
+  case $3 in
+    centre) x=$((screen_w / 2 - fw / 2)) y=$((screen_h / 2 - fh / 2)) ;;
+    trace) x=$((screen_w / 2 - fw / 2 - 250 * scale)) y=$((screen_h / 2 - fh / 2 - 250 * scale)) ;;
+    whois) x=$((screen_w / 2 - fw / 2 + 540 * scale)) y=$((screen_h / 2 - fh / 2 - 100 * scale)) ;;
+    over-main) local nx=$fx ny=$fy nw=$fw nh=$fh
+       geometry "$main"; x=$((fx + fw / 2 - nw / 2)) y=$((fy + fh / 2 - nh / 2))
+       fx=$nx fy=$ny fw=$nw fh=$nh ;;
+  esac
+  x=$((x > screen_w - fw ? screen_w - fw : x)) y=$((y > screen_h - fh ? screen_h - fh : y))
+  x=$((x < 0 ? 0 : x)) y=$((y < 0 ? 0 : y))
+  local off="" dx=$((fx - x)) dy=$((fy - y))
+  [ "${dx#-}" -le "$slack" ] && [ "${dy#-}" -le "$slack" ] || off="at $fx,$fy"
+  check "$what: its frame (${fw}x$fh) at $x,$y on the ${screen_w}x$screen_h screen" "" "$off"
+}
+
+check_size() { # check_size WHAT WINDOW WIDTH HEIGHT: the client area, at scale 1
+  geometry "$2"
+  check "$1: client area" "$(($3 * scale))x$(($4 * scale))" "${cw}x$ch"
+}
+
+check_map() { # check_map WHAT HOME [only-dest-green]: markers and lines of the map window
+  local file out
+  shot_of "$map" "$1"
+  out=$(look map "$file" "$cx" "$cy" "$2" $austin $london $tokyo "$sydney,dest" "${@:3}")
+  sed "s/^\([a-zA-Z]*\): map:/\1: $1:/" <<< "$out"
+  failures=$((failures + $(grep -c '^FAIL' <<< "$out")))
+}
+
+# The parts every window shows, read off a screenshot of each: no clipped text, lists that
+# end above their buttons with whole rows, the newest trace line selected and whole.
+check_faces() {
+  local file i line last=0 pitch=0 first_y=0 x0 y0 x1 y1 bar
+  shot_of "$map" map-face
+  check_text "map: \"Trace Route\" whole" "$file" "$map" "Liberation Sans" 90 "Trace Route"
+  check_text "map: \"All Done\" whole" "$file" "$map" "$face" "$tenths" "All Done"
+  shot_of "$trace" trace-face
+  for i in 1 2 3 4 5; do
+    line=$(run_lines "$run" | sed -n "${i}p")
+    if [ "$i" = 5 ]; then
+      check_text "trace: the newest line selected and whole" "$file" "$trace" "Liberation Mono" 90 "$line" fg=ffffff
+    else
+      check_text "trace: line $i whole" "$file" "$trace" "Liberation Mono" 90 "$line"
+    fi
+    [ "$i" = 1 ] && { last=$((text_x + text_w)); first_y=$line_top; }
+    [ "$i" = 2 ] && pitch=$((line_top - first_y))
+  done
+  if list_at "trace" "$file" $((last + 12)) $((first_y + 2)); then
+    check "trace: no vertical scroll bar with five lines" none "$bar"
+    local r=$(( pitch > 0 ? y1 - y0 + 1 - (y1 - y0 + 1 + pitch / 2) / pitch * pitch : 99 ))
+    check "trace: the list shows whole rows ($((y1 - y0 + 1)) px, rows $pitch px apart)" yes \
+      "$([ "${r#-}" -le 2 ] && echo yes || echo no)"
+    above_button "trace" "$file" "$trace" "$y1"
+  fi
+  shot_of "$whois" whois-face
+  list_at "WHOIS" "$file" $((cx + cw / 2)) $((cy + ch / 2)) && above_button "WHOIS" "$file" "$whois" "$y1"
+}
+
+list_at() { # list_at NAME SHOT X Y: the white list area there; sets x0 y0 x1 y1 and bar
+  local kind
+  read -r kind x0 y0 x1 y1 bar <<< "$(look list "$2" "$3" "$4")"
+  [ "$kind" = list ] && return 0
+  check "$1: a white list at $3,$4" yes no
+  return 1
+}
+
+above_button() { # above_button NAME SHOT WINDOW LIST_BOTTOM: the list ends above "All Done"
+  local top bottom
+  if check_text "$1: \"All Done\" whole" "$2" "$3" "$face" "$tenths" "All Done"; then
+    read -r _ top bottom <<< "$(look button "$2" "$text_x" "$text_y" "$text_w" "$line_top" "$line_bottom")"
+    check "$1: the list (down to $4) ends above its \"All Done\" button (from ${top:-?})" yes \
+      "$([ -n "$top" ] && [ "$4" -lt $((top - 1)) ] && echo yes || echo no)"
+  fi
+}
+
+# --- scenarios ---------------------------------------------------------------------------
+
+scenario_explore() {
+  start_display 1024 768
+  set_home 300,150
+  start_program
+  local file dark bg ex ey ew eh
+  shot_of "$main" idle
+  check_text "main dialog: the label whole" "$file" "$main" "$face" "$tenths" "Domain to Explore (example.com, .net, .org, etc)"
+  check_text "main dialog: Explore whole" "$file" "$main" "$face" "$tenths" Explore pick=last
+  ex=$text_x ey=$text_y ew=$text_w eh=$text_h
+  check_text "main dialog: All Done whole" "$file" "$main" "$face" "$tenths" "All Done"
+
+  # Run 1, by Enter. In it: Explore greyed; a click on it and Enter in the field do nothing.
+  start_run enter
+  new_windows
+  shot_of "$main" running
+  read -r dark bg <<< "$(look ink "$file" "$ex" "$ey" "$ew" "$eh")"
+  find_text "$file" "$main" "$face" "$tenths" "All Done" || dark="the main dialog does not show"
+  check "run 1: Explore's label is greyed (its darkest pixel light, was black)" yes \
+    "$([ "${ew:-0}" -gt 0 ] && [ "$dark" -ge 100 ] 2>/dev/null && [ "$dark" -le $((bg - 20)) ] && echo yes || echo "no: $dark")"
+  click_screen $((ex + ew / 2)) $((ey + eh / 2))
+  keys "$main" Return
+  all_viewable "run 1: Enter in the field leaves the result windows up" $map $trace $whois
+  finish_run
+  sleep 2.5
+  check "run 1: neither the click nor Enter started a second run" "1 1" \
+    "$(windows_of worldMap | wc -l) $(report whois | grep -c '^% Test registry')"
+  all_viewable "run 1: its windows stay up after it" "${known[@]}"
+
+  # Run 2 by Enter, runs 3 and 4 by Explore, each with the windows of the earlier ones up.
+  whole_run enter
+  all_viewable "run 2: the windows of both runs are up" "${known[@]}"
+  whole_run click
+  all_viewable "run 3: the windows of all runs are up" "${known[@]}"
+  # Focus is back on Explore: Enter hides nothing, Space does not end the program (either
+  # may start a run, which is then followed to its end).
+  keys "$main" Return
+  sleep 1
+  all_viewable "after a run started by Explore, Enter in the main dialog hides nothing" "${known[@]}"
+  follow_run
+  keys "$main" space
+  sleep 1
+  check "after a run started by Explore, Space leaves the program running" yes "$(running && echo yes || echo no)"
+  if running; then follow_run; else start_program; whole_run enter; fi
+  whole_run click
+  all_viewable "run $run: the windows of all runs are up" "${known[@]}"
+
+  # Each way out on each kind of result window, one kind of window per run's set.
+  local ways=(Escape Return close-box all-done) i j w way
+  local sets=$(( ${#known[@]} / 3 ))
+  for ((i = 0; i < sets && i < 4; ++i)); do
+    for j in 0 1 2; do
+      w=${known[$((3 * i + j))]} way=${ways[$(( (i + j) % 4 ))]}
+      case $way in
+        all-done) click_text "$w" "All Done" ;;
+        close-box) close_box "$w" ;;
+        *) keys "$w" "$way" ;;
+      esac
+      sleep 0.3
+      check_state "${roles[$j]} of run $((i + 1)): $way hides it" "$w" closed
+    done
+  done
+  all_viewable "the hidden windows took no other window along" "$main" "${known[@]:$((3 * sets > 12 ? 12 : 3 * sets))}"
+  check "the program runs on with its result windows hidden" yes "$(running && echo yes || echo no)"
+  local left=(${known[@]:12})
+  [ ${#left[@]} -gt 0 ] || { whole_run enter; left=($map $trace $whois); }
+  keys "$main" Escape
+  check "Esc in the main dialog ends the program" yes "$(wait_ended 5 && echo yes || echo no)"
+  check "and its result windows go with it" "gone gone gone" "$(for w in "${left[@]}"; do state "$w"; done | xargs)"
+}
+
+scenario_windows() {
+  start_display 1024 768
+  set_home 300,150
+  echo "203.0.113.2 xn--bcher-kva.example" >> "/etc/netns/$prefix-client/hosts"
+  start_program
+  local idle
+  shot_of "$main" idle
+  idle=$file
+  local mx=$cx my=$cy mw=$cw mh=$ch
+  check_size "main dialog" "$main" 392 111
+  # Started with Explore, so that nothing the Enter key does can take the windows away. The
+  # layout has ü on a key of its own: xdotool would bind it to a spare key just for the
+  # moment of the press, and the program may read the keymap only after that.
+  setxkbmap -layout de && sleep 1
+  domain="bücher.example"
+  whole_run click
+  setxkbmap -layout us
+  check "a name typed with ü reached the target" "203.0.113.2" "$(run_lines 1 | awk 'NR == 4 { print $4 }')"
+  domain=accept.example
+
+  check_place "map" "$map" centre
+  check_place "trace" "$trace" trace
+  check_place "WHOIS" "$whois" whois
+  check_size "map" "$map" 899 535
+  check_size "trace" "$trace" 731 163
+  check_size "WHOIS" "$whois" 431 546
+  check_map map 300,150
+  check_faces
+
+  # The main dialog raised above the centred map: where they overlap, the main dialog shows.
+  activate "$main"
+  local file
+  shot main-raised
+  geometry "$map"
+  local over=$(( mx + mw > fx && mx < fx + fw && my + mh > fy && my < fy + fh ? 1 : 0 ))
+  check "the main dialog lies where the map is" 1 "$over"
+  check "raised, the main dialog shows above the map (same pixels as before the run)" yes \
+    "$([ "$(look same "$idle" "$mx" "$my" "$file" "$mx" "$my" $((mw / 5)) "$mh")" -ge 95 ] && echo yes || echo no)"
+
+  # Minimise each window: the others stay; restore it: it is back.
+  local names=(main map trace WHOIS) all=("$main" "$map" "$trace" "$whois") i
+  for i in 0 1 2 3; do
+    minimise "${all[$i]}"
+    check_state "${names[$i]}: minimised" "${all[$i]}" iconic
+    all_viewable "${names[$i]} minimised: the others stay up" "${all[@]:0:$i}" "${all[@]:$((i + 1))}"
+    activate "${all[$i]}"
+    check_state "${names[$i]}: restored" "${all[$i]}" viewable
+  done
+}
+
+scenario_close() {
+  start_display 1024 768
+  start_program
+  local about file way from
+  # The About box: F1 or the context menu; Enter, Esc, OK and its close box close it.
+  for way in Return Escape ok close-box; do
+    case $way in
+      Return|ok) from=F1; keys "$main" F1 ;;
+      *) from="the context menu"; about_from_menu ;;
+    esac
+    about=$(wait_window aboutDialog 5)
+    check "About shows (from $from)" yes "$([ -n "$about" ] && echo yes || echo no)"
+    [ -n "$about" ] || continue
+    if [ "$way" = Return ]; then
+      check "About: its title" "About Quokka Quokka" "$(xprop -id "$about" WM_NAME | cut -d'"' -f2)"
+      shot_of "$about" about
+      check_text "About: the version whole" "$file" "$about" "$face" "$tenths" "Quokka Quokka, Version 1.0"
+      check_text "About: OK whole" "$file" "$about" "$face" "$tenths" "OK"
+    fi
+    case $way in
+      ok) click_text "$about" OK ;;
+      close-box) close_box "$about" ;;
+      *) keys "$about" "$way" ;;
+    esac
+    check_state "About: $way closes it" "$about" closed
+    check "About: $way leaves the program running" yes "$(running && echo yes || echo no)"
+  done
+  # Each way out of the main dialog ends the program.
+  for way in all-done close-box alt+F4; do
+    running || start_program
+    case $way in
+      all-done) click_text "$main" "All Done" ;;
+      close-box) close_box "$main" ;;
+      *) keys "$main" "$way" ;;
+    esac
+    check "main dialog: $way ends the program" yes "$(wait_ended 5 && echo yes || echo no)"
+  done
+}
+
+# The notice up now, shown at report time T: keys, Alt+F4 and clicks do not end it, its
+# text shows whole, it is centred over the main dialog, and it stays its whole DURATION.
+check_notice() { # check_notice TEXT WINDOW T DURATION_MS
+  local w=$2 gone area
+  shot_of "$w" "notice-$3"
+  area="$cx,$cy,$cw,$ch"
+  check_place "notice \"$1\"" "$w" over-main
+  keys "$w" Escape Return space alt+F4
+  IFS=, read -r cx cy cw ch <<< "$area"
+  click_screen $((cx + cw / 2)) $((cy + ch / 2))
+  click_screen $((cx + cw / 2)) $((cy + ch / 2)) 3
+  check_text "notice \"$1\": whole" "$file" "$area" "Liberation Sans" 100 "$1"
+  while [ "$(state "$w")" = viewable ] && [ "$(now_ms)" -lt $(($3 + $4 + 2000)) ]; do sleep 0.05; done
+  gone=$(now_ms)
+  check "notice \"$1\": keys, Alt+F4 and clicks left it up its $4 ms" yes \
+    "$([ $((gone - $3)) -ge $(($4 - 100)) ] && echo yes || echo "no: gone after $((gone - $3)) ms")"
+}
+
+notice_time() { awk -F'\t' -v t="$1" '$2 == "notice" && $3 == t { m = $1 } END { print m }' "$work/report"; }
+
+scenario_first_run() {
+  start_display 1024 768
+  start_program
+  local toast notice t1 t2 t3 setup
+  # Run 1: both notices stay their whole time whatever is pressed; Esc leaves the setup.
+  start_run enter
+  toast=$(wait_window toast 5)
+  check "run 1: the welcome notice shows" yes "$([ -n "$toast" ] && echo yes || echo no)"
+  t1=$(notice_time "Welcome to quokka quokka setup!")
+  [ -z "$toast" ] || check_notice "Welcome to quokka quokka setup!" "$toast" "$t1" 5000
+  notice=$(wait_window toast 3 "$toast")
+  t2=$(notice_time "Left click on your exact location")
+  check "the setup's notice follows the welcome after its 5 s" yes \
+    "$([ -n "$t2" ] && [ $((t2 - t1)) -ge 4950 ] && [ $((t2 - t1)) -lt 6000 ] && echo yes || echo "no: $((t2 - t1)) ms")"
+  check "the setup's notice shows" yes "$([ -n "$notice" ] && echo yes || echo no)"
+  [ -z "$notice" ] || check_notice "Left click on your exact location" "$notice" "$t2" 3000
+  setup=$(wait_window setup 3)
+  t3=$(awk -F'\t' '$2 == "setup" { m = $1 } END { print m }' "$work/report")
+  check "the setup shows after its notice's 3 s" yes \
+    "$([ -n "$t3" ] && [ $((t3 - t2)) -ge 2950 ] && [ $((t3 - t2)) -lt 4000 ] && echo yes || echo "no: $((t3 - t2)) ms")"
+  check_place setup "$setup" centre
+  check_size setup "$setup" 899 535
+  keys "$setup" Escape
+  check_state "setup: Esc closes it" "$setup" closed
+  new_windows
+  finish_run
+  check "setup left with Esc: no home stored" 0 "$(stored_home)"
+
+  # Run 2: asked again; the close box leaves without storing too.
+  start_run click
+  setup=$(wait_window setup 12)
+  check "run 2: the setup asks again" yes "$([ -n "$setup" ] && echo yes || echo no)"
+  close_box "$setup"
+  check_state "setup: the close box closes it" "$setup" closed
+  new_windows
+  finish_run
+  check "setup closed with its close box: no home stored" 0 "$(stored_home)"
+
+  # Run 3: asked again; a left click stores the home, shown on this run's map and the next's.
+  start_run click
+  setup=$(wait_window setup 12)
+  check "run 3: the setup asks again" yes "$([ -n "$setup" ] && echo yes || echo no)"
+  click_at "$setup" $((300 * scale)) $((150 * scale))
+  check_state "setup: a left click closes it" "$setup" closed
+  new_windows
+  finish_run
+  check "setup answered with a click: the home is stored" 1 "$(stored_home)"
+  check_map "run 3's map" 300,150
+  whole_run click
+  check "run 4: no notice, no setup" "6 0" "$(report notice | wc -l) $(windows_of setup | wc -l)"
+  check_map "run 4's map" 300,150
+}
+
+context_menu() { # a right click on the main dialog's emblem
+  activate "$main"
+  geometry "$main"
+  click_at "$main" $((cw / 10)) $((ch / 2)) 3
+  sleep 0.5
+}
+
+about_from_menu() { # the context menu's one item, just below and right of the pointer
+  context_menu
+  click_screen $(xdotool getmouselocation | awk '{ sub("x:", "", $1); sub("y:", "", $2); print $1 + 15, $2 + 10 }')
+}
+
+trace_route() { # a click on the map's "Trace Route"
+  activate "$map"
+  click_at "$map" $((710 * scale)) $((520 * scale))
+}
+
+scenario_pace() {
+  start_display 1024 768
+  set_home 300,150
+  start_program
+  local about before
+  # Run 1: the About box from F1, open 5 s from the first hop on.
+  start_run enter
+  new_windows
+  wait_hops 1
+  keys "$main" F1
+  about=$(wait_window aboutDialog 3)
+  sleep 5
+  check_state "run 1: About from F1 stayed up 5 s" "$about" viewable
+  keys "$about" Escape
+  finish_run
+  check_pace 1 "About from F1 open 5 s"
+  # Run 2: the About box from the context menu.
+  start_run click
+  new_windows
+  wait_hops 1
+  about_from_menu
+  about=$(wait_window aboutDialog 3)
+  sleep 5
+  check_state "run 2: About from the context menu stayed up 5 s" "$about" viewable
+  keys "$about" Escape
+  finish_run
+  check_pace 2 "About from the context menu open 5 s"
+  # Run 3: the context menu itself open 5 s.
+  start_run click
+  new_windows
+  wait_hops 1
+  before=$(xdotool search --onlyvisible --class quokka-quokka | wc -l)
+  context_menu
+  check "run 3: the context menu shows" $((before + 1)) "$(xdotool search --onlyvisible --class quokka-quokka | wc -l)"
+  sleep 4.5
+  xdotool key Escape
+  finish_run
+  check_pace 3 "the context menu open 5 s"
+  # Run 4: "Trace Route" twice from the second hop on.
+  start_run click
+  new_windows
+  wait_hops 2
+  trace_route
+  sleep 0.5
+  trace_route
+  check_map "run 4: a replay shows" 300,150 replaying
+  finish_run
+  check_pace 4 "two replays running"
+  sleep 5 # the replays end about 2 s after the run
+  check_map "run 4 after its replays" 300,150 only-dest-green
+  # Twice after the run, the map hidden in the middle of it.
+  trace_route
+  sleep 0.5
+  trace_route
+  sleep 1
+  keys "$map" Escape
+  check_state "the map hidden during its replay" "$map" closed
+  sleep 3
+  check "the program runs on" yes "$(running && echo yes || echo no)"
+  whole_run click
+  check_map "run 5's map" 300,150 only-dest-green
+}
+
+# A first run on a screen of WIDTH x HEIGHT device pixels at the program's SCALE: where each
+# window goes, the home clicked on the setup, the markers, every text whole.
+screen() { # screen WIDTH HEIGHT SCALE
+  scale=$3
+  start_display "$1" "$2"
+  start_program
+  local toast setup
+  shot_of "$main" idle
+  check_text "main dialog: the label whole" "$file" "$main" "$face" "$tenths" "Domain to Explore (example.com, .net, .org, etc)"
+  check_size "main dialog" "$main" 392 111
+  start_run click
+  toast=$(wait_window toast 5)
+  check_place "welcome notice" "$toast" over-main
+  setup=$(wait_window setup 12)
+  check_place setup "$setup" centre
+  click_at "$setup" $((300 * scale)) $((150 * scale))
+  new_windows
+  finish_run
+  check_place "map" "$map" centre
+  check_place "trace" "$trace" trace
+  check_place "WHOIS" "$whois" whois
+  check_size "map" "$map" 899 535
+  check_size "trace" "$trace" 731 163
+  check_size "WHOIS" "$whois" 431 546
+  check_map map 300,150
+  check_faces
+}
+scenario_screen_1920() { screen 1920 1080 1; }
+scenario_screen_3840() { screen 3840 2160 2; }
+
+if [ "$(type -t "scenario_$scenario")" != function ]; then echo "unknown scenario $scenario"; exit 2; fi
+"scenario_$scenario"
+
+keep_shots
+[ "$failures" -eq 0 ] || { tail -n 20 "$work/stderr" 2>/dev/null; exit 1; }
