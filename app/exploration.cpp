@@ -29,8 +29,7 @@ ExplorationServices ExplorationServices::Real()
     services.resolve = ResolveFirstIPv4;
     services.whois = LookUpWhois;
     services.newTracer = [](const QString &target) { return std::make_unique<CIcmpTracer>(target); };
-    services.install = [] { InstallProgram(InstallPlacesFromEnvironment()); };
-    services.database = &GeoDatabase::Instance();
+    services.install = [] { const CInstaller installer; };
     return services;
 }
 
@@ -185,7 +184,8 @@ void Exploration::OnProbed(const HopReply &reply)
     const bool isDestination = reply.address == m_target;
     // The run looks the hop up itself and hands the row to the map and the line to the list.
     GeoRecord record{};
-    m_services.database->Find(reply.address.toLatin1().left(31).constData(), record);
+    const GeoDatabase &database = m_services.database ? *m_services.database : GeoDatabase::Instance();
+    database.Find(reply.address.toLatin1().left(31).constData(), record);
     if (m_windows.map)
         m_windows.map->PlotHop(record, isDestination);
     AddLine(hopline::HopLine(m_ttl, reply, record));

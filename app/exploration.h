@@ -29,7 +29,7 @@ struct ExplorationServices {
     std::function<WhoisAnswer(const QString &query, std::stop_token stop)> whois;
     std::function<std::unique_ptr<HopProber>(const QString &target)> newTracer;
     std::function<void()> install; // the first run's per-user copy and launchers
-    const GeoDatabase *database = nullptr;
+    const GeoDatabase *database = nullptr; // none: the process-wide table in use at each lookup
 
     // The name resolver, WHOIS client, ICMP tracer, installer and table of the program.
     static ExplorationServices Real();

@@ -32,11 +32,9 @@ std::optional<CSetup::Answer> &StandingAnswer()
 CSetup::CSetup(QWidget *parent)
     : QDialog(parent)
 {
-    quokka::DressWindow(this, QStringLiteral("setup"));
-    setFixedSize(quokka::DluX(599), quokka::DluY(329));
+    CWorldMap::DressAsMapWindow(this, QStringLiteral("setup"));
     setCursor(Qt::CrossCursor);
     m_mapBitmap = CWorldMap::Picture();
-    CWorldMap::CentreOnScreen(this);
 }
 
 void CSetup::SetNextAnswer(std::optional<Answer> answer)

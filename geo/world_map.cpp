@@ -32,11 +32,9 @@ void DrawLine(QPainter &painter, const RouteSegment &segment, QRgb colour)
 CWorldMap::CWorldMap(QWidget *parent)
     : QDialog(parent, quokka::kWindowFlags)
 {
-    quokka::DressWindow(this, QStringLiteral("worldMap"));
-    setFixedSize(quokka::DluX(599), quokka::DluY(329));
+    DressAsMapWindow(this, QStringLiteral("worldMap"));
     m_mapBitmap = Picture();
     BuildButtons();
-    CentreOnScreen(this);
 }
 
 void CWorldMap::BuildButtons()
@@ -59,8 +57,10 @@ QPixmap CWorldMap::Picture()
     return QPixmap(QStringLiteral(":/res/worldmap.png"));
 }
 
-void CWorldMap::CentreOnScreen(QWidget *window)
+void CWorldMap::DressAsMapWindow(QWidget *window, const QString &name)
 {
+    quokka::DressWindow(window, name);
+    window->setFixedSize(quokka::DluX(599), quokka::DluY(329));
     quokka::PlaceByFrame(window, [](QSize frame, QSize screen) {
         return QPoint(screen.width() / 2 - frame.width() / 2, screen.height() / 2 - frame.height() / 2);
     });

@@ -43,8 +43,10 @@ public:
 
     // The map picture shared by the map and setup windows, decoded from the resources.
     static QPixmap Picture();
-    // Places a map-sized window centred on the screen (clamped into its available area).
-    static void CentreOnScreen(QWidget *window);
+    // What the map and setup windows share: object and window-manager role NAME, caption,
+    // icon and dialog font, the map window's size, and a place centred on the screen
+    // (clamped into its available area).
+    static void DressAsMapWindow(QWidget *window, const QString &name);
 
     static constexpr QRgb kRed = 0xFFFF0000;
     static constexpr QRgb kGreen = 0xFF00FF00;

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The whole program in a namespace network of its own (accept_lab.sh), as a new user meets it:
-#   first_run  a fresh home: welcome notice, setup by a scripted click, install, WHOIS with a
-#              referral, hop lines with their places, the route on the map picture; then a
-#              second run in the same home without the first-run steps
+#   first_run  a fresh home: welcome notice, setup answered by a click on a desktop of the
+#              test's own, install, WHOIS with a referral, hop lines with their places, the
+#              route on the map picture; then a second run in the same home without the
+#              first-run steps
 #   forge_raw  a forger answers every probe with packets that must not count; raw socket
 #   forge_ping the same on a ping socket, as an unprivileged user
-#   close      the program's window closes during WHOIS and during a probe: the program ends
-#              on its own, and nothing of it is left
+#   close      the program's window is closed with its close box during WHOIS and during a
+#              probe: the program ends on its own, and nothing of it is left
 #   bench      figures of one run, step by step (the program's main dialog in-process)
 set -uo pipefail
 
@@ -21,17 +22,8 @@ delay_ms=30
 source "$here/../net/lab_lib.sh"
 require_namespaces
 
-prefix="qa$$"
-work=$(mktemp -d)
-chmod 755 "$work"
-helpers=()
-cleanup() {
-  for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done
-  bash "$here/accept_lab.sh" down "$prefix"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-bash "$here/accept_lab.sh" up "$prefix" "$netbin" "$whois_server" "$work" "$delay_ms" || exit 1
+make_work
+lab_up "$here/accept_lab.sh" "qa$$" "$netbin" "$whois_server" "$work" "$delay_ms"
 
 
 
@@ -49,8 +41,26 @@ make_table() {
 home="$work/home"
 run_program() { # run_program ARGUMENTS...: the program in the client namespace, in the test's home
   in_client env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u APPDATA -u XDG_DESKTOP_DIR HOME="$home" \
-    QT_QPA_PLATFORM=offscreen QUOKKA_TEST_TOAST_MS=200 QUOKKA_TEST_SETUP_CLICK=300,150 \
-    timeout 120 "$program" --geo-table "$work/table.bin" "$@" 2>>"$work/stderr"
+    QT_QPA_PLATFORM=offscreen timeout 120 "$program" --geo-table "$work/table.bin" "$@" 2>>"$work/stderr"
+}
+
+# The steps a person takes at a desktop (a setup window to click, a close box) run on an X
+# server and window manager of the test's own, with real input (tests/desktop/desktop_lib.sh).
+use_desktop() {
+  source "$here/../desktop/desktop_lib.sh"
+  start_display 1280 1024
+}
+
+# on_desktop ARGUMENTS...: the program on that desktop in the client namespace, in the test's
+# home, in the background; its report goes to $work/out, its log to $work/log.
+on_desktop() {
+  rm -f "$work/pid"
+  ip netns exec "$prefix-client" env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u APPDATA -u XDG_DESKTOP_DIR \
+    -u QT_QPA_PLATFORM HOME="$home" DISPLAY="$DISPLAY" XDG_RUNTIME_DIR="$work/runtime" \
+    bash -c 'echo $$ > "$0"; exec timeout 120 "$@"' "$work/pid" "$program" --geo-table "$work/table.bin" "$@" \
+    > "$work/out" 2> "$work/log" &
+  desktop_run=$!
+  for _ in $(seq 50); do [ -s "$work/pid" ] && break; sleep 0.1; done
 }
 
 field() { sed -n "${2}p" <<< "$1" | cut -f2-; }
@@ -80,9 +90,16 @@ check_route() { # check_route LABEL REPORT
 first_run() {
   make_table
   mkdir -p "$home/Desktop"
-  local out first_three
-  out=$(run_program --explore accept.example --quit --report --screenshot "$work/shots")
-  check "first run: the program ends well" "0" "$?"
+  local out first_three setup status
+  use_desktop
+  on_desktop --explore accept.example --quit --report --screenshot "$work/shots"
+  # The welcome notice (5 s), the setup's own (3 s), then the map to click on.
+  setup=$(wait_window setup 30) && click_at "$setup" 300 150
+  check "first run: the setup window showed and took a click" "yes" "$([ -n "$setup" ] && echo yes || echo no)"
+  wait "$desktop_run"
+  status=$?
+  out=$(cat "$work/out")
+  check "first run: the program ends well" "0" "$status"
   first_three=$(head -n3 <<< "$out")
   check "first run: welcome, the setup's own notice, the setup" \
     "$(printf 'notice\tWelcome to quokka quokka setup!\nnotice\tLeft click on your exact location\nsetup\tshown')" "$first_three"
@@ -157,20 +174,26 @@ forge() { # forge KIND COMMAND...
   stop_forger "$kind" 5
 }
 
-close_during() { # close_during PHASE: the program's window closes 300 ms into PHASE
-  local started status elapsed pid
+close_during() { # close_during PHASE LOG_LINE LISTED: the close box 300 ms into PHASE
+  local started status elapsed pid main
   started=$(date +%s%N)
-  timeout 20 ip netns exec "$prefix-client" bash -c 'echo $$ > "$1"; shift; exec "$@"' _ "$work/pid" \
-    env HOME="$home" QT_QPA_PLATFORM=offscreen QUOKKA_TEST_CLOSE_AT="$1" \
-    "$program" --geo-table "$work/table.bin" --explore accept.example --quit --report --verbose > "$work/out" 2>>"$work/stderr"
+  on_desktop --explore accept.example --quit --report --verbose
+  main=$(wait_window mainDialog 10)
+  # The log says when the step begins: "Whois" as WHOIS starts, a hop's address as its wait
+  # ends and the next probe starts.
+  for _ in $(seq 200); do grep -q -- "$2\$" "$work/log" && break; sleep 0.05; done
+  sleep 0.3
+  close_box "$main"
+  wait "$desktop_run"
   status=$?
   elapsed=$(( ($(date +%s%N) - started) / 1000000 ))
   pid=$(cat "$work/pid")
   echo "closed during $1: the program (pid $pid) ended after ${elapsed} ms in all"
+  check "close during $1: the log showed the step" "yes" "$(grep -q -- "$2\$" "$work/log" && echo yes || echo no)"
   check "close during $1: the program ended on its own and well" "0" "$status"
   check "close during $1: process $pid is gone" "gone" "$([ -e "/proc/$pid" ] && echo present || echo gone)"
   check "close during $1: nothing is left in the client's namespace" "" "$(ip netns pids "$prefix-client")"
-  check "close during $1: the run listed nothing past that step" "$2" "$(grep -c '^trace' "$work/out")"
+  check "close during $1: the run listed nothing past that step" "$3" "$(grep -c '^trace' "$work/out")"
   [ "$failures" -eq 0 ] || { echo "its report:"; cat "$work/out"; }
 }
 
@@ -178,16 +201,18 @@ close() {
   make_table
   mkdir -p "$home"
   run_program --home 300,150
+  use_desktop
   # WHOIS: IANA's name now points at a server that takes the query and never answers.
   : > "$work/ready-silent"
   ip netns exec "$prefix-whois" "$whois_server" 192.0.2.13 "$work/record-silent" silent > "$work/ready-silent" &
   helpers+=($!)
   for _ in $(seq 50); do [ -s "$work/ready-silent" ] && break; sleep 0.1; done
   sed -i 's/^192.0.2.11 /192.0.2.13 /' "/etc/netns/$prefix-client/hosts"
-  close_during whois 0
+  close_during whois Whois 0
   sed -i 's/^192.0.2.13 /192.0.2.11 /' "/etc/netns/$prefix-client/hosts"
-  # A probe: the third router never answers, so its probe waits the whole 400 ms.
-  close_during "probe 3" 2
+  # A probe: the third router never answers, so its probe waits the whole 400 ms; it starts
+  # when the second hop's wait ends.
+  close_during "probe 3" 198.51.100.2 2
 }
 
 bench() {

@@ -23,7 +23,7 @@
 // Texts are drawn with the running display's font settings: run it with QT_QPA_PLATFORM=xcb
 // on the program's X server and with the program's QT_SCALE_FACTOR.
 #include "map_pixels.h"
-#include "projection.h"
+#include "geo/projection.h"
 
 #include <QColor>
 #include <QFont>

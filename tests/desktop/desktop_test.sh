@@ -34,20 +34,12 @@ output=${QUOKKA_DESKTOP_OUTPUT:-$PWD/desktop-output}/$scenario
 source "$here/../net/lab_lib.sh"
 require_namespaces
 
-prefix="qd$$"
-work=$(mktemp -d)
-chmod 755 "$work"
+make_work
 home="$work/home"
-cleanup() {
-  [ "$(type -t stop_display)" != function ] || stop_display
-  bash "$here/../accept/accept_lab.sh" down "$prefix"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' TERM INT
+prefix="qd$$" # desktop_lib.sh runs the program in this lab's client
 source "$here/desktop_lib.sh"
 rm -rf "$output"
-bash "$here/../accept/accept_lab.sh" up "$prefix" "$netbin" "$whois_server" "$work" 30 || exit 1
+lab_up "$here/../accept/accept_lab.sh" "$prefix" "$netbin" "$whois_server" "$work" 30
 
 # The places the table gives the network's ranges, as the markers' latitude,longitude.
 austin=30.26715,-97.74306 london=51.50853,-0.12574 tokyo=35.6895,139.69171 sydney=-33.86785,151.20732

@@ -8,10 +8,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lab_lib.sh"
 require_namespaces
 
-prefix="qc$$"
-work=$(mktemp -d)
-trap 'bash "$here/chain_lab.sh" down "$prefix"; rm -rf "$work"' EXIT
-bash "$here/chain_lab.sh" up "$prefix" || exit 1
+make_work
+lab_up "$here/chain_lab.sh" "qc$$"
 
 run() { in_client env HOME="$work" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen "$@"; }
 run "$build/quokka-quokka" --home 422,220 || exit 1

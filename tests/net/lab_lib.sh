@@ -61,6 +61,26 @@ require_namespaces() {
   ip netns del "qq-probe-$$"
 }
 
+# The test's own folder ($work) and its network of namespaces: lab_up brings LAB (lab.sh,
+# accept_lab.sh or chain_lab.sh) up as PREFIX and takes everything down again when the test
+# ends: the processes in `helpers`, a desktop of desktop_lib.sh, the network, the folder.
+make_work() { work=$(mktemp -d) && chmod 755 "$work"; }
+helpers=()
+lab_up() { # lab_up LAB PREFIX [ARGUMENTS...]
+  lab_script=$1 prefix=$2
+  shift 2
+  trap lab_down EXIT
+  trap 'exit 1' TERM INT
+  bash "$lab_script" up "$prefix" "$@" || exit 1
+}
+lab_down() {
+  local p
+  [ "$(type -t stop_display)" != function ] || stop_display
+  for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done
+  bash "$lab_script" down "$prefix"
+  rm -rf "$work"
+}
+
 failures=0
 check() { # check DESCRIPTION EXPECTED ACTUAL
   if [ "$2" == "$3" ]; then

@@ -17,26 +17,17 @@ delay_ms=30
 source "$here/lab_lib.sh"
 require_namespaces
 
-prefix="qq$$"
-work=$(mktemp -d)
-chmod 755 "$work"
-strays=()
-cleanup() {
-  for p in "${strays[@]}"; do kill "$p" 2>/dev/null; done
-  bash "$here/lab.sh" down "$prefix"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-bash "$here/lab.sh" up "$prefix" "$bin/quokka-delaywire" "$delay_ms" || exit 1
+make_work
+lab_up "$here/lab.sh" "qq$$" "$bin/quokka-delaywire" "$delay_ms"
 
 allow_ping_sockets() { in_client sysctl -qw net.ipv4.ping_group_range="$1"; }
 
 
 start_strays() {
   # Another process pinging the same hosts, directly and with short TTLs, during the trace.
-  in_client ping -q -i 0.2 203.0.113.2 >/dev/null 2>&1 & strays+=($!)
-  in_client ping -q -i 0.2 -t 1 203.0.113.2 >/dev/null 2>&1 & strays+=($!)
-  in_client ping -q -i 0.2 -t 3 203.0.113.3 >/dev/null 2>&1 & strays+=($!)
+  in_client ping -q -i 0.2 203.0.113.2 >/dev/null 2>&1 & helpers+=($!)
+  in_client ping -q -i 0.2 -t 1 203.0.113.2 >/dev/null 2>&1 & helpers+=($!)
+  in_client ping -q -i 0.2 -t 3 203.0.113.3 >/dev/null 2>&1 & helpers+=($!)
   sleep 0.3
 }
 
@@ -110,7 +101,7 @@ explore)
   # Awkward input gets a clear outcome: the route, or the one line that says the name is unknown.
   long=$(printf 'a%.0s' $(seq 300))
   for input in "" "   " "$long" "$(printf 'tar\tget\001.example')" "target.example." "bücher.example" "203.0.113.2"; do
-    out=$(QUOKKA_TEST_WAIT_MS=0 run_program --explore "$input" --quit --report)
+    out=$(run_program --explore "$input" --quit --report)
     status=$?
     last=$(grep '^trace' <<< "$out" | tail -n1 | cut -f2-)
     case "$input" in
@@ -123,7 +114,7 @@ explore)
   done
   # A name with two addresses is traced to the first one the resolver lists, not to the one
   # an address-sorting resolver puts first.
-  out=$(QUOKKA_TEST_WAIT_MS=0 run_program --explore order.example --quit --report | grep '^trace.Hop' | tail -n1)
+  out=$(run_program --explore order.example --quit --report | grep '^trace.Hop' | tail -n1)
   check "explore: a name of two addresses goes to the first listed" "203.0.113.2" "$(cut -f2 <<< "$out" | cut -c21-35 | tr -d ' ')"
   ;;
 bench)
