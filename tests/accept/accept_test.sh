@@ -63,6 +63,10 @@ on_desktop() {
   for _ in $(seq 50); do [ -s "$work/pid" ] && break; sleep 0.1; done
 }
 
+wait_log() { # wait_log LINE: until the program's log has a line ending in LINE (at most 10 s)
+  for _ in $(seq 1000); do grep -q -- "$1\$" "$work/log" && return; sleep 0.01; done
+}
+
 field() { sed -n "${2}p" <<< "$1" | cut -f2-; }
 rtt() { cut -c11-20 <<< "$1" | sed 's/ms *$//'; }
 hop() { printf '%-10s%-10s%-15s%s' "Hop $1" "$2ms" "$3" "$4"; }
@@ -174,26 +178,32 @@ forge() { # forge KIND COMMAND...
   stop_forger "$kind" 5
 }
 
-close_during() { # close_during PHASE LOG_LINE LISTED: the close box 300 ms into PHASE
+close_during() { # close_during PHASE READY_LINE STEP_LINE LISTED: the close box early in PHASE
   local started status elapsed pid main
   started=$(date +%s%N)
   on_desktop --explore accept.example --quit --report --verbose
   main=$(wait_window mainDialog 10)
-  # The log says when the step begins: "Whois" as WHOIS starts, a hop's address as its wait
-  # ends and the next probe starts.
-  for _ in $(seq 200); do grep -q -- "$2\$" "$work/log" && break; sleep 0.05; done
-  sleep 0.3
-  close_box "$main"
+  # The log says where the run is: "Whois" as WHOIS starts, a hop's address as its wait ends
+  # and the next probe starts. Once every window is up (READY_LINE), the main dialog is
+  # brought to the front and the pointer put on its close box, so that the click lands
+  # within the step (a probe lasts 400 ms at most).
+  wait_log "$2"
+  activate "$main"
+  geometry "$main"
+  xdotool mousemove $((fx + fw - frame_top / 2 - 1)) $((fy + frame_top / 2))
+  wait_log "$3"
+  sleep 0.1
+  xdotool click 1
   wait "$desktop_run"
   status=$?
   elapsed=$(( ($(date +%s%N) - started) / 1000000 ))
   pid=$(cat "$work/pid")
   echo "closed during $1: the program (pid $pid) ended after ${elapsed} ms in all"
-  check "close during $1: the log showed the step" "yes" "$(grep -q -- "$2\$" "$work/log" && echo yes || echo no)"
+  check "close during $1: the log showed the step" "yes" "$(grep -q -- "$3\$" "$work/log" && echo yes || echo no)"
   check "close during $1: the program ended on its own and well" "0" "$status"
   check "close during $1: process $pid is gone" "gone" "$([ -e "/proc/$pid" ] && echo present || echo gone)"
   check "close during $1: nothing is left in the client's namespace" "" "$(ip netns pids "$prefix-client")"
-  check "close during $1: the run listed nothing past that step" "$3" "$(grep -c '^trace' "$work/out")"
+  check "close during $1: the run listed nothing past that step" "$4" "$(grep -c '^trace' "$work/out")"
   [ "$failures" -eq 0 ] || { echo "its report:"; cat "$work/out"; }
 }
 
@@ -208,11 +218,11 @@ close() {
   helpers+=($!)
   for _ in $(seq 50); do [ -s "$work/ready-silent" ] && break; sleep 0.1; done
   sed -i 's/^192.0.2.11 /192.0.2.13 /' "/etc/netns/$prefix-client/hosts"
-  close_during whois Whois 0
+  close_during whois Whois Whois 0
   sed -i 's/^192.0.2.13 /192.0.2.11 /' "/etc/netns/$prefix-client/hosts"
   # A probe: the third router never answers, so its probe waits the whole 400 ms; it starts
   # when the second hop's wait ends.
-  close_during "probe 3" 198.51.100.2 2
+  close_during "probe 3" 192.0.2.1 198.51.100.2 2
 }
 
 bench() {
