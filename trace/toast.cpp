@@ -19,6 +19,8 @@ Toast::Toast(QWidget *parent)
     background.setColor(QPalette::Window, QColor::fromRgb(kBackground));
     setPalette(background);
     setAutoFillBackground(true);
+    if (parent)
+        parent->window()->installEventFilter(this);
 }
 
 QFont Toast::TextFont() const
@@ -110,6 +112,14 @@ void Toast::closeEvent(QCloseEvent *event)
 void Toast::keyPressEvent(QKeyEvent *event)
 {
     event->accept(); // Enter, Esc and every other key do nothing
+}
+
+bool Toast::eventFilter(QObject *watched, QEvent *event)
+{
+    if (const QWidget *owner = parentWidget(); isVisible() && owner && watched == owner->window()
+        && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        PlaceOverOwner();
+    return QDialog::eventFilter(watched, event);
 }
 
 void Toast::reject() {}

@@ -34,6 +34,9 @@ protected:
     void timerEvent(QTimerEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    // Keeps the notice centred over its owner when the owner moves while it shows (the
+    // window manager may still be placing a window that has just appeared).
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QFont TextFont() const;
