@@ -2,6 +2,7 @@
 // own process: the closing state is process-wide and stays set).
 #include "base/wait.h"
 #include "base/worker.h"
+#include "stoppable_job.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -16,12 +17,7 @@ TEST(Shutdown, AsksWorkToStopAndContinuesNothing)
     bool delivered = false, waitContinued = false;
     quokka::Worker worker(&context);
     worker.Run<int>(
-        [stopSeen](std::stop_token stop) {
-            while (!stop.stop_requested())
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            stopSeen->store(true);
-            return 1;
-        },
+        JobUntilStopped(stopSeen),
         [&](int) { delivered = true; });
     quokka::After(300, &context, [&] { waitContinued = true; });
     QTimer::singleShot(100, [] { quokka::BeginShutdown(); });

@@ -3,6 +3,7 @@
 // up; and blocking work done on a thread of its own, its result handed to the interface.
 #include "base/wait.h"
 #include "base/worker.h"
+#include "stoppable_job.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -160,12 +161,7 @@ TEST(Worker, GoingAsksTheJobToStopWaitsForItAndHandsNothingOver)
     {
         quokka::Worker worker(&receiver);
         worker.Run<int>(
-            [stopSeen](std::stop_token stop) {
-                while (!stop.stop_requested())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                stopSeen->store(true);
-                return 1;
-            },
+            JobUntilStopped(stopSeen),
             [&](int) { delivered = true; });
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
