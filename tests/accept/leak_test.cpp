@@ -75,8 +75,8 @@ private:
             char query[256];
             [[maybe_unused]] const ssize_t got = ::recv(fd, query, sizeof query, 0);
             [[maybe_unused]] const ssize_t sent = ::send(fd, answer, sizeof answer - 1, MSG_NOSIGNAL);
+            ++m_served; // counted before the close that lets the client's exchange end
             ::close(fd);
-            ++m_served;
         }
     }
 
