@@ -167,9 +167,7 @@ void Exploration::Probe()
         [this](std::optional<HopReply> reply) {
             if (reply)
                 return OnProbed(*reply);
-            AddLine(QStringLiteral(
-                "Route tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) "
-                "or give the program CAP_NET_RAW"));
+            AddLine(CIcmpTracer::NotPermittedText());
             Probe(); // every probe now fails, as the tracer without a socket answers
         });
 }

@@ -2,6 +2,7 @@
 
 #include "base/debug_log.h"
 #include "base/unique_fd.h"
+#include "trace/icmp_tracer.h"
 
 #include <QDir>
 #include <QFile>
@@ -292,6 +293,23 @@ QString RunningProgramName()
     return QFileInfo(path).fileName();
 }
 
+// A link named like the helper in FOLDER, pointing at HELPER, put in place in one step. The
+// copy finds its helper beside itself that way.
+void LinkProbeHelper(const QString &helper, const QString &folder)
+{
+    if (helper.isEmpty() || !QFileInfo(helper).isFile())
+        return LogFailure("no probe helper to link:", helper);
+    const QString target = folder + QLatin1String("/quokka-quokka-probe");
+    const QByteArray pending = QFile::encodeName(folder + QLatin1String("/.quokka-install-link"));
+    ::unlink(pending.constData());
+    if (::symlink(QFile::encodeName(QFileInfo(helper).absoluteFilePath()).constData(), pending.constData()) != 0
+        || ::rename(pending.constData(), QFile::encodeName(target).constData()) != 0) {
+        const int error = errno;
+        ::unlink(pending.constData());
+        LogFailure("cannot link the probe helper as", target, error);
+    }
+}
+
 } // namespace
 
 InstallPlaces InstallPlacesFromEnvironment()
@@ -310,6 +328,7 @@ InstallPlaces InstallPlacesFromEnvironment()
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     if (!home.isEmpty() && QDir::cleanPath(desktop) != QDir::cleanPath(home))
         places.desktop = desktop;
+    places.probeHelper = CIcmpTracer::HelperLocation();
     return places;
 }
 
@@ -329,6 +348,7 @@ void InstallProgram(const InstallPlaces &places)
         return; // the copy's failure is logged; a launcher must not point at nothing
     const QString icon = copy + QLatin1String(".png");
     SaveIcon(icon);
+    LinkProbeHelper(places.probeHelper, folder);
     WriteLaunchers(places, LauncherText(copy, icon));
 }
 

@@ -11,13 +11,15 @@ struct InstallPlaces {
     QString dataHome;     // per-user application-data folder; the copy gets a folder of its own in it
     QString desktop;      // the user's desktop folder; empty or missing: no desktop launcher
     QString applications; // the folder of the menu's launchers (made when missing)
+    QString probeHelper;  // the probe helper the copy is to use; a link to it goes beside the copy
 };
 
 // The running program and the current user's folders, as the environment names them.
 InstallPlaces InstallPlacesFromEnvironment();
 
-// Copies the program into "<dataHome>/Quokka Quokka/", saves the icon beside it, and writes
-// both launchers when the copy is there. A failure writes one line to the debug log and skips
+// Copies the program into "<dataHome>/Quokka Quokka/", saves the icon beside it, links the
+// probe helper there (a capability stays with its file, so the copy uses the original
+// helper), and writes both launchers when the copy is there. A failure writes one line to the debug log and skips
 // what depends on it; nothing is thrown or shown.
 void InstallProgram(const InstallPlaces &places);
 

@@ -3,6 +3,11 @@
 include(GNUInstallDirs)
 
 install(TARGETS quokka-quokka RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The probe helper goes beside the program's other files. Only it may hold CAP_NET_RAW: the
+# package's postinst gives it (setcap), as Debian's ping does; after `cmake --install` run
+#   sudo setcap cap_net_raw+ep PREFIX/lib/quokka-quokka/quokka-quokka-probe
+install(TARGETS quokka-quokka-probe RUNTIME DESTINATION lib/quokka-quokka)
+install(CODE "message(STATUS \"Route tracing without ping sockets: sudo setcap cap_net_raw+ep \${CMAKE_INSTALL_PREFIX}/lib/quokka-quokka/quokka-quokka-probe\")")
 
 # The menu entry starts the installed program by its full path. The prefix is only known when
 # installing (cmake --install --prefix, or CPack's /usr), so the entry is written then.
@@ -35,4 +40,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt finds its window-system plugins at run time; no library link names them.
 # The windows are laid out in the metrics of Liberation Sans and Liberation Mono.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2")
+# setcap, for the probe helper's capability (postinst).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

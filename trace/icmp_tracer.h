@@ -1,11 +1,12 @@
 #pragma once
 // Finds the nodes on the way to one IPv4 destination: each probe sends one ICMP echo request
 // with the given time-to-live and reports who answered it and after how long.
-#include "base/unique_fd.h"
+#include "trace/icmp_socket.h"
+#include "trace/probe_helper_client.h"
 
 #include <QString>
-#include <array>
-#include <cstdint>
+#include <QStringList>
+#include <memory>
 
 // What one probe gives back: the answering node's dotted address, or exactly "Error" when
 // nothing answered in time, and the round-trip time in whole milliseconds.
@@ -26,13 +27,17 @@ public:
 
 class CIcmpTracer final : public HopProber {
 public:
-    // How echo requests are sent: an unprivileged ping socket, a raw socket (root or
+    // How echo requests are sent, tried in this order: an unprivileged ping socket, a raw
+    // socket (root or CAP_NET_RAW), the probe helper (a small program of its own that holds
     // CAP_NET_RAW), or not at all.
-    enum class SocketKind { None, Ping, Raw };
+    enum class SocketKind { None, Ping, Raw, Helper };
 
     static constexpr int kTimeoutMs = 400;
 
+    // The helper, when needed, is the first of HelperCandidates() that starts and is ready.
     explicit CIcmpTracer(const QString &destination);
+    // The same with the helper programs to try given.
+    CIcmpTracer(const QString &destination, const QStringList &helpers);
     CIcmpTracer(const CIcmpTracer &) = delete;
     CIcmpTracer &operator=(const CIcmpTracer &) = delete;
 
@@ -42,18 +47,24 @@ public:
 
     bool IsValid() const override { return m_bHandleValid; }
     SocketKind Kind() const { return m_kind; }
+    // The helper's process while this tracer uses one, else 0.
+    qint64 HelperPid() const;
+
+    // Where the probe helper may be, in the order tried: the installed layout next to the
+    // program, the installed helper of this build, and beside the program (the build tree,
+    // or the link that the first run puts beside the per-user copy).
+    static QStringList HelperCandidates();
+    // The first of them that exists (links followed), or the installed helper's path when
+    // none does.
+    static QString HelperLocation();
+    // The one line a run lists when no probe can be sent.
+    static QString NotPermittedText();
 
 private:
-    bool Send(int ttl);
-    bool WaitForAnswer(std::uint32_t &answeredBy);
-    bool ReadErrorQueue(std::uint32_t &answeredBy);
-    bool ReadAnswer(std::uint32_t &answeredBy);
-    void DrainPending();
-
-    UniqueFd m_hIcmp;
+    icmp::ProbeSocket m_socket;
+    std::unique_ptr<ProbeHelperClient> m_helper;
     SocketKind m_kind = SocketKind::None;
     std::uint32_t m_destAddr = 0; // network byte order
-    std::uint16_t m_id = 0;       // the raw socket's echo identifier
     std::uint16_t m_sequence = 0;
     QString m_destText;
     bool m_bHandleValid = false;

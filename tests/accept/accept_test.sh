@@ -8,6 +8,11 @@
 #   forge_ping the same on a ping socket, as an unprivileged user
 #   close      the program's window is closed with its close box during WHOIS and during a
 #              probe: the program ends on its own, and nothing of it is left
+#   helper     no ping sockets ("1 0", Debian's default), an ordinary user: the program, and
+#              the per-user copy a first run makes, trace through the probe helper (given
+#              the capability on a copy here) as traceroute -I does as root; forged packets
+#              never count; the helper holds no capability, ends with the program, is never
+#              left behind; hostile requests to it put nothing on the wire
 #   bench      figures of one run, step by step (the program's main dialog in-process)
 set -uo pipefail
 
@@ -225,6 +230,84 @@ close() {
   close_during "probe 3" 192.0.2.1 198.51.100.2 2
 }
 
+# --- the probe helper ---------------------------------------------------------------------
+
+helper_pids() { pgrep -f "^$work/quokka-quokka-probe" | tr '\n' ' '; }
+
+# The hop addresses of a report, and its last line cut to what every complete route says.
+hops_of() { grep '^trace' <<< "$1" | awk -F'\t' '{ split($2, f, " +"); if (f[1] == "Hop") printf "%s ", f[4]; else print substr($2, 1, 14) }'; }
+
+helper() {
+  make_table
+  in_client sysctl -qw net.ipv4.ping_group_range="1 0"
+  cp "$program" "$netbin/quokka-probe-route" "$(dirname "$program")/quokka-quokka-probe" "$work/"
+  chmod 755 "$work"/quokka-*
+  setcap cap_net_raw+ep "$work/quokka-quokka-probe" || { echo "SKIP: setcap does not work here"; exit 77; }
+  local user="$work/user" theirs out
+  mkdir -p "$user" && chown nobody:nogroup "$user"
+  local user_env=(env HOME="$user" XDG_CONFIG_HOME="$user/config" XDG_DATA_HOME="$user/data" QT_QPA_PLATFORM=offscreen)
+  as_nobody "${user_env[@]}" "$work/quokka-quokka" --home 300,150
+
+  # The same route as Debian's traceroute finds as root.
+  theirs=$(in_client traceroute -I -n -q 1 -w 1 -m 29 203.0.113.2 |
+           awk 'NR > 1 { printf "%s ", ($2 == "*" ? "Error" : $2) } END { print "Route Complete" }')
+  out=$(as_nobody "${user_env[@]}" timeout 60 "$work/quokka-quokka" --geo-table "$work/table.bin" \
+        --explore accept.example --quit --report 2>>"$work/stderr")
+  check "helper: the program as nobody traces the route traceroute -I finds" "$theirs" "$(hops_of "$out")"
+  check_route "helper: the program as nobody" "$out"
+  check "helper: no helper is left" "" "$(helper_pids)"
+
+  # While a run goes on: the helper holds nothing; killing the program ends it.
+  as_nobody "${user_env[@]}" timeout 60 "$work/quokka-quokka" --geo-table "$work/table.bin" \
+    --explore accept.example --quit > /dev/null 2>&1 &
+  local run=$! pid=""
+  for _ in $(seq 50); do pid=$(helper_pids) && [ -n "$pid" ] && break; sleep 0.1; done
+  check "helper: started by the program" "yes" "$([ -n "$pid" ] && echo yes || echo no)"
+  pid=${pid%% *}
+  check "helper: no capability left once its socket is open" "0000000000000000 0000000000000000 nobody" \
+    "$(awk '/^CapEff|^CapPrm/ { printf "%s ", $2 }' "/proc/$pid/status")$(ps -o user= -p "$pid")"
+  pkill -KILL -f "^$work/quokka-quokka " ; wait "$run" 2>/dev/null
+  sleep 0.5
+  check "helper: ends when the program is killed" "" "$(helper_pids)"
+
+  # Twenty runs, five at a time: none leaves its helper behind.
+  local batch i runs
+  for batch in 1 2 3 4; do
+    runs=()
+    for i in 1 2 3 4 5; do
+      as_nobody "${user_env[@]}" timeout 60 "$work/quokka-quokka" --geo-table "$work/table.bin" \
+        --explore 192.0.2.1 --quit --report > "$work/run-$batch-$i" 2>/dev/null &
+      runs+=($!)
+    done
+    wait "${runs[@]}"
+  done
+  check "helper: twenty runs each reached the first router" "20" \
+    "$(cat "$work"/run-* | grep -c '^trace.Route Complete')"
+  check "helper: no helper is left after twenty runs" "" "$(helper_pids)"
+
+  # Forged and stray packets never become hops through the helper either.
+  forge helper as_nobody
+
+  # Hostile callers: malformed, refused and flooding requests, watched on the client's link.
+  in_client "$acceptbin/quokka-helper-hostile-test" "$work/quokka-quokka-probe" c0 || failures=$((failures + 1))
+
+  # The per-user copy a first run makes traces through the same helper.
+  mkdir -p "$home/Desktop"
+  program="$work/quokka-quokka"
+  use_desktop
+  on_desktop --explore accept.example --quit
+  local setup
+  setup=$(wait_window setup 30) && click_at "$setup" 300 150
+  wait "$desktop_run"
+  local copy="$home/.local/share/Quokka Quokka/quokka-quokka"
+  check "helper: the first run links the helper beside the copy" "$work/quokka-quokka-probe" \
+    "$(readlink "$(dirname "$copy")/quokka-quokka-probe")"
+  chmod -R a+rX "$home"
+  out=$(as_nobody env HOME="$home" QT_QPA_PLATFORM=offscreen timeout 60 "$copy" --geo-table "$work/table.bin" \
+        --explore accept.example --quit --report 2>>"$work/stderr")
+  check "helper: the per-user copy as nobody traces the route traceroute -I finds" "$theirs" "$(hops_of "$out")"
+}
+
 bench() {
   make_table
   mkdir -p "$home"
@@ -240,6 +323,7 @@ forge_ping)
   cp "$netbin/quokka-probe-route" "$work/" && chmod 755 "$work/quokka-probe-route"
   forge ping as_nobody ;;
 close) close ;;
+helper) helper ;;
 bench) bench ;;
 *) echo "unknown scenario $scenario"; exit 2 ;;
 esac

@@ -63,14 +63,15 @@ denied)
   out=$(as_nobody "$work/quokka-probe-route" 203.0.113.2 3)
   check "denied: no socket" "kind none" "$(head -n1 <<< "$out")"
   check "denied: every probe fails" "Error Error Error " "$(hops "$out")"
-  cp "$build/quokka-quokka" "$work/" && chmod 755 "$work/quokka-quokka"
+  # The helper beside the program has no capability here, so it cannot serve either.
+  cp "$build/quokka-quokka" "$build/quokka-quokka-probe" "$work/" && chmod 755 "$work/quokka-quokka" "$work/quokka-quokka-probe"
   mkdir "$work/user" && chown nobody:nogroup "$work/user"
   user_env=(env HOME="$work/user" XDG_CONFIG_HOME="$work/user/config" QT_QPA_PLATFORM=offscreen)
   as_nobody "${user_env[@]}" "$work/quokka-quokka" --home 422,220
   out=$(as_nobody "${user_env[@]}" timeout 60 "$work/quokka-quokka" --geo-table /dev/null \
         --explore target.example --quit --report 2>/dev/null | grep '^trace')
   check "denied: the program explains, lists nothing else" \
-    "$(printf 'trace\tRoute tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) or give the program CAP_NET_RAW')" \
+    "$(printf 'trace\tRoute tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) or give the probe helper CAP_NET_RAW (sudo setcap cap_net_raw+ep %s)' "$work/quokka-quokka-probe")" \
     "$out"
   ;;
 traceroute)

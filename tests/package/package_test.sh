@@ -58,7 +58,36 @@ install_prefix() {
   cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "cmake --install failed"; }
   check_files "$prefix" "\"$prefix/bin/$package\""
   check_program "$prefix/bin/$package"
+  local helper="$prefix/lib/$package/$package-probe"
+  [ -x "$helper" ] || fail "no probe helper at $helper"
+  if [ "$(id -u)" -eq 0 ]; then
+    # Without its capability the helper cannot serve; the program says where it is and how to
+    # give it one.
+    chmod -R a+rX "$work"
+    local said
+    said=$(explore_as_nobody "$prefix/bin/$package")
+    grep -qF "sudo setcap cap_net_raw+ep $helper)" <<<"$said" || fail "the program does not name its helper: $said"
+  fi
   echo "installed into a prefix: program, menu entry, icon, README and data licence in place"
+}
+
+# explore_as_nobody PROGRAM: the report of PROGRAM run by nobody in a two-namespace network of
+# its own (client 192.0.2.2 -- 192.0.2.1 target) where ping sockets are not allowed, exploring
+# the target.
+explore_as_nobody() {
+  local program=$1 lab="qp$$" user
+  ip netns add "$lab-client" && ip netns add "$lab-target" || fail "no network namespaces"
+  ip -n "$lab-client" link add c0 type veth peer name t0 netns "$lab-target"
+  ip -n "$lab-client" addr add 192.0.2.2/30 dev c0 && ip -n "$lab-target" addr add 192.0.2.1/30 dev t0
+  ip -n "$lab-client" link set c0 up && ip -n "$lab-target" link set t0 up
+  ip -n "$lab-client" link set lo up
+  ip netns exec "$lab-client" sysctl -qw net.ipv4.ping_group_range="1 0"
+  user=$(mktemp -d) && chown nobody:nogroup "$user"
+  local as_nobody=(ip netns exec "$lab-client" setpriv --reuid=nobody --regid=nogroup --clear-groups
+                   env HOME="$user" XDG_CONFIG_HOME="$user/config" XDG_DATA_HOME="$user/data" QT_QPA_PLATFORM=offscreen)
+  "${as_nobody[@]}" "$program" --home 300,150
+  "${as_nobody[@]}" timeout 60 "$program" --explore 192.0.2.1 --quit --report 2>/dev/null | grep '^trace'
+  ip netns del "$lab-client"; ip netns del "$lab-target"; rm -rf "$user"
 }
 
 installed() { dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; }
@@ -106,9 +135,15 @@ install_deb() {
   installed || fail "dpkg says the package is not installed"
   check_files /usr "/usr/bin/$package"
   check_program "/usr/bin/$package"
+  local helper="/usr/lib/$package/$package-probe" route
+  getcap "$helper" | grep -q "cap_net_raw=ep" || fail "the package did not give its helper cap_net_raw+ep: $(getcap "$helper")"
+  route=$(explore_as_nobody "/usr/bin/$package")
+  echo "$route"
+  grep -q $'^trace\tHop 1 .*192\.0\.2\.1' <<<"$route" && grep -q $'^trace\tRoute Complete' <<<"$route" \
+    || fail "the installed program does not trace as nobody through its helper"
 
   dpkg_retry --remove "$package" >/dev/null || fail "dpkg could not remove the package"
-  [ ! -e "/usr/bin/$package" ] && [ ! -e "/usr/share/applications/$package.desktop" ] \
+  [ ! -e "/usr/bin/$package" ] && [ ! -e "/usr/share/applications/$package.desktop" ] && [ ! -e "$helper" ] \
     || fail "files are left behind after removal"
   echo "installed with dpkg, ran from /usr/bin, removed"
 }

@@ -1,0 +1,368 @@
+// The probe helper against hostile callers, in the client namespace of the lab network (root
+// only: it runs the helper as nobody with the capability on a copy, and watches the client's
+// link with a packet socket of its own). Every request that is refused or ends the helper
+// must put no packet on the wire, and no flood may pass the helper's rate bound.
+//   helper_hostile_test HELPER INTERFACE      (HELPER carries cap_net_raw+ep)
+#include "trace/probe_protocol.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+std::string g_helper;
+std::string g_interface;
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+
+std::uint32_t Address(const char *dotted)
+{
+    in_addr address{};
+    ::inet_pton(AF_INET, dotted, &address);
+    return address.s_addr;
+}
+
+// Echo requests leaving through the client's link, with when they left.
+class Sniffer {
+public:
+    Sniffer()
+    {
+        m_fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+        sockaddr_ll where{};
+        where.sll_family = AF_PACKET;
+        where.sll_protocol = htons(ETH_P_IP);
+        where.sll_ifindex = int(::if_nametoindex(g_interface.c_str()));
+        m_ok = m_fd >= 0 && where.sll_ifindex > 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0;
+        m_thread = std::thread([this] { Watch(); });
+    }
+    ~Sniffer()
+    {
+        m_stop = true;
+        m_thread.join();
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool ok() const { return m_ok; }
+
+    // Requests seen so far to DESTINATION (any, when 0), after a moment for the last to arrive.
+    std::vector<Clock::time_point> SentTo(std::uint32_t destination = 0)
+    {
+        std::this_thread::sleep_for(100ms);
+        std::lock_guard lock(m_mutex);
+        std::vector<Clock::time_point> times;
+        for (const auto &[to, when] : m_seen)
+            if (destination == 0 || to == destination)
+                times.push_back(when);
+        return times;
+    }
+
+private:
+    void Watch()
+    {
+        while (!m_stop && m_ok) {
+            pollfd pfd{m_fd, POLLIN, 0};
+            if (::poll(&pfd, 1, 20) <= 0)
+                continue;
+            std::uint8_t packet[1600];
+            sockaddr_ll from{};
+            socklen_t length = sizeof from;
+            const ssize_t n = ::recvfrom(m_fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&from), &length);
+            if (n < 20 || from.sll_pkttype != PACKET_OUTGOING || packet[9] != IPPROTO_ICMP)
+                continue;
+            const std::size_t header = std::size_t(packet[0] & 0x0F) * 4;
+            if (std::size_t(n) <= header || packet[header] != 8)
+                continue;
+            std::uint32_t to;
+            std::memcpy(&to, packet + 16, 4);
+            std::lock_guard lock(m_mutex);
+            m_seen.emplace_back(to, Clock::now());
+        }
+    }
+
+    int m_fd = -1;
+    bool m_ok = false;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::vector<std::pair<std::uint32_t, Clock::time_point>> m_seen;
+    std::thread m_thread;
+};
+
+// The helper started as nobody on one end of a socket pair, as the program starts it.
+class Helper {
+public:
+    Helper()
+    {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+            return;
+        m_fd = pair[0];
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(pair[1], 0);
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(kNogroup, kNogroup, kNogroup) != 0
+                || ::setresuid(kNobody, kNobody, kNobody) != 0)
+                ::_exit(120);
+            char *const argv[] = {g_helper.data(), nullptr};
+            char *const envp[] = {nullptr};
+            ::execve(g_helper.c_str(), argv, envp);
+            ::_exit(121);
+        }
+        ::close(pair[1]);
+    }
+    ~Helper()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_pid > 0 && !Ended(1000ms)) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return m_pid; }
+
+    bool Send(std::span<const std::uint8_t> bytes)
+    {
+        return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+    }
+    bool Ask(const probe::Request &request) { return Send(probe::EncodeRequest(request)); }
+
+    // The next answer within WAIT, or none (also when the helper has gone).
+    std::optional<probe::Answer> Answer(std::chrono::milliseconds wait = 2000ms)
+    {
+        pollfd pfd{m_fd, POLLIN, 0};
+        if (::poll(&pfd, 1, int(wait.count())) <= 0)
+            return std::nullopt;
+        std::uint8_t buffer[64];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        return n > 0 ? probe::ParseAnswer({buffer, std::size_t(n)}) : std::nullopt;
+    }
+
+    // True once the helper has exited within WAIT (and it is reaped).
+    bool Ended(std::chrono::milliseconds wait)
+    {
+        const auto deadline = Clock::now() + wait;
+        do {
+            if (m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        } while (Clock::now() < deadline);
+        return m_pid <= 0;
+    }
+
+private:
+    int m_fd = -1;
+    pid_t m_pid = -1;
+};
+
+std::string StatusLine(pid_t pid, const std::string &key)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key + ":", 0) == 0)
+            return line.substr(key.size() + 1);
+    return "?";
+}
+
+std::string Trim(std::string text)
+{
+    text.erase(0, text.find_first_not_of(" \t"));
+    return text;
+}
+
+class HelperTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sniffer.ok()) << "no packet socket on " << g_interface;
+        auto ready = helper.Answer();
+        ASSERT_TRUE(ready && ready->status == probe::Status::Ready) << "the helper did not say it is ready";
+    }
+    Sniffer sniffer;
+    Helper helper;
+};
+
+TEST_F(HelperTest, HoldsNoPrivilegeOnceReady)
+{
+    for (const char *key : {"CapEff", "CapPrm", "CapInh", "CapAmb"})
+        EXPECT_EQ(Trim(StatusLine(helper.pid(), key)), "0000000000000000") << key;
+    EXPECT_EQ(Trim(StatusLine(helper.pid(), "NoNewPrivs")), "1");
+    EXPECT_EQ(Trim(StatusLine(helper.pid(), "Uid")), "65534\t65534\t65534\t65534");
+    // Its descriptors: the socket pair and its raw socket, nothing else.
+    int open = 0;
+    for (int fd = 0; fd < 64; ++fd)
+        open += ::access(("/proc/" + std::to_string(helper.pid()) + "/fd/" + std::to_string(fd)).c_str(), F_OK) == 0;
+    EXPECT_EQ(open, 2);
+}
+
+TEST_F(HelperTest, ProbesAWellFormedRequest)
+{
+    ASSERT_TRUE(helper.Ask({Address("203.0.113.2"), 64, 7}));
+    const auto answer = helper.Answer();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(int(answer->status), int(probe::Status::Answered));
+    EXPECT_EQ(answer->seq, 7);
+    EXPECT_EQ(answer->node, Address("203.0.113.2"));
+    EXPECT_EQ(sniffer.SentTo(Address("203.0.113.2")).size(), 1u);
+}
+
+// Well formed, but nothing may go out for them: each is refused and the helper goes on.
+TEST_F(HelperTest, RefusesDestinationsAndTtlsOutOfRange)
+{
+    const struct {
+        const char *destination;
+        int ttl;
+    } rows[] = {
+        {"203.0.113.2", 0},      {"0.0.0.0", 64},         {"0.1.2.3", 64},   {"127.0.0.1", 64},
+        {"127.255.255.254", 64}, {"224.0.0.1", 64},       {"239.255.255.250", 64},
+        {"240.0.0.1", 64},       {"255.255.255.255", 64},
+    };
+    std::uint16_t seq = 100;
+    for (const auto &row : rows) {
+        ASSERT_TRUE(helper.Ask({Address(row.destination), row.ttl, ++seq})) << row.destination;
+        const auto answer = helper.Answer();
+        ASSERT_TRUE(answer) << row.destination << " ttl " << row.ttl;
+        EXPECT_EQ(int(answer->status), int(probe::Status::Refused)) << row.destination << " ttl " << row.ttl;
+        EXPECT_EQ(answer->seq, seq);
+    }
+    // The subnet's broadcast address looks like a host; the system sends nothing there.
+    ASSERT_TRUE(helper.Ask({Address("192.0.2.3"), 64, ++seq}));
+    const auto broadcast = helper.Answer();
+    ASSERT_TRUE(broadcast);
+    EXPECT_NE(int(broadcast->status), int(probe::Status::Answered));
+    EXPECT_TRUE(sniffer.SentTo().empty()) << "a packet left for a refused request";
+    // Still serving.
+    ASSERT_TRUE(helper.Ask({Address("192.0.2.1"), 64, ++seq}));
+    const auto control = helper.Answer();
+    ASSERT_TRUE(control);
+    EXPECT_EQ(int(control->status), int(probe::Status::Answered));
+}
+
+// Not its language: the helper ends at once and sends nothing.
+TEST_F(HelperTest, EndsAtGarbage)
+{
+    const probe::Message good = probe::EncodeRequest({Address("192.0.2.1"), 64, 1});
+    std::vector<std::vector<std::uint8_t>> rows;
+    rows.emplace_back(good.begin(), good.end() - 1);           // truncated
+    rows.emplace_back(good.begin(), good.end()).push_back(0);  // one byte too many
+    rows.emplace_back(4096, 0x41);                             // oversized
+    for (const std::size_t at : {0u, 1u, 2u, 10u, 11u}) {      // magic, version, reserved
+        rows.emplace_back(good.begin(), good.end());
+        rows.back()[at] ^= 0x5A;
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        Helper fresh;
+        ASSERT_TRUE(fresh.Answer()) << "row " << i;
+        fresh.Send(rows[i]);
+        EXPECT_FALSE(fresh.Answer(300ms)) << "row " << i << " was answered";
+        EXPECT_TRUE(fresh.Ended(1000ms)) << "row " << i << " did not end the helper";
+    }
+    EXPECT_TRUE(sniffer.SentTo().empty()) << "a packet left for garbage";
+}
+
+// However fast requests come, at most 200 probes leave in any second.
+TEST_F(HelperTest, BoundsItsRate)
+{
+    constexpr int kFlood = 400;
+    // Requests go in from a thread of their own while the answers are read here, so that
+    // neither side's queue fills up and blocks the other.
+    std::atomic<bool> allSent{true};
+    std::thread flood([&] {
+        for (int i = 0; i < kFlood; ++i)
+            if (!helper.Ask({Address("192.0.2.1"), 64, std::uint16_t(i)}))
+                allSent = false;
+    });
+    int answered = 0;
+    while (const auto answer = helper.Answer())
+        if (answer->status == probe::Status::Answered && ++answered == kFlood)
+            break;
+    flood.join();
+    EXPECT_TRUE(allSent);
+    EXPECT_EQ(answered, kFlood);
+    const auto sent = sniffer.SentTo(Address("192.0.2.1"));
+    EXPECT_EQ(sent.size(), std::size_t(kFlood));
+    std::size_t most = 0;
+    for (std::size_t first = 0, last = 0; last < sent.size(); ++last) {
+        while (sent[last] - sent[first] >= 1s)
+            ++first;
+        most = std::max(most, last - first + 1);
+    }
+    std::printf("most probes in one second of a flood: %zu\n", most);
+    EXPECT_LE(most, 201u);
+}
+
+// The helper dies with the process that started it, even while its input stays open.
+TEST(HelperLife, EndsWithItsParent)
+{
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    int pids[2];
+    ASSERT_EQ(::pipe(pids), 0);
+    const pid_t parent = ::fork();
+    if (parent == 0) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(pair[1], 0);
+            char *const argv[] = {g_helper.data(), nullptr};
+            char *const envp[] = {nullptr};
+            ::execve(g_helper.c_str(), argv, envp);
+            ::_exit(121);
+        }
+        [[maybe_unused]] const ssize_t written = ::write(pids[1], &child, sizeof child);
+        ::pause();
+        ::_exit(0);
+    }
+    pid_t helper = -1;
+    ASSERT_EQ(::read(pids[0], &helper, sizeof helper), ssize_t(sizeof helper));
+    std::uint8_t ready[64];
+    pollfd pfd{pair[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&pfd, 1, 2000), 1);
+    ASSERT_GT(::recv(pair[0], ready, sizeof ready, 0), 0);
+    ::kill(parent, SIGKILL);
+    ::waitpid(parent, nullptr, 0);
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i, std::this_thread::sleep_for(10ms))
+        gone = ::kill(helper, 0) != 0 || Trim(StatusLine(helper, "State")).rfind("Z", 0) == 0;
+    EXPECT_TRUE(gone) << "the helper outlived its parent";
+    ::close(pair[0]);
+    ::close(pair[1]);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: helper_hostile_test HELPER INTERFACE\n");
+        return 2;
+    }
+    g_helper = argv[1];
+    g_interface = argv[2];
+    return RUN_ALL_TESTS();
+}

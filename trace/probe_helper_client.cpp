@@ -1,0 +1,112 @@
+#include "trace/probe_helper_client.h"
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The helper's own 400 ms, its rate spacing and the way there and back.
+constexpr auto kAnswerWait = std::chrono::milliseconds(1400);
+constexpr auto kReadyWait = std::chrono::seconds(1);
+
+} // namespace
+
+std::unique_ptr<ProbeHelperClient> ProbeHelperClient::Start(const std::string &path)
+{
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+        return nullptr;
+    UniqueFd ours(pair[0]), theirs(pair[1]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, theirs.get(), 0); // clears close-on-exec there
+    char *const argv[] = {const_cast<char *>(path.c_str()), nullptr};
+    char *const envp[] = {nullptr}; // the helper is handed no environment
+    pid_t pid = -1;
+    const int failed = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed)
+        return nullptr;
+    theirs.reset();
+    std::unique_ptr<ProbeHelperClient> client(new ProbeHelperClient(pid, std::move(ours)));
+    const auto ready = client->Receive(Clock::now() + kReadyWait);
+    if (!ready || ready->status != probe::Status::Ready)
+        return nullptr; // the destructor ends and reaps it
+    return client;
+}
+
+ProbeHelperClient::~ProbeHelperClient()
+{
+    Stop();
+}
+
+void ProbeHelperClient::Stop()
+{
+    m_fd.reset(); // its input closes: the helper ends
+    if (m_pid <= 0)
+        return;
+    for (int i = 0; i < 50; ++i) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) != 0)
+            return void(m_pid = -1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
+std::optional<icmp::Echo> ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uint16_t seq)
+{
+    if (!m_fd.valid())
+        return std::nullopt;
+    const probe::Message request = probe::EncodeRequest({destination, ttl & 0xFF, seq});
+    if (::send(m_fd.get(), request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
+        Stop();
+        return std::nullopt;
+    }
+    const auto deadline = Clock::now() + kAnswerWait;
+    for (;;) {
+        const auto answer = Receive(deadline);
+        if (!answer) {
+            Stop(); // a helper that does not answer in time is of no more use
+            return std::nullopt;
+        }
+        if (answer->seq != seq || answer->status == probe::Status::Ready)
+            continue; // a late answer to an earlier request
+        if (answer->status != probe::Status::Answered)
+            return std::nullopt;
+        return icmp::Echo{answer->node, answer->roundTripMs};
+    }
+}
+
+std::optional<probe::Answer> ProbeHelperClient::Receive(Clock::time_point deadline)
+{
+    while (m_fd.valid()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return std::nullopt;
+        pollfd pfd{m_fd.get(), POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, int(left));
+        if (ready < 0 && errno != EINTR)
+            return std::nullopt;
+        if (ready <= 0)
+            continue;
+        std::uint8_t buffer[probe::kMessageSize + 1];
+        const ssize_t n = ::recv(m_fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0)
+            return std::nullopt; // the helper has gone
+        if (const auto answer = probe::ParseAnswer({buffer, std::size_t(n)}))
+            return answer;
+        return std::nullopt; // not the helper's language: trust it no more
+    }
+    return std::nullopt;
+}
