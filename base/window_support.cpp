@@ -1,6 +1,8 @@
 #include "base/window_support.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QListView>
@@ -10,6 +12,7 @@
 #include <QWidget>
 #include <cmath>
 #include <optional>
+#include <xcb/xcb.h>
 
 namespace quokka {
 namespace {
@@ -80,7 +83,47 @@ private:
     PlacementRule m_rule;
 };
 
+// The frame extents an X11 window manager publishes on WINDOW (_NET_FRAME_EXTENTS), if any.
+std::optional<QMargins> PublishedFrameExtents(const QWidget *window)
+{
+    const auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection() || !window->internalWinId())
+        return std::nullopt;
+    xcb_connection_t *connection = x11->connection();
+    static const xcb_atom_t atom = [connection] {
+        const char name[] = "_NET_FRAME_EXTENTS";
+        xcb_intern_atom_reply_t *reply =
+            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    }();
+    if (atom == XCB_ATOM_NONE)
+        return std::nullopt;
+    const auto cookie = xcb_get_property(connection, 0, xcb_window_t(window->internalWinId()), atom,
+                                         XCB_ATOM_CARDINAL, 0, 4);
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr);
+    std::optional<QMargins> extents;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
+        const auto *v = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
+        extents = QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3])); // left, right, top, bottom
+    }
+    std::free(reply);
+    return extents;
+}
+
 } // namespace
+
+QRect FrameRect(const QWidget *window)
+{
+    const QRect client = window->geometry();
+    if (const auto extents = PublishedFrameExtents(window))
+        return client.marginsAdded(*extents);
+    // While the window manager reframes a window Qt's idea of its frame can read short for a
+    // moment; the client area is then the better guide.
+    const QRect frame = window->frameGeometry();
+    return frame.contains(client) ? frame : client;
+}
 
 QString InstalledFace(const QString &face)
 {

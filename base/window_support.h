@@ -48,6 +48,10 @@ QPoint ClampToScreen(QPoint topLeft, QSize size);
 
 // Where a window's frame goes: its top-left corner for a frame of FRAME size on a screen
 // whose available area has SCREEN size.
+// WINDOW's rectangle on the screen with the window manager's decorations: from the frame
+// extents the window manager publishes where it does (X11), else from Qt's own view.
+QRect FrameRect(const QWidget *window);
+
 using PlacementRule = std::function<QPoint(QSize frame, QSize screen)>;
 // Places the top-level WINDOW by RULE, from its frame (the window with the decorations the
 // window manager adds), clamped into the screen. The frame is known only once the window

@@ -48,12 +48,7 @@ void Toast::PlaceOverOwner()
 {
     QRect area;
     if (const QWidget *owner = parentWidget(); owner && owner->isVisible() && !owner->isMinimized()) {
-        // While the window manager reframes the owner its frame can read short for a moment;
-        // its client area is then the better guide.
-        const QWidget *window = owner->window();
-        area = window->frameGeometry();
-        if (!area.contains(window->geometry()))
-            area = window->geometry();
+        area = quokka::FrameRect(owner->window());
     } else if (const QScreen *screen = QGuiApplication::primaryScreen())
         area = screen->availableGeometry();
     const QPoint topLeft = area.center() - QPoint(width() / 2, height() / 2);

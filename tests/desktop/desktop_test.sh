@@ -139,7 +139,7 @@ all_viewable() { # all_viewable WHAT WINDOW...: each of the windows is on the sc
 
 # Where a window's frame lies against where its rule puts it on this screen.
 check_place() { # check_place WHAT WINDOW RULE: RULE is centre, trace, whois or over-main
-  local what=$1 w=$2 x y slack=$((scale > 1 ? 2 : 0))
+  local what=$1 w=$2 x y slack=$((scale > 1 ? 2 : 0)) owner=""
   # Centring over a frame of even width can fall either side of its middle pixel.
   [ "$3" = over-main ] && slack=$((slack + 1))
   wait_settled "$w"
@@ -148,13 +148,15 @@ check_place() { # check_place WHAT WINDOW RULE: RULE is centre, trace, whois or 
     trace) x=$((screen_w / 2 - fw / 2 - 250 * scale)) y=$((screen_h / 2 - fh / 2 - 250 * scale)) ;;
     whois) x=$((screen_w / 2 - fw / 2 + 540 * scale)) y=$((screen_h / 2 - fh / 2 - 100 * scale)) ;;
     over-main) local nx=$fx ny=$fy nw=$fw nh=$fh
-       geometry "$main"; x=$((fx + fw / 2 - nw / 2)) y=$((fy + fh / 2 - nh / 2))
+       # The owner's frame as it stands once it, too, has settled.
+       wait_settled "$main"; x=$((fx + fw / 2 - nw / 2)) y=$((fy + fh / 2 - nh / 2))
+       owner="main dialog's frame ${fw}x$fh at $fx,$fy; "
        fx=$nx fy=$ny fw=$nw fh=$nh ;;
   esac
   x=$((x > screen_w - fw ? screen_w - fw : x)) y=$((y > screen_h - fh ? screen_h - fh : y))
   x=$((x < 0 ? 0 : x)) y=$((y < 0 ? 0 : y))
   local off="" dx=$((fx - x)) dy=$((fy - y))
-  [ "${dx#-}" -le "$slack" ] && [ "${dy#-}" -le "$slack" ] || off="at $fx,$fy"
+  [ "${dx#-}" -le "$slack" ] && [ "${dy#-}" -le "$slack" ] || off="${owner}at $fx,$fy"
   check "$what: its frame (${fw}x$fh) at $x,$y on the ${screen_w}x$screen_h screen" "" "$off"
 }
 
