@@ -297,7 +297,9 @@ QString RunningProgramName()
 // copy finds its helper beside itself that way.
 void LinkProbeHelper(const QString &helper, const QString &folder)
 {
-    if (helper.isEmpty() || !QFileInfo(helper).isFile())
+    if (helper.isEmpty())
+        return; // none found: the copy traces where ping sockets are allowed
+    if (!QFileInfo(helper).isFile())
         return LogFailure("no probe helper to link:", helper);
     const QString target = folder + QLatin1String("/quokka-quokka-probe");
     const QByteArray pending = QFile::encodeName(folder + QLatin1String("/.quokka-install-link"));
@@ -328,7 +330,8 @@ InstallPlaces InstallPlacesFromEnvironment()
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     if (!home.isEmpty() && QDir::cleanPath(desktop) != QDir::cleanPath(home))
         places.desktop = desktop;
-    places.probeHelper = CIcmpTracer::HelperLocation();
+    if (const QString helper = CIcmpTracer::HelperLocation(); QFileInfo(helper).isFile())
+        places.probeHelper = helper;
     return places;
 }
 

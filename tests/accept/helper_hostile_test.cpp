@@ -51,10 +51,11 @@ class Sniffer {
 public:
     Sniffer()
     {
-        m_fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+        // Only a socket for every protocol sees what leaves (the kernel's outgoing taps).
+        m_fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ALL));
         sockaddr_ll where{};
         where.sll_family = AF_PACKET;
-        where.sll_protocol = htons(ETH_P_IP);
+        where.sll_protocol = htons(ETH_P_ALL);
         where.sll_ifindex = int(::if_nametoindex(g_interface.c_str()));
         m_ok = m_fd >= 0 && where.sll_ifindex > 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0;
         m_thread = std::thread([this] { Watch(); });
@@ -91,7 +92,8 @@ private:
             sockaddr_ll from{};
             socklen_t length = sizeof from;
             const ssize_t n = ::recvfrom(m_fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&from), &length);
-            if (n < 20 || from.sll_pkttype != PACKET_OUTGOING || packet[9] != IPPROTO_ICMP)
+            if (n < 20 || from.sll_pkttype != PACKET_OUTGOING || from.sll_protocol != htons(ETH_P_IP)
+                || packet[9] != IPPROTO_ICMP)
                 continue;
             const std::size_t header = std::size_t(packet[0] & 0x0F) * 4;
             if (std::size_t(n) <= header || packet[header] != 8)

@@ -3,6 +3,7 @@
 
 #include "test_support.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <sys/stat.h>
@@ -59,6 +60,28 @@ TEST_F(InstallFilesTest, copiesTheProgramWithItsRunBitsAndTheIconBesideIt)
     ASSERT_FALSE(IconBytes().isEmpty());
     EXPECT_TRUE(ReadFile(folder + "/quokka-quokka.png") == IconBytes());
     EXPECT_TRUE(LogLines().isEmpty()) << LogLines().join(u'\n').toStdString();
+}
+
+// A capability stays with its file, so the copy gets a link to the helper the original uses;
+// a second install points the link anew, and a helper that is gone is said in the log.
+TEST_F(InstallFilesTest, linksTheProbeHelperBesideTheCopy)
+{
+    InstallPlaces places = MadePlaces();
+    const QString folder = places.dataHome + kFolder;
+    ASSERT_TRUE(QDir().mkpath(places.dataHome));
+    for (const char *name : {"/helper-one", "/helper-two"}) {
+        places.probeHelper = places.dataHome + name;
+        QFile helper(places.probeHelper);
+        ASSERT_TRUE(helper.open(QIODevice::WriteOnly));
+        helper.close();
+        InstallProgram(places);
+        EXPECT_EQ(QFileInfo(folder + "/quokka-quokka-probe").symLinkTarget(), places.probeHelper) << name;
+        EXPECT_EQ(Entries(folder), (QStringList{"quokka-quokka", "quokka-quokka-probe", "quokka-quokka.png"}));
+        EXPECT_TRUE(LogLines().isEmpty()) << LogLines().join(u'\n').toStdString();
+    }
+    places.probeHelper = places.dataHome + "/gone";
+    InstallProgram(places);
+    EXPECT_EQ(LogLines().size(), 1) << LogLines().join(u'\n').toStdString();
 }
 
 TEST_F(InstallFilesTest, writesLaunchersOnTheDesktopAndInTheMenuThatStartTheCopy)
