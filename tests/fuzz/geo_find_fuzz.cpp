@@ -2,6 +2,7 @@
 // stray bytes after the last whole row, searched with any address text. A row found must hold
 // the address; on a table in order without overlaps, an address inside a row must be found.
 #include "geo/geo_database.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <arpa/inet.h>
 #include <cstddef>
@@ -12,12 +13,6 @@
 #include <vector>
 
 namespace {
-
-void Check(bool promise)
-{
-    if (!promise)
-        std::abort();
-}
 
 std::uint32_t ReadU32(const unsigned char *p)
 {

@@ -1,21 +1,12 @@
 // Fuzz target for the home point's 8 stored bytes: any stored value decodes without harm;
 // exactly 8 bytes decode to the point that encodes back to them, anything else is no home.
 #include "geo/home_location.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-void Check(bool promise)
-{
-    if (!promise)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -2,6 +2,7 @@
 // the request a probe waits for. Besides not crashing, an accepted packet must really answer
 // that request: its source comes from the packet, and its type, identifier and sequence match.
 #include "trace/icmp_packet.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,12 +10,6 @@
 #include <cstring>
 
 namespace {
-
-void Check(bool promise)
-{
-    if (!promise)
-        std::abort();
-}
 
 std::uint16_t Read16(std::span<const std::uint8_t> b, std::size_t at)
 {

@@ -3,19 +3,10 @@
 // with a TTL of 1 to 255 and a unicast destination outside the refused networks, and what
 // is read must say again what was written.
 #include "trace/probe_protocol.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-void Check(bool promise)
-{
-    if (!promise)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -1,20 +1,11 @@
 // Fuzz target for the WHOIS text rules: any bytes an answer can hold go through decoding,
 // the referral search, cleaning, splitting and colouring; the rules' promises are checked.
 #include "whois/whois_text.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-
-void Check(bool promise)
-{
-    if (!promise)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
