@@ -105,8 +105,12 @@ std::optional<QMargins> PublishedFrameExtents(const QWidget *window)
     xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr);
     std::optional<QMargins> extents;
     if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
+        // Left, right, top, bottom in the screen's pixels; the window's geometry is in Qt's
+        // device-independent ones.
         const auto *v = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
-        extents = QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3])); // left, right, top, bottom
+        const qreal ratio = window->devicePixelRatioF();
+        const auto logical = [ratio](std::uint32_t pixels) { return int(std::lround(pixels / ratio)); };
+        extents = QMargins(logical(v[0]), logical(v[2]), logical(v[1]), logical(v[3]));
     }
     std::free(reply);
     return extents;
