@@ -160,6 +160,17 @@ check_place() { # check_place WHAT WINDOW RULE: RULE is centre, trace, whois or 
   check "$what: its frame (${fw}x$fh) at $x,$y on the ${screen_w}x$screen_h screen" "" "$off"
 }
 
+check_result_windows() { # the run's map, trace and WHOIS windows: places, sizes, markers, faces
+  check_place "map" "$map" centre
+  check_place "trace" "$trace" trace
+  check_place "WHOIS" "$whois" whois
+  check_size "map" "$map" 899 535
+  check_size "trace" "$trace" 731 163
+  check_size "WHOIS" "$whois" 431 546
+  check_map map 300,150
+  check_faces
+}
+
 check_size() { # check_size WHAT WINDOW WIDTH HEIGHT: the client area, at scale 1
   geometry "$2"
   check "$1: client area" "$(($3 * scale))x$(($4 * scale))" "${cw}x$ch"
@@ -311,14 +322,7 @@ scenario_windows() {
   check "a name typed with ü reached the target" "203.0.113.2" "$(run_lines 1 | awk 'NR == 4 { print $4 }')"
   domain=accept.example
 
-  check_place "map" "$map" centre
-  check_place "trace" "$trace" trace
-  check_place "WHOIS" "$whois" whois
-  check_size "map" "$map" 899 535
-  check_size "trace" "$trace" 731 163
-  check_size "WHOIS" "$whois" 431 546
-  check_map map 300,150
-  check_faces
+  check_result_windows
 
   # The main dialog raised above the centred map: where they overlap, the main dialog shows.
   activate "$main"
@@ -551,14 +555,7 @@ screen() { # screen WIDTH HEIGHT SCALE
   click_at "$setup" $((300 * scale)) $((150 * scale))
   new_windows
   finish_run
-  check_place "map" "$map" centre
-  check_place "trace" "$trace" trace
-  check_place "WHOIS" "$whois" whois
-  check_size "map" "$map" 899 535
-  check_size "trace" "$trace" 731 163
-  check_size "WHOIS" "$whois" 431 546
-  check_map map 300,150
-  check_faces
+  check_result_windows
 }
 scenario_screen_1920() { screen 1920 1080 1; }
 scenario_screen_3840() { screen 3840 2160 2; }
