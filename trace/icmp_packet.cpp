@@ -10,11 +10,6 @@ constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::size_t kMinIpHeader = 20;
 constexpr std::uint8_t kProtocolIcmp = 1;
 
-std::uint16_t Read16(std::span<const std::uint8_t> b, std::size_t at)
-{
-    return std::uint16_t(b[at] << 8 | b[at + 1]);
-}
-
 bool IsErrorReport(std::uint8_t type)
 {
     // Destination unreachable, source quench, redirect, time exceeded, parameter problem.
@@ -40,6 +35,17 @@ bool IsOurEcho(std::span<const std::uint8_t> icmpHeader, std::uint8_t type, Requ
 
 } // namespace
 
+std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    return std::uint16_t(bytes[at] << 8 | bytes[at + 1]);
+}
+
+void Write16(std::span<std::uint8_t> bytes, std::size_t at, std::uint16_t value)
+{
+    bytes[at] = std::uint8_t(value >> 8);
+    bytes[at + 1] = std::uint8_t(value);
+}
+
 std::array<std::uint8_t, kPayloadSize> RequestPayload()
 {
     std::array<std::uint8_t, kPayloadSize> payload{};
@@ -63,15 +69,11 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t id, std::uint16_t seq)
 {
     std::vector<std::uint8_t> packet(kHeaderSize + kPayloadSize, 0);
     packet[0] = kEchoRequest;
-    packet[4] = std::uint8_t(id >> 8);
-    packet[5] = std::uint8_t(id);
-    packet[6] = std::uint8_t(seq >> 8);
-    packet[7] = std::uint8_t(seq);
+    Write16(packet, 4, id);
+    Write16(packet, 6, seq);
     const auto payload = RequestPayload();
     std::memcpy(packet.data() + kHeaderSize, payload.data(), payload.size());
-    const std::uint16_t sum = Checksum(packet);
-    packet[2] = std::uint8_t(sum >> 8);
-    packet[3] = std::uint8_t(sum);
+    Write16(packet, 2, Checksum(packet));
     return packet;
 }
 

@@ -12,6 +12,10 @@ namespace icmp {
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kPayloadSize = 32;
 
+// A 16-bit field in network byte order (big end first) at byte AT.
+std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at);
+void Write16(std::span<std::uint8_t> bytes, std::size_t at, std::uint16_t value);
+
 // The echo payload: "Data Buffer", a NUL, then 20 zero bytes.
 std::array<std::uint8_t, kPayloadSize> RequestPayload();
 
