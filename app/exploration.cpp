@@ -109,6 +109,8 @@ void Exploration::OpenResultWindows()
     m_windows.trace->show();
     m_windows.whois = new CWhoisLookup;
     m_windows.whois->show();
+    connect(this, &Exploration::reportChanged, m_windows.trace, &CTraceData::UpdateReport);
+    connect(this, &Exploration::reportChanged, m_windows.map, &CWorldMap::UpdateReport);
     emit resultWindowsOpened(m_windows);
     Resolve();
 }

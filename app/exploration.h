@@ -5,6 +5,7 @@
 // the end of the one before (a result of the run's worker, a timer, a window closing), so no
 // step waits inside another and no other window's event loop can hold the run up.
 #include "base/worker.h"
+#include "trace/run_report.h"
 #include "whois/whois_client.h"
 
 #include <QObject>
@@ -53,6 +54,8 @@ public:
     ~Exploration() override;
 
     void Start();
+    // What the run has found so far.
+    const RunReport &Report() const { return m_report; }
     // Ends the run at once without waiting: nothing more of it happens, and its worker's job
     // under way is asked to stop (it is waited for when the exploration goes).
     void Cancel();
@@ -63,6 +66,8 @@ signals:
     void firstRunStepShown(const QString &step, const QString &text);
     // A step begins: "resolution", "whois", "probe TTL" or "wait TTL".
     void phaseStarted(const QString &phase);
+    // The report has changed: a hop listed, a host name found, the run's end.
+    void reportChanged(const RunReport &report);
     // The run has come to its end (not sent for a run cancelled or destroyed).
     void finished();
 
@@ -90,6 +95,7 @@ private:
     QPointer<QDialog> m_firstRunWindow;
     ResultWindows m_windows;
     QString m_target;
+    RunReport m_report;
     int m_ttl = 0;
     int m_totalMs = 0;
     // Used on the worker's thread only, and gone after it: declared before the worker.

@@ -1,5 +1,6 @@
 // Starts the program: command-only modes without a window, else the main dialog.
 #include "app/automation.h"
+#include "geo/as_database.h"
 #include "geo/geo_database.h"
 #include "app/main_dialog.h"
 #include "app/options.h"
@@ -32,6 +33,8 @@ int main(int argc, char **argv)
     const Options options = ParseOptions(Arguments(argc, argv));
     if (!options.geoTable.isEmpty())
         GeoDatabase::UseFile(options.geoTable.toStdString());
+    if (!options.asTable.isEmpty())
+        AsDatabase::UseFile(options.asTable.toStdString());
     if (options.isCommandOnly()) {
         QCoreApplication app(argc, argv);
         return RunCommand(options);

@@ -11,7 +11,7 @@
 namespace {
 
 struct Declared {
-    QCommandLineOption explore, quit, report, screenshot, verbose, geoTable, lookup, home, help, version;
+    QCommandLineOption explore, quit, report, json, screenshot, verbose, geoTable, asTable, lookup, home, help, version;
 };
 
 Declared Declare(QCommandLineParser &parser)
@@ -23,15 +23,17 @@ Declared Declare(QCommandLineParser &parser)
         {QStringLiteral("explore"), QStringLiteral("Explore DOMAIN once the window is shown."), QStringLiteral("DOMAIN")},
         {QStringLiteral("quit"), QStringLiteral("End the program when that exploration ends.")},
         {QStringLiteral("report"), QStringLiteral("Print every line added to a result window (trace<TAB>line, whois<TAB>line).")},
+        {QStringLiteral("json"), QStringLiteral("Write the exploration as JSON to FILE (- for standard output) when it ends."), QStringLiteral("FILE")},
         {QStringLiteral("screenshot"), QStringLiteral("Save the result windows as DIR/trace.png, DIR/map.png and DIR/whois.png when the exploration ends."), QStringLiteral("DIR")},
         {QStringLiteral("verbose"), QStringLiteral("Write the debug log to standard error.")},
         {QStringLiteral("geo-table"), QStringLiteral("Use the geolocation table FILE instead of the built-in one (also QUOKKA_GEO_TABLE)."), QStringLiteral("FILE")},
+        {QStringLiteral("as-table"), QStringLiteral("Use the AS table FILE instead of the built-in one (also QUOKKA_AS_TABLE)."), QStringLiteral("FILE")},
         {QStringLiteral("lookup"), QStringLiteral("Print the table's row for each ADDRESS given as an argument, and end.")},
         {QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y")},
         parser.addHelpOption(),
         parser.addVersionOption(),
     };
-    parser.addOptions({o.explore, o.quit, o.report, o.screenshot, o.verbose, o.geoTable, o.lookup, o.home});
+    parser.addOptions({o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable, o.lookup, o.home});
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup."), QStringLiteral("[ADDRESS...]"));
     return o;
 }
@@ -62,6 +64,8 @@ Options ParseOptions(const QStringList &arguments)
     options.screenshotDir = parser.value(o.screenshot);
     options.verbose = parser.isSet(o.verbose);
     options.geoTable = parser.isSet(o.geoTable) ? parser.value(o.geoTable) : qEnvironmentVariable("QUOKKA_GEO_TABLE");
+    options.asTable = parser.isSet(o.asTable) ? parser.value(o.asTable) : qEnvironmentVariable("QUOKKA_AS_TABLE");
+    options.jsonFile = parser.value(o.json);
     options.lookup = parser.isSet(o.lookup);
     options.addresses = parser.positionalArguments();
     if (parser.isSet(o.home))

@@ -10,7 +10,9 @@ struct Options {
     bool report = false;   // --report: print every line added to a result window
     QString screenshotDir; // --screenshot DIR: save the run's windows as pictures
     bool verbose = false;  // --verbose: the debug log on standard error
+    QString jsonFile;      // --json FILE: write the run as JSON there ("-": standard output) when it ends
     QString geoTable;      // --geo-table FILE, or QUOKKA_GEO_TABLE
+    QString asTable;       // --as-table FILE, or QUOKKA_AS_TABLE
     bool lookup = false;   // --lookup ADDRESS...: print the table's rows, no window
     QStringList addresses;
     QString home;          // --home X,Y: store a home point, no window

@@ -10,3 +10,10 @@ std::span<const unsigned char> EmbeddedGeoTable()
 {
     return {quokka_geo_table_begin, static_cast<std::size_t>(quokka_geo_table_size)};
 }
+
+#include "geo/as_database.h"
+
+std::span<const unsigned char> EmbeddedAsTable()
+{
+    return {};
+}

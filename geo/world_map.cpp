@@ -174,3 +174,8 @@ void CWorldMap::EndReplay(std::optional<std::size_t> last)
     }
     emit replayFinished();
 }
+
+void CWorldMap::UpdateReport(const RunReport &report)
+{
+    m_report = report;
+}

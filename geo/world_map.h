@@ -5,6 +5,7 @@
 #include "geo/geo_record.h"
 #include "geo/home_location.h"
 #include "geo/projection.h"
+#include "trace/run_report.h"
 
 #include <QDialog>
 #include <QPixmap>
@@ -31,6 +32,8 @@ public:
     // Plots a located hop: its marker (green when it is the destination) and the line from the
     // previous plotted point. A record without a location plots nothing.
     void PlotHop(const GeoRecord &record, bool isDestination);
+    // The run behind the markers: the Nth hop plotted is the report's Nth hop.
+    void UpdateReport(const RunReport &report);
     // Looks ADDRESS up in DATABASE and plots the row it finds; returns that row, or a zero
     // record when there is none.
     GeoRecord LookupAndPlot(const GeoDatabase &database, const char *address, bool isDestination);
@@ -85,6 +88,7 @@ private:
 
     std::vector<RouteSegment> m_routeSegments;
     std::vector<PlottedHop> m_plotted;
+    RunReport m_report;
     // What replays show: the segments now green (one entry per replay in progress), and the
     // segment on whose end a finished replay left its green marker.
     std::vector<std::size_t> m_greenSegments;

@@ -83,3 +83,8 @@ void CTraceData::keyPressEvent(QKeyEvent *event)
         return accept();
     QDialog::keyPressEvent(event);
 }
+
+void CTraceData::UpdateReport(const RunReport &report)
+{
+    m_report = report;
+}

@@ -3,6 +3,8 @@
 // completion line. The exploration composes the lines; this window only shows them.
 #include <QDialog>
 
+#include "trace/run_report.h"
+
 class QListWidget;
 
 class CTraceData : public QDialog {
@@ -14,6 +16,10 @@ public:
     // Appends LINE at the end, selects it and scrolls it into view.
     void AddLine(const QString &line);
     int LineCount() const { return m_nLines; }
+    // The run behind the lines: each hop's details for its row, and what "Save Report..."
+    // writes.
+    void UpdateReport(const RunReport &report);
+    const RunReport &Report() const { return m_report; }
 
 signals:
     void lineAdded(const QString &line);
@@ -24,4 +30,5 @@ protected:
 private:
     int m_nLines = 0;
     QListWidget *m_pList = nullptr;
+    RunReport m_report;
 };

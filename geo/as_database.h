@@ -1,0 +1,52 @@
+#pragma once
+// The autonomous-system table in use: which network (AS number and organisation) announces an
+// address. Like the geolocation table it is linked into the program or mapped from a file, and
+// searched where it lies.
+//
+// Layout, all numbers 32-bit little-endian:
+//   header  "QQASN\0\0\1", range count, AS count, name bytes, 0 (24 bytes)
+//   ranges  range count x (first address, last address, AS index), sorted, not overlapping
+//   systems AS count x (AS number, name offset, name length)
+//   names   the organisation names, UTF-8, each stored once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+struct AsMatch {
+    std::uint32_t number = 0;
+    std::string_view name; // points into the table
+};
+
+class AsDatabase {
+public:
+    static constexpr std::size_t kHeaderSize = 24, kRangeSize = 12, kSystemSize = 12;
+    static constexpr std::string_view kMagic{"QQASN\0\0\1", 8};
+
+    // TABLE is used only when its header and sizes agree; otherwise the table is empty.
+    explicit AsDatabase(std::span<const unsigned char> table);
+
+    // The process-wide table: the file given to UseFile, else the embedded table.
+    static const AsDatabase &Instance();
+    // Maps PATH as the process-wide table. A file that is missing or not well formed gets one
+    // message on standard error and leaves the table empty.
+    static bool UseFile(const std::string &path);
+    // Why TABLE cannot be used as a table; empty when it can.
+    static std::string Problem(std::span<const unsigned char> table);
+
+    std::size_t RangeCount() const { return m_rangeCount; }
+    std::size_t SystemCount() const { return m_systemCount; }
+    // The AS of the range holding KEY (host order), if any. A range pointing outside the
+    // table's systems or names is no match.
+    std::optional<AsMatch> FindKey(std::uint32_t key) const;
+    std::optional<AsMatch> Find(const char *address) const;
+
+private:
+    std::span<const unsigned char> m_ranges, m_systems, m_names;
+    std::size_t m_rangeCount = 0, m_systemCount = 0;
+};
+
+// The AS table linked into the program; empty in builds without it.
+std::span<const unsigned char> EmbeddedAsTable();

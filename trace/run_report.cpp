@@ -1,0 +1,1 @@
+#include "trace/run_report.h"
