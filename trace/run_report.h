@@ -36,12 +36,9 @@ struct RunReport {
 
 namespace runreport {
 
-// TEXT with every control character (C0, DEL, C1) and line or paragraph separator shown as
-// a visible stand-in, so one stranger's text is always one line that says what it holds.
-QString Visible(const QString &text);
-
 // The fields of a `detail` report line, tab-separated: hop number, address, host name, AS
-// number, organisation, place, round-trip time in ms. Texts are made Visible (a tab too).
+// number, organisation, place, round-trip time in ms. Texts are made visible
+// (quokka::VisibleText: a tab in a name cannot start a field).
 QString DetailFields(const HopDetail &hop);
 
 // A hop's tooltip as plain text: hop number, address, host name and network when known,
