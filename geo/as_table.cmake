@@ -2,11 +2,12 @@
 # (included by geo_table.cmake, which links both tables into the program).
 # The source: RouteViews, the regional registries' statistics (NRO) and DB-IP's ASN Lite
 # (each CC BY 4.0), merged and published on the npm registry; IPv4 ranges as numbers.
-set(QUOKKA_AS_SOURCE_PACKAGE "@ip-location-db/asn@2.3.2026061719")
+set(QUOKKA_AS_SOURCE_VERSION 2.3.2026061719)
+set(QUOKKA_AS_SOURCE_PACKAGE "@ip-location-db/asn@${QUOKKA_AS_SOURCE_VERSION}")
 set(QUOKKA_AS_SOURCE_INTEGRITY
   "sha512-PpqYi7wyEyWwunXBtl+y3Vi403SvNywotWwvmiYCOUtE0SVol/Sf492Ee+eErEznmGapxEQB2SAfrpXuZ9a+vQ==")
 
-set(as_source_csv "${QUOKKA_GEO_DATA_DIR}/asn-ipv4-num-2.3.2026061719.csv")
+set(as_source_csv "${QUOKKA_GEO_DATA_DIR}/asn-ipv4-num-${QUOKKA_AS_SOURCE_VERSION}.csv")
 set(as_table "${CMAKE_CURRENT_BINARY_DIR}/quokka_as_table.bin")
 set(as_table_checked "${CMAKE_CURRENT_BINARY_DIR}/quokka_as_table.checked")
 

@@ -88,12 +88,9 @@ TEST(AsSource, RefusesMalformedLinesNamingThem)
         {"1,2,3,a\"b", "a quote inside an unquoted name"},
         {"1,2,3,\"a", "the quoted name is not closed"},
         {"1,2,3,\"a\"b", "text after the closing quote"},
-        {"1,2,3,\"a\",", "text after the closing quote"},
         {"-1,2,3,a", "the first address is not a number"},
-        {" 1,2,3,a", "the first address is not a number"},
         {"1,4294967296,3,a", "the last address is not a number"},
         {"1,2,0x3,a", "the AS number is not a number"},
-        {"1,2,,a", "the AS number is not a number"},
         {"5,4,3,a", "the first address is above the last"},
         {"1,2,3,a\xC3", "not valid UTF-8"},
         {"1,2,3,\xC0\xAF", "not valid UTF-8"},     // overlong
@@ -204,7 +201,6 @@ TEST(AsCheck, CatchesEachKindOfBrokenTableAndTheReaderMatchesNothingThere)
     };
     const std::vector<Case> cases = {
         {"short", [](Bytes &b) { b.resize(20); }, "shorter than its header", 15},
-        {"empty", [](Bytes &b) { b.clear(); }, "shorter than its header", 15},
         {"wrong magic", [](Bytes &b) { b[4] = 'X'; }, "not an AS table", 15},
         {"a byte too many", [](Bytes &b) { b.push_back(0); }, "size does not match", 15},
         {"a byte too few", [](Bytes &b) { b.pop_back(); }, "size does not match", 15},
@@ -215,7 +211,6 @@ TEST(AsCheck, CatchesEachKindOfBrokenTableAndTheReaderMatchesNothingThere)
         {"overlapping", put(range(1, 0), 19), "does not start after the previous", kNoKey},
         {"out of order", [&](Bytes &b) { put(range(0, 0), 40)(b); put(range(0, 1), 49)(b); }, "does not start after the previous", kNoKey},
         {"AS index out of range", put(range(0, 2), 3), "AS index out of range", 15},
-        {"AS index far out", put(range(0, 2), 0xFFFFFFFF), "AS index out of range", 15},
         {"entry no range uses", put(range(2, 2), 1), "no range refers to it", kNoKey},
         {"name span too long", put(system(1, 2), 5), "lies outside the names", 25},
         {"name offset far out", put(system(1, 1), 0xFFFFFFFF), "lies outside the names", 25},
