@@ -24,7 +24,9 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     name->setTextFormat(Qt::PlainText);
     name->setGeometry(DluRect(42, 14, 114, 8));
 
-    auto *legal = new QLabel(QStringLiteral("IP Geolocation by DB-IP"), this);
+    // The attribution the data's licences ask for: the geolocation comes from DB-IP, the AS
+    // table from RouteViews, the registries' statistics (NRO) and DB-IP (LICENSE-DATA).
+    auto *legal = new QLabel(QStringLiteral("IP data: DB-IP, RouteViews, NRO"), this);
     legal->setObjectName(QStringLiteral("legalLabel"));
     legal->setGeometry(DluRect(42, 26, 114, 8));
 

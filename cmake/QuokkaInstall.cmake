@@ -31,7 +31,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "shows where an Internet domain lives and 
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "A desktop tool that looks up a domain's WHOIS record, traces the route to it hop by hop "
   "and draws each hop on a world map. Includes geolocation data: IP Geolocation by DB-IP "
-  "(CC BY 4.0).")
+  "(CC BY 4.0), and AS data by RouteViews, NRO and DB-IP (CC BY 4.0).")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON) # the debugging sections stay in the build tree
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,20 +1,26 @@
-/* The geolocation table linked into the program: the generated file, page-aligned in a
-   read-only section, so the kernel maps its pages only when a lookup touches them. */
-        .section .rodata.quokka_geo_table, "a", @progbits
+/* The geolocation and AS tables linked into the program: the generated files, each
+   page-aligned in a read-only section, so the kernel maps their pages only when a lookup
+   touches them. Each table has a begin symbol and a size. */
+        .macro quokka_table name, file
+        .section .rodata.\name, "a", @progbits
         .balign 4096
-        .globl quokka_geo_table_begin
-        .type quokka_geo_table_begin, @object
-quokka_geo_table_begin:
-        .incbin "quokka_geo_table.bin"
-quokka_geo_table_end:
-        .size quokka_geo_table_begin, quokka_geo_table_end - quokka_geo_table_begin
+        .globl \name\()_begin
+        .type \name\()_begin, @object
+\name\()_begin:
+        .incbin "\file"
+\name\()_end:
+        .size \name\()_begin, \name\()_end - \name\()_begin
 
-        .section .rodata.quokka_geo_table_size, "a", @progbits
+        .section .rodata.\name\()_size, "a", @progbits
         .balign 8
-        .globl quokka_geo_table_size
-        .type quokka_geo_table_size, @object
-quokka_geo_table_size:
-        .quad quokka_geo_table_end - quokka_geo_table_begin
-        .size quokka_geo_table_size, 8
+        .globl \name\()_size
+        .type \name\()_size, @object
+\name\()_size:
+        .quad \name\()_end - \name\()_begin
+        .size \name\()_size, 8
+        .endm
+
+        quokka_table quokka_geo_table, "quokka_geo_table.bin"
+        quokka_table quokka_as_table, "quokka_as_table.bin"
 
         .section .note.GNU-stack, "", @progbits

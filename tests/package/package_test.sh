@@ -47,6 +47,8 @@ check_files() {
   local docs="$root/share/doc/$package"
   [ -s "$docs/README.md" ] || fail "no README in $docs"
   grep -q "IP Geolocation by DB-IP" "$docs/LICENSE-DATA" || fail "the data licence lacks the attribution"
+  grep -q "RouteViews" "$docs/LICENSE-DATA" && grep -q "https://www.nro.net" "$docs/LICENSE-DATA" \
+    || fail "the data licence lacks the AS data's attributions"
   grep -q "CC BY 4.0" "$docs/LICENSE-DATA" && grep -q "https://creativecommons.org/licenses/by/4.0/" "$docs/LICENSE-DATA" \
     || fail "the data licence lacks the licence's name or address"
 }

