@@ -1,7 +1,9 @@
-# The geolocation table: the builder and checker (always built, the tests use them), and, when
-# QUOKKA_EMBED_GEO_TABLE is on, the table itself generated from the pinned source in the build
-# tree, checked, and linked into the program as a read-only blob.
+# The geolocation and AS tables: their builders and checkers (always built, the tests use
+# them), and, when QUOKKA_EMBED_GEO_TABLE is on, the tables themselves generated from the
+# pinned sources in the build tree, checked, and linked into the program as read-only blobs.
+add_subdirectory(${PROJECT_SOURCE_DIR}/tools/tablefile ${CMAKE_BINARY_DIR}/tools/tablefile)
 add_subdirectory(${PROJECT_SOURCE_DIR}/tools/geotable ${CMAKE_BINARY_DIR}/tools/geotable)
+add_subdirectory(${PROJECT_SOURCE_DIR}/tools/astable ${CMAKE_BINARY_DIR}/tools/astable)
 
 if(NOT QUOKKA_EMBED_GEO_TABLE)
   return()

@@ -6,10 +6,9 @@
 #include "mmdb_source.h"
 #include "table_builder.h"
 #include "table_check.h"
-#include "geo/mapped_file.h"
+#include "table_file.h"
 
 #include <chrono>
-#include <stdexcept>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -33,20 +32,11 @@ int Build(const std::string &source, const std::string &countries, const std::st
 
 int Check(const std::string &table)
 {
-    const MappedFile file(table);
-    if (!file.error().empty())
-        throw std::runtime_error("cannot map " + table + ": " + file.error());
-    const geotable::CheckResult result = geotable::CheckTable(file.bytes());
-    std::printf("%s", geotable::FormatFigures(result.figures).c_str());
-    for (const std::string &fault : result.faults)
-        std::fprintf(stderr, "quokka-geotable: %s: %s\n", table.c_str(), fault.c_str());
-    if (!result.ok()) {
-        std::fprintf(stderr, "quokka-geotable: %s: %zu faults; the table is not usable\n",
-                     table.c_str(), result.faultCount);
-        return 1;
-    }
-    std::printf("%s: every check passed\n", table.c_str());
-    return 0;
+    return tablefile::CheckTableFile("quokka-geotable", table, [](std::span<const unsigned char> bytes, std::string &figures) {
+        const geotable::CheckResult result = geotable::CheckTable(bytes);
+        figures = geotable::FormatFigures(result.figures);
+        return tablefile::Faults(result);
+    });
 }
 
 int Usage()

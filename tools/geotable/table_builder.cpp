@@ -4,9 +4,7 @@
 #include "mmdb_source.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <stdexcept>
 
 namespace geotable {
@@ -63,25 +61,11 @@ void RowMerger::finish()
     ++m_emitted;
 }
 
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-
-} // namespace
-
 BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, AsciiText &ascii,
                         const std::string &path)
 {
-    const std::string partPath = path + ".part";
-    std::unique_ptr<std::FILE, FileCloser> out(std::fopen(partPath.c_str(), "wb"));
-    if (!out)
-        throw std::runtime_error("cannot write " + partPath);
-    bool writeFailed = false;
-    RowMerger merger([&](const Row &row) {
-        writeFailed = writeFailed || std::fwrite(row.data(), 1, row.size(), out.get()) != row.size();
-    });
+    tablefile::PartFile out(path);
+    RowMerger merger([&](const Row &row) { out.write(row); });
 
     BuildFigures figures;
     const Row noLocation = NoLocationRow(0, 0);
@@ -105,10 +89,7 @@ BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, Asc
     figures.sourceRecords = rowOfRecord.size();
     figures.distinctStrings = ascii.distinctStrings();
     figures.rows = merger.rowsEmitted();
-    if (writeFailed || std::fclose(out.release()) != 0)
-        throw std::runtime_error("cannot write " + partPath);
-    if (std::rename(partPath.c_str(), path.c_str()) != 0)
-        throw std::runtime_error("cannot rename " + partPath + " to " + path);
+    out.commit();
     return figures;
 }
 

@@ -11,8 +11,6 @@
 namespace geotable {
 namespace {
 
-constexpr std::size_t kFaultsKept = 20;
-
 class Checker {
 public:
     explicit Checker(std::span<const unsigned char> table) : m_table(table) {}
@@ -35,12 +33,11 @@ private:
 
 void Checker::fault(std::size_t i, const std::string &what)
 {
-    if (m_result.faults.size() < kFaultsKept) {
+    m_result.add([&] {
         const unsigned char *r = row(i);
-        m_result.faults.push_back("row " + std::to_string(i) + " (" + DottedQuad(GeoRecord::ReadU32(r)) + "-"
-                                  + DottedQuad(GeoRecord::ReadU32(r + 4)) + "): " + what);
-    }
-    ++m_result.faultCount;
+        return "row " + std::to_string(i) + " (" + DottedQuad(GeoRecord::ReadU32(r)) + "-"
+            + DottedQuad(GeoRecord::ReadU32(r + 4)) + "): " + what;
+    });
 }
 
 void Checker::checkOrder(std::size_t i)
@@ -132,13 +129,11 @@ CheckResult Checker::run()
     f.rows = m_table.size() / kRowSize;
     f.maxProbes = std::bit_width(f.rows);
     if (m_table.size() % kRowSize != 0 || f.rows < 2) {
-        m_result.faults.push_back("the table is not a whole number of 124-byte rows, at least two");
-        m_result.faultCount = 1;
+        m_result.add([] { return "the table is not a whole number of 124-byte rows, at least two"; });
         return m_result;
     }
     if (f.maxProbes > kMaxProbes) {
-        m_result.faults.push_back("too many rows: a lookup would need more than 22 probes");
-        ++m_result.faultCount;
+        m_result.add([] { return "too many rows: a lookup would need more than 22 probes"; });
     }
     const std::size_t dataRows = f.rows - 1;
     for (std::size_t i = 0; i < dataRows; ++i) {

@@ -1,11 +1,12 @@
 #pragma once
 // Verifies every rule a finished geolocation table must keep (order, coverage, row layout,
 // texts, coordinates, terminating row) and gathers the figures that describe it.
+#include "table_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace geotable {
 
@@ -21,11 +22,8 @@ struct TableFigures {
     int maxProbes = 0;                 // worst case of the binary search over all rows
 };
 
-struct CheckResult {
-    std::vector<std::string> faults; // the first few, for the report
-    std::size_t faultCount = 0;
+struct CheckResult : tablefile::Faults {
     TableFigures figures;
-    bool ok() const { return faultCount == 0; }
 };
 
 // The most probes the lookup may need; a larger table is refused.

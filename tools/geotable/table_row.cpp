@@ -16,12 +16,6 @@ void PutText(unsigned char *field, std::size_t size, std::string_view text)
         field[i] = kFill;
 }
 
-void PutU32(unsigned char *at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 void PutDouble(unsigned char *at, double value)
 {
     const auto bits = std::bit_cast<std::uint64_t>(value);
@@ -52,12 +46,6 @@ Row NoLocationRow(std::uint32_t first, std::uint32_t last)
 Row TerminatingRow()
 {
     return EncodeRow(0, 0, Place{});
-}
-
-std::string DottedQuad(std::uint32_t a)
-{
-    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.'
-        + std::to_string((a >> 8) & 255) + '.' + std::to_string(a & 255);
 }
 
 } // namespace geotable

@@ -2,6 +2,7 @@
 // Writing the 124-byte rows of the geolocation table (whose layout and readers are GeoRecord's):
 // little-endian addresses, ASCII texts ended by one NUL and filled with 0xFE, packed doubles.
 #include "geo/geo_record.h"
+#include "table_file.h"
 
 #include <array>
 #include <cstddef>
@@ -47,10 +48,9 @@ Row TerminatingRow();
 // Writes TEXT into a field of SIZE bytes: truncated to 32 characters, then one NUL when it
 // is shorter than the field, then 0xFE up to the field's end.
 void PutText(unsigned char *field, std::size_t size, std::string_view text);
-void PutU32(unsigned char *at, std::uint32_t value);
+using tablefile::PutU32;
 void PutDouble(unsigned char *at, double value);
 
-// "a.b.c.d" for a key in host order.
-std::string DottedQuad(std::uint32_t address);
+using tablefile::DottedQuad;
 
 } // namespace geotable

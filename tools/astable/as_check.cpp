@@ -1,0 +1,151 @@
+#include "as_check.h"
+
+#include "as_source.h"
+#include "geo/as_database.h"
+#include "geo/geo_record.h"
+
+#include <algorithm>
+#include <bit>
+#include <set>
+#include <sstream>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace astable {
+namespace {
+
+using tablefile::DottedQuad;
+
+class Checker {
+public:
+    explicit Checker(std::span<const unsigned char> table) : m_table(table) {}
+    CheckResult run();
+
+private:
+    std::uint32_t u32(std::span<const unsigned char> part, std::size_t offset) const
+    {
+        return GeoRecord::ReadU32(part.data() + offset);
+    }
+    void checkRanges();
+    void checkSystem(std::uint32_t i);
+    void checkNameSpans();
+
+    std::span<const unsigned char> m_table, m_ranges, m_systems, m_names;
+    CheckResult m_result;
+    std::vector<bool> m_used;                                  // by system index
+    std::set<std::pair<std::uint32_t, std::string_view>> m_pairs; // AS number and name
+    std::unordered_map<std::string_view, std::uint32_t> m_offsetOf; // of each name text
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_spans;  // of the distinct texts
+};
+
+void Checker::checkRanges()
+{
+    const std::size_t systems = m_used.size();
+    for (std::size_t i = 0; i < m_result.figures.ranges; ++i) {
+        const std::size_t at = i * AsDatabase::kRangeSize;
+        const std::uint32_t first = u32(m_ranges, at), last = u32(m_ranges, at + 4), system = u32(m_ranges, at + 8);
+        const auto fault = [&](const char *what) {
+            m_result.add([&] {
+                return "range " + std::to_string(i) + " (" + DottedQuad(first) + "-" + DottedQuad(last) + "): " + what;
+            });
+        };
+        if (first > last)
+            fault("first address above last address");
+        else
+            m_result.figures.addresses += std::uint64_t(last) - first + 1;
+        if (i > 0 && first <= u32(m_ranges, at - 8))
+            fault("does not start after the previous range ends (out of order or overlapping)");
+        if (system >= systems)
+            fault("AS index out of range");
+        else
+            m_used[system] = true;
+    }
+}
+
+void Checker::checkSystem(std::uint32_t i)
+{
+    const std::size_t at = std::size_t(i) * AsDatabase::kSystemSize;
+    const std::uint32_t number = u32(m_systems, at), offset = u32(m_systems, at + 4), length = u32(m_systems, at + 8);
+    const auto fault = [&](const char *what) {
+        m_result.add([&] { return "AS entry " + std::to_string(i) + " (AS" + std::to_string(number) + "): " + what; });
+    };
+    if (!m_used[i])
+        fault("no range refers to it");
+    if (std::uint64_t(offset) + length > m_names.size()) {
+        fault("its name lies outside the names");
+        return;
+    }
+    const std::string_view name(reinterpret_cast<const char *>(m_names.data()) + offset, length);
+    if (!ValidName(name))
+        fault("its name is not valid UTF-8 or holds a control character");
+    if (!m_pairs.emplace(number, name).second)
+        fault("the same number and name are stored twice");
+    const auto [known, added] = m_offsetOf.try_emplace(name, offset);
+    if (added)
+        m_spans.emplace_back(offset, length);
+    else if (known->second != offset)
+        fault("its name is stored twice");
+}
+
+// The distinct names lie end to end and fill the names exactly.
+void Checker::checkNameSpans()
+{
+    std::sort(m_spans.begin(), m_spans.end());
+    std::uint64_t end = 0;
+    for (const auto &[offset, length] : m_spans) {
+        if (offset != end) {
+            m_result.add([&] { return "names: byte " + std::to_string(end) + " begins no name or names overlap"; });
+            return;
+        }
+        end = std::uint64_t(offset) + length;
+    }
+    if (end != m_names.size())
+        m_result.add([&] { return "names: bytes after the last name"; });
+}
+
+CheckResult Checker::run()
+{
+    TableFigures &f = m_result.figures;
+    f.bytes = m_table.size();
+    if (const std::string problem = AsDatabase::Problem(m_table); !problem.empty()) {
+        m_result.add([&] { return "the table is not usable: " + problem; });
+        return m_result;
+    }
+    f.ranges = u32(m_table, 8);
+    f.systems = u32(m_table, 12);
+    f.nameBytes = u32(m_table, 16);
+    f.maxProbes = std::bit_width(f.ranges);
+    m_ranges = m_table.subspan(AsDatabase::kHeaderSize, f.ranges * AsDatabase::kRangeSize);
+    m_systems = m_table.subspan(AsDatabase::kHeaderSize + m_ranges.size(), f.systems * AsDatabase::kSystemSize);
+    m_names = m_table.subspan(AsDatabase::kHeaderSize + m_ranges.size() + m_systems.size());
+    m_used.assign(f.systems, false);
+    checkRanges();
+    for (std::uint32_t i = 0; i < f.systems; ++i)
+        checkSystem(i);
+    checkNameSpans();
+    f.names = m_offsetOf.size();
+    return m_result;
+}
+
+} // namespace
+
+CheckResult CheckTable(std::span<const unsigned char> table)
+{
+    return Checker(table).run();
+}
+
+std::string FormatFigures(const TableFigures &f)
+{
+    std::ostringstream out;
+    out << "bytes: " << f.bytes << "\n"
+        << "ranges: " << f.ranges << "\n"
+        << "AS entries: " << f.systems << "\n"
+        << "distinct names: " << f.names << " (" << f.nameBytes << " bytes)\n"
+        << "addresses covered: " << f.addresses << "\n"
+        << "most probes per lookup: " << f.maxProbes << "\n";
+    return out.str();
+}
+
+} // namespace astable

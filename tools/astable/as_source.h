@@ -1,0 +1,33 @@
+#pragma once
+// The source of the AS table: a CSV file of "first,last,AS number,organisation" lines, the
+// addresses as decimal numbers, the organisation quoted when it holds a comma or a quote
+// (a quote inside doubled).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace astable {
+
+struct SourceRange {
+    std::uint32_t first = 0, last = 0; // inclusive, host order
+    std::uint32_t number = 0;
+    std::string name;                  // UTF-8
+    std::size_t line = 0;              // 1-based, for messages
+};
+
+// TEXT is valid UTF-8 (no overlong forms, surrogates or code points above U+10FFFF) without
+// NUL or other ASCII control characters: a name is one line of text.
+bool ValidName(std::string_view text);
+
+// Parses one line (without its newline). Throws std::runtime_error naming LINE when the line
+// is not exactly four well-formed fields, a number is out of range, first is above last or the
+// name is not valid UTF-8.
+SourceRange ParseSourceLine(std::string_view text, std::size_t line);
+
+// Every line of the file at PATH; the last line may lack its newline. Throws
+// std::runtime_error when the file cannot be read or a line is malformed.
+std::vector<SourceRange> ReadSource(const std::string &path);
+
+} // namespace astable
