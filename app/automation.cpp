@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QPixmap>
+#include <QSaveFile>
 #include <QTimer>
 #include <cstdio>
 
@@ -29,16 +30,20 @@ Automation::Automation(CQuokkaQuokkaDlg &dialog, const Options &options)
 {
     if (m_options.report) {
         connect(&m_dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, this, &Automation::ConnectReport);
+        connect(&m_dialog, &CQuokkaQuokkaDlg::hopDetailSettled, this,
+                [](const HopDetail &hop) { PrintReportLine("detail", runreport::DetailFields(hop)); });
         // The first-run steps: "notice<TAB>text" for each notice, "setup<TAB>shown" for the map.
         connect(&m_dialog, &CQuokkaQuokkaDlg::firstRunStepShown, this, [](const QString &step, const QString &text) {
             PrintReportLine(step.toLatin1().constData(), step == QLatin1String("setup") ? QStringLiteral("shown") : text);
         });
     }
     connect(&m_dialog, &CQuokkaQuokkaDlg::explorationFinished, this, [this] {
+        if (!m_options.jsonFile.isEmpty() && !WriteJson())
+            m_failed = true;
         if (!m_options.screenshotDir.isEmpty())
             SaveScreenshots();
         if (m_options.quit)
-            QCoreApplication::quit();
+            QCoreApplication::exit(ExitStatus());
     });
 }
 
@@ -56,6 +61,24 @@ void Automation::ConnectReport()
         connect(trace, &CTraceData::lineAdded, this, [](const QString &line) { PrintReportLine("trace", line); });
     if (CWhoisLookup *whois = m_dialog.WhoisLookup())
         connect(whois, &CWhoisLookup::lineAdded, this, [](const QString &line) { PrintReportLine("whois", line); });
+}
+
+bool Automation::WriteJson()
+{
+    const QByteArray json = runreport::ToJson(m_dialog.LastReport());
+    if (m_options.jsonFile == QLatin1String("-")) {
+        if (std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size())
+            && std::fflush(stdout) == 0)
+            return true;
+        std::fprintf(stderr, "quokka-quokka: the JSON report could not be written to standard output\n");
+        return false;
+    }
+    QSaveFile file(m_options.jsonFile);
+    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
+        return true;
+    std::fprintf(stderr, "quokka-quokka: the JSON report could not be written to %s: %s\n",
+                 qPrintable(m_options.jsonFile), qPrintable(file.errorString()));
+    return false;
 }
 
 void Automation::SaveScreenshots()

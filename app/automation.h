@@ -1,6 +1,7 @@
 #pragma once
 // What the command line asks of a windowed run: explore a domain once shown, print the
-// result windows' lines, save pictures of them, and end when the run ends.
+// result windows' lines and each hop's details, save pictures of them, write the run as
+// JSON, and end when the run ends.
 #include "app/options.h"
 
 #include <QObject>
@@ -15,11 +16,16 @@ public:
 
     // Starts the requested exploration; call once the dialog is shown.
     void Start();
+    // 0, or 1 once something asked for could not be done (the JSON could not be written).
+    int ExitStatus() const { return m_failed ? 1 : 0; }
 
 private:
     void ConnectReport();
     void SaveScreenshots();
+    // Writes the newest run as JSON where --json says; false (and a message) when it cannot.
+    bool WriteJson();
 
     CQuokkaQuokkaDlg &m_dialog;
     Options m_options;
+    bool m_failed = false;
 };

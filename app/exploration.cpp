@@ -4,7 +4,9 @@
 #include "app/installer.h"
 #include "app/resolver.h"
 #include "base/debug_log.h"
+#include "base/host_names.h"
 #include "base/wait.h"
+#include "geo/as_database.h"
 #include "geo/geo_database.h"
 #include "geo/home_location.h"
 #include "geo/setup.h"
@@ -13,6 +15,7 @@
 #include "trace/toast.h"
 #include "trace/trace_data.h"
 #include "whois/whois_lookup.h"
+#include "whois/whois_text.h"
 
 using namespace quokka;
 
@@ -30,12 +33,16 @@ ExplorationServices ExplorationServices::Real()
     services.whois = LookUpWhois;
     services.newTracer = [](const QString &target) { return std::make_unique<CIcmpTracer>(target); };
     services.install = [] { const CInstaller installer; };
+    services.reverseName = [](const QString &address, int boundMs) {
+        return ReverseName(address, std::chrono::milliseconds(boundMs));
+    };
     return services;
 }
 
 Exploration::Exploration(const QString &domain, ExplorationServices services, QWidget *owner, QObject *parent)
     : QObject(parent), m_domain(domain), m_services(std::move(services)), m_owner(owner)
 {
+    m_report.domain = domain;
 }
 
 Exploration::~Exploration()
@@ -47,6 +54,7 @@ void Exploration::Cancel()
 {
     m_cancelled = true;
     m_worker.RequestStop();
+    m_hostNames.Stop();
     delete m_firstRunWindow.data();
 }
 
@@ -130,6 +138,7 @@ void Exploration::OnResolved(const std::optional<QString> &target)
         return Finish();
     }
     m_target = *target;
+    m_report.target = m_target;
     LookUpWhois();
 }
 
@@ -147,6 +156,9 @@ void Exploration::OnWhois(const WhoisAnswer &answer)
 {
     if (m_windows.whois)
         m_windows.whois->ShowAnswer(answer.text, answer.cutShortNote);
+    m_report.whoisLines = whois::SplitLines(whois::CleanAnswer(answer.text)); // as the window lists them
+    if (!answer.cutShortNote.isEmpty())
+        m_report.whoisLines << answer.cutShortNote;
     m_ttl = 1;
     Probe();
 }
@@ -188,7 +200,7 @@ void Exploration::OnProbed(const HopReply &reply)
     database.Find(reply.address.toLatin1().left(31).constData(), record);
     if (m_windows.map)
         m_windows.map->PlotHop(record, isDestination);
-    AddLine(hopline::HopLine(m_ttl, reply, record));
+    AddHop(reply, record);
     emit phaseStarted(QStringLiteral("wait %1").arg(m_ttl));
     WaitWithMessagePump(this, [this, address = reply.address, isDestination] { AfterHopWait(address, isDestination); });
 }
@@ -206,13 +218,73 @@ void Exploration::AfterHopWait(const QString &address, bool isDestination)
     Probe();
 }
 
+void Exploration::AddHop(const HopReply &reply, const GeoRecord &record)
+{
+    HopDetail hop;
+    hop.row = m_lines;
+    hop.ttl = m_ttl;
+    hop.address = reply.address;
+    hop.rttMs = reply.roundTripMs;
+    const QByteArray address = reply.address.toLatin1();
+    const AsDatabase &asTable = m_services.asTable ? *m_services.asTable : AsDatabase::Instance();
+    if (const std::optional<AsMatch> network = asTable.Find(address.constData())) {
+        hop.asn = network->number;
+        hop.asName = QString::fromUtf8(network->name.data(), qsizetype(network->name.size()));
+    }
+    if (record.hasLocation()) {
+        const auto text = [](std::string_view field) { return QString::fromLatin1(field.data(), qsizetype(field.size())); };
+        hop.countryCode = text(record.countryCode());
+        hop.country = text(record.countryName());
+        hop.region = text(record.region());
+        hop.city = text(record.city());
+        hop.latitude = record.latitude();
+        hop.longitude = record.longitude();
+    }
+    hop.place = hopline::LocationText(m_ttl, record);
+    hop.line = hopline::HopLine(m_ttl, reply, record);
+    AddLine(hop.line);
+    m_report.hops << hop;
+    emit reportChanged(m_report);
+    LookUpHostName(m_report.hops.size() - 1);
+}
+
+void Exploration::LookUpHostName(qsizetype hop)
+{
+    if (!m_services.reverseName)
+        return SettleHostName(hop, std::nullopt);
+    const int boundMs = CurrentTimings().hostNameMs;
+    m_hostNames.Start([lookup = m_services.reverseName, address = m_report.hops[hop].address,
+                       boundMs] { return lookup(address, boundMs); },
+                      boundMs, [this, hop](const std::optional<QString> &name) { SettleHostName(hop, name); });
+}
+
+void Exploration::SettleHostName(qsizetype hop, const std::optional<QString> &name)
+{
+    HopDetail &detail = m_report.hops[hop];
+    if (detail.hostNameSettled)
+        return; // an answer after the next line has been listed comes too late
+    detail.hostName = name.value_or(QString());
+    detail.hostNameSettled = true;
+    emit reportChanged(m_report);
+    emit hopDetailSettled(detail);
+}
+
 void Exploration::AddLine(const QString &line)
 {
+    if (!m_report.hops.isEmpty())
+        SettleHostName(m_report.hops.size() - 1, std::nullopt);
+    ++m_lines;
     if (m_windows.trace)
         m_windows.trace->AddLine(line);
 }
 
+// A name still being looked up is settled as unknown: the run's end waits for no lookup.
 void Exploration::Finish()
 {
+    if (!m_report.hops.isEmpty())
+        SettleHostName(m_report.hops.size() - 1, std::nullopt);
+    m_report.completed = !m_report.hops.isEmpty() && m_report.hops.back().address == m_target;
+    m_report.totalMs = m_totalMs;
+    emit reportChanged(m_report);
     emit finished();
 }

@@ -4,6 +4,7 @@
 // a two-second pause after each listed hop. The run is a sequence of steps, each started by
 // the end of the one before (a result of the run's worker, a timer, a window closing), so no
 // step waits inside another and no other window's event loop can hold the run up.
+#include "base/host_names.h"
 #include "base/worker.h"
 #include "trace/run_report.h"
 #include "whois/whois_client.h"
@@ -14,6 +15,7 @@
 #include <memory>
 #include <optional>
 
+class AsDatabase;
 class CTraceData;
 class CWhoisLookup;
 class CWorldMap;
@@ -21,16 +23,21 @@ class GeoDatabase;
 class HopProber;
 class QDialog;
 class QWidget;
+struct GeoRecord;
 struct HopReply;
 
 // The world a run talks to. The program's own are real; tests hand in fakes, so that a run
-// needs no network and no privileges. The blocking ones run on the run's worker thread.
+// needs no network and no privileges. The blocking ones run on the run's worker thread, but
+// for reverseName: each hop's name is looked up on a thread of its own, so that no probe,
+// wait or end of the run waits for it; it should give up within about BOUND_MS.
 struct ExplorationServices {
     std::function<std::optional<QString>(const QString &domain)> resolve;
     std::function<WhoisAnswer(const QString &query, std::stop_token stop)> whois;
     std::function<std::unique_ptr<HopProber>(const QString &target)> newTracer;
     std::function<void()> install; // the first run's per-user copy and launchers
+    std::function<std::optional<QString>(const QString &address, int boundMs)> reverseName; // none: no names
     const GeoDatabase *database = nullptr; // none: the process-wide table in use at each lookup
+    const AsDatabase *asTable = nullptr;   // none: the process-wide AS table in use at each lookup
 
     // The name resolver, WHOIS client, ICMP tracer, installer and table of the program.
     static ExplorationServices Real();
@@ -68,6 +75,9 @@ signals:
     void phaseStarted(const QString &phase);
     // The report has changed: a hop listed, a host name found, the run's end.
     void reportChanged(const RunReport &report);
+    // A hop's host name is final: found, or none known by its deadline (a few seconds at
+    // most). Sent after the hop's line is listed and before the next line or the run's end.
+    void hopDetailSettled(const HopDetail &hop);
     // The run has come to its end (not sent for a run cancelled or destroyed).
     void finished();
 
@@ -83,6 +93,11 @@ private:
     void Probe();
     void OnProbed(const HopReply &reply);
     void AfterHopWait(const QString &address, bool isDestination);
+    // Lists the hop's line and adds its details to the report; its name is looked up.
+    void AddHop(const HopReply &reply, const GeoRecord &record);
+    void LookUpHostName(qsizetype hop);
+    void SettleHostName(qsizetype hop, const std::optional<QString> &name);
+    // Lists LINE, after settling the hop before it (its name unknown if not yet in).
     void AddLine(const QString &line);
     void Finish();
     // Shows a first-run window modally over the owner and goes on with NEXT when it closes.
@@ -98,6 +113,8 @@ private:
     RunReport m_report;
     int m_ttl = 0;
     int m_totalMs = 0;
+    int m_lines = 0; // listed in the trace window
+    quokka::NameLookups m_hostNames{this};
     // Used on the worker's thread only, and gone after it: declared before the worker.
     std::unique_ptr<HopProber> m_tracer;
     quokka::Worker m_worker{this};

@@ -54,5 +54,6 @@ int main(int argc, char **argv)
     Automation automation(dialog, options);
     dialog.show();
     automation.Start();
-    return app.exec();
+    const int status = app.exec();
+    return status != 0 ? status : automation.ExitStatus();
 }

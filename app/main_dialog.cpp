@@ -86,12 +86,14 @@ void CQuokkaQuokkaDlg::OnExplore()
     connect(m_pExploration, &Exploration::resultWindowsOpened, this, &CQuokkaQuokkaDlg::AdoptResultWindows);
     connect(m_pExploration, &Exploration::firstRunStepShown, this, &CQuokkaQuokkaDlg::firstRunStepShown);
     connect(m_pExploration, &Exploration::phaseStarted, this, &CQuokkaQuokkaDlg::phaseStarted);
+    connect(m_pExploration, &Exploration::hopDetailSettled, this, &CQuokkaQuokkaDlg::hopDetailSettled);
     connect(m_pExploration, &Exploration::finished, this, &CQuokkaQuokkaDlg::OnExplorationFinished);
     m_pExploration->Start();
 }
 
 void CQuokkaQuokkaDlg::OnExplorationFinished()
 {
+    m_lastReport = m_pExploration->Report();
     std::exchange(m_pExploration, nullptr)->deleteLater();
     m_pExploreButton->setEnabled(true);
     if (m_focusBeforeRun)

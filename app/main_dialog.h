@@ -33,6 +33,8 @@ public:
     CTraceData *TraceData() const;
     CWhoisLookup *WhoisLookup() const;
     CWorldMap *WorldMap() const;
+    // What the newest run found, as it stood when that run ended.
+    const RunReport &LastReport() const { return m_lastReport; }
 
 signals:
     void resultWindowsOpened();
@@ -42,6 +44,8 @@ signals:
     // A step of the run begins: "resolution", "whois", "probe TTL" or "wait TTL". Lets tests
     // and benchmarks follow a run from outside.
     void phaseStarted(const QString &phase);
+    // A hop's host name is final (Exploration::hopDetailSettled).
+    void hopDetailSettled(const HopDetail &hop);
 
 public slots:
     void OnExplore();
@@ -70,5 +74,6 @@ private:
     QPushButton *m_pExploreButton = nullptr;
     ExplorationServices m_services = ExplorationServices::Real();
     Exploration *m_pExploration = nullptr; // the run under way
+    RunReport m_lastReport;
     QPointer<QWidget> m_focusBeforeRun;
 };

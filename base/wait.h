@@ -12,6 +12,7 @@ struct Timings {
     int hopWaitMs = 2000;     // after each listed hop, and for each replayed segment
     int welcomeMs = 5000;     // the welcome notice of a first run
     int setupNoticeMs = 3000; // the setup window's own notice
+    int hostNameMs = 1500;    // a hop's host name is waited for, from its listing on (below its pause)
 };
 // The timings in force: the designed ones, unless a test has handed in others.
 const Timings &CurrentTimings();

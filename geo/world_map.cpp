@@ -4,9 +4,13 @@
 #include "base/wait.h"
 #include "base/window_support.h"
 
+#include <QCursor>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QToolTip>
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -35,6 +39,7 @@ CWorldMap::CWorldMap(QWidget *parent)
     DressAsMapWindow(this, QStringLiteral("worldMap"));
     m_mapBitmap = Picture();
     BuildButtons();
+    setAttribute(Qt::WA_AlwaysShowToolTips); // also while another window of the run is active
 }
 
 void CWorldMap::BuildButtons()
@@ -178,4 +183,52 @@ void CWorldMap::EndReplay(std::optional<std::size_t> last)
 void CWorldMap::UpdateReport(const RunReport &report)
 {
     m_report = report;
+    // A tooltip already up shows what the run has learnt since, such as a host name.
+    if (QToolTip::isVisible() && underMouse())
+        ShowToolTip(mapFromGlobal(QCursor::pos()), QCursor::pos());
+}
+
+// Markers are plotted for the located hops only, in the order of the route: the report's
+// located hops, in order, are the plotted markers. A hop whose place does not project onto
+// its marker's point is not taken for that marker's.
+std::pair<int, const HopDetail *> CWorldMap::HopAt(QPoint pos) const
+{
+    std::vector<std::pair<quokka::MapPoint, const HopDetail *>> located;
+    for (const HopDetail &hop : m_report.hops) {
+        if (!hop.latitude || !hop.longitude)
+            continue;
+        if (const auto point = quokka::ProjectToMap(*hop.latitude, *hop.longitude))
+            located.emplace_back(*point, &hop);
+    }
+    // The marker drawn last lies on top.
+    for (std::size_t i = std::min(located.size(), m_plotted.size()); i-- > 0;) {
+        const quokka::MapPoint point = m_plotted[i].point;
+        const bool under = std::abs(pos.x() - point.x) <= kMarker / 2 && std::abs(pos.y() - point.y) <= kMarker / 2;
+        if (under && located[i].first == point)
+            return {int(i), located[i].second};
+    }
+    return {-1, nullptr};
+}
+
+bool CWorldMap::ShowToolTip(QPoint pos, QPoint global)
+{
+    const auto [index, hop] = HopAt(pos);
+    if (!hop)
+        return false;
+    const quokka::MapPoint point = m_plotted[std::size_t(index)].point;
+    const QRect marker(point.x - kMarker / 2, point.y - kMarker / 2, kMarker + 1, kMarker + 1);
+    QToolTip::showText(global, runreport::ToolTipHtml(*hop), this, marker);
+    return true;
+}
+
+bool CWorldMap::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QDialog::event(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    if (!ShowToolTip(help->pos(), help->globalPos())) {
+        QToolTip::hideText();
+        event->ignore();
+    }
+    return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The map window of one exploration: the world map picture with the home point, a marker
 // for every located hop and a red line from each located hop to the next. The window keeps
-// its own route, repaints it as it was drawn, and replays it with "Trace Route".
+// its own route, repaints it as it was drawn, and replays it with "Trace Route"; a hop's
+// marker tells the hop's details on hover.
 #include "geo/geo_record.h"
 #include "geo/home_location.h"
 #include "geo/projection.h"
@@ -10,6 +11,7 @@
 #include <QDialog>
 #include <QPixmap>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class GeoDatabase;
@@ -64,6 +66,7 @@ public slots:
     void OnTraceRoute();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
@@ -75,6 +78,12 @@ private:
     };
 
     void PlotPoint(const GeoRecord &record, bool isDestination);
+    // The topmost plotted marker under POS that the report describes: its index into
+    // m_plotted and the report's hop; index -1 when there is none.
+    std::pair<int, const HopDetail *> HopAt(QPoint pos) const;
+    // Shows the details of the hop under POS (in this window) at GLOBAL; false when there is
+    // no such hop.
+    bool ShowToolTip(QPoint pos, QPoint global);
     void DrawRoute(QPainter &painter) const;
     void DrawReplay(QPainter &painter) const;
     void BuildButtons();

@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   iproute2 iptables nftables iputils-ping traceroute whois util-linux libcap2-bin
   fonts-liberation2 fonts-dejavu-core desktop-file-utils
-  xvfb x11-xkb-utils openbox xdotool x11-utils imagemagick qt6-qpa-plugins
+  xvfb x11-xkb-utils openbox xdotool xclip x11-utils imagemagick qt6-qpa-plugins
 )
 
 missing=()

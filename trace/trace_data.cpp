@@ -1,12 +1,22 @@
 #include "trace/trace_data.h"
 
+#include "base/visible_text.h"
 #include "base/window_support.h"
+#include "trace/report_file.h"
 
+#include <QClipboard>
+#include <QCursor>
+#include <QFileDialog>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyledItemDelegate>
+#include <QToolTip>
+#include <algorithm>
 #include <cmath>
 
 using namespace quokka;
@@ -59,6 +69,13 @@ CTraceData::CTraceData(QWidget *parent) : QDialog(parent, kWindowFlags)
     KeepWholeRows(m_pList, rowHeight, allDone->y() - DluY(2) - m_pList->y());
     setTabOrder(m_pList, allDone);
 
+    // Right-click offers copies and the report; Ctrl+C copies the selected line. Hops tell
+    // their details on hover, also while another window of the run is the active one.
+    m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_pList, &QWidget::customContextMenuRequested, this, &CTraceData::ShowContextMenu);
+    m_pList->installEventFilter(this);
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+
     // The window's centre sits 250 pixels left of and above the screen's centre.
     PlaceByFrame(this, [](QSize frame, QSize screen) {
         return QPoint(screen.width() / 2 - frame.width() / 2 - 250, screen.height() / 2 - frame.height() / 2 - 250);
@@ -68,6 +85,7 @@ CTraceData::CTraceData(QWidget *parent) : QDialog(parent, kWindowFlags)
 void CTraceData::AddLine(const QString &line)
 {
     m_pList->insertItem(m_nLines, line);
+    DescribeRow(m_nLines);
     m_pList->setCurrentRow(m_nLines);
     m_pList->scrollToItem(m_pList->item(m_nLines));
     ++m_nLines;
@@ -84,7 +102,97 @@ void CTraceData::keyPressEvent(QKeyEvent *event)
     QDialog::keyPressEvent(event);
 }
 
+bool CTraceData::eventFilter(QObject *watched, QEvent *event)
+{
+    // The list would copy its raw display text; the copy shows control characters instead.
+    if (watched == m_pList && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+        if (const int row = m_pList->currentRow(); row >= 0)
+            CopyRows(row, row);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void CTraceData::UpdateReport(const RunReport &report)
 {
     m_report = report;
+    for (int row = 0; row < m_nLines; ++row)
+        DescribeRow(row);
+    // A tooltip already up shows what the run has learnt since, such as a host name.
+    QWidget *rows = m_pList->viewport();
+    if (!QToolTip::isVisible() || !rows->underMouse())
+        return;
+    const QPoint pos = rows->mapFromGlobal(QCursor::pos());
+    if (const QListWidgetItem *item = m_pList->itemAt(pos); item && !item->toolTip().isEmpty())
+        QToolTip::showText(QCursor::pos(), item->toolTip(), rows, m_pList->visualItemRect(item));
+}
+
+void CTraceData::DescribeRow(int row)
+{
+    QListWidgetItem *item = m_pList->item(row);
+    if (!item)
+        return;
+    QString tip;
+    for (const HopDetail &hop : m_report.hops)
+        if (hop.row == row)
+            tip = runreport::ToolTipHtml(hop);
+    if (item->toolTip() != tip)
+        item->setToolTip(tip);
+    item->setData(Qt::AccessibleTextRole, VisibleText(item->text()));
+}
+
+// The menu is popped up rather than run in a loop of its own: the run goes on meanwhile.
+void CTraceData::ShowContextMenu(QPoint pos)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QListWidgetItem *item = m_pList->itemAt(pos);
+    const int row = item ? m_pList->row(item) : -1;
+    menu->addAction(QStringLiteral("Copy Line"), this, [this, row] { CopyRows(row, row); })->setEnabled(row >= 0);
+    menu->addAction(QStringLiteral("Copy All"), this, [this] { CopyRows(0, m_nLines - 1); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Save Report..."), this, &CTraceData::AskWhereToSave);
+    menu->popup(m_pList->viewport()->mapToGlobal(pos));
+}
+
+void CTraceData::CopyRows(int first, int last) const
+{
+    QStringList lines;
+    for (int row = std::max(first, 0); row <= last && row < m_nLines; ++row)
+        lines << VisibleText(m_pList->item(row)->text());
+    QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+// Qt's own dialog rather than the desktop's: it looks and answers to keys the same everywhere.
+void CTraceData::AskWhereToSave()
+{
+    auto *dialog = new QFileDialog(this, QStringLiteral("Save Report"));
+    dialog->setObjectName(QStringLiteral("saveReport"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilters({runreport::kJsonFilter, runreport::kCsvFilter});
+    // The dialog's own check for a file it would replace sees the suffix a bare name gets.
+    dialog->setDefaultSuffix(QStringLiteral("json"));
+    connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString &filter) {
+        dialog->setDefaultSuffix(filter == runreport::kCsvFilter ? QStringLiteral("csv") : QStringLiteral("json"));
+    });
+    connect(dialog, &QFileDialog::fileSelected, this, [this, dialog](const QString &name) {
+        SaveReport(runreport::PathForFilter(name, dialog->selectedNameFilter()));
+    });
+    dialog->open();
+}
+
+void CTraceData::SaveReport(const QString &path)
+{
+    const QString error = runreport::SaveReport(m_report, path);
+    if (error.isEmpty())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Save Report"),
+                                QStringLiteral("The report could not be saved to %1: %2").arg(path, error),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("saveReportFailed"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

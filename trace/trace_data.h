@@ -1,6 +1,7 @@
 #pragma once
 // The window that lists the route as text: one fixed-pitch line per answered hop, then the
-// completion line. The exploration composes the lines; this window only shows them.
+// completion line. The exploration composes the lines; this window only shows them, tells
+// each hop's details in its line's tooltip, copies lines and saves the run's report.
 #include <QDialog>
 
 #include "trace/run_report.h"
@@ -26,8 +27,17 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void ShowContextMenu(QPoint pos);
+    // Puts the lines of rows FIRST up to LAST on the clipboard, one a line.
+    void CopyRows(int first, int last) const;
+    void AskWhereToSave();
+    void SaveReport(const QString &path);
+    // Row ROW's tooltip and spoken text, from the report's hop listed there if any.
+    void DescribeRow(int row);
+
     int m_nLines = 0;
     QListWidget *m_pList = nullptr;
     RunReport m_report;

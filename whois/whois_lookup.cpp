@@ -1,13 +1,18 @@
 #include "whois/whois_lookup.h"
 
 #include "base/debug_log.h"
+#include "base/visible_text.h"
 #include "base/worker.h"
 #include "whois/whois_client.h"
 #include "whois/whois_line_delegate.h"
 #include "whois/whois_text.h"
 #include "base/window_support.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <algorithm>
 
@@ -17,6 +22,15 @@ constexpr int kListInset = 5;
 constexpr int kButtonSpace = 30;
 // What each list item holds itself; the row shows the window's line instead.
 const QString kItemPlaceholder = QStringLiteral("Push Data");
+
+// Puts LINES on the clipboard, one a line, their control characters shown.
+void Copy(const QStringList &lines)
+{
+    QStringList visible;
+    for (const QString &line : lines)
+        visible << quokka::VisibleText(line);
+    QGuiApplication::clipboard()->setText(visible.join(QLatin1Char('\n')));
+}
 
 } // namespace
 
@@ -49,6 +63,35 @@ void CWhoisLookup::CreateList()
     quokka::KeepWholeRows(m_pList, CWhoisLineDelegate::kRowHeight, room);
     m_pList->setUniformItemSizes(true);
     m_pList->setItemDelegate(new CWhoisLineDelegate(&m_lines, m_pList));
+    m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_pList, &QWidget::customContextMenuRequested, this, &CWhoisLookup::ShowContextMenu);
+    m_pList->installEventFilter(this);
+}
+
+bool CWhoisLookup::eventFilter(QObject *watched, QEvent *event)
+{
+    // The list would copy what its items hold; Ctrl+C copies the line the row shows.
+    if (watched == m_pList && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+        if (const int row = m_pList->currentRow(); row >= 0 && row < m_lines.size())
+            Copy({m_lines.at(row)});
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// Popped up rather than run in a loop of its own: the run goes on meanwhile.
+void CWhoisLookup::ShowContextMenu(QPoint pos)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QListWidgetItem *item = m_pList->itemAt(pos);
+    const int row = item ? m_pList->row(item) : -1;
+    // The line as the menu opened on it, should a new answer replace the list meanwhile.
+    const QString line = row >= 0 && row < m_lines.size() ? m_lines.at(row) : QString();
+    menu->addAction(QStringLiteral("Copy Line"), this, [line] { Copy({line}); })->setEnabled(row >= 0);
+    menu->addAction(QStringLiteral("Copy All"), this, [this] { Copy(m_lines); });
+    menu->popup(m_pList->viewport()->mapToGlobal(pos));
 }
 
 QPoint CWhoisLookup::PlannedPosition(QSize screen, QSize window)
@@ -88,6 +131,8 @@ void CWhoisLookup::AppendLine(const QString &line)
 {
     // The line is stored before its item exists, because the new item is drawn from it.
     m_lines.append(line);
-    m_pList->addItem(kItemPlaceholder);
+    auto *item = new QListWidgetItem(kItemPlaceholder);
+    item->setData(Qt::AccessibleTextRole, quokka::VisibleText(line)); // what a screen reader says
+    m_pList->addItem(item);
     emit lineAdded(line);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The WHOIS result window: fetches the WHOIS record of the explored address and lists it line
-// by line, contact lines (abuse, e-mail, phone) in red.
+// by line, contact lines (abuse, e-mail, phone) in red. Its lines can be copied, and are what
+// a screen reader reads.
 #include <QDialog>
 #include <QStringList>
 #include <memory>
@@ -36,9 +37,13 @@ signals:
     void lineAdded(const QString &line);
     void lookupFinished();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void CreateList();
     void AppendLine(const QString &line);
+    void ShowContextMenu(QPoint pos);
 
     QListWidget *m_pList = nullptr;
     QPushButton *m_pAllDone = nullptr;

@@ -20,6 +20,8 @@
 //                               markers on their projected pixels, red lines between them, and
 //                               no green but the destination's; or a replay's green segment.
 //                               Prints "ok: map: ..."/"FAIL: map: ..." lines, exits 1 on a FAIL.
+//   point LAT,LON               "X Y": where the map window puts that place's marker, in
+//                               device pixels from its client area's corner
 // Texts are drawn with the running display's font settings: run it with QT_QPA_PLATFORM=xcb
 // on the program's X server and with the program's QT_SCALE_FACTOR.
 #include "map_pixels.h"
@@ -470,6 +472,17 @@ int Map(const QStringList &args)
     return g_failures == 0 ? 0 : 1;
 }
 
+int Point(const QString &place)
+{
+    const QStringList parts = place.split(u',');
+    const auto point = quokka::ProjectToMap(parts.value(0).toDouble(), parts.value(1).toDouble());
+    if (!point)
+        return 1;
+    const int scale = int(std::lround(qGuiApp->devicePixelRatio()));
+    std::printf("%d %d\n", point->x * scale, point->y * scale);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -495,6 +508,8 @@ int main(int argc, char **argv)
         return Button(args);
     if (command == "map" && args.size() >= 4)
         return Map(args);
+    if (command == "point" && args.size() == 1)
+        return Point(args[0]);
     std::fprintf(stderr, "usage: see the top of desktop_check.cpp\n");
     return 2;
 }

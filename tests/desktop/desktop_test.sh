@@ -17,8 +17,11 @@
 #                "Trace Route" in and after a run, twice, and with the map hidden meanwhile
 #   screen_1920  a first run on a 1920x1080 screen: placement, markers, every text whole
 #   screen_3840  the same on 3840x2160 with the program at QT_SCALE_FACTOR=2
-# Needs root (namespaces; skipped otherwise) and Xvfb, openbox, xdotool, x11-utils and
-# imagemagick (fails without them). QUOKKA_DESKTOP_DIALOG_FONT="FACE:TENTHS" names the face
+#   details      a hop's tooltip on its trace line and on its map marker; "Copy Line" on a
+#                red WHOIS line and "Copy All" on the trace, read back from the clipboard;
+#                "Save Report..." as JSON and as CSV, read back field by field
+# Needs root (namespaces; skipped otherwise) and Xvfb, openbox, xdotool, x11-utils,
+# imagemagick and, for details, xclip and python3 (fails without them). QUOKKA_DESKTOP_DIALOG_FONT="FACE:TENTHS" names the face
 # the dialogs' texts are looked for in (Liberation Sans:80 by default). On failure, or with
 # QUOKKA_DESKTOP_KEEP_SHOTS set, the screenshots are kept in desktop-output/SCENARIO under the
 # working folder.
@@ -559,6 +562,143 @@ screen() { # screen WIDTH HEIGHT SCALE
 }
 scenario_screen_1920() { screen 1920 1080 1; }
 scenario_screen_3840() { screen 3840 2160 2; }
+
+# The program's window on the screen that the window manager leaves alone (override
+# redirect): a tooltip (of _NET_WM_WINDOW_TYPE_TOOLTIP) or a menu (any other).
+popup_of() { # popup_of tooltip|menu
+  local w tip
+  for w in $(xdotool search --onlyvisible --class quokka-quokka 2>/dev/null); do
+    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
+    tip=$(xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -c '_NET_WM_WINDOW_TYPE_TOOLTIP')
+    if [ "$1" = tooltip ]; then [ "$tip" = 1 ]; else [ "$tip" = 0 ]; fi && { echo "$w"; return 0; }
+  done
+  return 1
+}
+
+# The pointer comes to rest on screen pixel X, Y: a tooltip must show by it, reading TEXT.
+check_tooltip() { # check_tooltip WHAT X Y TEXT
+  local what=$1 x=$2 y=$3 tip="" dx dy
+  xdotool mousemove "$x" $((y - 3)) && sleep 0.1 && xdotool mousemove "$x" "$y"
+  for _ in $(seq 50); do tip=$(popup_of tooltip) && break; sleep 0.1; done
+  check "$what: a tooltip shows" yes "$([ -n "$tip" ] && echo yes || echo no)"
+  [ -n "$tip" ] || return 1
+  sleep 0.3
+  shot "tooltip-${what// /-}"
+  geometry "$tip"
+  dx=$((cx - x)) dy=$((cy - y))
+  check "$what: the tooltip (${cw}x$ch at $cx,$cy) lies by the pointer ($x,$y)" yes \
+    "$([ "${dx#-}" -le 40 ] && [ "${dy#-}" -le 40 ] && echo yes || echo no)"
+  check_text "$what: the tooltip reads \"$4\"" "$file" "$cx,$cy,$cw,$ch" "$face" "$tenths" "$4"
+}
+
+# Right-clicks screen pixel X, Y and clicks ITEM in the context menu that opens.
+menu_item() { # menu_item X Y ITEM
+  local menu=""
+  click_screen "$1" "$2" 3
+  for _ in $(seq 30); do menu=$(popup_of menu) && break; sleep 0.1; done
+  [ -n "$menu" ] || { shot "no-menu-${3//[ .]/-}"; check "a context menu opens for \"$3\"" yes no; return 1; }
+  shot "menu-${3//[ .]/-}"
+  if find_text "$file" "$menu" "$face" "$tenths" "$3"; then
+    click_screen $((text_x + text_w / 2)) $((text_y + text_h / 2))
+    return 0
+  fi
+  check "the context menu offers \"$3\"" yes "no: $text_result"
+  xdotool key Escape
+  return 1
+}
+
+clipboard() { timeout 5 xclip -o -selection clipboard 2>/dev/null; }
+
+# "Save Report..." from the trace window's menu, NAME typed into the file dialog and Enter.
+save_report() { # save_report NAME
+  local dialog=""
+  geometry "$trace"
+  menu_item $((cx + cw / 3)) $((cy + ch / 4)) "Save Report..." || return 1
+  for _ in $(seq 50); do dialog=$(xdotool search --onlyvisible --name '^Save Report$' 2>/dev/null | head -n1) && [ -n "$dialog" ] && break; sleep 0.1; done
+  check "\"Save Report...\" opens a file dialog" yes "$([ -n "$dialog" ] && echo yes || echo no)"
+  [ -n "$dialog" ] || return 1
+  activate "$dialog"
+  xdotool type --delay 20 "$1" && xdotool key Return
+  for _ in $(seq 50); do [ -s "$1" ] && [ "$(state "$dialog")" != viewable ] && break; sleep 0.1; done
+  check_state "the file dialog closes on Enter" "$dialog" closed
+}
+
+# The saved reports against the run's report lines, field by field: each hop's detail line
+# (number, address, host name, AS, organisation, place, time) and trace line, the WHOIS lines.
+check_saved() { # check_saved JSON CSV
+  local out
+  out=$(python3 - "$1" "$2" "$work/details" "$work/traces" "$work/whois" <<'PY'
+import csv, json, sys
+def check(what, expected, actual):
+    print(("ok: " if expected == actual else "FAIL: ") + what + ("" if expected == actual else f"\n  expected: {expected!r}\n  actual:   {actual!r}"))
+details = [line.rstrip("\n").split("\t") for line in open(sys.argv[3], encoding="utf-8")]
+traces = open(sys.argv[4], encoding="utf-8").read().splitlines()
+whois = open(sys.argv[5], encoding="utf-8").read().splitlines()
+text = lambda v: "" if v is None else str(v)
+try:
+    saved = json.load(open(sys.argv[1], encoding="utf-8"))
+    rows = list(csv.DictReader(open(sys.argv[2], encoding="utf-8", newline="")))
+except (OSError, ValueError) as error:
+    sys.exit(print(f"FAIL: the saved reports read back: {error}"))
+check("JSON: the run", ["accept.example", "203.0.113.2", True, whois],
+      [saved.get("domain"), saved.get("target"), saved.get("completed"), saved.get("whois")])
+for kind, hops in (("JSON", saved.get("hops", [])), ("CSV", rows)):
+    check(f"{kind}: one hop per detail line", len(details), len(hops))
+    for detail, trace, hop in zip(details, traces, hops):
+        ttl, address, host, asn, as_name, place, rtt = detail
+        fields = [text(hop.get(k)) for k in ("ttl", "address", "hostname", "asn", "as_name", "rtt_ms", "line")]
+        check(f"{kind}: hop {ttl}", [ttl, address, host, asn, as_name, rtt, trace], fields)
+        where = ", ".join(text(hop.get(k)) for k in ("city", "region", "country"))
+        check(f"{kind}: hop {ttl}'s place", place, "Home" if place == "Home" else where)
+    check(f"{kind}: the last hop's host name", "accept.example", text(hops[-1].get("hostname")) if hops else "")
+PY
+)
+  echo "$out"
+  failures=$((failures + $(grep -c '^FAIL' <<< "$out")))
+}
+
+scenario_details() {
+  local tool
+  for tool in xclip python3; do command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing; install the packages tools/setup.sh lists"; exit 1; }; done
+  start_display 1024 768
+  set_home 300,150
+  start_program
+  whole_run click
+  report detail > "$work/details"
+  run_lines 1 | head -n4 > "$work/traces"
+  report whois > "$work/whois"
+  check "the run reported a detail line per hop" 4 "$(wc -l < "$work/details")"
+  local file line x y red
+  # A hop's details: on its trace line (hop 5, named in the hosts file) and on its map marker.
+  line=$(sed -n 4p "$work/traces")
+  shot_of "$trace" trace
+  if check_text "trace: hop 5's line" "$file" "$trace" "Liberation Mono" 90 "$line"; then
+    check_tooltip "trace line of hop 5" $((text_x + text_w / 2)) $((text_y + text_h / 2)) "Host name: accept.example"
+  fi
+  activate "$map"
+  geometry "$map"
+  read -r x y <<< "$(look point "$tokyo")"
+  check_tooltip "map marker of hop 4" $((cx + x)) $((cy + y)) "Address: 198.51.100.10"
+
+  # Copies: a red WHOIS line, and every trace line.
+  red=$(report whois | grep -m1 '^abuse-mailbox:')
+  shot_of "$whois" whois
+  if check_text "WHOIS: the red line \"$red\"" "$file" "$whois" "$face" "$tenths" "$red" fg=ff0000 &&
+     menu_item $((text_x + text_w / 2)) $((text_y + text_h / 2)) "Copy Line"; then
+    check "WHOIS: \"Copy Line\" on the red line copies it" "$red" "$(clipboard)"
+  fi
+  activate "$trace"
+  geometry "$trace"
+  if menu_item $((cx + cw / 3)) $((cy + ch / 4)) "Copy All"; then
+    check "trace: \"Copy All\" copies every line" "$(run_lines 1)" "$(clipboard)"
+  fi
+
+  # The report saved as JSON and as CSV.
+  mkdir -p "$work/saved" && chmod 777 "$work/saved"
+  save_report "$work/saved/run.json"
+  save_report "$work/saved/run.csv"
+  check_saved "$work/saved/run.json" "$work/saved/run.csv"
+}
 
 if [ "$(type -t "scenario_$scenario")" != function ]; then echo "unknown scenario $scenario"; exit 2; fi
 "scenario_$scenario"

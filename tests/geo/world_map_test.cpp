@@ -1,5 +1,6 @@
 // The map window: markers and lines where the projection puts them, a repaint equal to the
-// live drawing, and the "Trace Route" replay (also when pressed again, hidden or outpaced).
+// live drawing, the "Trace Route" replay (also when pressed again, hidden or outpaced), and
+// each hop's details on its marker.
 #include "geo_table_file.h"
 #include "map_pixels.h"
 #include "base/wait.h"
@@ -7,6 +8,8 @@
 #include "geo/world_map.h"
 
 #include <QElapsedTimer>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -212,4 +215,41 @@ TEST_F(WorldMapTest, EachWindowKeepsItsOwnRoute)
     EXPECT_EQ(second->RouteSegments().size(), 1u);
     EXPECT_EQ(Painted(first.get()), firstPicture);
     EXPECT_FALSE(MarkerAt(Painted(second.get()), kFuzhou, CWorldMap::kRed));
+}
+
+// The Nth marker is the report's Nth located hop: a hop without a place has no marker.
+TEST_F(WorldMapTest, EachMarkerTellsItsHopsDetailsOnHover)
+{
+    auto map = ShownMap({300, 150});
+    RunReport report;
+    for (const char *address : {"198.51.100.1", "198.51.100.10", "198.51.100.3"}) {
+        const GeoRecord record = Plot(*map, address);
+        HopDetail hop;
+        hop.ttl = int(report.hops.size()) + 1;
+        hop.address = QString::fromLatin1(address);
+        if (record.hasLocation()) {
+            hop.latitude = record.latitude();
+            hop.longitude = record.longitude();
+        }
+        report.hops << hop;
+    }
+    report.hops[2].hostName = QStringLiteral("<img src=x>\u202e.example");
+    const auto hover = [&map](QPoint at) {
+        QToolTip::showText(map->mapToGlobal(QPoint(1, 1)), QStringLiteral("none"), map.get());
+        QHelpEvent help(QEvent::ToolTip, at, map->mapToGlobal(at));
+        QApplication::sendEvent(map.get(), &help);
+        return QToolTip::text();
+    };
+    EXPECT_NE(hover(kFuzhou), runreport::ToolTipHtml(report.hops[2])) << "no tooltip before the report";
+    map->UpdateReport(report);
+    EXPECT_EQ(hover(kLondon + QPoint(4, -4)), runreport::ToolTipHtml(report.hops[0]));
+    const QString fuzhou = hover(kFuzhou);
+    EXPECT_EQ(fuzhou, runreport::ToolTipHtml(report.hops[2]));
+    EXPECT_TRUE(fuzhou.contains(QStringLiteral("&lt;img src=x&gt;&lt;U+202E&gt;.example"))) << qPrintable(fuzhou);
+    EXPECT_FALSE(hover(kBrisbane).contains(QStringLiteral("Hop"))) << "no marker there";
+    EXPECT_FALSE(hover(QPoint(300, 150)).contains(QStringLiteral("Hop"))) << "home is no hop";
+
+    report.hops[0].hostName = QStringLiteral("later.example"); // a name that came later
+    map->UpdateReport(report);
+    EXPECT_TRUE(hover(kLondon).contains(QStringLiteral("Host name: later.example")));
 }

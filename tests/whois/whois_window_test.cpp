@@ -1,8 +1,14 @@
-// The WHOIS result window on the offscreen platform: rows, colours, selection and placement.
+// The WHOIS result window on the offscreen platform: rows, colours, selection and placement,
+// copies and spoken rows.
+#include "list_menu.h"
 #include "whois/whois_lookup.h"
+#include "base/visible_text.h"
 #include "base/window_support.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QImage>
+#include <QTest>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -128,6 +134,27 @@ TEST_F(WhoisWindow, LayoutAndPlacement)
 
     button->click();
     EXPECT_FALSE(window.isVisible());
+}
+
+// Rows store a placeholder and show their line: copies and screen readers get the line.
+TEST_F(WhoisWindow, CopiesAndSpeaksTheLinesRowsShow)
+{
+    window.ShowAnswer("NetRange: 192.0.2.0\nOrgAbuseEmail: abuse@example.net\nOrgName: \x1b[31mX\n");
+    ASSERT_EQ(list->count(), 3);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    EXPECT_EQ(testsupport::ChooseFromListMenu(list, 1, "Copy Line"), QStringList({"Copy Line", "Copy All"}));
+    EXPECT_EQ(clipboard->text(), "OrgAbuseEmail: abuse@example.net");
+    const QString visible = quokka::VisibleText(window.Lines().at(2));
+    EXPECT_EQ(testsupport::ChooseFromListMenu(list, -1, "Copy All"), QStringList{"Copy All"});
+    EXPECT_EQ(clipboard->text(), "NetRange: 192.0.2.0\nOrgAbuseEmail: abuse@example.net\n" + visible);
+    list->setCurrentRow(0);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), "NetRange: 192.0.2.0");
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(testsupport::SpokenRow(list, row), quokka::VisibleText(window.Lines().at(row))) << row;
+    EXPECT_EQ(list->item(0)->text(), "Push Data") << "rows still hold their placeholder";
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_FALSE(window.isVisible()) << "Enter still presses All Done";
 }
 
 } // namespace

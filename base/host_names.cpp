@@ -1,0 +1,77 @@
+#include "base/host_names.h"
+
+#include "base/wait.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <memory>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <resolv.h>
+
+namespace quokka {
+namespace {
+
+// glibc keeps the resolver's state per thread (_res): this thread's waits a whole number of
+// seconds for each server, asks each once, and skips the servers that would not fit.
+void BoundThisThreadsResolver(std::chrono::milliseconds bound)
+{
+    if (::res_init() != 0)
+        return;
+    const int seconds = std::max(1, int(bound.count() / 1000));
+    _res.retrans = seconds;
+    _res.retry = 1;
+    _res.nscount = std::min(_res.nscount, seconds);
+}
+
+// Made out of line: GCC takes a std::nullopt handed on through the lambdas for a QString
+// that may be used uninitialised.
+std::optional<QString> NoName()
+{
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> ReverseName(const QString &address, std::chrono::milliseconds bound)
+{
+    sockaddr_in socketAddress{};
+    socketAddress.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, address.toLatin1().constData(), &socketAddress.sin_addr) != 1)
+        return std::nullopt;
+    BoundThisThreadsResolver(bound);
+    char name[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<const sockaddr *>(&socketAddress), sizeof socketAddress, name, sizeof name,
+                      nullptr, 0, NI_NAMEREQD)
+        != 0)
+        return std::nullopt;
+    return QString::fromUtf8(name);
+}
+
+NameLookups::~NameLookups()
+{
+    Stop();
+    m_threads.clear(); // joins
+}
+
+void NameLookups::Start(Lookup lookup, int deadlineMs, Done done)
+{
+    // Whichever comes first, the answer or the deadline, settles the lookup; both arrive on
+    // the receiver's thread, where alone the flag is used.
+    auto settled = std::make_shared<bool>(false);
+    auto settle = [settled, done = std::move(done), stop = m_stop.get_token()](const std::optional<QString> &name) {
+        if (*settled || stop.stop_requested() || ShuttingDown())
+            return;
+        *settled = true;
+        done(name);
+    };
+    After(deadlineMs, m_receiver, [settle] { settle(NoName()); });
+    m_threads.emplace_back([lookup = std::move(lookup), settle, receiver = m_receiver, stop = m_stop.get_token()] {
+        std::optional<QString> name = lookup();
+        if (stop.stop_requested())
+            return;
+        QMetaObject::invokeMethod(receiver, [settle, name] { settle(name); }, Qt::QueuedConnection);
+    });
+}
+
+} // namespace quokka

@@ -1,0 +1,49 @@
+#pragma once
+// Addresses to host names (reverse resolution), bounded in time, and the threads that look
+// names up beside a run without holding any of it up.
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+namespace quokka {
+
+// The name the dotted IPv4 ADDRESS is known by, from the hosts file or DNS (a PTR record);
+// none when it has none or the resolver gives up. The calling thread's own resolver is set
+// to ask only as many name servers, once each, as whole seconds fit into BOUND (at least
+// one, for a second), so the call returns within about BOUND rounded up to a second (the
+// hosts file and DNS; other name services keep their own time-outs).
+std::optional<QString> ReverseName(const QString &address, std::chrono::milliseconds bound);
+
+// Lookups that may block, each on a thread of its own: each answer comes back on the
+// receiver's thread, unless its deadline has passed first. A lookup cannot be interrupted,
+// so the threads are joined when this goes: a lookup must end within about its deadline.
+class NameLookups {
+public:
+    using Lookup = std::function<std::optional<QString>()>;
+    using Done = std::function<void(std::optional<QString> name)>;
+
+    // RECEIVER gets the answers; it must outlive this (make this its member).
+    explicit NameLookups(QObject *receiver) : m_receiver(receiver) {}
+    // Stops handing answers over and waits for the lookups under way.
+    ~NameLookups();
+    NameLookups(const NameLookups &) = delete;
+    NameLookups &operator=(const NameLookups &) = delete;
+
+    // Runs LOOKUP on a new thread. DONE runs once on the receiver's thread: with its answer,
+    // or with none when DEADLINE_MS pass first. Nothing runs after Stop or once the program
+    // closes.
+    void Start(Lookup lookup, int deadlineMs, Done done);
+    void Stop() { m_stop.request_stop(); }
+
+private:
+    QObject *m_receiver;
+    std::stop_source m_stop;
+    std::vector<std::jthread> m_threads;
+};
+
+} // namespace quokka

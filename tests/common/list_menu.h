@@ -1,0 +1,44 @@
+#pragma once
+// Right-clicks a row of a result window's list and picks from the menu that pops up, for the
+// window tests on the offscreen platform.
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QListWidget>
+#include <QMenu>
+
+namespace testsupport {
+
+// Opens LIST's context menu on ROW (below the rows for -1), triggers the item named CHOOSE
+// when it is there and enabled, and closes the menu; returns the enabled items' names.
+inline QStringList ChooseFromListMenu(QListWidget *list, int row, const QString &choose)
+{
+    const QPoint pos = row >= 0 ? list->visualItemRect(list->item(row)).center()
+                                : QPoint(4, list->viewport()->height() - 2);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(list->viewport(), &event);
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    if (!menu)
+        return {};
+    QStringList enabled;
+    for (QAction *action : menu->actions()) {
+        if (!action->isEnabled() || action->isSeparator())
+            continue;
+        enabled << action->text();
+        if (action->text() == choose)
+            action->trigger();
+    }
+    menu->close();
+    return enabled;
+}
+
+// What a screen reader hears for row ROW of LIST.
+inline QString SpokenRow(QListWidget *list, int row)
+{
+    QAccessibleInterface *view = QAccessible::queryAccessibleInterface(list);
+    QAccessibleInterface *cell = view ? view->child(row) : nullptr;
+    return cell ? cell->text(QAccessible::Name) : QStringLiteral("(no accessible row %1)").arg(row);
+}
+
+} // namespace testsupport

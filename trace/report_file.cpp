@@ -1,0 +1,42 @@
+#include "trace/report_file.h"
+
+#include <QSaveFile>
+
+namespace runreport {
+
+const QString kJsonFilter = QStringLiteral("JSON report (*.json)");
+const QString kCsvFilter = QStringLiteral("CSV report (*.csv)");
+
+namespace {
+
+bool IsCsv(const QString &name)
+{
+    return name.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QString PathForFilter(const QString &name, const QString &filter)
+{
+    if (IsCsv(name) || name.endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
+        return name;
+    return name + (filter == kCsvFilter ? QLatin1String(".csv") : QLatin1String(".json"));
+}
+
+QString SaveReport(const RunReport &report, const QString &path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    const QByteArray data = IsCsv(path) ? ToCsv(report) : ToJson(report);
+    if (file.write(data) != data.size()) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return error;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+} // namespace runreport
