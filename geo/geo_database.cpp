@@ -2,6 +2,7 @@
 
 #include "geo/mapped_file.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,17 @@ std::unique_ptr<MappedFile> &FileTable()
     static std::unique_ptr<MappedFile> file;
     return file;
 }
+
+// One search of FindKeys under way: FindKey's bounds, for the key at INDEX.
+struct Search {
+    std::int32_t low, high;
+    std::uint32_t key;
+    std::size_t index;
+};
+
+// How many searches FindKeys keeps under way: enough for each one's next row to arrive from
+// memory while the others take a step.
+constexpr int kInterleaved = 16;
 
 } // namespace
 
@@ -64,6 +76,60 @@ const unsigned char *GeoDatabase::FindKey(std::uint32_t key) const
         }
     }
     return nullptr;
+}
+
+void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows) const
+{
+    const unsigned char *const table = m_table.data();
+    const auto count = static_cast<std::int32_t>(RecordCount());
+    // The row a search reads next is asked for one step ahead; its first 8 bytes may straddle
+    // two cache lines.
+    const auto prefetch = [table](const Search &s) {
+        const unsigned char *row = table + std::size_t(s.low + (s.high - s.low) / 2) * GeoRecord::kSize;
+        __builtin_prefetch(row);
+        __builtin_prefetch(row + 7);
+    };
+    std::size_t next = 0;
+    const auto start = [&](Search &s) {
+        s = {0, count - 1, keys[next], next};
+        ++next;
+        prefetch(s);
+    };
+    if (count == 0) {
+        std::fill(rows.begin(), rows.begin() + std::ptrdiff_t(keys.size()), nullptr);
+        return;
+    }
+    Search searches[kInterleaved];
+    int active = 0;
+    while (active < kInterleaved && next < keys.size())
+        start(searches[active++]);
+    while (active > 0) {
+        for (int i = 0; i < active;) {
+            // One step of FindKey's loop, with its branches on the data made selections.
+            Search &s = searches[i];
+            const std::int32_t mid = s.low + (s.high - s.low) / 2;
+            const unsigned char *row = table + std::size_t(mid) * GeoRecord::kSize;
+            const std::uint32_t first = GeoRecord::ReadU32(row + GeoRecord::kFirstAddress);
+            const std::uint32_t last = GeoRecord::ReadU32(row + GeoRecord::kLastAddress);
+            const bool right = last < s.key;
+            const bool found = !right && first <= s.key;
+            const bool ended = found || (!right && mid == s.low);
+            s.low = right ? mid + 1 : s.low;
+            s.high = right ? s.high : mid - 1;
+            if (!ended && s.low <= s.high) {
+                prefetch(s);
+                ++i;
+                continue;
+            }
+            rows[s.index] = found ? row : nullptr;
+            if (next < keys.size()) {
+                start(s);
+                ++i;
+            } else {
+                s = searches[--active]; // the last search moves here and takes its step next
+            }
+        }
+    }
 }
 
 bool GeoDatabase::Find(const char *address, GeoRecord &record) const
