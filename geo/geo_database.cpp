@@ -82,48 +82,52 @@ void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const 
 {
     const unsigned char *const table = m_table.data();
     const auto count = static_cast<std::int32_t>(RecordCount());
-    // The row a search reads next is asked for one step ahead; its first 8 bytes may straddle
-    // two cache lines.
-    const auto prefetch = [table](const Search &s) {
-        const unsigned char *row = table + std::size_t(s.low + (s.high - s.low) / 2) * GeoRecord::kSize;
-        __builtin_prefetch(row);
-        __builtin_prefetch(row + 7);
-    };
-    std::size_t next = 0;
-    const auto start = [&](Search &s) {
-        s = {0, count - 1, keys[next], next};
-        ++next;
-        prefetch(s);
-    };
     if (count == 0) {
         std::fill(rows.begin(), rows.begin() + std::ptrdiff_t(keys.size()), nullptr);
         return;
     }
+    const auto nextRow = [table](const Search &s) {
+        return table + std::size_t(s.low + (s.high - s.low) / 2) * GeoRecord::kSize;
+    };
+    // The row a search reads next is asked for one step ahead (its first 8 bytes may straddle
+    // two cache lines). Written out at each place: GCC drops a prefetch left alone in a
+    // function of its own as a call without effect.
     Search searches[kInterleaved];
     int active = 0;
-    while (active < kInterleaved && next < keys.size())
-        start(searches[active++]);
+    std::size_t next = 0;
+    for (; active < kInterleaved && next < keys.size(); ++next) {
+        Search &s = searches[active++];
+        s = {0, count - 1, keys[next], next};
+        __builtin_prefetch(nextRow(s));
+        __builtin_prefetch(nextRow(s) + 7);
+    }
     while (active > 0) {
         for (int i = 0; i < active;) {
-            // One step of FindKey's loop, with its branches on the data made selections.
+            // One step of FindKey's loop, computed with masks rather than branches: a branch
+            // on a random key goes wrong half the time and stops the other searches with it.
             Search &s = searches[i];
             const std::int32_t mid = s.low + (s.high - s.low) / 2;
             const unsigned char *row = table + std::size_t(mid) * GeoRecord::kSize;
             const std::uint32_t first = GeoRecord::ReadU32(row + GeoRecord::kFirstAddress);
             const std::uint32_t last = GeoRecord::ReadU32(row + GeoRecord::kLastAddress);
-            const bool right = last < s.key;
-            const bool found = !right && first <= s.key;
-            const bool ended = found || (!right && mid == s.low);
-            s.low = right ? mid + 1 : s.low;
-            s.high = right ? s.high : mid - 1;
-            if (!ended && s.low <= s.high) {
-                prefetch(s);
+            const unsigned right = last < s.key;
+            const unsigned found = (right ^ 1u) & unsigned(first <= s.key);
+            const unsigned ended = found | ((right ^ 1u) & unsigned(mid == s.low));
+            const std::int32_t rightMask = -std::int32_t(right);
+            s.low += (mid + 1 - s.low) & rightMask;
+            s.high = mid - 1 + ((s.high - mid + 1) & rightMask);
+            if ((ended | unsigned(s.low > s.high)) == 0) {
+                __builtin_prefetch(nextRow(s));
+                __builtin_prefetch(nextRow(s) + 7);
                 ++i;
                 continue;
             }
             rows[s.index] = found ? row : nullptr;
             if (next < keys.size()) {
-                start(s);
+                s = {0, count - 1, keys[next], next};
+                ++next;
+                __builtin_prefetch(nextRow(s));
+                __builtin_prefetch(nextRow(s) + 7);
                 ++i;
             } else {
                 s = searches[--active]; // the last search moves here and takes its step next
