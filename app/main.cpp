@@ -4,6 +4,7 @@
 #include "geo/geo_database.h"
 #include "app/main_dialog.h"
 #include "app/options.h"
+#include "base/standard_streams.h"
 #include "base/window_support.h"
 
 #include <QApplication>
@@ -30,6 +31,7 @@ QStringList Arguments(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    quokka::SecureStandardStreams();
     const Options options = ParseOptions(Arguments(argc, argv));
     if (!options.geoTable.isEmpty())
         GeoDatabase::UseFile(options.geoTable.toStdString());

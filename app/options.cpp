@@ -1,8 +1,7 @@
 #include "app/options.h"
 
-#include "geo/geo_database.h"
+#include "app/lookup_command.h"
 #include "geo/home_location.h"
-#include "geo/lookup_line.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -28,13 +27,13 @@ Declared Declare(QCommandLineParser &parser)
         {QStringLiteral("verbose"), QStringLiteral("Write the debug log to standard error.")},
         {QStringLiteral("geo-table"), QStringLiteral("Use the geolocation table FILE instead of the built-in one (also QUOKKA_GEO_TABLE)."), QStringLiteral("FILE")},
         {QStringLiteral("as-table"), QStringLiteral("Use the AS table FILE instead of the built-in one (also QUOKKA_AS_TABLE)."), QStringLiteral("FILE")},
-        {QStringLiteral("lookup"), QStringLiteral("Print the table's row for each ADDRESS given as an argument, and end.")},
+        {QStringLiteral("lookup"), QStringLiteral("Print the geolocation row and AS of each ADDRESS given as an argument, and end; the argument - reads addresses from standard input, one a line.")},
         {QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y")},
         parser.addHelpOption(),
         parser.addVersionOption(),
     };
     parser.addOptions({o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable, o.lookup, o.home});
-    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup."), QStringLiteral("[ADDRESS...]"));
+    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup (- for standard input)."), QStringLiteral("[ADDRESS...]"));
     return o;
 }
 
@@ -115,7 +114,5 @@ int RunCommand(const Options &options)
     }
     if (!options.home.isNull())
         return StoreHome(options.home);
-    for (const QString &address : options.addresses)
-        std::printf("%s\n", LookupLine(GeoDatabase::Instance(), address.toStdString()).c_str());
-    return 0;
+    return RunLookup(options.addresses);
 }

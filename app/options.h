@@ -13,7 +13,7 @@ struct Options {
     QString jsonFile;      // --json FILE: write the run as JSON there ("-": standard output) when it ends
     QString geoTable;      // --geo-table FILE, or QUOKKA_GEO_TABLE
     QString asTable;       // --as-table FILE, or QUOKKA_AS_TABLE
-    bool lookup = false;   // --lookup ADDRESS...: print the table's rows, no window
+    bool lookup = false;   // --lookup ADDRESS... (- for standard input): print rows and AS, no window
     QStringList addresses;
     QString home;          // --home X,Y: store a home point, no window
     bool help = false;

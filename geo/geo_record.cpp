@@ -3,12 +3,6 @@
 #include <bit>
 #include <cstring>
 
-std::uint32_t GeoRecord::ReadU32(const unsigned char *at)
-{
-    return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16
-        | std::uint32_t(at[3]) << 24;
-}
-
 double GeoRecord::ReadDouble(const unsigned char *at)
 {
     std::uint64_t bits = 0;

@@ -39,7 +39,11 @@ struct GeoRecord {
 
     // The readers of the layout, on any row's bytes: a little-endian 32-bit number, a
     // little-endian double, and a text field's bytes up to its first NUL or its end.
-    static std::uint32_t ReadU32(const unsigned char *at);
+    static std::uint32_t ReadU32(const unsigned char *at)
+    {
+        return std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 | std::uint32_t(at[2]) << 16
+            | std::uint32_t(at[3]) << 24;
+    }
     static double ReadDouble(const unsigned char *at);
     static std::string_view ReadText(const unsigned char *field, std::size_t size);
 };

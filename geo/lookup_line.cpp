@@ -1,36 +1,125 @@
 #include "geo/lookup_line.h"
 
+#include "base/visible_text.h"
+#include "geo/dotted_quad.h"
+
 #include <charconv>
 
 namespace {
 
-std::string DottedQuad(std::uint32_t a)
+std::string_view Trimmed(std::string_view text)
 {
-    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.'
-        + std::to_string((a >> 8) & 255) + '.' + std::to_string(a & 255);
+    const std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos)
+        return {};
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+bool IsPlainAscii(std::string_view text)
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+            return false;
+    }
+    return true;
 }
 
 // The shortest decimal text that reads back as the same double.
-std::string Shortest(double value)
+void AppendShortest(std::string &out, double value)
 {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+    out.append(buffer, result.ptr);
+}
+
+void AppendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size)
+{
+    out += '\t';
+    out += GeoRecord::ReadText(row + offset, size);
 }
 
 } // namespace
 
-std::string LookupLine(const GeoDatabase &database, const std::string &address)
+void LookupLines::Append(std::span<const std::string_view> texts, std::string &out)
 {
-    GeoRecord record;
-    if (!database.Find(address.c_str(), record))
-        return address + "\tno match";
-    std::string line = address;
-    for (const std::string &field :
-         {DottedQuad(record.firstAddress()) + '-' + DottedQuad(record.lastAddress()),
-          std::string(record.countryCode()), std::string(record.countryName()),
-          std::string(record.region()), std::string(record.city()), Shortest(record.latitude()),
-          Shortest(record.longitude())})
-        line += '\t' + field;
-    return line;
+    m_keys.clear();
+    m_trimmed.clear();
+    m_isAddress.clear();
+    for (const std::string_view text : texts) {
+        std::uint32_t key = 0;
+        m_trimmed.push_back(Trimmed(text));
+        m_isAddress.push_back(ParseDottedQuad(m_trimmed.back(), key));
+        if (m_isAddress.back())
+            m_keys.push_back(key);
+    }
+    m_rows.resize(m_keys.size());
+    m_geo.FindKeys(m_keys, m_rows);
+    std::size_t address = 0;
+    for (std::size_t i = 0; i < m_trimmed.size(); ++i) {
+        if (m_isAddress[i]) {
+            appendLine(out, m_trimmed[i], &m_keys[address], m_rows[address]);
+            ++address;
+        } else {
+            appendLine(out, m_trimmed[i], nullptr, nullptr);
+        }
+        out += '\n';
+    }
+}
+
+void LookupLines::appendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row)
+{
+    appendVisible(out, text, false);
+    if (row == nullptr) {
+        out += "\tno match";
+    } else {
+        out += '\t';
+        AppendDottedQuad(out, GeoRecord::ReadU32(row + GeoRecord::kFirstAddress));
+        out += '-';
+        AppendDottedQuad(out, GeoRecord::ReadU32(row + GeoRecord::kLastAddress));
+        AppendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
+        AppendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
+        AppendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
+        AppendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
+        out += '\t';
+        AppendShortest(out, GeoRecord::ReadDouble(row + GeoRecord::kLatitude));
+        out += '\t';
+        AppendShortest(out, GeoRecord::ReadDouble(row + GeoRecord::kLongitude));
+    }
+    out += '\t';
+    const std::optional<AsMatch> as = key ? m_as.FindKey(*key) : std::nullopt;
+    if (as) {
+        char buffer[16];
+        out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, as->number).ptr);
+    }
+    out += '\t';
+    if (as)
+        appendVisible(out, as->name, true);
+}
+
+void LookupLines::appendVisible(std::string &out, std::string_view text, bool remember)
+{
+    if (IsPlainAscii(text)) {
+        out += text;
+        return;
+    }
+    const auto convert = [text] {
+        return quokka::VisibleText(QString::fromUtf8(text.data(), qsizetype(text.size()))).toStdString();
+    };
+    if (!remember) {
+        out += convert();
+        return;
+    }
+    auto [at, added] = m_visibleNames.try_emplace({text.data(), text.size()});
+    if (added)
+        at->second = convert();
+    out += at->second;
+}
+
+std::string LookupLine(const GeoDatabase &geo, const AsDatabase &as, std::string_view text)
+{
+    LookupLines lines(geo, as);
+    std::string out;
+    lines.Append({&text, 1}, out);
+    out.pop_back();
+    return out;
 }

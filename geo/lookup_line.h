@@ -1,8 +1,44 @@
 #pragma once
-// One line of `quokka-quokka --lookup`: the address, then the matching row's range, country
-// code, country, region, city, latitude and longitude, tab-separated; or "no match".
+// The lines of `quokka-quokka --lookup`, one for each address given as an argument or as a
+// line of input. Tab-separated: the address, then the geolocation row's range, country code,
+// country, region, city, latitude and longitude, or the one field "no match"; every line ends
+// with the AS number and organisation of the network announcing the address, both empty when
+// the AS table has none. Text that is not an address gets "no match" and two empty fields.
+// Spaces and tabs around an address are ignored; the echoed text and the organisation show
+// their control characters (so a tab in them never starts a column).
+#include "geo/as_database.h"
 #include "geo/geo_database.h"
 
+#include <cstdint>
+#include <map>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
-std::string LookupLine(const GeoDatabase &database, const std::string &address);
+class LookupLines {
+public:
+    LookupLines(const GeoDatabase &geo, const AsDatabase &as) : m_geo(geo), m_as(as) {}
+
+    // Appends the line for each of TEXTS, each with its newline, to OUT; the geolocation rows
+    // of all of them are searched at once.
+    void Append(std::span<const std::string_view> texts, std::string &out);
+
+private:
+    void appendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row);
+    void appendVisible(std::string &out, std::string_view text, bool remember);
+
+    const GeoDatabase &m_geo;
+    const AsDatabase &m_as;
+    std::vector<std::uint32_t> m_keys;        // the addresses among the texts
+    std::vector<const unsigned char *> m_rows; // their rows
+    std::vector<std::string_view> m_trimmed;
+    std::vector<bool> m_isAddress;
+    // Organisation names in their visible form, by where they lie in the AS table: most
+    // lines repeat a name seen before.
+    std::map<std::pair<const char *, std::size_t>, std::string> m_visibleNames;
+};
+
+// The line for TEXT, without its newline.
+std::string LookupLine(const GeoDatabase &geo, const AsDatabase &as, std::string_view text);

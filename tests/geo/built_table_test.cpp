@@ -1,7 +1,9 @@
 // The table the build made, against the source it was made from: the checker passes, and
-// random addresses read the same place in both (after the same transliteration).
+// random addresses read the same place in both (after the same transliteration); and the
+// interleaved search finds what the single one finds on all of it.
 #include "ascii_text.h"
 #include "country_names.h"
+#include "find_keys_check.h"
 #include "geo/geo_database.h"
 #include "geo/mapped_file.h"
 #include "mmdb_source.h"
@@ -114,4 +116,19 @@ TEST_F(BuiltTable, SpanEdgesAndBlocksWithoutLocation)
         EXPECT_EQ(row.latitude(), 0.0) << none;
         EXPECT_EQ(row.longitude(), 0.0) << none;
     }
+}
+
+TEST_F(BuiltTable, FindKeysIsFindKeyOnEveryRowBoundAndAMillionRandomKeys)
+{
+    const GeoDatabase db = Database();
+    const std::vector<std::uint32_t> bounds = testgeo::BoundaryKeys(s_table->bytes());
+    const auto boundFault = testgeo::FindKeysFault(db, bounds);
+    EXPECT_FALSE(boundFault) << *boundFault;
+    std::mt19937 random(99);
+    std::vector<std::uint32_t> keys(1000000);
+    for (std::uint32_t &key : keys)
+        key = std::uint32_t(random());
+    const auto randomFault = testgeo::FindKeysFault(db, keys);
+    EXPECT_FALSE(randomFault) << *randomFault;
+    std::printf("%zu row bounds and %zu random keys: the same rows as FindKey\n", bounds.size(), keys.size());
 }

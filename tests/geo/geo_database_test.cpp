@@ -1,10 +1,16 @@
 // The table search on small tables: bounds, order, byte order of the key, the terminating
-// row, the text-field rules, the lookup line, and table files that cannot be used.
+// row, the interleaved search on hostile tables, the text-field rules, the address reader, the
+// lookup line, and table files that cannot be used.
+#include "find_keys_check.h"
+#include "geo/dotted_quad.h"
 #include "geo/geo_database.h"
 #include "geo/lookup_line.h"
 #include "small_table.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <cstring>
+#include <random>
 
 using namespace testgeo;
 
@@ -159,14 +165,100 @@ TEST(GeoRecordText, FullFieldsEndAtTheFieldAndTheFillIsNeverRead)
     EXPECT_EQ(shortTexts.bytes[GeoRecord::kCity + 32], 0xFE);
 }
 
-TEST(LookupLine, PrintsTheRowTabSeparatedOrNoMatch)
+TEST(LookupLine, PrintsTheRowOrNoMatchThenTheAsFields)
 {
     const SmallTable table = ThreeCities();
     const GeoDatabase db(table.bytes());
-    EXPECT_EQ(LookupLine(db, "1.0.2.3"), "1.0.2.3\t1.0.1.0-1.0.3.255\tCN\tChina\tFujian\tFuzhou\t26.06139\t119.30611");
-    EXPECT_EQ(LookupLine(db, "10.9.9.9"), "10.9.9.9\t10.0.0.0-10.255.255.255\t-\t-\t-\t-\t0\t0");
-    EXPECT_EQ(LookupLine(db, "240.0.0.1"), "240.0.0.1\tno match");
-    EXPECT_EQ(LookupLine(db, "example.com"), "example.com\tno match");
+    const std::vector<unsigned char> asBytes = AsTable({{Key(1, 0, 0, 0), Key(1, 0, 2, 255), 64500, "Example Net"},
+                                                        {Key(240, 0, 0, 0), Key(240, 0, 0, 255), 64501, "Tab\tand\x1b"}});
+    const AsDatabase as(asBytes);
+    ASSERT_EQ(as.RangeCount(), 2u);
+    const struct {
+        const char *text, *line;
+    } rows[] = {
+        {"1.0.2.3", "1.0.2.3\t1.0.1.0-1.0.3.255\tCN\tChina\tFujian\tFuzhou\t26.06139\t119.30611\t64500\tExample Net"},
+        {" 1.0.3.0\t", "1.0.3.0\t1.0.1.0-1.0.3.255\tCN\tChina\tFujian\tFuzhou\t26.06139\t119.30611\t\t"},
+        {"10.9.9.9", "10.9.9.9\t10.0.0.0-10.255.255.255\t-\t-\t-\t-\t0\t0\t\t"},
+        {"240.0.0.1", "240.0.0.1\tno match\t64501\tTab\u2409and\u241b"},
+        {"example.com", "example.com\tno match\t\t"},
+        {"", "\tno match\t\t"},
+        {"a\tb\r\xc2\x85", "a\u2409b\u240d<U+0085>\tno match\t\t"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(LookupLine(db, as, row.text), row.line) << row.text;
+}
+
+TEST(FindKeys, IsFindKeyOnHostileTables)
+{
+    std::mt19937 random(11);
+    std::vector<unsigned char> unsorted(300 * GeoRecord::kSize);
+    for (std::size_t at = 0; at < unsorted.size(); at += GeoRecord::kSize) {
+        const std::uint32_t bounds[2] = {std::uint32_t(random() % 4096), std::uint32_t(random() % 4096)}; // overlapping, some first > last
+        std::memcpy(&unsorted[at], bounds, sizeof bounds);
+    }
+    const std::vector<unsigned char> sorted = ThreeCities().bytes();
+    const std::vector<unsigned char> truncated(sorted.begin(), sorted.end() - 50);
+    SmallTable one;
+    one.row(Key(8, 8, 8, 0), Key(8, 8, 8, 255), At("US", "United States", "", "", 37.4, -122.1));
+    const struct {
+        const char *name;
+        std::span<const unsigned char> bytes;
+    } tables[] = {{"unsorted", unsorted}, {"truncated", truncated}, {"empty", {}}, {"one row", one.bytes()}};
+    for (const auto &table : tables) {
+        const GeoDatabase db(table.bytes);
+        std::vector<std::uint32_t> keys = BoundaryKeys(table.bytes);
+        for (int i = 0; i < 5000; ++i)
+            keys.push_back(i % 2 ? random() : random() % 5000);
+        keys.insert(keys.end(), {0u, 0xFFFFFFFFu, Key(8, 8, 8, 8)});
+        // Fewer keys than searches under way, none, and a count that leaves some idle.
+        for (const std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(3), std::size_t(17), keys.size()}) {
+            const auto fault = FindKeysFault(db, std::span(keys).first(count));
+            EXPECT_FALSE(fault) << table.name << ", " << count << " keys: " << *fault;
+        }
+    }
+}
+
+TEST(DottedQuad, ReadsExactlyWhatInetPtonReads)
+{
+    // Near-addresses: random edits of random addresses, and random strings of address-like bytes.
+    std::mt19937 random(5);
+    const std::string alphabet = "0123456789.......  \t+-x:/\n\xff";
+    const auto pick = [&](const std::string &from) { return from[random() % from.size()]; };
+    int accepted = 0;
+    for (int i = 0; i < 400000; ++i) {
+        std::string text;
+        if (i % 2) {
+            text = std::to_string(random() % 300) + '.' + std::to_string(random() % 300) + '.'
+                + std::to_string(random() % 300) + '.' + std::to_string(random() % 300);
+            for (int edits = int(random() % 3); edits > 0; --edits) {
+                const std::size_t at = random() % (text.size() + 1);
+                if (random() % 2)
+                    text.insert(at, 1, pick(alphabet));
+                else if (at < text.size())
+                    text.erase(at, 1);
+            }
+        } else {
+            for (int length = int(random() % 18); length > 0; --length)
+                text += pick(alphabet);
+        }
+        in_addr parsed{};
+        const bool theirs = inet_pton(AF_INET, text.c_str(), &parsed) == 1;
+        std::uint32_t key = 0;
+        ASSERT_EQ(ParseDottedQuad(text, key), theirs) << '"' << text << '"';
+        if (theirs) {
+            ASSERT_EQ(key, ntohl(parsed.s_addr)) << text;
+            ++accepted;
+        }
+    }
+    EXPECT_GT(accepted, 50000);
+    // Written back, every address reads the same as inet_ntop writes it.
+    for (const std::uint32_t key : {0u, 0xFFFFFFFFu, Key(10, 0, 100, 9), std::uint32_t(random())}) {
+        std::string text;
+        AppendDottedQuad(text, key);
+        char theirs[INET_ADDRSTRLEN];
+        const in_addr address{htonl(key)};
+        EXPECT_EQ(text, inet_ntop(AF_INET, &address, theirs, sizeof theirs));
+    }
 }
 
 class GeoTableFile : public ::testing::Test {

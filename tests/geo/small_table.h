@@ -33,6 +33,14 @@ private:
     std::vector<unsigned char> m_bytes;
 };
 
+// One range of a test AS table.
+struct AsRange {
+    std::uint32_t first, last, number;
+    std::string name;
+};
+// An AS table in the program's layout: RANGES (sorted) each with a system and name of its own.
+std::vector<unsigned char> AsTable(const std::vector<AsRange> &ranges);
+
 // Writes BYTES to NAME in the temporary folder; returns the path.
 std::string WriteTempFile(const std::string &name, const std::vector<unsigned char> &bytes);
 // Removes the files WriteTempFile made in this process.

@@ -1,0 +1,42 @@
+#pragma once
+// FindKeys held against FindKey: the keys around every row's bounds, and the first result
+// where the two differ or a row does not hold its key.
+#include "geo/geo_database.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace testgeo {
+
+// first-1, first, last and last+1 of every whole row of TABLE.
+inline std::vector<std::uint32_t> BoundaryKeys(std::span<const unsigned char> table)
+{
+    std::vector<std::uint32_t> keys;
+    for (std::size_t at = 0; at + GeoRecord::kSize <= table.size(); at += GeoRecord::kSize) {
+        const std::uint32_t first = GeoRecord::ReadU32(table.data() + at + GeoRecord::kFirstAddress);
+        const std::uint32_t last = GeoRecord::ReadU32(table.data() + at + GeoRecord::kLastAddress);
+        keys.insert(keys.end(), {first - 1, first, last, last + 1});
+    }
+    return keys;
+}
+
+// Empty when FindKeys gives FindKey's row for every key, each row holding its key; else what
+// went wrong first.
+inline std::optional<std::string> FindKeysFault(const GeoDatabase &db, std::span<const std::uint32_t> keys)
+{
+    std::vector<const unsigned char *> rows(keys.size(), reinterpret_cast<const unsigned char *>(1));
+    db.FindKeys(keys, rows);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const unsigned char *row = rows[i];
+        if (row != db.FindKey(keys[i]))
+            return "key " + std::to_string(keys[i]) + " (at " + std::to_string(i) + "): not FindKey's row";
+        if (row && !(GeoRecord::ReadU32(row) <= keys[i] && keys[i] <= GeoRecord::ReadU32(row + 4)))
+            return "key " + std::to_string(keys[i]) + ": a row that does not hold it";
+    }
+    return std::nullopt;
+}
+
+} // namespace testgeo
