@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libxcb1-dev
   libgtest-dev googletest
-  libmaxminddb-dev libicu-dev iso-codes npm
+  libmaxminddb-dev python3-maxminddb libicu-dev iso-codes npm
   clang libclang-rt-14-dev
   iproute2 iptables nftables iputils-ping traceroute whois util-linux libcap2-bin
   fonts-liberation2 fonts-dejavu-core desktop-file-utils
