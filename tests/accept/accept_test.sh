@@ -13,6 +13,10 @@
 #              the capability on a copy here) as traceroute -I does as root; forged packets
 #              never count; the helper holds no capability, ends with the program, is never
 #              left behind; hostile requests to it put nothing on the wire
+#   names      each hop's host name from the client's hosts file and its network from an AS
+#              table of the test's own, in the `detail` report lines (visible) and the JSON
+#              (exact), hostile ones too; a hop whose name server never answers keeps the run's
+#              pace and does not hold up the program's end; a JSON file that cannot be written
 #   bench      figures of one run, step by step (the program's main dialog in-process)
 set -uo pipefail
 
@@ -308,6 +312,107 @@ helper() {
   check "helper: the per-user copy as nobody traces the route traceroute -I finds" "$theirs" "$(hops_of "$out")"
 }
 
+# --- host names and networks --------------------------------------------------------------
+
+decimal() { local IFS=.; set -- $1; echo $(( ($1 << 24) + ($2 << 16) + ($3 << 8) + $4 )); }
+
+# The AS table: the last network's name holds an escape character, which the table builder
+# refuses in a source; it is put into the built table in place of a marker of the same length.
+make_as_table() {
+  local row
+  for row in "192.0.2.0 192.0.2.255 64500 Client Side Net" "198.51.100.0 198.51.100.255 64501 Transit Net" \
+             "203.0.113.0 203.0.113.255 64511 Evil#[31m Corp"; do
+    read -r first last number name <<< "$row"
+    echo "$(decimal "$first"),$(decimal "$last"),$number,$name"
+  done > "$work/as.csv"
+  "$QUOKKA_ASTABLE" --build "$work/as.csv" "$work/as.bin" > /dev/null &&
+    sed -i 's/Evil#\[31m Corp/Evil\x1b[31m Corp/' "$work/as.bin"
+}
+
+# names_run LABEL ARGUMENTS...: the program with --report --json -, each line behind its
+# monotonic time in ms ($work/LABEL), the JSON alone in $work/LABEL.json; $work/LABEL.end
+# holds the time the program had ended by.
+names_run() {
+  local label=$1; shift
+  run_program --as-table "$work/as.bin" --quit --report --json - "$@" | "$QUOKKA_DESKTOP_CHECK" stamp > "$work/$label"
+  "$QUOKKA_DESKTOP_CHECK" now > "$work/$label.end"
+  cut -f2- "$work/$label" | sed -n '/^{$/,/^}$/p' > "$work/$label.json"
+}
+kind_of() { awk -F'\t' -v k="$2" '$2 == k' "$work/$1"; } # kind_of LABEL KIND: stamped lines of that kind
+# The hops' addresses, names and networks as the JSON of LABEL encodes them (its keys sorted),
+# a line per hop.
+json_hops() {
+  grep -E '^ +"(address|as_name|asn|hostname)": ' "$work/$1.json" | sed -E 's/^ +//; s/,$//' | paste -d' ' - - - -
+}
+
+# The order of a run's report: each hop's detail line after its own line, before the next.
+check_detail_order() { # check_detail_order LABEL
+  check "$1: each hop's details between its line and the next" \
+    "trace 1 detail 1 trace 2 detail 2 trace 4 detail 4 trace 5 detail 5 trace Route" \
+    "$(awk -F'\t' '$2 == "trace" { split($3, f, " "); printf "trace %s ", f[1] == "Hop" ? f[2] : f[1] }
+                   $2 == "detail" { printf "detail %s ", $3 }' "$work/$1" | sed 's/ $//')"
+}
+
+# The hop lines' times of LABEL, in ms from its first hop line.
+hop_times() { kind_of "$1" trace | awk -F'\t' '$3 ~ /^Hop / { if (!n++) t = $1; printf "%d ", $1 - t }'; }
+
+names() {
+  make_table
+  make_as_table || { echo "the AS table could not be made"; exit 1; }
+  mkdir -p "$home"
+  run_program --home 300,150
+  local hosts="/etc/netns/$prefix-client/hosts" rtts places i out
+  printf '%s\n' "192.0.2.1 <i>tag</i>.example" "198.51.100.2 =cmd|calc.example" "198.51.100.10 r4.accept.example" >> "$hosts"
+
+  names_run named --explore accept.example
+  check_detail_order named
+  rtts=($(kind_of named trace | awk -F'\t' '$3 ~ /^Hop / { print substr($3, 11, 10) + 0 }'))
+  places=("Home" "London, England, United Kingdom" "Tokyo, Tokyo, Japan" "Sydney, New South Wales, Australia")
+  local hops=("1 192.0.2.1" "2 198.51.100.2" "4 198.51.100.10" "5 203.0.113.2")
+  local named=("<i>tag</i>.example	64500	Client Side Net" "=cmd|calc.example	64501	Transit Net"
+               "r4.accept.example	64501	Transit Net" "accept.example	64511	Evil␛[31m Corp")
+  for i in 0 1 2 3; do
+    check "named: hop ${hops[$i]%% *}'s detail line, its texts visible" \
+      "$(printf '%s\t%s\t%s\t%s' "${hops[$i]/ /	}" "${named[$i]}" "${places[$i]}" "${rtts[$i]}")" \
+      "$(kind_of named detail | sed -n "$((i + 1))p" | cut -f3-)"
+  done
+  check "named: the JSON from --json - holds each hop's name and network exactly" \
+    "$(printf '"address": "%s" "as_name": "%s" "asn": %s "hostname": "%s"\n' \
+       192.0.2.1 "Client Side Net" 64500 "<i>tag</i>.example" 198.51.100.2 "Transit Net" 64501 "=cmd|calc.example" \
+       198.51.100.10 "Transit Net" 64501 r4.accept.example 203.0.113.2 'Evil\u001b[31m Corp' 64511 accept.example)" \
+    "$(json_hops named)"
+
+  # Hop 2 and the target now have no hosts entry, and the one name server takes queries and
+  # never answers; by the resolver's own settings (5 s, twice) each lookup would last 10 s.
+  sed -i '/^198.51.100.2 \|^203.0.113.2 /d' "$hosts"
+  printf 'nameserver 127.0.0.1\n' > "/etc/netns/$prefix-client/resolv.conf"
+  : > "$work/resolver"
+  ip netns exec "$prefix-client" "$acceptbin/quokka-silent-resolver" 127.0.0.1 > "$work/resolver" & helpers+=($!)
+  for _ in $(seq 50); do grep -q ready "$work/resolver" && break; sleep 0.1; done
+  names_run silent --explore 203.0.113.2
+  check_detail_order silent
+  check "silent: the lookups went to the name server" "yes" "$([ "$(grep -c query "$work/resolver")" -ge 2 ] && echo yes || echo no)"
+  check "silent: no name for hop 2 and the target in the report" "2,,5,," \
+    "$(kind_of silent detail | sed -n '2p;4p' | cut -f3,5 | tr '\t\n' ',,')"
+  check "silent: nor in the JSON" '"hostname": null "hostname": null' \
+    "$(json_hops silent | sed -n '2p;4p' | grep -o '"hostname": .*' | paste -sd' ')"
+  # The same pace as with every name at hand: the hop lines come at the same times.
+  local named_times silent_times off
+  named_times=$(hop_times named) silent_times=$(hop_times silent)
+  off=$(awk -v a="$named_times" -v b="$silent_times" 'BEGIN { n = split(a, x, " "); split(b, y, " ");
+    for (i = 2; i <= n; ++i) if (y[i] - x[i] > 150 || x[i] - y[i] > 150 || y[i] - y[i - 1] < 2000) print "off"; }')
+  check "silent: hop lines at the times of the named run (named ${named_times}ms, silent ${silent_times}ms)" "" "$off"
+  local ended=$(( $(cat "$work/silent.end") - $(kind_of silent trace | tail -n1 | cut -f1) ))
+  check "silent: the program ends at once after its run (${ended} ms), no lookup holds it" "yes" \
+    "$([ "$ended" -lt 1000 ] && echo yes || echo no)"
+
+  # A JSON file that cannot be written is said so, and the exit status is not 0.
+  out=$(in_client env HOME="$home" QT_QPA_PLATFORM=offscreen timeout 60 "$program" --explore "" --quit \
+        --json /proc/no-such-folder/run.json 2>&1 >/dev/null)
+  check "an unwritable JSON file: exit status 1 and a message" "1 1" \
+    "$? $(grep -c 'JSON report could not be written to /proc/no-such-folder/run.json' <<< "$out")"
+}
+
 bench() {
   make_table
   mkdir -p "$home"
@@ -324,6 +429,7 @@ forge_ping)
   forge ping as_nobody ;;
 close) close ;;
 helper) helper ;;
+names) names ;;
 bench) bench ;;
 *) echo "unknown scenario $scenario"; exit 2 ;;
 esac

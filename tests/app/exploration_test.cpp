@@ -1,8 +1,12 @@
 // A whole exploration with services of the test's own: no network, no privileges, no waits.
 // The run looks each hop up and fans the result out (the row to the map, the line to the
 // trace list), lists the WHOIS record before the first hop, and ends where its tracer says.
+// Each hop's host name, looked up beside the run, settles between its line and the next one
+// without holding the run up; the run's report reads back as JSON.
 #include "app/main_dialog.h"
+#include "as_builder.h"
 #include "base/wait.h"
+#include "geo/as_database.h"
 #include "geo/geo_database.h"
 #include "geo/home_location.h"
 #include "geo/projection.h"
@@ -13,12 +17,16 @@
 #include "whois/whois_lookup.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
+#include <thread>
 
 using namespace testgeo;
 
@@ -38,6 +46,12 @@ public:
 private:
     std::map<int, HopReply> m_hops;
     bool m_valid;
+};
+
+// A reverse lookup's answer for an address, given after DELAY_MS.
+struct FakeName {
+    int delayMs = 0;
+    std::optional<QString> name;
 };
 
 class ExplorationTest : public ::testing::Test {
@@ -71,33 +85,66 @@ protected:
         };
         services.newTracer = [hops, tracerValid](const QString &) { return std::make_unique<ListedTracer>(hops, tracerValid); };
         services.install = [] {};
+        services.reverseName = [names = m_names](const QString &address, int) -> std::optional<QString> {
+            const auto found = names.find(address);
+            if (found == names.end())
+                return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(found->second.delayMs));
+            return found->second.name;
+        };
         services.database = &m_database;
+        services.asTable = &m_asTable;
         return services;
     }
 
-    // Explores DOMAIN in DIALOG; returns every line the run listed, WHOIS and trace, in order.
-    QStringList Explore(CQuokkaQuokkaDlg &dialog, const QString &domain)
+    // Explores DOMAIN in DIALOG; returns every line the run listed, WHOIS and trace, and each
+    // hop's details as its `detail` report line, in order. STAMPS get the milliseconds from
+    // the start at which each line came, and lastly the run's end.
+    QStringList Explore(CQuokkaQuokkaDlg &dialog, const QString &domain, int withinMs = 1000,
+                        QList<qint64> *stamps = nullptr)
     {
         QStringList listed;
+        QElapsedTimer clock;
+        const auto add = [&](const QString &line) {
+            listed << line;
+            if (stamps)
+                *stamps << clock.elapsed();
+        };
         QObject listener; // the connections go with it
         QObject::connect(&dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, &listener, [&] {
             QObject::connect(dialog.WhoisLookup(), &CWhoisLookup::lineAdded, &listener,
-                             [&](const QString &line) { listed << "whois " + line; });
+                             [&](const QString &line) { add("whois " + line); });
             QObject::connect(dialog.TraceData(), &CTraceData::lineAdded, &listener,
-                             [&](const QString &line) { listed << "trace " + line; });
+                             [&](const QString &line) { add("trace " + line); });
         });
+        QObject::connect(&dialog, &CQuokkaQuokkaDlg::hopDetailSettled, &listener,
+                         [&](const HopDetail &hop) { add("detail " + runreport::DetailFields(hop)); });
         QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
-        QElapsedTimer clock;
         clock.start();
         dialog.StartExploration(domain);
-        EXPECT_TRUE(finished.wait(5000));
-        EXPECT_LT(clock.elapsed(), 1000) << "a run with fake services takes well under a second";
+        EXPECT_TRUE(finished.wait(5000 + withinMs));
+        if (stamps)
+            *stamps << clock.elapsed();
+        EXPECT_LT(clock.elapsed(), withinMs) << "a run with fake services keeps to its own waits";
         return listed;
+    }
+
+    // AS 64500 for 192.0.2.0/24, and an AS whose name holds an escape character for 203.0.113.0/24.
+    AsDatabase MakeAsTable()
+    {
+        astable::BuildFigures figures;
+        m_asBytes = astable::EncodeTable({{0xC0000200, 0xC00002FF, 64500, "Documentation Net One"},
+                                          {0xCB007100, 0xCB0071FF, 64511, "Evil[31m Corp"}},
+                                         figures);
+        return AsDatabase(m_asBytes);
     }
 
     QTemporaryDir m_profile;
     std::vector<unsigned char> m_table;
     GeoDatabase m_database{{}};
+    std::vector<unsigned char> m_asBytes;
+    AsDatabase m_asTable = MakeAsTable();
+    std::map<QString, FakeName> m_names;
     QStringList m_whoisQueries;
 };
 
@@ -108,7 +155,7 @@ TEST_F(ExplorationTest, FansEachHopOutToTheMapAndTheListAfterTheWhoisRecord)
     CQuokkaQuokkaDlg dialog;
     dialog.SetServices(Fakes({{1, {"192.0.2.1", 3}}, {3, {"198.51.100.9", 20}}, {4, {"203.0.113.7", 31}}}));
     dialog.show();
-    const QStringList listed = Explore(dialog, QStringLiteral("route.test"));
+    const QStringList listed = Explore(dialog, QStringLiteral("route.test")).filter(QRegularExpression("^(whois|trace) "));
     EXPECT_EQ(listed, (QStringList{
                           "whois netname: TEST-NET",
                           "whois abuse-mailbox: abuse@route.test",
@@ -137,4 +184,103 @@ TEST_F(ExplorationTest, SaysSoWhenTheNameIsUnknownOrTracingIsNotAllowed)
     const QStringList listed = Explore(dialog, QStringLiteral("route.test"));
     ASSERT_EQ(listed.size(), 3);
     EXPECT_TRUE(listed[2].startsWith("trace Route tracing is not permitted here")) << listed[2].toStdString();
+}
+
+// Each hop's detail line comes after its own line and before the next one, whenever its name
+// comes or fails to: the run never waits for a name beyond its own pause after the hop.
+TEST_F(ExplorationTest, SettlesEachHostNameBetweenItsLineAndTheNextWithoutHoldingTheRunUp)
+{
+    const std::map<int, HopReply> route{{1, {"192.0.2.1", 3}}, {2, {"192.0.2.2", 4}}, {3, {"198.51.100.9", 5}},
+                                        {4, {"198.51.100.10", 6}}, {5, {"203.0.113.7", 7}}};
+    m_names = {{"192.0.2.1", {0, "r1.route.test"}},        // at once
+               {"192.0.2.2", {60, "slow.route.test"}},      // within the deadline
+               {"198.51.100.9", {200, "late.route.test"}},  // past a short deadline, before the next hop
+               {"198.51.100.10", {800, "hung.route.test"}}, // past the next hop
+               {"203.0.113.7", {800, "hung.route.test"}}};
+    struct Case {
+        const char *what;
+        quokka::Timings timings;
+        QStringList names; // each hop's settled name, in order
+    };
+    const Case cases[] = {
+        {"deadline within the pause", {300, 0, 0, 150}, {"r1.route.test", "slow.route.test", "", "", ""}},
+        // A deadline past the pause: the next line, and the run's end, settle the name unknown.
+        {"deadline past the pause", {300, 0, 0, 5000}, {"r1.route.test", "slow.route.test", "late.route.test", "", ""}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        quokka::SetTimings(c.timings);
+        QStringList expected, names;
+        for (const auto &[ttl, reply] : route)
+            expected << QStringLiteral("trace Hop %1").arg(ttl) << QStringLiteral("detail %1").arg(ttl);
+        expected << "trace Route Complete";
+        CQuokkaQuokkaDlg dialog;
+        dialog.SetServices(Fakes(route));
+        dialog.show();
+        QList<qint64> stamps;
+        const int hopWaitMs = c.timings.hopWaitMs, slackMs = 200;
+        QStringList listed = Explore(dialog, QStringLiteral("route.test"), 5 * hopWaitMs + slackMs, &stamps);
+        QStringList order;
+        QList<qint64> hopStamps;
+        for (qsizetype i = 0; i < listed.size(); ++i) {
+            const QStringList fields = listed[i].split(QLatin1Char('\t'));
+            if (listed[i].startsWith("detail")) {
+                order << fields[0];
+                names << fields[2];
+            } else if (listed[i].startsWith("trace")) {
+                order << listed[i].left(listed[i].startsWith("trace Hop") ? 11 : 20);
+                hopStamps << stamps[i];
+            }
+        }
+        EXPECT_EQ(order, expected);
+        EXPECT_EQ(names, c.names);
+        EXPECT_LT(stamps.back() - hopStamps.back(), 50) << "the run ends with its last line";
+        for (qsizetype i = 1; i < hopStamps.size(); ++i)
+            EXPECT_TRUE(hopStamps[i] - hopStamps[i - 1] >= hopWaitMs && hopStamps[i] - hopStamps[i - 1] < hopWaitMs + slackMs)
+                << "pause " << i << " took " << hopStamps[i] - hopStamps[i - 1] << " ms";
+    }
+}
+
+// The report of a run, as --json writes it, read back field by field; the strangers' texts
+// are exact there and visible in the detail lines.
+TEST_F(ExplorationTest, ReportsTheRunAsJsonWithEachHopsNameNetworkAndPlace)
+{
+    m_names = {{"192.0.2.1", {0, "<i>tag</i>.example"}}, {"203.0.113.7", {0, "=cmd|calc.example"}}};
+    quokka::SetTimings({300});
+    CQuokkaQuokkaDlg dialog;
+    dialog.SetServices(Fakes({{1, {"192.0.2.1", 3}}, {3, {"198.51.100.9", 20}}, {4, {"203.0.113.7", 31}}}));
+    dialog.show();
+    const QStringList details = Explore(dialog, QStringLiteral("route.test"), 1200).filter(QRegularExpression("^detail "));
+    EXPECT_EQ(details, (QStringList{
+                           "detail 1\t192.0.2.1\t<i>tag</i>.example\t64500\tDocumentation Net One\tHome\t3",
+                           "detail 3\t198.51.100.9\t\t\t\tNo Information\t20",
+                           "detail 4\t203.0.113.7\t=cmd|calc.example\t64511\tEvil\u241b[31m Corp\tSydney, New South Wales, Australia\t31",
+                       }));
+    const RunReport &report = dialog.LastReport();
+    ASSERT_EQ(report.hops.size(), 3);
+    EXPECT_EQ((QList<int>{report.hops[0].row, report.hops[1].row, report.hops[2].row}), (QList<int>{0, 1, 2}));
+
+    const QJsonObject root = QJsonDocument::fromJson(runreport::ToJson(report)).object();
+    EXPECT_EQ(root["domain"].toString(), "route.test");
+    EXPECT_EQ(root["target"].toString(), "203.0.113.7");
+    EXPECT_EQ(root["whois"].toArray(), (QJsonArray{"netname: TEST-NET", "abuse-mailbox: abuse@route.test"}));
+    EXPECT_EQ(root["completed"], QJsonValue(true));
+    EXPECT_EQ(root["total_ms"], QJsonValue(54));
+    const QJsonArray hops = root["hops"].toArray();
+    ASSERT_EQ(hops.size(), 3);
+    const QStringList keys{"ttl", "address", "rtt_ms", "hostname", "asn", "as_name", "country_code", "country",
+                           "region", "city", "latitude", "longitude", "line"};
+    const QList<QJsonArray> expected{
+        {1, "192.0.2.1", 3, "<i>tag</i>.example", 64500, "Documentation Net One", "GB", "United Kingdom", "England",
+         "London", 51.50853, -0.12574, "Hop 1     3ms       192.0.2.1      Home"},
+        {3, "198.51.100.9", 20, {}, {}, {}, {}, {}, {}, {}, {}, {}, "Hop 3     20ms      198.51.100.9   No Information"},
+        {4, "203.0.113.7", 31, "=cmd|calc.example", 64511, "Evil\x1b[31m Corp", "AU", "Australia", "New South Wales",
+         "Sydney", -33.86785, 151.20732, "Hop 4     31ms      203.0.113.7    Sydney, New South Wales, Australia"},
+    };
+    for (qsizetype hop = 0; hop < hops.size(); ++hop) {
+        const QJsonObject object = hops[hop].toObject();
+        EXPECT_EQ(object.size(), keys.size()) << "hop " << hop;
+        for (qsizetype key = 0; key < keys.size(); ++key)
+            EXPECT_EQ(object[keys[key]], expected[hop][key]) << "hop " << hop << " " << keys[key].toStdString();
+    }
 }
