@@ -24,9 +24,10 @@ public:
     bool Find(const char *address, GeoRecord &record) const;
     // The same search on a key in host order (a*2^24 + b*2^16 + c*2^8 + d).
     const unsigned char *FindKey(std::uint32_t key) const;
-    // FindKey for every key at once: ROWS[i] = FindKey(KEYS[i]), ROWS as long as KEYS. The
-    // searches take the same steps; they are interleaved so that the memory reads of many of
-    // them are under way together, which is what makes a long list several times faster.
+    // FindKey for every key at once: ROWS[i] = FindKey(KEYS[i]), ROWS as long as KEYS (fewer
+    // than 2^32 keys). The searches take the same steps; they are interleaved so that the
+    // memory reads of many of them are under way together, and in a long list they start in
+    // the order of the keys' top bits, so that those under way together probe nearby rows.
     void FindKeys(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows) const;
 
 private:
