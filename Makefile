@@ -1,7 +1,8 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
 # `make test` also builds the libraries and their unit and GUI tests with AddressSanitizer and
 # UndefinedBehaviorSanitizer in $(SAN_BUILD); CTest in $(BUILD) runs those too (as asan.*),
-# so its closing summary covers both trees. `make package` builds the Debian package.
+# so its closing summary covers both trees; then the benchmarks' figures are printed again.
+# `make package` builds the Debian package.
 BUILD ?= build
 SAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
@@ -27,7 +28,8 @@ run: build
 	bash tools/run.sh $(BUILD)/quokka-quokka
 
 test: build sanitize
-	cd $(BUILD) && ctest --output-on-failure --timeout 900
+	cd $(BUILD) && ctest --output-on-failure --timeout 900; status=$$?; \
+	  bash $(CURDIR)/tools/bench_summary.sh .; exit $$status
 
 package: build
 	cmake --build $(BUILD) --target package
