@@ -1,6 +1,9 @@
 #include "base/window_support.h"
 
+#include "base/visible_text.h"
+
 #include <QApplication>
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 #include <QEvent>
@@ -232,6 +235,14 @@ QIcon AppIcon()
 {
     static const QIcon icon(QStringLiteral(":/res/icon.png"));
     return icon;
+}
+
+void CopyLines(const QStringList &lines)
+{
+    QStringList visible;
+    for (const QString &line : lines)
+        visible << VisibleText(line);
+    QGuiApplication::clipboard()->setText(visible.join(QLatin1Char('\n')));
 }
 
 } // namespace quokka

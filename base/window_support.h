@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QStringList>
 #include <functional>
 
 class QListView;
@@ -65,5 +66,9 @@ void KeepWholeRows(QListView *list, int rowHeight, int maxHeight);
 
 // The application icon, set on the main dialog and the result windows.
 QIcon AppIcon();
+
+// Puts LINES on the clipboard, one a line, with their control characters shown: what the
+// result windows' copy commands give.
+void CopyLines(const QStringList &lines);
 
 } // namespace quokka

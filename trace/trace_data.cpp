@@ -4,11 +4,9 @@
 #include "base/window_support.h"
 #include "trace/report_file.h"
 
-#include <QClipboard>
 #include <QCursor>
 #include <QFileDialog>
 #include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
@@ -160,8 +158,8 @@ void CTraceData::CopyRows(int first, int last) const
 {
     QStringList lines;
     for (int row = std::max(first, 0); row <= last && row < m_nLines; ++row)
-        lines << VisibleText(m_pList->item(row)->text());
-    QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+        lines << m_pList->item(row)->text();
+    CopyLines(lines);
 }
 
 // Qt's own dialog rather than the desktop's: it looks and answers to keys the same everywhere.

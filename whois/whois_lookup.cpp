@@ -8,8 +8,6 @@
 #include "whois/whois_text.h"
 #include "base/window_support.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
@@ -22,15 +20,6 @@ constexpr int kListInset = 5;
 constexpr int kButtonSpace = 30;
 // What each list item holds itself; the row shows the window's line instead.
 const QString kItemPlaceholder = QStringLiteral("Push Data");
-
-// Puts LINES on the clipboard, one a line, their control characters shown.
-void Copy(const QStringList &lines)
-{
-    QStringList visible;
-    for (const QString &line : lines)
-        visible << quokka::VisibleText(line);
-    QGuiApplication::clipboard()->setText(visible.join(QLatin1Char('\n')));
-}
 
 } // namespace
 
@@ -74,7 +63,7 @@ bool CWhoisLookup::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_pList && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
         if (const int row = m_pList->currentRow(); row >= 0 && row < m_lines.size())
-            Copy({m_lines.at(row)});
+            quokka::CopyLines({m_lines.at(row)});
         return true;
     }
     return QDialog::eventFilter(watched, event);
@@ -89,8 +78,8 @@ void CWhoisLookup::ShowContextMenu(QPoint pos)
     const int row = item ? m_pList->row(item) : -1;
     // The line as the menu opened on it, should a new answer replace the list meanwhile.
     const QString line = row >= 0 && row < m_lines.size() ? m_lines.at(row) : QString();
-    menu->addAction(QStringLiteral("Copy Line"), this, [line] { Copy({line}); })->setEnabled(row >= 0);
-    menu->addAction(QStringLiteral("Copy All"), this, [this] { Copy(m_lines); });
+    menu->addAction(QStringLiteral("Copy Line"), this, [line] { quokka::CopyLines({line}); })->setEnabled(row >= 0);
+    menu->addAction(QStringLiteral("Copy All"), this, [this] { quokka::CopyLines(m_lines); });
     menu->popup(m_pList->viewport()->mapToGlobal(pos));
 }
 
