@@ -40,4 +40,14 @@ bool IsolateNetwork()
     return IsRoot() && ::unshare(CLONE_NEWNET) == 0 && Run("ip link set lo up") == 0;
 }
 
+void ExecOrExit(const std::vector<std::string> &args)
+{
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
 } // namespace testsupport

@@ -2,6 +2,8 @@
 // main dialog is shown and after 10,000 lookups, against the table's size; time from start to
 // the dialog shown, with the table linked in and without it; and the peak memory of
 // `quokka-quokka --lookup` with 10,000 addresses.
+#include "test_support.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -37,12 +39,7 @@ Run Start(const std::vector<std::string> &args)
         ::dup2(out[1], 1);
         ::close(out[0]);
         ::close(out[1]);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        testsupport::ExecOrExit(args);
     }
     ::close(out[1]);
     FILE *lines = ::fdopen(out[0], "r");

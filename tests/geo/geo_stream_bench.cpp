@@ -2,6 +2,8 @@
 // process start to end with the answers written to a file, against the same loop in Python
 // with python3-maxminddb's C extension reading the source MMDB. Both must answer every line
 // and agree on the country wherever both place an address.
+#include "test_support.h"
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,12 +38,7 @@ Timed Run(const std::vector<std::string> &args, const std::string &input, const 
         const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0)
             ::_exit(127);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        testsupport::ExecOrExit(args);
     }
     int status = 0;
     rusage usage{};

@@ -3,6 +3,7 @@
 // output closed or broken, answers while the input is still open, and table files that cannot
 // be used (one message on standard error, "no match" lines, a normal exit).
 #include "small_table.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -45,12 +46,9 @@ public:
                 ::close(1);
             ::unsetenv("QUOKKA_GEO_TABLE");
             ::unsetenv("QUOKKA_AS_TABLE");
-            std::vector<char *> argv{const_cast<char *>(QUOKKA_PROGRAM)};
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
+            std::vector<std::string> command{QUOKKA_PROGRAM};
+            command.insert(command.end(), args.begin(), args.end());
+            testsupport::ExecOrExit(command);
         }
         ::close(in[0]);
         ::close(out[1]);
