@@ -32,12 +32,6 @@ void AppendShortest(std::string &out, double value)
     out.append(buffer, result.ptr);
 }
 
-void AppendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size)
-{
-    out += '\t';
-    out += GeoRecord::ReadText(row + offset, size);
-}
-
 } // namespace
 
 void LookupLines::Append(std::span<const std::string_view> texts, std::string &out)
@@ -76,10 +70,10 @@ void LookupLines::appendLine(std::string &out, std::string_view text, const std:
         AppendDottedQuad(out, GeoRecord::ReadU32(row + GeoRecord::kFirstAddress));
         out += '-';
         AppendDottedQuad(out, GeoRecord::ReadU32(row + GeoRecord::kLastAddress));
-        AppendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
-        AppendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
-        AppendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
-        AppendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
+        appendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
+        appendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
+        appendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
+        appendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
         out += '\t';
         AppendShortest(out, GeoRecord::ReadDouble(row + GeoRecord::kLatitude));
         out += '\t';
@@ -94,6 +88,14 @@ void LookupLines::appendLine(std::string &out, std::string_view text, const std:
     out += '\t';
     if (as)
         appendVisible(out, as->name, true);
+}
+
+// A table file need not be the checked ASCII the builder writes: its texts show their control
+// characters too, and each row's visible texts are kept, as the organisations' are.
+void LookupLines::appendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size)
+{
+    out += '\t';
+    appendVisible(out, GeoRecord::ReadText(row + offset, size), true);
 }
 
 void LookupLines::appendVisible(std::string &out, std::string_view text, bool remember)

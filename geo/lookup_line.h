@@ -4,8 +4,9 @@
 // country, region, city, latitude and longitude, or the one field "no match"; every line ends
 // with the AS number and organisation of the network announcing the address, both empty when
 // the AS table has none. Text that is not an address gets "no match" and two empty fields.
-// Spaces and tabs around an address are ignored; the echoed text and the organisation show
-// their control characters (so a tab in them never starts a column).
+// Spaces and tabs around an address are ignored; the echoed text, the table's texts and the
+// organisation show their control characters (so a tab or line feed in them never starts a
+// column or a line).
 #include "geo/as_database.h"
 #include "geo/geo_database.h"
 
@@ -27,6 +28,7 @@ public:
 
 private:
     void appendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row);
+    void appendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size);
     void appendVisible(std::string &out, std::string_view text, bool remember);
 
     const GeoDatabase &m_geo;
@@ -35,8 +37,8 @@ private:
     std::vector<const unsigned char *> m_rows; // their rows
     std::vector<std::string_view> m_trimmed;
     std::vector<bool> m_isAddress;
-    // Organisation names in their visible form, by where they lie in the AS table: most
-    // lines repeat a name seen before.
+    // Texts of the tables in their visible form, by where they lie in the table: most lines
+    // repeat a text seen before.
     std::map<std::pair<const char *, std::size_t>, std::string> m_visibleNames;
 };
 

@@ -282,3 +282,32 @@ TEST_F(HostileGeoFile, TheProgramFindsTheRowsOfATableCutAtARowBoundary)
     EXPECT_EQ(lines[2], "10.3.232.0\tno match\t\t");
     EXPECT_EQ(lines[3], "10.7.207.255\tno match\t\t");
 }
+
+// A table file is not the checked ASCII the builder writes: its texts reach `--lookup` lines
+// with their control characters visible, so each address keeps one line of its columns and
+// nothing in a table drives the terminal. Printable text keeps its bytes.
+TEST_F(HostileGeoFile, TheTableTextsShowTheirControlCharactersInLookupLines)
+{
+    const struct {
+        const char *country, *region, *city;
+        const char *shown; // country, region and city as the line shows them
+    } rows[] = {
+        {"Line feed", "North\nSouth", "East", "Line feed\tNorth\u240aSouth\tEast"},
+        {"Escape", "Title", "\x1b]0;owned\x07\x1b[2J", "Escape\tTitle\t\u241b]0;owned\u2407\u241b[2J"},
+        {"Tab\there", "CR\rDEL\x7f", "C1 \xc2\x9b" "2J", "Tab\u2409here\tCR\u240dDEL\u2421\tC1 <U+009B>2J"},
+        {"Bidi", "\xe2\x80\xae" "desrever", "Z\xc3\xbcrich", "Bidi\t<U+202E>desrever\tZ\xc3\xbcrich"},
+    };
+    SmallTable table;
+    std::vector<std::string> addresses, expected;
+    for (std::uint32_t i = 0; i < std::size(rows); ++i) {
+        const std::uint32_t first = kBase + i * 256;
+        table.row(first, first + 255, At("XX", rows[i].country, rows[i].region, rows[i].city, 1.0, 2.0));
+        addresses.push_back(geotable::DottedQuad(first + 1));
+        expected.push_back(addresses.back() + '\t' + geotable::DottedQuad(first) + '-'
+                           + geotable::DottedQuad(first + 255) + "\tXX\t" + rows[i].shown + "\t1\t2\t\t");
+    }
+    std::string out, err;
+    EXPECT_EQ(Lookup(table.writeFile("hostile-texts.bin"), addresses, out, err), 0) << err;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(Lines(out), expected);
+}
