@@ -1,6 +1,7 @@
 #include "app/automation.h"
 
 #include "app/main_dialog.h"
+#include "base/visible_text.h"
 #include "geo/setup.h"
 #include "trace/toast.h"
 #include "trace/trace_data.h"
@@ -21,6 +22,13 @@ void PrintReportLine(const char *window, const QString &line)
 {
     std::printf("%s\t%s\n", window, line.toUtf8().constData());
     std::fflush(stdout);
+}
+
+// A window's line as it came, from a WHOIS server or a table file: printed with its control
+// characters visible, so it stays one line of its two columns and never drives the terminal.
+void PrintWindowLine(const char *window, const QString &line)
+{
+    PrintReportLine(window, quokka::VisibleText(line));
 }
 
 } // namespace
@@ -58,9 +66,9 @@ void Automation::Start()
 void Automation::ConnectReport()
 {
     if (CTraceData *trace = m_dialog.TraceData())
-        connect(trace, &CTraceData::lineAdded, this, [](const QString &line) { PrintReportLine("trace", line); });
+        connect(trace, &CTraceData::lineAdded, this, [](const QString &line) { PrintWindowLine("trace", line); });
     if (CWhoisLookup *whois = m_dialog.WhoisLookup())
-        connect(whois, &CWhoisLookup::lineAdded, this, [](const QString &line) { PrintReportLine("whois", line); });
+        connect(whois, &CWhoisLookup::lineAdded, this, [](const QString &line) { PrintWindowLine("whois", line); });
 }
 
 bool Automation::WriteJson()

@@ -5,6 +5,7 @@
 #include "app/resolver.h"
 #include "base/debug_log.h"
 #include "base/host_names.h"
+#include "base/visible_text.h"
 #include "base/wait.h"
 #include "geo/as_database.h"
 #include "geo/geo_database.h"
@@ -134,7 +135,7 @@ void Exploration::Resolve()
 void Exploration::OnResolved(const std::optional<QString> &target)
 {
     if (!target) {
-        AddLine(QStringLiteral("Cannot find an IPv4 address for \"%1\"").arg(m_domain));
+        AddLine(QStringLiteral("Cannot find an IPv4 address for \"%1\"").arg(quokka::VisibleText(m_domain)));
         return Finish();
     }
     m_target = *target;

@@ -15,7 +15,8 @@
 #              left behind; hostile requests to it put nothing on the wire
 #   names      each hop's host name from the client's hosts file and its network from an AS
 #              table of the test's own, in the `detail` report lines (visible) and the JSON
-#              (exact), hostile ones too; a hop whose name server never answers keeps the run's
+#              (exact), hostile ones too; hostile texts of the table, the WHOIS answer and the
+#              explored name visible in the trace and whois lines, exact in the JSON; a hop whose name server never answers keeps the run's
 #              pace and does not hold up the program's end; a JSON file that cannot be written
 #   bench      figures of one run, step by step (the program's main dialog in-process)
 set -uo pipefail
@@ -38,11 +39,11 @@ lab_up "$here/accept_lab.sh" "qa$$" "$netbin" "$whois_server" "$work" "$delay_ms
 
 # Where the table puts the network's ranges (r3's link is never shown: r3 is silent).
 austin="30.26715 -97.74306"; london="51.50853 -0.12574"; tokyo="35.6895 139.69171"; sydney="-33.86785 151.20732"
-make_table() {
+make_table() { # make_table [TOKYO_REGION]
   printf '%s\n' "192.0.2.0 192.0.2.255 US|United States|Texas|Austin	$austin" \
     "198.51.100.0 198.51.100.3 GB|United Kingdom|England|London	$london" \
     "198.51.100.4 198.51.100.7 DE|Germany|Hesse|Frankfurt am Main	50.11552 8.68417" \
-    "198.51.100.8 198.51.100.11 JP|Japan|Tokyo|Tokyo	$tokyo" \
+    "198.51.100.8 198.51.100.11 JP|Japan|${1:-Tokyo}|Tokyo	$tokyo" \
     "203.0.113.0 203.0.113.255 AU|Australia|New South Wales|Sydney	$sydney" |
     "$netbin/quokka-make-geo-table" "$work/table.bin"
 }
@@ -356,8 +357,16 @@ check_detail_order() { # check_detail_order LABEL
 # The hop lines' times of LABEL, in ms from its first hop line.
 hop_times() { kind_of "$1" trace | awk -F'\t' '$3 ~ /^Hop / { if (!n++) t = $1; printf "%d ", $1 - t }'; }
 
+# Text from strangers in a terminal: what cat -v makes of it, so that a failed check shows the
+# bytes instead of acting on them.
+shown() { cat -v <<< "$1"; }
+
 names() {
-  make_table
+  # Tokyo's region holds an escape sequence and a line feed (the builder takes no line feed:
+  # it replaces a marker of the same length), the registry's answer a line of control
+  # characters; the trace and WHOIS report lines show them visible, the JSON exact.
+  make_table $'Kanto\e[2J~Bay' && sed -i 's/\x1b\[2J~Bay/\x1b[2J\nBay/' "$work/table.bin"
+  printf 'remarks:        \e]0;owned\a\tx\ry\xc2\x9b2J end\n' >> "$work/registry.txt"
   make_as_table || { echo "the AS table could not be made"; exit 1; }
   mkdir -p "$home"
   run_program --home 300,150
@@ -367,7 +376,7 @@ names() {
   names_run named --explore accept.example
   check_detail_order named
   rtts=($(kind_of named trace | awk -F'\t' '$3 ~ /^Hop / { print substr($3, 11, 10) + 0 }'))
-  places=("Home" "London, England, United Kingdom" "Tokyo, Tokyo, Japan" "Sydney, New South Wales, Australia")
+  places=("Home" "London, England, United Kingdom" "Tokyo, Kanto␛[2J␊Bay, Japan" "Sydney, New South Wales, Australia")
   local hops=("1 192.0.2.1" "2 198.51.100.2" "4 198.51.100.10" "5 203.0.113.2")
   local named=("<i>tag</i>.example	64500	Client Side Net" "=cmd|calc.example	64501	Transit Net"
                "r4.accept.example	64501	Transit Net" "accept.example	64511	Evil␛[31m Corp")
@@ -381,6 +390,21 @@ names() {
        192.0.2.1 "Client Side Net" 64500 "<i>tag</i>.example" 198.51.100.2 "Transit Net" 64501 "=cmd|calc.example" \
        198.51.100.10 "Transit Net" 64501 r4.accept.example 203.0.113.2 'Evil\u001b[31m Corp' 64511 accept.example)" \
     "$(json_hops named)"
+  check "named: hop 4's trace line shows the table's texts visible" \
+    "$(shown "$(hop 4 "${rtts[2]}" 198.51.100.10 "${places[2]}")")" \
+    "$(shown "$(kind_of named trace | sed -n 3p | cut -f3-)")"
+  check "named: the registry's line of control characters, visible in its whois line" \
+    "$(shown 'remarks:        ␛]0;owned␇␉x␍y<U+009B>2J end')" "$(shown "$(kind_of named whois | grep remarks | cut -f3-)")"
+  check "named: the JSON holds the region and the WHOIS line exactly" "1 1" \
+    "$(grep -cF '"region": "Kanto\u001b[2J\nBay"' "$work/named.json") $(grep -cF \
+       "\"remarks:        \\u001b]0;owned\\u0007\\tx\\ry$(printf '\xc2\x9b')2J end\"" "$work/named.json")"
+
+  # A pasted name with control characters that does not resolve: its trace line shows them.
+  names_run unknown --explore $'no\e]0;x\a\nsuch.example'
+  check "unknown: one trace line, the name visible in it" \
+    "$(shown 'Cannot find an IPv4 address for "no␛]0;x␇␊such.example"')" "$(shown "$(kind_of unknown trace | cut -f3-)")"
+  check "unknown: the JSON holds the name exactly" "1" \
+    "$(grep -cF '"domain": "no\u001b]0;x\u0007\nsuch.example"' "$work/unknown.json")"
 
   # Hop 2 and the target now have no hosts entry, and the one name server takes queries and
   # never answers; by the resolver's own settings (5 s, twice) each lookup would last 10 s.
