@@ -129,7 +129,7 @@ install_deb() {
   echo "Depends: $depends"
   dpkg-deb --field "$deb" Description | grep -q "IP Geolocation by DB-IP" \
     || fail "the package's description lacks the data's attribution"
-  for needed in libc6 libqt6widgets6 libqt6core6 qt6-qpa-plugins; do
+  for needed in libc6 libqt6widgets6 libqt6core6 qt6-qpa-plugins fonts-liberation2 fonts-symbola; do
     grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "the package does not depend on $needed"
   done
 
