@@ -73,6 +73,18 @@ bool Say(const probe::Answer &answer)
     return ::send(kInput, message.data(), message.size(), MSG_NOSIGNAL) == ssize_t(message.size());
 }
 
+probe::Status StatusOf(icmp::Outcome outcome)
+{
+    switch (outcome) {
+    case icmp::Outcome::Answered: return probe::Status::Answered;
+    case icmp::Outcome::NotPermitted: return probe::Status::NotPermitted;
+    case icmp::Outcome::NoRoute: return probe::Status::NoRoute;
+    case icmp::Outcome::Refused: return probe::Status::Refused;
+    case icmp::Outcome::NoAnswer: break;
+    }
+    return probe::Status::NoAnswer;
+}
+
 } // namespace
 
 int main()
@@ -106,11 +118,9 @@ int main()
             std::this_thread::sleep_until(nextSend);
             nextSend = std::chrono::steady_clock::now() + kProbeSpacing;
             const auto echo = socket.Probe(parsed.request.destination, parsed.request.ttl, parsed.request.seq, kTimeout);
-            answer.status = echo ? probe::Status::Answered : probe::Status::NoAnswer;
-            if (echo) {
-                answer.node = echo->node;
-                answer.roundTripMs = std::uint16_t(echo->roundTripMs);
-            }
+            answer.status = StatusOf(echo.outcome);
+            answer.node = echo.node;
+            answer.roundTripMs = std::uint16_t(echo.roundTripMs);
         }
         if (!Say(answer))
             return kEnded;
