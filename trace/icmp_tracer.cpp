@@ -78,16 +78,16 @@ QStringList CIcmpTracer::HelperCandidates()
     const QString name = QString::fromLatin1(kHelperName);
     // The folder of the running program file, also before (or without) an application object.
     const QDir here(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath());
-    return {QDir::cleanPath(here.filePath(QStringLiteral("../lib/quokka-quokka/") + name)),
-            QStringLiteral(QUOKKA_INSTALLED_HELPER), here.filePath(name)};
+    return {QDir::cleanPath(here.filePath(QStringLiteral(QUOKKA_HELPER_FROM_PROGRAM "/") + name)), here.filePath(name)};
 }
 
 QString CIcmpTracer::HelperLocation()
 {
-    for (const QString &candidate : HelperCandidates())
+    const QStringList candidates = HelperCandidates();
+    for (const QString &candidate : candidates)
         if (QFileInfo(candidate).isFile())
             return QFileInfo(candidate).canonicalFilePath();
-    return QStringLiteral(QUOKKA_INSTALLED_HELPER);
+    return candidates.back();
 }
 
 QString CIcmpTracer::NotPermittedText()
