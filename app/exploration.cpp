@@ -190,7 +190,8 @@ void Exploration::OnProbed(const HopReply &reply)
 {
     // Why a probe was not sent is said once per run, at the first probe it happened to.
     const unsigned outcome = 1U << unsigned(reply.outcome);
-    if (const QString why = CIcmpTracer::OutcomeText(reply.outcome, m_target); !why.isEmpty() && !(m_outcomesSaid & outcome)) {
+    const QString why = CIcmpTracer::OutcomeText(reply.outcome, m_target);
+    if (!why.isEmpty() && !(m_outcomesSaid & outcome)) {
         m_outcomesSaid |= outcome;
         AddLine(why);
     }

@@ -62,10 +62,10 @@ Outcome OutcomeOfSendError(int error)
     case EHOSTUNREACH:
     case ENETDOWN:
         return Outcome::NoRoute;
+    case EAGAIN:  // the send queue is full: the probe is lost as if the network dropped it
+    case ENOBUFS:
+    case EINTR:   // Send tries again after a signal; should one still end it, the same
     default:
-        // EAGAIN and ENOBUFS: the send queue was full, EINTR: a signal came first (Send
-        // tries again, so it lands here only if nothing else did); the probe is lost as if
-        // the network had dropped it.
         return Outcome::NoAnswer;
     }
 }

@@ -3,8 +3,9 @@
 // nor a raw socket of its own is allowed. It opens its raw socket, gives up every privilege,
 // and then answers fixed-size requests (probe_protocol.h) one at a time: it builds each echo
 // request itself, sends it to an allowed destination at a bounded rate, and says who
-// answered. It reads no environment and opens no file; it ends when its input closes, when
-// the program that started it dies, or at the first request that is not well formed.
+// answered, or why nobody did (no answer, refused, not permitted, no route). It reads no
+// environment and opens no file; it ends when its input closes, when the program that
+// started it dies, or at the first request that is not well formed.
 #include "trace/icmp_socket.h"
 #include "trace/probe_protocol.h"
 

@@ -4,8 +4,8 @@
 // datagram of another protocol, an echo reply with our identifier and sequence from another
 // source, a report quoting our request as sent to another destination), and 450 ms later with
 // exactly matching ones, which come too late. Each kind comes from a source address of its own
-// (198.51.100.201 to .209, .211, .212), so a forged hop shows which kind got through. On SIGTERM or SIGINT it prints how many packets
-// of each kind it sent. With --in-time it also answers each request at once with a matching
+// (198.51.100.201 to .209, .211, .212), so a forged hop shows which kind got through. On
+// SIGTERM or SIGINT it prints how many packets of each kind it sent. With --in-time it also answers each request at once with a matching
 // time-exceeded report from 198.51.100.210: a control that shows forgeries do reach the tracer.
 //   icmp_forger INTERFACE [--in-time]
 #include <arpa/inet.h>
