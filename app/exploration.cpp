@@ -189,6 +189,13 @@ void Exploration::Probe()
 
 void Exploration::OnProbed(const HopReply &reply)
 {
+    // Why a probe was not sent is said once per run, at the first probe it happened to.
+    const unsigned outcome = 1U << unsigned(reply.outcome);
+    const QString why = CIcmpTracer::OutcomeText(reply.outcome, m_target);
+    if (!why.isEmpty() && !(m_outcomesSaid & outcome)) {
+        m_outcomesSaid |= outcome;
+        AddLine(why);
+    }
     if (reply.address == QLatin1String("Error")) { // no line, no place, no time, no pause
         ++m_ttl;
         return Probe();

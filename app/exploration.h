@@ -114,6 +114,7 @@ private:
     int m_ttl = 0;
     int m_totalMs = 0;
     int m_lines = 0; // listed in the trace window
+    unsigned m_outcomesSaid = 0; // bit per probe outcome whose line is listed
     quokka::NameLookups m_hostNames{this};
     // Used on the worker's thread only, and gone after it: declared before the worker.
     std::unique_ptr<HopProber> m_tracer;

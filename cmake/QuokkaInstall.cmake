@@ -3,11 +3,12 @@
 include(GNUInstallDirs)
 
 install(TARGETS quokka-quokka RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The probe helper goes beside the program's other files. Only it may hold CAP_NET_RAW: the
-# package's postinst gives it (setcap), as Debian's ping does; after `cmake --install` run
-#   sudo setcap cap_net_raw+ep PREFIX/lib/quokka-quokka/quokka-quokka-probe
-install(TARGETS quokka-quokka-probe RUNTIME DESTINATION lib/quokka-quokka)
-install(CODE "message(STATUS \"Route tracing without ping sockets: sudo setcap cap_net_raw+ep \${CMAKE_INSTALL_PREFIX}/lib/quokka-quokka/quokka-quokka-probe\")")
+# The probe helper goes beside the program's other files, in QUOKKA_HELPER_DIR (set by
+# trace/, where the program learns the same place relative to itself). Only it may hold
+# CAP_NET_RAW: the package's postinst gives it (setcap), as Debian's ping does; after
+# `cmake --install` the message below says the command.
+install(TARGETS quokka-quokka-probe RUNTIME DESTINATION ${QUOKKA_HELPER_DIR})
+install(CODE "message(STATUS \"Route tracing without ping sockets: sudo setcap cap_net_raw+ep \${CMAKE_INSTALL_PREFIX}/${QUOKKA_HELPER_DIR}/quokka-quokka-probe\")")
 
 # The menu entry starts the installed program by its full path. The prefix is only known when
 # installing (cmake --install --prefix, or CPack's /usr), so the entry is written then.

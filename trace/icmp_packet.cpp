@@ -86,7 +86,8 @@ std::optional<std::uint32_t> AnswerFromRawPacket(std::span<const std::uint8_t> p
     std::memcpy(&source, packet.data() + 12, 4);
     const auto message = packet.subspan(offset);
     if (message[0] == kEchoReply)
-        return IsOurEcho(message, kEchoReply, request) ? std::optional(source) : std::nullopt;
+        return IsOurEcho(message, kEchoReply, request) && source == request.destination ? std::optional(source)
+                                                                                        : std::nullopt;
     if (!IsErrorReport(message[0]))
         return std::nullopt;
     // An error report quotes the offending packet's IP header and its first 8 bytes.
@@ -94,18 +95,55 @@ std::optional<std::uint32_t> AnswerFromRawPacket(std::span<const std::uint8_t> p
     const std::size_t quotedOffset = IcmpOffset(quoted);
     if (quotedOffset == 0)
         return std::nullopt;
-    return IsOurEcho(quoted.subspan(quotedOffset), kEchoRequest, request) ? std::optional(source)
-                                                                          : std::nullopt;
+    std::uint32_t quotedDestination;
+    std::memcpy(&quotedDestination, quoted.data() + 16, 4);
+    if (quotedDestination != request.destination)
+        return std::nullopt;
+    return IsOurEcho(quoted.subspan(quotedOffset), kEchoRequest, request) ? std::optional(source) : std::nullopt;
 }
 
-bool IsEchoReplyTo(std::span<const std::uint8_t> message, std::uint16_t seq)
+std::vector<sock_filter> RawSocketFilter(std::uint16_t id)
 {
-    return message.size() >= kHeaderSize && message[0] == kEchoReply && Read16(message, 6) == seq;
+    // X holds the offset of the ICMP header less what is being looked at; jumps count the
+    // instructions to skip. Loads beyond the packet end the program with 0: dropped.
+    constexpr std::uint32_t kPass = ~0U, kDrop = 0;
+    return {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                 //  0: X = IP header length
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                  //  1: A = ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEchoReply, 0, 2),  //  2: echo reply?
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                  //  3: its identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 16, 17),        //  4: ours: pass, else drop
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 3, 4, 0),           //  5: the error reports
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 4, 3, 0),           //  6
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 5, 2, 0),           //  7
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 11, 1, 0),          //  8
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 12, 0, 12),         //  9: none of them: drop
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8 + 9),              // 10: the quoted protocol
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kProtocolIcmp, 0, 10), // 11: ICMP, else drop
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),                  // 12: quoted version and length
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0x0F),              // 13
+        BPF_STMT(BPF_ALU | BPF_LSH | BPF_K, 2),                 // 14: quoted header length
+        BPF_STMT(BPF_ALU | BPF_ADD | BPF_X, 0),                 // 15
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),                        // 16: X + 8 = quoted ICMP header
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),                  // 17: its type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEchoRequest, 0, 3), // 18: an echo request, else drop
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 8 + 4),              // 19: its identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),          // 20: ours: pass, else drop
+        BPF_STMT(BPF_RET | BPF_K, kPass),                       // 21
+        BPF_STMT(BPF_RET | BPF_K, kDrop),                       // 22
+    };
 }
 
-bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint16_t seq)
+bool IsEchoReplyTo(std::span<const std::uint8_t> message, std::uint32_t source, Request request)
 {
-    return quoted.size() >= kHeaderSize && quoted[0] == kEchoRequest && Read16(quoted, 6) == seq;
+    return message.size() >= kHeaderSize && message[0] == kEchoReply && Read16(message, 6) == request.seq
+        && source == request.destination;
+}
+
+bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint32_t original, Request request)
+{
+    return quoted.size() >= kHeaderSize && quoted[0] == kEchoRequest && Read16(quoted, 6) == request.seq
+        && original == request.destination;
 }
 
 } // namespace icmp

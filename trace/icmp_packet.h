@@ -2,6 +2,7 @@
 // ICMP echo packets as bytes: building the request and deciding whether a received packet
 // answers it. Pure functions, no sockets, so they can be tested with captured bytes.
 #include <array>
+#include <linux/filter.h>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -25,23 +26,33 @@ std::uint16_t Checksum(std::span<const std::uint8_t> bytes);
 // An echo request (type 8) with identifier ID and sequence SEQ, checksum filled in.
 std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t id, std::uint16_t seq);
 
-// The request a probe waits for. Identifier and sequence are compared as on the wire.
+// The request a probe waits for. Identifier and sequence are compared as on the wire; the
+// destination is in network byte order.
 struct Request {
     std::uint16_t id = 0;
     std::uint16_t seq = 0;
+    std::uint32_t destination = 0;
 };
 
 // A packet read from a raw ICMP socket, IP header first. Returns the answering node
-// (network byte order) when the packet is an echo reply to REQUEST, or an error report
-// (unreachable, source quench, redirect, time exceeded, parameter problem) quoting it.
+// (network byte order) when the packet is an echo reply to REQUEST from its destination, or
+// an error report (unreachable, source quench, redirect, time exceeded, parameter problem)
+// quoting REQUEST as sent to its destination.
 std::optional<std::uint32_t> AnswerFromRawPacket(std::span<const std::uint8_t> packet, Request request);
 
+// A classic socket filter for a raw ICMP socket whose echo requests carry identifier ID: it
+// passes echo replies with that identifier and error reports that quote an echo request with
+// it, and drops everything else before it is queued. Attach with SO_ATTACH_FILTER.
+std::vector<sock_filter> RawSocketFilter(std::uint16_t id);
+
 // An ICMP message read from a ping socket (no IP header; the kernel already matched the
-// identifier): true when it is an echo reply with sequence SEQ.
-bool IsEchoReplyTo(std::span<const std::uint8_t> message, std::uint16_t seq);
+// identifier) that came from SOURCE: true when it is an echo reply to REQUEST from its
+// destination.
+bool IsEchoReplyTo(std::span<const std::uint8_t> message, std::uint32_t source, Request request);
 
 // The bytes the kernel returns with a queued ICMP error on a ping socket: the quoted ICMP
-// header of our request. True when it quotes an echo request with sequence SEQ.
-bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint16_t seq);
+// header of the offending packet, and in the message's name the destination it was sent to
+// (ORIGINAL). True when it quotes an echo request to REQUEST's destination with its sequence.
+bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint32_t original, Request request);
 
 } // namespace icmp

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <linux/errqueue.h>
-#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -27,16 +27,20 @@ UniqueFd OpenPingSocket()
     return fd;
 }
 
-UniqueFd OpenRawSocket()
+// A raw socket sees every ICMP message of the machine. Its filter keeps only the answers
+// that carry identifier ID, so the rest is never queued, and a small receive buffer bounds
+// what can wait for it.
+UniqueFd OpenRawSocket(std::uint16_t id)
 {
     UniqueFd fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!fd.valid())
         return fd;
-    // Let through only echo replies and the error reports that can quote a request.
-    icmp_filter filter{};
-    filter.data = ~((1U << ICMP_ECHOREPLY) | (1U << ICMP_DEST_UNREACH) | (1U << ICMP_SOURCE_QUENCH)
-                    | (1U << ICMP_REDIRECT) | (1U << ICMP_TIME_EXCEEDED) | (1U << ICMP_PARAMETERPROB));
-    ::setsockopt(fd.get(), SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    std::vector<sock_filter> code = RawSocketFilter(id);
+    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+    const int bufferBytes = 16 * 1024;
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0
+        || ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes) != 0)
+        fd.reset();
     return fd;
 }
 
@@ -48,6 +52,24 @@ std::uint16_t NextRawIdentifier()
 
 } // namespace
 
+Outcome OutcomeOfSendError(int error)
+{
+    switch (error) {
+    case EPERM:  // a firewall rule dropped or rejected it
+    case EACCES: // a broadcast address
+        return Outcome::NotPermitted;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+        return Outcome::NoRoute;
+    case EAGAIN:  // the send queue is full: the probe is lost as if the network dropped it
+    case ENOBUFS:
+    case EINTR:   // Send tries again after a signal; should one still end it, the same
+    default:
+        return Outcome::NoAnswer;
+    }
+}
+
 ProbeSocket ProbeSocket::Open(SocketKind kind)
 {
     ProbeSocket socket;
@@ -55,8 +77,8 @@ ProbeSocket ProbeSocket::Open(SocketKind kind)
     if (kind == SocketKind::Ping)
         socket.m_fd = OpenPingSocket();
     else if (kind == SocketKind::Raw) {
-        socket.m_fd = OpenRawSocket();
         socket.m_id = NextRawIdentifier();
+        socket.m_fd = OpenRawSocket(socket.m_id);
     }
     if (!socket.m_fd.valid())
         return socket;
@@ -68,30 +90,41 @@ ProbeSocket ProbeSocket::Open(SocketKind kind)
     return socket;
 }
 
-std::optional<Echo> ProbeSocket::Probe(std::uint32_t destination, int ttl, std::uint16_t seq,
-                                       std::chrono::milliseconds timeout)
+Echo ProbeSocket::Probe(std::uint32_t destination, int ttl, std::uint16_t seq, std::chrono::milliseconds timeout)
 {
     const auto start = Clock::now();
+    if (!m_fd.valid())
+        return {};
+    if (const int error = Send(destination, ttl, seq))
+        return {OutcomeOfSendError(error)};
     std::uint32_t answeredBy = 0;
-    if (!m_fd.valid() || !Send(destination, ttl, seq) || !WaitForAnswer(seq, timeout, answeredBy))
-        return std::nullopt;
+    if (!WaitForAnswer(destination, seq, timeout, answeredBy))
+        return {};
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    return Echo{answeredBy, int(elapsed.count())};
+    return {Outcome::Answered, answeredBy, int(elapsed.count())};
 }
 
-bool ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t seq)
+int ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t seq)
 {
     DrainPending();
     const int hops = ttl & 0xFF;
     if (::setsockopt(m_fd.get(), SOL_IP, IP_TTL, &hops, sizeof hops) != 0)
-        return false;
+        return errno;
     // On a ping socket the kernel puts in its own identifier and checksum.
     const auto packet = BuildEchoRequest(m_id, seq);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
-    return ::sendto(m_fd.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to)
-        == ssize_t(packet.size());
+    for (;;) {
+        const ssize_t sent
+            = ::sendto(m_fd.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        if (sent == ssize_t(packet.size()))
+            return 0;
+        if (sent >= 0)
+            return EMSGSIZE; // cut short: no whole request left
+        if (errno != EINTR)
+            return errno;
+    }
 }
 
 // Throws away whatever arrived since the last probe: late answers and queued errors. A
@@ -107,7 +140,8 @@ void ProbeSocket::DrainPending()
     }
 }
 
-bool ProbeSocket::WaitForAnswer(std::uint16_t seq, std::chrono::milliseconds timeout, std::uint32_t &answeredBy)
+bool ProbeSocket::WaitForAnswer(std::uint32_t destination, std::uint16_t seq, std::chrono::milliseconds timeout,
+                                std::uint32_t &answeredBy)
 {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
@@ -120,15 +154,15 @@ bool ProbeSocket::WaitForAnswer(std::uint16_t seq, std::chrono::milliseconds tim
             return false;
         if (ready <= 0)
             continue;
-        if ((pfd.revents & POLLERR) && ReadErrorQueue(seq, answeredBy))
+        if ((pfd.revents & POLLERR) && ReadErrorQueue(destination, seq, answeredBy))
             return true;
-        if ((pfd.revents & POLLIN) && ReadAnswer(seq, answeredBy))
+        if ((pfd.revents & POLLIN) && ReadAnswer(destination, seq, answeredBy))
             return true;
     }
 }
 
 // A ping socket receives time-exceeded and unreachable reports on its error queue.
-bool ProbeSocket::ReadErrorQueue(std::uint16_t seq, std::uint32_t &answeredBy)
+bool ProbeSocket::ReadErrorQueue(std::uint32_t destination, std::uint16_t seq, std::uint32_t &answeredBy)
 {
     bool answered = false;
     for (;;) {
@@ -152,7 +186,9 @@ bool ProbeSocket::ReadErrorQueue(std::uint16_t seq, std::uint32_t &answeredBy)
             const auto *error = reinterpret_cast<const sock_extended_err *>(CMSG_DATA(c));
             if (error->ee_origin != SO_EE_ORIGIN_ICMP || answered)
                 continue;
-            if (!QuotesEchoRequest({data, std::size_t(n)}, seq))
+            // The message's name is the destination the quoted request was sent to.
+            const std::uint32_t original = message.msg_namelen >= sizeof from ? from.sin_addr.s_addr : 0;
+            if (!QuotesEchoRequest({data, std::size_t(n)}, original, {m_id, seq, destination}))
                 continue;
             sockaddr_in offender{};
             std::memcpy(&offender, SO_EE_OFFENDER(error), sizeof offender);
@@ -168,7 +204,7 @@ bool ProbeSocket::ReadErrorQueue(std::uint16_t seq, std::uint32_t &answeredBy)
     return answered;
 }
 
-bool ProbeSocket::ReadAnswer(std::uint16_t seq, std::uint32_t &answeredBy)
+bool ProbeSocket::ReadAnswer(std::uint32_t destination, std::uint16_t seq, std::uint32_t &answeredBy)
 {
     for (;;) {
         unsigned char data[1500];
@@ -180,11 +216,11 @@ bool ProbeSocket::ReadAnswer(std::uint16_t seq, std::uint32_t &answeredBy)
             return false; // nothing more queued, or a pending error that the error queue holds
         const std::span<const std::uint8_t> bytes(data, std::size_t(n));
         if (m_kind == SocketKind::Ping) {
-            if (IsEchoReplyTo(bytes, seq)) {
+            if (IsEchoReplyTo(bytes, from.sin_addr.s_addr, {m_id, seq, destination})) {
                 answeredBy = from.sin_addr.s_addr;
                 return true;
             }
-        } else if (const auto source = AnswerFromRawPacket(bytes, {m_id, seq})) {
+        } else if (const auto source = AnswerFromRawPacket(bytes, {m_id, seq, destination})) {
             answeredBy = *source;
             return true;
         }

@@ -6,14 +6,23 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 
 namespace icmp {
 
 enum class SocketKind { None, Ping, Raw };
 
-// Who answered a probe (network byte order) and after how many whole milliseconds.
+// How a probe ended: answered; sent but not answered in time; not sent because the system
+// forbids it (a firewall rule), because no route leads to the destination, or because the
+// probe helper refuses that destination.
+enum class Outcome : std::uint8_t { Answered, NoAnswer, NotPermitted, NoRoute, Refused };
+
+// The outcome of a probe whose sending failed with ERROR (an errno value).
+Outcome OutcomeOfSendError(int error);
+
+// How a probe ended, and for an answered one who answered (network byte order) after how
+// many whole milliseconds.
 struct Echo {
+    Outcome outcome = Outcome::NoAnswer;
     std::uint32_t node = 0;
     int roundTripMs = 0;
 };
@@ -29,15 +38,18 @@ public:
 
     // Sends one echo request with time-to-live TTL and sequence SEQ to DESTINATION (network
     // order) and waits at most TIMEOUT for an answer to that very request; other traffic and
-    // late answers to earlier probes are ignored.
-    std::optional<Echo> Probe(std::uint32_t destination, int ttl, std::uint16_t seq,
+    // late answers to earlier probes are ignored. An echo reply counts only from DESTINATION,
+    // an error report only when it quotes DESTINATION.
+    Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq,
                               std::chrono::milliseconds timeout);
 
 private:
-    bool Send(std::uint32_t destination, int ttl, std::uint16_t seq);
-    bool WaitForAnswer(std::uint16_t seq, std::chrono::milliseconds timeout, std::uint32_t &answeredBy);
-    bool ReadErrorQueue(std::uint16_t seq, std::uint32_t &answeredBy);
-    bool ReadAnswer(std::uint16_t seq, std::uint32_t &answeredBy);
+    // 0 once sent, else the errno value of the failure.
+    int Send(std::uint32_t destination, int ttl, std::uint16_t seq);
+    bool WaitForAnswer(std::uint32_t destination, std::uint16_t seq, std::chrono::milliseconds timeout,
+                       std::uint32_t &answeredBy);
+    bool ReadErrorQueue(std::uint32_t destination, std::uint16_t seq, std::uint32_t &answeredBy);
+    bool ReadAnswer(std::uint32_t destination, std::uint16_t seq, std::uint32_t &answeredBy);
     void DrainPending();
 
     UniqueFd m_fd;

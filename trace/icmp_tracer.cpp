@@ -49,16 +49,17 @@ CIcmpTracer::CIcmpTracer(const QString &destination, const QStringList &helpers)
 HopReply CIcmpTracer::ProbeHop(int ttl)
 {
     HopReply reply;
-    std::optional<icmp::Echo> echo;
+    icmp::Echo echo;
     ++m_sequence;
     if (m_kind == SocketKind::Helper)
         echo = m_helper->Probe(m_destAddr, ttl, m_sequence);
     else if (m_bHandleValid)
         echo = m_socket.Probe(m_destAddr, ttl, m_sequence, std::chrono::milliseconds(kTimeoutMs));
-    if (echo) {
+    reply.outcome = echo.outcome;
+    if (echo.outcome == icmp::Outcome::Answered) {
         m_nFailures = 0;
-        reply.roundTripMs = echo->roundTripMs;
-        reply.address = DottedText(echo->node);
+        reply.roundTripMs = echo.roundTripMs;
+        reply.address = DottedText(echo.node);
         return reply;
     }
     ++m_nFailures;
@@ -77,16 +78,16 @@ QStringList CIcmpTracer::HelperCandidates()
     const QString name = QString::fromLatin1(kHelperName);
     // The folder of the running program file, also before (or without) an application object.
     const QDir here(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath());
-    return {QDir::cleanPath(here.filePath(QStringLiteral("../lib/quokka-quokka/") + name)),
-            QStringLiteral(QUOKKA_INSTALLED_HELPER), here.filePath(name)};
+    return {QDir::cleanPath(here.filePath(QStringLiteral(QUOKKA_HELPER_FROM_PROGRAM "/") + name)), here.filePath(name)};
 }
 
 QString CIcmpTracer::HelperLocation()
 {
-    for (const QString &candidate : HelperCandidates())
+    const QStringList candidates = HelperCandidates();
+    for (const QString &candidate : candidates)
         if (QFileInfo(candidate).isFile())
             return QFileInfo(candidate).canonicalFilePath();
-    return QStringLiteral(QUOKKA_INSTALLED_HELPER);
+    return candidates.back();
 }
 
 QString CIcmpTracer::NotPermittedText()
@@ -94,4 +95,20 @@ QString CIcmpTracer::NotPermittedText()
     return QStringLiteral("Route tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) "
                           "or give the probe helper CAP_NET_RAW (sudo setcap cap_net_raw+ep %1)")
         .arg(HelperLocation());
+}
+
+QString CIcmpTracer::OutcomeText(icmp::Outcome outcome, const QString &destination)
+{
+    switch (outcome) {
+    case icmp::Outcome::NotPermitted:
+        return QStringLiteral("Probes to %1 are not permitted here: the system refused to send them").arg(destination);
+    case icmp::Outcome::NoRoute:
+        return QStringLiteral("Probes to %1 cannot be sent: this computer has no route to that address").arg(destination);
+    case icmp::Outcome::Refused:
+        return QStringLiteral("Probes to %1 are refused: the probe helper sends nothing to that address").arg(destination);
+    case icmp::Outcome::Answered:
+    case icmp::Outcome::NoAnswer:
+        break;
+    }
+    return QString();
 }

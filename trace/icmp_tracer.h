@@ -9,10 +9,12 @@
 #include <memory>
 
 // What one probe gives back: the answering node's dotted address, or exactly "Error" when
-// nothing answered in time, and the round-trip time in whole milliseconds.
+// nothing answered in time, the round-trip time in whole milliseconds, and how the probe
+// ended (a probe that could not be sent is an "Error" too).
 struct HopReply {
     QString address;
     int roundTripMs = 0;
+    icmp::Outcome outcome = icmp::Outcome::Answered;
 };
 
 // What a run needs of a route tracer: one probe per call. The ICMP tracer below is the
@@ -50,15 +52,19 @@ public:
     // The helper's process while this tracer uses one, else 0.
     qint64 HelperPid() const;
 
-    // Where the probe helper may be, in the order tried: the installed layout next to the
-    // program, the installed helper of this build, and beside the program (the build tree,
-    // or the link that the first run puts beside the per-user copy).
+    // Where the probe helper may be, in the order tried, both found from the running
+    // program's folder: the installed layout (../lib/quokka-quokka/ next to the program), and
+    // beside the program (the build tree, or the link that the first run puts beside the
+    // per-user copy).
     static QStringList HelperCandidates();
-    // The first of them that exists (links followed), or the installed helper's path when
+    // The first of them that exists (links followed), or the place beside the program when
     // none does.
     static QString HelperLocation();
     // The one line a run lists when no probe can be sent.
     static QString NotPermittedText();
+    // The one line a run lists at its first probe to DESTINATION that ended with OUTCOME,
+    // for the outcomes that say why a probe was not sent; empty for the others.
+    static QString OutcomeText(icmp::Outcome outcome, const QString &destination);
 
 private:
     icmp::ProbeSocket m_socket;

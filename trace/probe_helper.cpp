@@ -3,8 +3,9 @@
 // nor a raw socket of its own is allowed. It opens its raw socket, gives up every privilege,
 // and then answers fixed-size requests (probe_protocol.h) one at a time: it builds each echo
 // request itself, sends it to an allowed destination at a bounded rate, and says who
-// answered. It reads no environment and opens no file; it ends when its input closes, when
-// the program that started it dies, or at the first request that is not well formed.
+// answered, or why nobody did (no answer, refused, not permitted, no route). It reads no
+// environment and opens no file; it ends when its input closes, when the program that
+// started it dies, or at the first request that is not well formed.
 #include "trace/icmp_socket.h"
 #include "trace/probe_protocol.h"
 
@@ -73,6 +74,18 @@ bool Say(const probe::Answer &answer)
     return ::send(kInput, message.data(), message.size(), MSG_NOSIGNAL) == ssize_t(message.size());
 }
 
+probe::Status StatusOf(icmp::Outcome outcome)
+{
+    switch (outcome) {
+    case icmp::Outcome::Answered: return probe::Status::Answered;
+    case icmp::Outcome::NotPermitted: return probe::Status::NotPermitted;
+    case icmp::Outcome::NoRoute: return probe::Status::NoRoute;
+    case icmp::Outcome::Refused: return probe::Status::Refused;
+    case icmp::Outcome::NoAnswer: break;
+    }
+    return probe::Status::NoAnswer;
+}
+
 } // namespace
 
 int main()
@@ -106,11 +119,9 @@ int main()
             std::this_thread::sleep_until(nextSend);
             nextSend = std::chrono::steady_clock::now() + kProbeSpacing;
             const auto echo = socket.Probe(parsed.request.destination, parsed.request.ttl, parsed.request.seq, kTimeout);
-            answer.status = echo ? probe::Status::Answered : probe::Status::NoAnswer;
-            if (echo) {
-                answer.node = echo->node;
-                answer.roundTripMs = std::uint16_t(echo->roundTripMs);
-            }
+            answer.status = StatusOf(echo.outcome);
+            answer.node = echo.node;
+            answer.roundTripMs = std::uint16_t(echo.roundTripMs);
         }
         if (!Say(answer))
             return kEnded;

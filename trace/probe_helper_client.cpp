@@ -62,27 +62,33 @@ void ProbeHelperClient::Stop()
     m_pid = -1;
 }
 
-std::optional<icmp::Echo> ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uint16_t seq)
+icmp::Echo ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uint16_t seq)
 {
     if (!m_fd.valid())
-        return std::nullopt;
+        return {};
     const probe::Message request = probe::EncodeRequest({destination, ttl & 0xFF, seq});
     if (::send(m_fd.get(), request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
         Stop();
-        return std::nullopt;
+        return {};
     }
     const auto deadline = Clock::now() + kAnswerWait;
     for (;;) {
         const auto answer = Receive(deadline);
         if (!answer) {
             Stop(); // a helper that does not answer in time is of no more use
-            return std::nullopt;
+            return {};
         }
         if (answer->seq != seq || answer->status == probe::Status::Ready)
             continue; // a late answer to an earlier request
-        if (answer->status != probe::Status::Answered)
-            return std::nullopt;
-        return icmp::Echo{answer->node, answer->roundTripMs};
+        switch (answer->status) {
+        case probe::Status::Answered: return {icmp::Outcome::Answered, answer->node, answer->roundTripMs};
+        case probe::Status::Refused: return {icmp::Outcome::Refused};
+        case probe::Status::NotPermitted: return {icmp::Outcome::NotPermitted};
+        case probe::Status::NoRoute: return {icmp::Outcome::NoRoute};
+        case probe::Status::NoAnswer:
+        case probe::Status::Ready: break;
+        }
+        return {};
     }
 }
 

@@ -21,8 +21,9 @@ public:
     ProbeHelperClient &operator=(const ProbeHelperClient &) = delete;
 
     // The helper's probe of DESTINATION (network order) with TTL and SEQ: who answered, or
-    // none when nothing did in its 400 ms, the helper refused, or the helper is gone.
-    std::optional<icmp::Echo> Probe(std::uint32_t destination, int ttl, std::uint16_t seq);
+    // why nobody did (no answer in its 400 ms or a helper that is gone, a refusal, or what
+    // the system said to the send).
+    icmp::Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq);
 
     bool Alive() const { return m_fd.valid(); }
     pid_t Pid() const { return m_pid; }

@@ -58,7 +58,7 @@ std::optional<Answer> ParseAnswer(std::span<const std::uint8_t> bytes)
     if (bytes.size() != kMessageSize || bytes[0] != 'Q' || bytes[1] != 'A' || bytes[2] != kVersion)
         return std::nullopt;
     const auto status = Status(bytes[3]);
-    if (status != Status::Ready && status != Status::Answered && status != Status::NoAnswer && status != Status::Refused)
+    if (status < Status::Ready || status > Status::NoRoute)
         return std::nullopt;
     Answer answer;
     answer.status = status;

@@ -38,8 +38,9 @@ Parsed ParseRequest(std::span<const std::uint8_t> bytes);
 bool ProbeableDestination(std::uint32_t networkOrder);
 
 // The helper's answers. Ready: sent once, when its raw socket is open and its privileges are
-// gone. Answered and NoAnswer carry the sequence of the request they answer.
-enum class Status : std::uint8_t { Ready = 1, Answered = 2, NoAnswer = 3, Refused = 4 };
+// gone. The others carry the sequence of the request they answer: Refused when the helper
+// would not send it, NotPermitted and NoRoute when the system would not.
+enum class Status : std::uint8_t { Ready = 1, Answered = 2, NoAnswer = 3, Refused = 4, NotPermitted = 5, NoRoute = 6 };
 
 struct Answer {
     Status status = Status::NoAnswer;

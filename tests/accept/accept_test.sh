@@ -161,7 +161,8 @@ stop_forger() { # every kind of forgery went out at least once per probe that wa
   kill -TERM "${helpers[-1]}"; wait "${helpers[-1]}" 2>/dev/null
   local kind
   for kind in echo-reply-wrong-id echo-reply-wrong-seq time-exceeded-wrong-id time-exceeded-wrong-seq \
-              time-exceeded-truncated time-exceeded-garbage time-exceeded-quoting-udp late-echo-reply late-time-exceeded; do
+              time-exceeded-truncated time-exceeded-garbage time-exceeded-quoting-udp echo-reply-other-source \
+              time-exceeded-other-destination late-echo-reply late-time-exceeded; do
     local count
     count=$(awk -v k="$kind" '$1 == "sent" && $2 == k { print $3 }' "$work/forger")
     check "$1: forged $kind for every probe" "yes" "$([ "${count:-0}" -ge "$2" ] && echo yes || echo no)"

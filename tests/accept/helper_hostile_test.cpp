@@ -3,6 +3,7 @@
 // link with a packet socket of its own). Every request that is refused or ends the helper
 // must put no packet on the wire, and no flood may pass the helper's rate bound.
 //   helper_hostile_test HELPER INTERFACE      (HELPER carries cap_net_raw+ep)
+#include "trace/icmp_packet.h"
 #include "trace/probe_protocol.h"
 
 #include <arpa/inet.h>
@@ -25,6 +26,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -316,6 +318,64 @@ TEST_F(HelperTest, BoundsItsRate)
     }
     std::printf("most probes in one second of a flood: %zu\n", most);
     EXPECT_LE(most, 201u);
+}
+
+// The rx_queue of the raw socket with INODE in /proc/net/raw (of this namespace), in bytes.
+std::size_t RawQueue(const std::string &inode)
+{
+    std::ifstream table("/proc/net/raw");
+    std::string line;
+    std::getline(table, line); // the column names
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> f;
+        for (std::string field; fields >> field;)
+            f.push_back(field);
+        if (f.size() > 9 && f[9] == inode)
+            return std::stoul(f[4].substr(f[4].find(':') + 1), nullptr, 16);
+    }
+    ADD_FAILURE() << "no raw socket " << inode;
+    return 0;
+}
+
+// Another process pings the namespace's hosts fast, directly and with a TTL of 1: an idle
+// helper's socket queues none of the answers, which are not for it.
+TEST_F(HelperTest, QueuesNoOtherProcesssAnswers)
+{
+    char link[64] = {};
+    const std::string fd = "/proc/" + std::to_string(helper.pid()) + "/fd/1";
+    ASSERT_GT(::readlink(fd.c_str(), link, sizeof link - 1), 0);
+    const std::string target(link);
+    ASSERT_EQ(target.rfind("socket:[", 0), 0u) << target;
+    const std::string inode = target.substr(8, target.size() - 9);
+    const int flood = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(flood, 0);
+    // Not the helper's identifier (its first socket's is its process number times 31).
+    const auto id = std::uint16_t(std::uint16_t(helper.pid() * 31) ^ 0x5A5A);
+    std::size_t mostQueued = 0;
+    for (int i = 0; i < 600; ++i) {
+        const int ttl = i % 2 ? 64 : 1;
+        ::setsockopt(flood, SOL_IP, IP_TTL, &ttl, sizeof ttl);
+        const auto request = icmp::BuildEchoRequest(id, std::uint16_t(i));
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = Address(i % 2 ? "192.0.2.1" : "203.0.113.2");
+        ::sendto(flood, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        if (i % 100 == 99) {
+            std::this_thread::sleep_for(20ms);
+            mostQueued = std::max(mostQueued, RawQueue(inode));
+        }
+    }
+    std::this_thread::sleep_for(100ms);
+    mostQueued = std::max(mostQueued, RawQueue(inode));
+    int answers = 0;
+    std::uint8_t packet[1500];
+    while (::recv(flood, packet, sizeof packet, MSG_DONTWAIT) > 0)
+        ++answers;
+    ::close(flood);
+    std::printf("answers to the other process: %d; most bytes queued on the helper's socket: %zu\n", answers, mostQueued);
+    EXPECT_GT(answers, 100) << "the other process's pings were not answered";
+    EXPECT_EQ(mostQueued, 0u);
 }
 
 // The helper dies with the process that started it, even while its input stays open.

@@ -1,10 +1,11 @@
 // A hostile neighbour for route-tracing tests. Watches the echo requests that leave on
 // INTERFACE and answers each at once with forged ICMP packets that must not count as an
 // answer (wrong identifier, wrong sequence, truncated or garbage quoted headers, a quoted
-// datagram of another protocol), and 450 ms later with exactly matching ones, which come too
-// late. Each kind comes from a source address of its own (198.51.100.201 to .209), so a
-// forged hop shows which kind got through. On SIGTERM or SIGINT it prints how many packets
-// of each kind it sent. With --in-time it also answers each request at once with a matching
+// datagram of another protocol, an echo reply with our identifier and sequence from another
+// source, a report quoting our request as sent to another destination), and 450 ms later with
+// exactly matching ones, which come too late. Each kind comes from a source address of its own
+// (198.51.100.201 to .209, .211, .212), so a forged hop shows which kind got through. On
+// SIGTERM or SIGINT it prints how many packets of each kind it sent. With --in-time it also answers each request at once with a matching
 // time-exceeded report from 198.51.100.210: a control that shows forgeries do reach the tracer.
 //   icmp_forger INTERFACE [--in-time]
 #include <arpa/inet.h>
@@ -126,6 +127,17 @@ Bytes QuotedWith(const Request &r, std::uint16_t id, std::uint16_t seq)
     return q;
 }
 
+// The quoted request as if it had been sent to another destination.
+Bytes QuotedToAnother(const Request &r)
+{
+    Bytes q = r.quoted;
+    const std::size_t header = std::size_t(q[0] & 0x0F) * 4;
+    q[19] ^= 0x5A;
+    Put16(q, 10, 0);
+    Put16(q, 10, Checksum(q.data(), header));
+    return q;
+}
+
 std::vector<Forgery> ForgeriesFor(const Request &r, bool inTime)
 {
     const auto now = Clock::now();
@@ -152,6 +164,8 @@ std::vector<Forgery> ForgeriesFor(const Request &r, bool inTime)
         {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(shortHeader))},
         {now, "time-exceeded-garbage", IpPacket(206, r.client, TimeExceeded(junk))},
         {now, "time-exceeded-quoting-udp", IpPacket(207, r.client, TimeExceeded(udp))},
+        {now, "echo-reply-other-source", IpPacket(211, r.client, EchoReply(r.id, r.seq))},
+        {now, "time-exceeded-other-destination", IpPacket(212, r.client, TimeExceeded(QuotedToAnother(r)))},
         {late, "late-echo-reply", IpPacket(208, r.client, EchoReply(r.id, r.seq))},
         {late, "late-time-exceeded", IpPacket(209, r.client, TimeExceeded(r.quoted))},
     });

@@ -3,6 +3,8 @@
 #   raw        the tracer on a raw socket (root), with stray pings in the client namespace
 #   ping       the tracer on a ping socket, as an unprivileged user, with stray pings
 #   denied     neither socket allowed: every probe fails, the program says why in one line
+#   outcomes   probes that cannot be sent (a firewall rule, no route, a destination the helper
+#              refuses): each run lists the one line that says why, by each kind of socket
 #   traceroute the same hops as Debian's traceroute -I
 #   explore    the whole program, offscreen, in the client namespace
 #   bench      figures: the overhead of a run beyond its probes and waits, and its CPU time
@@ -73,6 +75,38 @@ denied)
   check "denied: the program explains, lists nothing else" \
     "$(printf 'trace\tRoute tracing is not permitted here: allow ping sockets (sysctl net.ipv4.ping_group_range) or give the probe helper CAP_NET_RAW (sudo setcap cap_net_raw+ep %s)' "$work/quokka-quokka-probe")" \
     "$out"
+  ;;
+outcomes)
+  # The program and its helper copied, the helper given the capability, as `make run` does.
+  cp "$build/quokka-quokka" "$build/quokka-quokka-probe" "$work/" && chmod 755 "$work"/quokka-*
+  setcap cap_net_raw+ep "$work/quokka-quokka-probe" || { echo "SKIP: setcap does not work here"; exit 77; }
+  mkdir "$work/user" "$work/root" && chown nobody:nogroup "$work/user"
+  run_as() { # run_as root|nobody ARGUMENTS...: the copied program, each user in a home of its own
+    local who=$1; shift
+    if [ "$who" = root ]; then
+      in_client env HOME="$work/root" XDG_CONFIG_HOME="$work/root/config" QT_QPA_PLATFORM=offscreen timeout 60 "$work/quokka-quokka" "$@"
+    else
+      as_nobody env HOME="$work/user" XDG_CONFIG_HOME="$work/user/config" QT_QPA_PLATFORM=offscreen timeout 60 "$work/quokka-quokka" "$@"
+    fi
+  }
+  run_as root --home 422,220 && run_as nobody --home 422,220
+  reject=(iptables -A OUTPUT -p icmp --icmp-type echo-request -j REJECT)
+  unreject=(iptables -D OUTPUT -p icmp --icmp-type echo-request -j REJECT)
+  # label | ping_group_range | who | set-up in the client | its undoing | destination | line
+  rows=(
+    "raw|1 0|root|${reject[*]}|${unreject[*]}|203.0.113.2|Probes to 203.0.113.2 are not permitted here: the system refused to send them"
+    "helper|1 0|nobody|${reject[*]}|${unreject[*]}|203.0.113.2|Probes to 203.0.113.2 are not permitted here: the system refused to send them"
+    "ping|0 2147483647|nobody|ip route del default|ip route add default via 192.0.2.1|203.0.113.2|Probes to 203.0.113.2 cannot be sent: this computer has no route to that address"
+    "helper|1 0|nobody|true|true|127.0.0.1|Probes to 127.0.0.1 are refused: the probe helper sends nothing to that address"
+  )
+  for row in "${rows[@]}"; do
+    IFS='|' read -r label range who setup undo destination line <<< "$row"
+    allow_ping_sockets "$range"
+    in_client $setup
+    out=$(run_as "$who" --geo-table /dev/null --explore "$destination" --quit --report 2>/dev/null | grep '^trace')
+    in_client $undo
+    check "outcomes: $label, $setup, $destination: the run lists why, once" "$(printf 'trace\t%s' "$line")" "$out"
+  done
   ;;
 traceroute)
   ours=$(hops "$(in_client "$bin/quokka-probe-route" 203.0.113.2)")

@@ -18,10 +18,13 @@ package=quokka-quokka
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
 
-# The installed program must say what the program of the build tree says.
+# The installed program must say what the program of the build tree says, and find its files
+# relative to itself: no install prefix of the build is compiled in.
 check_program() {
   local installed=$1
   [ -x "$installed" ] || fail "$installed is not an executable file"
+  # Qt's string literals are UTF-16: look for 8- and 16-bit text.
+  ! { strings -a "$installed"; strings -a -e l "$installed"; } | grep -F /usr/local || fail "$installed holds a /usr/local path"
   [ "$("$installed" --version)" = "$("$program" --version)" ] || fail "--version of $installed differs"
   local lookup expected
   lookup=$("$installed" --lookup 8.8.8.8 192.0.2.1)

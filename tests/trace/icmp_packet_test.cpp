@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -43,14 +45,37 @@ Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t
     return {type, code, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id), std::uint8_t(seq >> 8), std::uint8_t(seq)};
 }
 
-// What a router sends back: its IP header, the report, then our request's IP header and 8 bytes.
-Bytes Report(std::uint8_t type, const char *router, std::uint16_t id, std::uint16_t seq)
+// What a router sends back: its IP header, the report, then our request's IP header (sent to
+// TO) and 8 bytes.
+Bytes Report(std::uint8_t type, const char *router, std::uint16_t id, std::uint16_t seq, const char *to = "203.0.113.2")
 {
-    return Concat({IpHeader(router, "192.0.2.2"), Icmp(type, 0, 0, 0), IpHeader("192.0.2.2", "203.0.113.2"),
-                   Icmp(8, 0, id, seq)});
+    return Concat({IpHeader(router, "192.0.2.2"), Icmp(type, 0, 0, 0), IpHeader("192.0.2.2", to), Icmp(8, 0, id, seq)});
 }
 
-constexpr icmp::Request kOurs{0x1234, 7};
+Bytes Reply(const char *from, std::uint16_t id, std::uint16_t seq)
+{
+    return Concat({IpHeader(from, "192.0.2.2"), Icmp(0, 0, id, seq)});
+}
+
+const icmp::Request kOurs{0x1234, 7, Addr("203.0.113.2")};
+
+// Whether the raw socket's filter for identifier ID lets PACKET through, run by the kernel:
+// a datagram socket pair applies a receiver's filter as a raw socket does, from byte 0.
+bool FilterPasses(std::uint16_t id, const Bytes &packet)
+{
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return ADD_FAILURE() << "no socket pair", false;
+    std::vector<sock_filter> code = icmp::RawSocketFilter(id);
+    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+    EXPECT_EQ(::setsockopt(pair[1], SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program), 0);
+    EXPECT_EQ(::send(pair[0], packet.data(), packet.size(), 0), ssize_t(packet.size()));
+    std::uint8_t buffer[2048];
+    const bool passed = ::recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT) == ssize_t(packet.size());
+    ::close(pair[0]);
+    ::close(pair[1]);
+    return passed;
+}
 
 } // namespace
 
@@ -72,33 +97,44 @@ TEST(Checksum, MatchesKnownValues)
     EXPECT_EQ(icmp::Checksum(Bytes{0xff}), 0x00ff); // odd length pads with a zero byte
 }
 
-TEST(RawAnswer, AcceptsOurEchoReplyAndReportsQuotingOurRequest)
-{
-    const Bytes reply = Concat({IpHeader("203.0.113.2", "192.0.2.2"), Icmp(0, 0, 0x1234, 7)});
-    EXPECT_EQ(icmp::AnswerFromRawPacket(reply, kOurs), Addr("203.0.113.2"));
-    for (std::uint8_t type : {3, 4, 5, 11, 12})
-        EXPECT_EQ(icmp::AnswerFromRawPacket(Report(type, "198.51.100.6", 0x1234, 7), kOurs), Addr("198.51.100.6"))
-            << int(type);
-}
-
-TEST(RawAnswer, IgnoresEverythingElse)
+// Received packets, what they answer, and whether the socket filter queues them at all (it
+// knows only our identifier: sequence and addresses are for the matching to decide).
+TEST(RawAnswer, CountsOnlyAnswersToTheCurrentRequestFromWhereTheyMayCome)
 {
     const auto none = std::optional<std::uint32_t>();
-    // Other identifiers or sequences: another process's ping, or a late answer to an earlier probe.
-    EXPECT_EQ(icmp::AnswerFromRawPacket(Concat({IpHeader("203.0.113.2", "192.0.2.2"), Icmp(0, 0, 0x1235, 7)}), kOurs), none);
-    EXPECT_EQ(icmp::AnswerFromRawPacket(Concat({IpHeader("203.0.113.2", "192.0.2.2"), Icmp(0, 0, 0x1234, 6)}), kOurs), none);
-    EXPECT_EQ(icmp::AnswerFromRawPacket(Report(11, "192.0.2.1", 0x1234, 6), kOurs), none);
-    EXPECT_EQ(icmp::AnswerFromRawPacket(Report(11, "192.0.2.1", 0x4321, 7), kOurs), none);
-    // A request (our own echo seen on the way out) and an unrelated type.
-    EXPECT_EQ(icmp::AnswerFromRawPacket(Concat({IpHeader("192.0.2.2", "203.0.113.2"), Icmp(8, 0, 0x1234, 7)}), kOurs), none);
-    EXPECT_EQ(icmp::AnswerFromRawPacket(Concat({IpHeader("192.0.2.1", "192.0.2.2"), Icmp(13, 0, 0x1234, 7)}), kOurs), none);
-    // A report quoting a UDP datagram, and one quoting an echo reply rather than a request.
     Bytes udp = Report(11, "192.0.2.1", 0x1234, 7);
     udp[20 + 8 + 9] = 17;
-    EXPECT_EQ(icmp::AnswerFromRawPacket(udp, kOurs), none);
     Bytes quotedReply = Report(11, "192.0.2.1", 0x1234, 7);
     quotedReply[20 + 8 + 20] = 0;
-    EXPECT_EQ(icmp::AnswerFromRawPacket(quotedReply, kOurs), none);
+    const struct {
+        const char *what;
+        Bytes packet;
+        std::optional<std::uint32_t> answer;
+        bool queued;
+    } rows[] = {
+        {"our echo reply", Reply("203.0.113.2", 0x1234, 7), Addr("203.0.113.2"), true},
+        {"our echo reply after IP options",
+         Concat({IpHeader("203.0.113.2", "192.0.2.2", 1, 6), Icmp(0, 0, 0x1234, 7)}), Addr("203.0.113.2"), true},
+        {"unreachable", Report(3, "198.51.100.6", 0x1234, 7), Addr("198.51.100.6"), true},
+        {"source quench", Report(4, "198.51.100.6", 0x1234, 7), Addr("198.51.100.6"), true},
+        {"redirect", Report(5, "198.51.100.6", 0x1234, 7), Addr("198.51.100.6"), true},
+        {"time exceeded", Report(11, "198.51.100.6", 0x1234, 7), Addr("198.51.100.6"), true},
+        {"parameter problem", Report(12, "198.51.100.6", 0x1234, 7), Addr("198.51.100.6"), true},
+        {"our echo reply from another source", Reply("198.51.100.211", 0x1234, 7), none, true},
+        {"a report quoting another destination", Report(11, "192.0.2.1", 0x1234, 7, "203.0.113.99"), none, true},
+        {"a late echo reply", Reply("203.0.113.2", 0x1234, 6), none, true},
+        {"a late report", Report(11, "192.0.2.1", 0x1234, 6), none, true},
+        {"another process's echo reply", Reply("203.0.113.2", 0x1235, 7), none, false},
+        {"a report on another process's request", Report(11, "192.0.2.1", 0x4321, 7), none, false},
+        {"our own request on its way out", Concat({IpHeader("192.0.2.2", "203.0.113.2"), Icmp(8, 0, 0x1234, 7)}), none, false},
+        {"a timestamp request", Concat({IpHeader("192.0.2.1", "192.0.2.2"), Icmp(13, 0, 0x1234, 7)}), none, false},
+        {"a report quoting a UDP datagram", udp, none, false},
+        {"a report quoting an echo reply", quotedReply, none, false},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(icmp::AnswerFromRawPacket(row.packet, kOurs), row.answer) << row.what;
+        EXPECT_EQ(FilterPasses(kOurs.id, row.packet), row.queued) << row.what;
+    }
 }
 
 TEST(RawAnswer, SurvivesTruncatedAndMalformedPackets)
@@ -115,19 +151,21 @@ TEST(RawAnswer, SurvivesTruncatedAndMalformedPackets)
     Bytes notV4 = whole;
     notV4[0] = 0x65;
     EXPECT_FALSE(icmp::AnswerFromRawPacket(notV4, kOurs));
-    // IP options before the ICMP header are skipped by the header length.
-    const Bytes withOptions = Concat({IpHeader("203.0.113.2", "192.0.2.2", 1, 6), Icmp(0, 0, 0x1234, 7)});
-    EXPECT_EQ(icmp::AnswerFromRawPacket(withOptions, kOurs), Addr("203.0.113.2"));
 }
 
-TEST(PingSocketAnswer, MatchesBySequence)
+// On a ping socket the kernel matched the identifier; the source of a reply, and the
+// destination an error report's quoted request went to, must still be ours.
+TEST(PingSocketAnswer, MatchesBySequenceAndAddress)
 {
-    EXPECT_TRUE(icmp::IsEchoReplyTo(Icmp(0, 0, 99, 7), 7));
-    EXPECT_FALSE(icmp::IsEchoReplyTo(Icmp(0, 0, 99, 6), 7));
-    EXPECT_FALSE(icmp::IsEchoReplyTo(Icmp(8, 0, 99, 7), 7));
-    EXPECT_FALSE(icmp::IsEchoReplyTo(Bytes{0, 0, 0, 0, 0, 0, 0}, 0));
-    EXPECT_TRUE(icmp::QuotesEchoRequest(Icmp(8, 0, 99, 7), 7));
-    EXPECT_FALSE(icmp::QuotesEchoRequest(Icmp(8, 0, 99, 8), 7));
-    EXPECT_FALSE(icmp::QuotesEchoRequest(Icmp(0, 0, 99, 7), 7));
-    EXPECT_FALSE(icmp::QuotesEchoRequest(Bytes{8, 0, 0}, 0));
+    const std::uint32_t dest = kOurs.destination, other = Addr("198.51.100.211");
+    EXPECT_TRUE(icmp::IsEchoReplyTo(Icmp(0, 0, 99, 7), dest, kOurs));
+    EXPECT_FALSE(icmp::IsEchoReplyTo(Icmp(0, 0, 99, 7), other, kOurs));
+    EXPECT_FALSE(icmp::IsEchoReplyTo(Icmp(0, 0, 99, 6), dest, kOurs));
+    EXPECT_FALSE(icmp::IsEchoReplyTo(Icmp(8, 0, 99, 7), dest, kOurs));
+    EXPECT_FALSE(icmp::IsEchoReplyTo(Bytes{0, 0, 0, 0, 0, 0, 0}, dest, {0, 0, dest}));
+    EXPECT_TRUE(icmp::QuotesEchoRequest(Icmp(8, 0, 99, 7), dest, kOurs));
+    EXPECT_FALSE(icmp::QuotesEchoRequest(Icmp(8, 0, 99, 7), other, kOurs));
+    EXPECT_FALSE(icmp::QuotesEchoRequest(Icmp(8, 0, 99, 8), dest, kOurs));
+    EXPECT_FALSE(icmp::QuotesEchoRequest(Icmp(0, 0, 99, 7), dest, kOurs));
+    EXPECT_FALSE(icmp::QuotesEchoRequest(Bytes{8, 0, 0}, dest, {0, 0, dest}));
 }

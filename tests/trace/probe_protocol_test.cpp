@@ -58,7 +58,8 @@ TEST(ProbeRequest, TakesEveryOtherShapeForGarbage)
 
 TEST(ProbeAnswer, RoundTripsAndRejectsUnknownStatuses)
 {
-    for (const auto status : {probe::Status::Ready, probe::Status::Answered, probe::Status::NoAnswer, probe::Status::Refused}) {
+    for (const auto status : {probe::Status::Ready, probe::Status::Answered, probe::Status::NoAnswer, probe::Status::Refused,
+                              probe::Status::NotPermitted, probe::Status::NoRoute}) {
         const probe::Answer sent{status, 0xFEDC, Address("198.51.100.6"), 399};
         const auto read = probe::ParseAnswer(probe::EncodeAnswer(sent));
         ASSERT_TRUE(read) << int(status);
@@ -68,7 +69,7 @@ TEST(ProbeAnswer, RoundTripsAndRejectsUnknownStatuses)
         EXPECT_EQ(read->roundTripMs, sent.roundTripMs);
     }
     probe::Message odd = probe::EncodeAnswer({probe::Status::Answered, 1, 0, 0});
-    for (const std::uint8_t status : {0, 5, 255}) {
+    for (const std::uint8_t status : {0, 7, 255}) {
         odd[3] = status;
         EXPECT_FALSE(probe::ParseAnswer(odd)) << int(status);
     }
