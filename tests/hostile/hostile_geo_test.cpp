@@ -3,7 +3,6 @@
 // paths that are not files. The search may miss on a table out of order, but every search
 // ends, and a row it returns always holds the address searched for; the program refuses a
 // table file out of order with one message.
-#include "geo/as_database.h"
 #include "geo/geo_database.h"
 #include "geo/mapped_file.h"
 #include "small_table.h"
