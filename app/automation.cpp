@@ -1,6 +1,7 @@
 #include "app/automation.h"
 
 #include "app/main_dialog.h"
+#include "base/output_file.h"
 #include "base/visible_text.h"
 #include "geo/setup.h"
 #include "trace/toast.h"
@@ -8,11 +9,11 @@
 #include "whois/whois_lookup.h"
 #include "geo/world_map.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QTimer>
 #include <cstdio>
 
@@ -48,8 +49,8 @@ Automation::Automation(CQuokkaQuokkaDlg &dialog, const Options &options)
     connect(&m_dialog, &CQuokkaQuokkaDlg::explorationFinished, this, [this] {
         if (!m_options.jsonFile.isEmpty() && !WriteJson())
             m_failed = true;
-        if (!m_options.screenshotDir.isEmpty())
-            SaveScreenshots();
+        if (!m_options.screenshotDir.isEmpty() && !SaveScreenshots())
+            m_failed = true;
         if (m_options.quit)
             QCoreApplication::exit(ExitStatus());
     });
@@ -81,22 +82,40 @@ bool Automation::WriteJson()
         std::fprintf(stderr, "quokka-quokka: the JSON report could not be written to standard output\n");
         return false;
     }
-    QSaveFile file(m_options.jsonFile);
-    if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
+    const QString error = quokka::WriteOutputFile(m_options.jsonFile, json);
+    if (error.isEmpty())
         return true;
     std::fprintf(stderr, "quokka-quokka: the JSON report could not be written to %s: %s\n",
-                 qPrintable(m_options.jsonFile), qPrintable(file.errorString()));
+                 qPrintable(m_options.jsonFile), qPrintable(error));
     return false;
 }
 
-void Automation::SaveScreenshots()
+bool Automation::SaveScreenshots()
 {
-    QDir().mkpath(m_options.screenshotDir);
-    const QDir dir(m_options.screenshotDir);
-    if (CTraceData *trace = m_dialog.TraceData())
-        trace->grab().save(dir.filePath(QStringLiteral("trace.png")));
-    if (CWorldMap *map = m_dialog.WorldMap())
-        map->grab().save(dir.filePath(QStringLiteral("map.png")));
-    if (CWhoisLookup *whois = m_dialog.WhoisLookup())
-        whois->grab().save(dir.filePath(QStringLiteral("whois.png")));
+    const QString folder = m_options.screenshotDir;
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "quokka-quokka: the screenshot folder %s could not be made\n", qPrintable(folder));
+        return false;
+    }
+    const std::pair<QString, QWidget *> windows[] = {
+        {QStringLiteral("trace.png"), m_dialog.TraceData()},
+        {QStringLiteral("map.png"), m_dialog.WorldMap()},
+        {QStringLiteral("whois.png"), m_dialog.WhoisLookup()},
+    };
+    for (const auto &[name, window] : windows) {
+        if (!window)
+            continue;
+        const QString path = QDir(folder).filePath(name);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        const QString error = window->grab().save(&buffer, "PNG") ? quokka::WriteOutputFile(path, png)
+                                                                  : QStringLiteral("the picture could not be made");
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "quokka-quokka: the screenshot could not be written to %s: %s\n", qPrintable(path),
+                         qPrintable(error));
+            return false;
+        }
+    }
+    return true;
 }

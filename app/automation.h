@@ -16,12 +16,15 @@ public:
 
     // Starts the requested exploration; call once the dialog is shown.
     void Start();
-    // 0, or 1 once something asked for could not be done (the JSON could not be written).
+    // 0, or 1 once something asked for could not be done (the JSON or a screenshot could not
+    // be written).
     int ExitStatus() const { return m_failed ? 1 : 0; }
 
 private:
     void ConnectReport();
-    void SaveScreenshots();
+    // Saves a picture of each result window where --screenshot says; false (and a message)
+    // at the first that cannot be written.
+    bool SaveScreenshots();
     // Writes the newest run as JSON where --json says; false (and a message) when it cannot.
     bool WriteJson();
 

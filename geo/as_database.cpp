@@ -1,8 +1,10 @@
 #include "geo/as_database.h"
 
+#include "geo/dotted_quad.h"
 #include "geo/geo_database.h"
 #include "geo/geo_record.h"
 #include "geo/mapped_file.h"
+#include "geo/range_order.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -69,6 +71,8 @@ bool AsDatabase::UseFile(const std::string &path)
     std::string problem = used.file->error();
     if (problem.empty())
         problem = Problem(used.file->bytes());
+    if (problem.empty())
+        problem = AsDatabase(used.file->bytes()).OrderProblem();
     if (!problem.empty()) {
         std::fprintf(stderr, "quokka-quokka: AS table %s not used: %s; networks will not be shown\n",
                      path.c_str(), problem.c_str());
@@ -77,6 +81,20 @@ bool AsDatabase::UseFile(const std::string &path)
     used.database = std::make_unique<AsDatabase>(used.file->bytes());
     UsedFile() = std::move(used);
     return problem.empty();
+}
+
+std::string AsDatabase::OrderProblem() const
+{
+    std::string problem;
+    ForEachOrderFault(m_ranges, kRangeSize, [&](std::size_t range, const char *what) {
+        problem = "range " + std::to_string(range) + " (";
+        AppendDottedQuad(problem, U32(m_ranges, range * kRangeSize));
+        problem += '-';
+        AppendDottedQuad(problem, U32(m_ranges, range * kRangeSize + 4));
+        problem += std::string("): ") + what;
+        return false;
+    });
+    return problem;
 }
 
 std::optional<AsMatch> AsDatabase::FindKey(std::uint32_t key) const

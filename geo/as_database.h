@@ -30,11 +30,15 @@ public:
 
     // The process-wide table: the file given to UseFile, else the embedded table.
     static const AsDatabase &Instance();
-    // Maps PATH as the process-wide table. A file that is missing or not well formed gets one
-    // message on standard error and leaves the table empty.
+    // Maps PATH as the process-wide table. A file that is missing, not well formed or whose
+    // ranges are not in order (OrderProblem) gets one message on standard error and leaves the
+    // table empty.
     static bool UseFile(const std::string &path);
-    // Why TABLE cannot be used as a table; empty when it can.
+    // Why TABLE cannot be used as a table; empty when it can. Reads only the header.
     static std::string Problem(std::span<const unsigned char> table);
+    // The first range the search cannot rely on, as "range N (FIRST-LAST): what"; empty when
+    // every range lies after the one before it. Reads every range.
+    std::string OrderProblem() const;
 
     std::size_t RangeCount() const { return m_rangeCount; }
     std::size_t SystemCount() const { return m_systemCount; }

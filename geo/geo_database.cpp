@@ -1,6 +1,8 @@
 #include "geo/geo_database.h"
 
+#include "geo/dotted_quad.h"
 #include "geo/mapped_file.h"
+#include "geo/range_order.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -19,7 +21,7 @@ std::unique_ptr<MappedFile> &FileTable()
 
 // One search of FindKeys under way: FindKey's bounds, for the key at INDEX.
 struct Search {
-    std::int32_t low, high;
+    std::int64_t low, high;
     std::uint32_t key;
     std::uint32_t index;
 };
@@ -82,6 +84,8 @@ bool GeoDatabase::UseFile(const std::string &path)
         problem = "the file is empty";
     else if (problem.empty() && file->size() % GeoRecord::kSize != 0)
         problem = "its size is not a multiple of 124 bytes";
+    if (problem.empty())
+        problem = OrderProblem(file->bytes());
     if (!problem.empty()) {
         std::fprintf(stderr, "quokka-quokka: geolocation table %s not used: %s; places will not be shown\n",
                      path.c_str(), problem.c_str());
@@ -92,13 +96,33 @@ bool GeoDatabase::UseFile(const std::string &path)
     return problem.empty();
 }
 
+std::string GeoDatabase::OrderProblem(std::span<const unsigned char> table)
+{
+    std::size_t rows = table.size() / GeoRecord::kSize;
+    if (rows > 1 && GeoRecord::ReadU32(table.data() + (rows - 1) * GeoRecord::kSize + GeoRecord::kFirstAddress) == 0
+        && GeoRecord::ReadU32(table.data() + (rows - 1) * GeoRecord::kSize + GeoRecord::kLastAddress) == 0)
+        --rows; // the terminating row
+    std::string problem;
+    ForEachOrderFault(table.first(rows * GeoRecord::kSize), GeoRecord::kSize, [&](std::size_t row, const char *what) {
+        const unsigned char *at = table.data() + row * GeoRecord::kSize;
+        problem = "row " + std::to_string(row) + " (";
+        AppendDottedQuad(problem, GeoRecord::ReadU32(at + GeoRecord::kFirstAddress));
+        problem += '-';
+        AppendDottedQuad(problem, GeoRecord::ReadU32(at + GeoRecord::kLastAddress));
+        problem += std::string("): ") + what;
+        return false;
+    });
+    return problem;
+}
+
 const unsigned char *GeoDatabase::FindKey(std::uint32_t key) const
 {
-    const auto count = static_cast<std::int32_t>(RecordCount());
-    std::int32_t low = 0;
-    std::int32_t high = count - 1;
+    // 64-bit row numbers: a table file may hold more than 2^31 rows.
+    const auto count = static_cast<std::int64_t>(RecordCount());
+    std::int64_t low = 0;
+    std::int64_t high = count - 1;
     while (low <= high) {
-        const std::int32_t mid = low + (high - low) / 2;
+        const std::int64_t mid = low + (high - low) / 2;
         const unsigned char *row = m_table.data() + std::size_t(mid) * GeoRecord::kSize;
         const std::uint32_t first = GeoRecord::ReadU32(row + GeoRecord::kFirstAddress);
         const std::uint32_t last = GeoRecord::ReadU32(row + GeoRecord::kLastAddress);
@@ -118,7 +142,7 @@ const unsigned char *GeoDatabase::FindKey(std::uint32_t key) const
 void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows) const
 {
     const unsigned char *const table = m_table.data();
-    const auto count = static_cast<std::int32_t>(RecordCount());
+    const auto count = static_cast<std::int64_t>(RecordCount());
     if (count == 0) {
         std::fill(rows.begin(), rows.begin() + std::ptrdiff_t(keys.size()), nullptr);
         return;
@@ -144,14 +168,14 @@ void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const 
             // One step of FindKey's loop, computed with masks rather than branches: a branch
             // on a random key goes wrong half the time and stops the other searches with it.
             Search &s = searches[i];
-            const std::int32_t mid = s.low + (s.high - s.low) / 2;
+            const std::int64_t mid = s.low + (s.high - s.low) / 2;
             const unsigned char *row = table + std::size_t(mid) * GeoRecord::kSize;
             const std::uint32_t first = GeoRecord::ReadU32(row + GeoRecord::kFirstAddress);
             const std::uint32_t last = GeoRecord::ReadU32(row + GeoRecord::kLastAddress);
             const unsigned right = last < s.key;
             const unsigned found = (right ^ 1u) & unsigned(first <= s.key);
             const unsigned ended = found | ((right ^ 1u) & unsigned(mid == s.low));
-            const std::int32_t rightMask = -std::int32_t(right);
+            const std::int64_t rightMask = -std::int64_t(right);
             s.low += (mid + 1 - s.low) & rightMask;
             s.high = mid - 1 + ((s.high - mid + 1) & rightMask);
             if ((ended | unsigned(s.low > s.high)) == 0) {

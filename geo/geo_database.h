@@ -14,9 +14,14 @@ public:
 
     // The process-wide table: the file given to UseFile, else the embedded table.
     static const GeoDatabase &Instance();
-    // Maps PATH as the process-wide table. A file that is missing, empty or not a whole
-    // number of rows gets one message on standard error and leaves the table empty.
+    // Maps PATH as the process-wide table. A file that is missing, empty, not a whole number
+    // of rows or not in order (OrderProblem) gets one message on standard error and leaves the
+    // table empty.
     static bool UseFile(const std::string &path);
+    // The first row of TABLE that the search cannot rely on, as "row N (FIRST-LAST): what";
+    // empty when every row lies after the one before it. A last row of 0.0.0.0-0.0.0.0 ends
+    // the table and is left out.
+    static std::string OrderProblem(std::span<const unsigned char> table);
 
     std::size_t RecordCount() const { return m_table.size() / GeoRecord::kSize; }
     // Copies the row holding ADDRESS (dotted-decimal IPv4) into RECORD and returns true;

@@ -1,6 +1,6 @@
 #include "trace/report_file.h"
 
-#include <QSaveFile>
+#include "base/output_file.h"
 
 namespace runreport {
 
@@ -25,18 +25,7 @@ QString PathForFilter(const QString &name, const QString &filter)
 
 QString SaveReport(const RunReport &report, const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    const QByteArray data = IsCsv(path) ? ToCsv(report) : ToJson(report);
-    if (file.write(data) != data.size()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return error;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    return quokka::WriteOutputFile(path, IsCsv(path) ? ToCsv(report) : ToJson(report));
 }
 
 } // namespace runreport

@@ -1,6 +1,5 @@
 #pragma once
-// A run report written to a file a person chose: JSON or CSV by the name's suffix, written
-// whole or not at all.
+// A run report written to a file a person chose: JSON or CSV by the name's suffix.
 #include "trace/run_report.h"
 
 #include <QString>
@@ -15,9 +14,9 @@ extern const QString kCsvFilter;
 // suffix of FILTER (one of the above) appended.
 QString PathForFilter(const QString &name, const QString &filter);
 
-// Writes REPORT to PATH, as CSV when PATH ends in ".csv" and as JSON otherwise, through a
-// temporary file that replaces PATH only once it is complete. Returns an empty string, or
-// what went wrong.
+// Writes REPORT to PATH, as CSV when PATH ends in ".csv" and as JSON otherwise, as
+// quokka::WriteOutputFile writes: a regular file of the user's own is replaced only once the
+// new one is complete. Returns an empty string, or what went wrong.
 QString SaveReport(const RunReport &report, const QString &path);
 
 } // namespace runreport

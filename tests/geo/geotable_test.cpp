@@ -155,8 +155,8 @@ TEST(TableCheck, CatchesEachKindOfBrokenTable)
     } cases[] = {
         {rest(SmallTable().row(Key(1, 0, 0, 0), Key(9, 255, 255, 255), paris)), "does not start at 1.0.1.0"},
         {rest(good().row(Key(10, 0, 0, 0), Key(10, 0, 0, 5), paris)), "not merged"},
-        {SmallTable().row(Key(1, 0, 1, 0), Key(9, 255, 255, 255), paris).row(Key(10, 0, 0, 1), kLastCovered, lyon).terminate().bytes(), "gap or overlap"},
-        {SmallTable().row(Key(1, 0, 1, 0), Key(9, 255, 255, 255), paris).row(Key(9, 0, 0, 0), kLastCovered, lyon).terminate().bytes(), "gap or overlap"},
+        {SmallTable().row(Key(1, 0, 1, 0), Key(9, 255, 255, 255), paris).row(Key(10, 0, 0, 1), kLastCovered, lyon).terminate().bytes(), "leaves a gap"},
+        {SmallTable().row(Key(1, 0, 1, 0), Key(9, 255, 255, 255), paris).row(Key(9, 0, 0, 0), kLastCovered, lyon).terminate().bytes(), "out of order or overlapping"},
         {SmallTable().row(Key(1, 0, 1, 0), Key(9, 255, 255, 255), paris).row(Key(10, 0, 0, 0), Key(200, 0, 0, 0), lyon).terminate().bytes(), "does not end at 223.255.255.255"},
         {SmallTable().row(Key(9, 0, 0, 0), Key(1, 0, 1, 0), paris).terminate().bytes(), "first address above last"},
         {badFill, "not filled with 0xFE"},

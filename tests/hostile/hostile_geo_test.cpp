@@ -1,8 +1,10 @@
 // Geolocation table files that are not what the builder writes: rows out of order, rows whose
-// bounds are swapped, random bytes, a table cut at a row boundary, and paths that are not
-// files. The search may miss on a table out of order, but every search ends, and a row it
-// returns always holds the address searched for.
+// bounds are swapped, random bytes, a table cut at a row boundary, more than 2^31 rows, and
+// paths that are not files. The search may miss on a table out of order, but every search
+// ends, and a row it returns always holds the address searched for; the program refuses a
+// table file out of order with one message.
 #include "geo/geo_database.h"
+#include "geo/mapped_file.h"
 #include "small_table.h"
 #include "test_support.h"
 
@@ -13,7 +15,9 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testgeo;
 
@@ -123,13 +127,14 @@ class HostileGeoFile : public ::testing::Test {
 protected:
     static void TearDownTestSuite() { RemoveTempFiles(); }
 
-    // `quokka-quokka --geo-table TABLE --lookup ADDRESSES`, bounded by `timeout`: exit status,
+    // `quokka-quokka OPTION TABLE --lookup ADDRESSES`, bounded by `timeout`: exit status,
     // standard output and standard error apart.
     static int Lookup(const std::string &table, const std::vector<std::string> &addresses, std::string &out,
-                      std::string &err)
+                      std::string &err, const std::string &option = "--geo-table")
     {
         const std::string errFile = WriteTempFile("stderr.txt", {});
-        std::string command = "LC_ALL=C QUOKKA_GEO_TABLE= timeout 30 '" QUOKKA_PROGRAM "' --geo-table '" + table + "' --lookup";
+        std::string command = "LC_ALL=C QUOKKA_GEO_TABLE= QUOKKA_AS_TABLE= timeout 30 '" QUOKKA_PROGRAM "' " + option
+            + " '" + table + "' --lookup";
         for (const std::string &address : addresses)
             command += ' ' + address;
         const int status = testsupport::Run(command + " 2>'" + errFile + "'", &out);
@@ -140,40 +145,6 @@ protected:
         return status;
     }
 };
-
-std::vector<std::string> Addresses()
-{
-    std::vector<std::string> addresses = {"0.0.0.0", "9.255.255.255", "255.255.255.255", "10.7.207.255"};
-    for (int i = 0; i < kRows; i += 97)
-        addresses.push_back(geotable::DottedQuad(kBase + std::uint32_t(i) * 256 + std::uint32_t(i % 256)));
-    return addresses;
-}
-
-// "A.B.C.D<TAB>no match<TAB>...", or "A.B.C.D<TAB>FIRST-LAST<TAB>..." with the address in the
-// range.
-void ExpectLineHoldsItsAddress(const std::string &line, const std::string &address)
-{
-    ASSERT_EQ(line.rfind(address + '\t', 0), 0u) << line;
-    const std::string rest = line.substr(address.size() + 1);
-    if (rest.rfind("no match\t", 0) == 0)
-        return;
-    const std::string range = rest.substr(0, rest.find('\t'));
-    const std::size_t dash = range.find('-');
-    ASSERT_NE(dash, std::string::npos) << line;
-    unsigned a, b, c, d;
-    const auto key = [](const std::string &quad, bool &ok) {
-        unsigned p[4];
-        ok = std::sscanf(quad.c_str(), "%u.%u.%u.%u", &p[0], &p[1], &p[2], &p[3]) == 4;
-        return Key(p[0], p[1], p[2], p[3]);
-    };
-    bool okFirst = false, okLast = false;
-    const std::uint32_t first = key(range.substr(0, dash), okFirst);
-    const std::uint32_t last = key(range.substr(dash + 1), okLast);
-    ASSERT_EQ(std::sscanf(address.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d), 4);
-    ASSERT_TRUE(okFirst && okLast) << line;
-    EXPECT_LE(first, Key(a, b, c, d)) << line;
-    EXPECT_GE(last, Key(a, b, c, d)) << line;
-}
 
 std::vector<std::string> Lines(const std::string &text)
 {
@@ -250,18 +221,83 @@ TEST_F(HostileGeoFile, PathsThatAreNotFilesGiveOneMessageWithoutWaiting)
     }
 }
 
-TEST_F(HostileGeoFile, TheProgramAnswersEveryAddressFromATableOutOfOrder)
+TEST_F(HostileGeoFile, TheProgramRefusesATableOutOfOrderOrOverlappingWithOneMessage)
 {
-    const std::vector<std::string> addresses = Addresses();
-    for (const HostileTable &table : TablesOutOfOrder()) {
-        SCOPED_TRACE(table.why);
+    const Place place = At("XX", "Row country", "", "City", 1.0, 2.0);
+    struct Refused {
+        const char *why;
+        Bytes bytes;
+        const char *fault; // after "not used: "
+        const char *option = "--geo-table";
+    };
+    std::vector<Refused> cases = {
+        {"a wider row around a narrower one",
+         SmallTable().row(Key(10, 0, 0, 0), Key(10, 0, 255, 255), place).row(Key(10, 0, 1, 0), Key(10, 0, 1, 255), place).terminate().bytes(),
+         "row 1 (10.0.1.0-10.0.1.255): does not start after the previous one ends (out of order or overlapping)"},
+        {"a row whose bounds are swapped",
+         SmallTable().row(Key(10, 0, 0, 255), Key(10, 0, 0, 0), place).terminate().bytes(),
+         "row 0 (10.0.0.255-10.0.0.0): first address above last address"},
+        {"AS ranges out of order", AsTable({{Key(10, 0, 1, 0), Key(10, 0, 1, 255), 64496, "B"}, {Key(10, 0, 0, 0), Key(10, 0, 0, 255), 64497, "A"}}),
+         "range 1 (10.0.0.0-10.0.0.255): does not start after the previous one ends", "--as-table"},
+        {"AS ranges overlapping", AsTable({{Key(10, 0, 0, 0), Key(10, 0, 1, 0), 64496, "B"}, {Key(10, 0, 1, 0), Key(10, 0, 1, 255), 64497, "A"}}),
+         "range 1 (10.0.1.0-10.0.1.255): does not start after the previous one ends", "--as-table"},
+    };
+    for (HostileTable &table : TablesOutOfOrder())
+        cases.push_back({table.why, std::move(table.bytes), ": row "});
+    const std::vector<std::string> addresses = {"10.0.0.1", "10.0.1.1"};
+    for (const Refused &c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::string path = WriteTempFile("disorder.bin", c.bytes);
         std::string out, err;
-        EXPECT_EQ(Lookup(WriteTempFile("disorder.bin", table.bytes), addresses, out, err), 0) << err;
-        EXPECT_EQ(err, ""); // a whole number of rows: the file is used as it is
-        const std::vector<std::string> lines = Lines(out);
-        ASSERT_EQ(lines.size(), addresses.size()) << out;
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            ExpectLineHoldsItsAddress(lines[i], addresses[i]);
+        EXPECT_EQ(Lookup(path, addresses, out, err, c.option), 0) << err;
+        const bool geo = c.option == std::string("--geo-table");
+        EXPECT_EQ(err.rfind(std::string("quokka-quokka: ") + (geo ? "geolocation" : "AS") + " table " + path + " not used", 0), 0u) << err;
+        EXPECT_NE(err.find(c.fault), std::string::npos) << err;
+        EXPECT_NE(err.find(geo ? "; places will not be shown\n" : "; networks will not be shown\n"), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        if (geo)
+            EXPECT_EQ(out, "10.0.0.1\tno match\t\t\n10.0.1.1\tno match\t\t\n");
+        else
+            EXPECT_EQ(Lines(out).size(), 2u) << out;
+    }
+}
+
+// 2^31 + 2 rows of zeros (a sparse file) whose last row holds 10.0.0.0/24: the search walks
+// to the very end, past every 32-bit row number. The program refuses the file all the same,
+// at its second row, without reading the rest.
+TEST_F(HostileGeoFile, ATableOfMoreThan2To31RowsIsSearchedToItsEndAndRefusedByTheProgram)
+{
+    const std::size_t rows = (std::size_t(1) << 31) + 2;
+    const std::string path = WriteTempFile("huge-sparse.bin", {});
+    const geotable::Row last = geotable::EncodeRow(Key(10, 0, 0, 0), Key(10, 0, 0, 255), At("XX", "Far", "", "End", 1.0, 2.0));
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const bool made = ::ftruncate(fd, off_t(rows * GeoRecord::kSize)) == 0
+            && ::pwrite(fd, last.data(), last.size(), off_t((rows - 1) * GeoRecord::kSize)) == ssize_t(last.size());
+        ::close(fd);
+        if (!made) {
+            std::remove(path.c_str());
+            GTEST_SKIP() << "the temporary folder's file system holds no sparse file of 266 GB";
+        }
+    }
+    std::string out, err;
+    EXPECT_EQ(Lookup(path, {"10.0.0.7"}, out, err), 0) << err;
+    EXPECT_NE(err.find("not used: row 1 (0.0.0.0-0.0.0.0): does not start after the previous one ends"), std::string::npos) << err;
+    EXPECT_EQ(out, "10.0.0.7\tno match\t\t\n");
+    {
+        const MappedFile file(path);
+        std::remove(path.c_str()); // the mapping keeps it for the searches
+        ASSERT_EQ(file.error(), "");
+        const GeoDatabase db(file.bytes());
+        ASSERT_EQ(db.RecordCount(), rows);
+        const unsigned char *lastRow = file.bytes().data() + (rows - 1) * GeoRecord::kSize;
+        EXPECT_EQ(db.FindKey(Key(10, 0, 0, 7)), lastRow);
+        const std::uint32_t keys[] = {Key(10, 0, 0, 7), Key(10, 0, 1, 0)};
+        const unsigned char *found[2] = {};
+        db.FindKeys(keys, found);
+        EXPECT_EQ(found[0], lastRow);
+        EXPECT_EQ(found[1], nullptr);
     }
 }
 

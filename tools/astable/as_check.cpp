@@ -3,6 +3,7 @@
 #include "as_source.h"
 #include "geo/as_database.h"
 #include "geo/geo_record.h"
+#include "geo/range_order.h"
 
 #include <algorithm>
 #include <bit>
@@ -42,23 +43,23 @@ private:
 
 void Checker::checkRanges()
 {
+    const auto rangeFault = [this](std::size_t i, const char *what) {
+        m_result.add([&] {
+            const std::size_t at = i * AsDatabase::kRangeSize;
+            return "range " + std::to_string(i) + " (" + DottedQuad(u32(m_ranges, at)) + "-"
+                + DottedQuad(u32(m_ranges, at + 4)) + "): " + what;
+        });
+        return true;
+    };
+    ForEachOrderFault(m_ranges, AsDatabase::kRangeSize, rangeFault);
     const std::size_t systems = m_used.size();
     for (std::size_t i = 0; i < m_result.figures.ranges; ++i) {
         const std::size_t at = i * AsDatabase::kRangeSize;
         const std::uint32_t first = u32(m_ranges, at), last = u32(m_ranges, at + 4), system = u32(m_ranges, at + 8);
-        const auto fault = [&](const char *what) {
-            m_result.add([&] {
-                return "range " + std::to_string(i) + " (" + DottedQuad(first) + "-" + DottedQuad(last) + "): " + what;
-            });
-        };
-        if (first > last)
-            fault("first address above last address");
-        else
+        if (first <= last)
             m_result.figures.addresses += std::uint64_t(last) - first + 1;
-        if (i > 0 && first <= u32(m_ranges, at - 8))
-            fault("does not start after the previous range ends (out of order or overlapping)");
         if (system >= systems)
-            fault("AS index out of range");
+            rangeFault(i, "AS index out of range");
         else
             m_used[system] = true;
     }
