@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -49,6 +50,36 @@ int Sysctl(const char *name)
 {
     return std::atoi(Read(std::string("/proc/sys/fs/") + name).c_str());
 }
+
+// Debian switches the kernel's link and file protections on (1); a machine that has them off
+// has them on while this test runs, as root, so the cases that rely on them run everywhere.
+// They only ever refuse more, so nothing else running meanwhile can be harmed by them.
+class KernelProtections {
+public:
+    KernelProtections()
+    {
+        for (const char *name : {"protected_symlinks", "protected_regular"})
+            if (testsupport::IsRoot() && Sysctl(name) == 0 && SetSysctl(name, 1))
+                m_raised.push_back(name);
+    }
+    ~KernelProtections()
+    {
+        for (const char *name : m_raised)
+            SetSysctl(name, 0);
+    }
+
+private:
+    static bool SetSysctl(const char *name, int value)
+    {
+        FILE *file = std::fopen((std::string("/proc/sys/fs/") + name).c_str(), "w");
+        if (!file)
+            return false;
+        const bool written = std::fprintf(file, "%d\n", value) > 0;
+        return std::fclose(file) == 0 && written;
+    }
+    std::vector<const char *> m_raised;
+};
+const KernelProtections g_protections;
 
 // A fresh folder for one case, removed afterwards.
 class Folder {
