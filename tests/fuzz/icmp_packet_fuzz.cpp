@@ -1,6 +1,7 @@
 // Fuzz target for the ICMP reply parser: any bytes a raw or ping socket can deliver, against
 // the request a probe waits for. Besides not crashing, an accepted packet must really answer
-// that request: its source comes from the packet, and its type, identifier and sequence match.
+// that request: its source comes from the packet, its type, identifier and sequence match,
+// and it is about the request's destination (an echo reply from it, an error quoting it).
 #include "trace/icmp_packet.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -40,31 +41,42 @@ void CheckRawAnswer(std::span<const std::uint8_t> packet, icmp::Request request,
     if (message[0] != 0) {
         Check(IsErrorReport(message[0]));
         const auto quoted = message.subspan(icmp::kHeaderSize);
+        std::uint32_t quotedDestination;
+        std::memcpy(&quotedDestination, quoted.data() + 16, 4);
+        Check(quotedDestination == request.destination);
         echo = quoted.subspan(IcmpStart(quoted));
         Check(echo[0] == 8);
+    } else {
+        Check(source == request.destination);
     }
     Check(echo[1] == 0 && Read16(echo, 4) == request.id && Read16(echo, 6) == request.seq);
 }
 
 } // namespace
 
-// The first four bytes are the request (identifier, sequence); the rest is the packet.
+// The first eight bytes are the request (identifier, sequence, destination as on the wire);
+// the rest is the packet. A ping socket's message is taken as coming from the destination and
+// as an error about it, and once more from elsewhere, which must never count.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size < 4)
+    if (size < 8)
         return 0;
-    const icmp::Request request{std::uint16_t(data[0] << 8 | data[1]), std::uint16_t(data[2] << 8 | data[3])};
-    const std::span<const std::uint8_t> packet(data + 4, size - 4);
+    icmp::Request request{std::uint16_t(data[0] << 8 | data[1]), std::uint16_t(data[2] << 8 | data[3]), 0};
+    std::memcpy(&request.destination, data + 4, 4);
+    const std::span<const std::uint8_t> packet(data + 8, size - 8);
+    const std::uint32_t elsewhere = request.destination ^ 1;
 
     if (const auto source = icmp::AnswerFromRawPacket(packet, request))
         CheckRawAnswer(packet, request, *source);
-    if (icmp::IsEchoReplyTo(packet, request.seq))
+    if (icmp::IsEchoReplyTo(packet, request.destination, request))
         Check(packet.size() >= icmp::kHeaderSize && packet[0] == 0 && Read16(packet, 6) == request.seq);
-    if (icmp::QuotesEchoRequest(packet, request.seq))
+    Check(!icmp::IsEchoReplyTo(packet, elsewhere, request));
+    if (icmp::QuotesEchoRequest(packet, request.destination, request))
         Check(packet.size() >= icmp::kHeaderSize && packet[0] == 8 && Read16(packet, 6) == request.seq);
+    Check(!icmp::QuotesEchoRequest(packet, elsewhere, request));
 
     // Our own request, checksummed, always verifies to zero.
     const auto built = icmp::BuildEchoRequest(request.id, request.seq);
-    Check(icmp::Checksum(built) == 0 && icmp::QuotesEchoRequest(built, request.seq));
+    Check(icmp::Checksum(built) == 0 && icmp::QuotesEchoRequest(built, request.destination, request));
     return 0;
 }
