@@ -88,6 +88,10 @@ void Exploration::ShowWelcome()
 
 void Exploration::ShowSetup()
 {
+    if (m_services.setupUnattended) { // no home is stored; the next run asks again
+        m_services.setupUnattended();
+        return Install();
+    }
     // Shows its own notice first, then stores the user's first left click as the home point.
     auto *setup = new CSetup(m_owner);
     connect(setup, &CSetup::noticeShown, this,

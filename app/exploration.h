@@ -39,6 +39,9 @@ struct ExplorationServices {
     std::function<std::optional<QString>(const QString &address, int boundMs)> reverseName; // none: no names
     const GeoDatabase *database = nullptr; // none: the process-wide table in use at each lookup
     const AsDatabase *asTable = nullptr;   // none: the process-wide AS table in use at each lookup
+    // Set when no one can click the setup window (no display to click on, a scripted run):
+    // a first run calls it instead of showing that window and goes on as if it was closed.
+    std::function<void()> setupUnattended;
 
     // The name resolver, WHOIS client, ICMP tracer, installer and table of the program.
     static ExplorationServices Real();
