@@ -138,7 +138,8 @@ int KernelCopy(int from, int to, off_t size, const std::stop_token &stop)
     while (out < size) {
         if (stop.stop_requested())
             return ECANCELED;
-        const ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(std::min(size - out, kCopyChunk)), 0);
+        const auto chunk = static_cast<size_t>(std::min(size - out, kCopyChunk));
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, chunk, 0);
         if (n > 0)
             continue;
         if (n == 0)

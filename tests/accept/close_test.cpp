@@ -174,7 +174,8 @@ protected:
     {
         const std::int64_t now = MonotonicNs();
         const QByteArray name = phase.toLatin1().left(63);
-        if (::write(m_report, &now, sizeof now) != sizeof now || ::write(m_report, name.constData(), size_t(name.size())) <= 0)
+        if (::write(m_report, &now, sizeof now) != sizeof now
+            || ::write(m_report, name.constData(), size_t(name.size())) <= 0)
             ADD_FAILURE() << "cannot tell the parent of the close";
         dialog.close();
     }

@@ -34,12 +34,13 @@ TEST(ProgramOptions, UnattendedFirstRunGoesOnWithoutAHome)
     std::string err;
     // A namespace without a network: the name cannot resolve and nothing leaves the machine.
     const int status = testsupport::Run(
-        "cd " + folder + " && env -i PATH=\"$PATH\" HOME=" + folder + " QT_QPA_PLATFORM=offscreen timeout 30 unshare -n '"
-            QUOKKA_PROGRAM "' --explore nothing.invalid --quit 2>&1 >/dev/null",
+        "cd " + folder + " && env -i PATH=\"$PATH\" HOME=" + folder
+            + " QT_QPA_PLATFORM=offscreen timeout 30 unshare -n '" QUOKKA_PROGRAM "' --explore nothing.invalid --quit"
+              " 2>&1 >/dev/null",
         &err);
     std::string config;
-    testsupport::Run("cat '" + folder + "/.config/Local AppWizard-Generated Applications/quokka-quokka.conf' 2>/dev/null",
-                     &config);
+    const std::string settings = folder + "/.config/Local AppWizard-Generated Applications/quokka-quokka.conf";
+    testsupport::Run("cat '" + settings + "' 2>/dev/null", &config);
     testsupport::Run("rm -rf " + folder);
     EXPECT_EQ(status, 0) << err;
     const std::string line = "quokka-quokka: no home point is stored and there is no display to click it on; "
