@@ -33,7 +33,7 @@ ExplorationServices ExplorationServices::Real()
     services.resolve = ResolveFirstIPv4;
     services.whois = LookUpWhois;
     services.newTracer = [](const QString &target) { return std::make_unique<CIcmpTracer>(target); };
-    services.install = [] { const CInstaller installer; };
+    services.install = [](std::stop_token stop) { const CInstaller installer(std::move(stop)); };
     services.reverseName = [](const QString &address, int boundMs) {
         return ReverseName(address, std::chrono::milliseconds(boundMs));
     };
@@ -89,6 +89,10 @@ void Exploration::ShowWelcome()
 
 void Exploration::ShowSetup()
 {
+    if (m_services.setupUnattended) { // no home is stored; the next run asks again
+        m_services.setupUnattended();
+        return Install();
+    }
     // Shows its own notice first, then stores the user's first left click as the home point.
     auto *setup = new CSetup(m_owner);
     connect(setup, &CSetup::noticeShown, this,
@@ -97,12 +101,14 @@ void Exploration::ShowSetup()
     OpenFirstRunWindow(setup, &Exploration::Install);
 }
 
-// The copy of the program can be hundreds of megabytes: it is made on the worker.
+// The copy of the program can be hundreds of megabytes: it is made on the worker, and the
+// run's end stops it between two chunks.
 void Exploration::Install()
 {
+    emit phaseStarted(QStringLiteral("install"));
     m_worker.Run<bool>(
-        [install = m_services.install](std::stop_token) {
-            install();
+        [install = m_services.install](std::stop_token stop) {
+            install(std::move(stop));
             return true;
         },
         [this](bool) { OpenResultWindows(); });
@@ -128,7 +134,7 @@ void Exploration::Resolve()
 {
     emit phaseStarted(QStringLiteral("resolution"));
     m_worker.Run<std::optional<QString>>(
-        [resolve = m_services.resolve, domain = m_domain](std::stop_token) { return resolve(domain); },
+        [resolve = m_services.resolve, domain = m_domain](std::stop_token stop) { return resolve(domain, stop); },
         [this](std::optional<QString> target) { OnResolved(target); });
 }
 

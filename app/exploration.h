@@ -31,13 +31,17 @@ struct HopReply;
 // for reverseName: each hop's name is looked up on a thread of its own, so that no probe,
 // wait or end of the run waits for it; it should give up within about BOUND_MS.
 struct ExplorationServices {
-    std::function<std::optional<QString>(const QString &domain)> resolve;
+    // The blocking ones return soon after STOP is requested (the run closing).
+    std::function<std::optional<QString>(const QString &domain, std::stop_token stop)> resolve;
     std::function<WhoisAnswer(const QString &query, std::stop_token stop)> whois;
     std::function<std::unique_ptr<HopProber>(const QString &target)> newTracer;
-    std::function<void()> install; // the first run's per-user copy and launchers
+    std::function<void(std::stop_token stop)> install; // the first run's per-user copy and launchers
     std::function<std::optional<QString>(const QString &address, int boundMs)> reverseName; // none: no names
     const GeoDatabase *database = nullptr; // none: the process-wide table in use at each lookup
     const AsDatabase *asTable = nullptr;   // none: the process-wide AS table in use at each lookup
+    // Set when no one can click the setup window (no display to click on, a scripted run):
+    // a first run calls it instead of showing that window and goes on as if it was closed.
+    std::function<void()> setupUnattended;
 
     // The name resolver, WHOIS client, ICMP tracer, installer and table of the program.
     static ExplorationServices Real();
@@ -71,7 +75,7 @@ signals:
     void resultWindowsOpened(const ResultWindows &windows);
     // A first-run window shows: "notice" with its text, or "setup".
     void firstRunStepShown(const QString &step, const QString &text);
-    // A step begins: "resolution", "whois", "probe TTL" or "wait TTL".
+    // A step begins: "install", "resolution", "whois", "probe TTL" or "wait TTL".
     void phaseStarted(const QString &phase);
     // The report has changed: a hop listed, a host name found, the run's end.
     void reportChanged(const RunReport &report);

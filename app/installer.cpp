@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -102,14 +103,20 @@ bool IsRegularFile(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// The most a copy moves between two looks at its stop token: a few hundredths of a second
+// even on a slow disk.
+constexpr off_t kCopyChunk = 1 << 20;
+
 // Finishes a copy with sendfile from byte DONE on, for file systems that refuse
-// copy_file_range between them. Returns 0 or the errno.
-int SendfileCopy(int from, int to, off_t done, off_t size)
+// copy_file_range between them. Returns 0, ECANCELED once STOP is requested, or the errno.
+int SendfileCopy(int from, int to, off_t done, off_t size, const std::stop_token &stop)
 {
     if (::lseek(to, done, SEEK_SET) < 0)
         return errno;
     while (done < size) {
-        const ssize_t n = ::sendfile(to, from, &done, static_cast<size_t>(size - done));
+        if (stop.stop_requested())
+            return ECANCELED;
+        const ssize_t n = ::sendfile(to, from, &done, static_cast<size_t>(std::min(size - done, kCopyChunk)));
         if (n == 0)
             return EIO; // the source ended early
         if (n < 0 && errno != EINTR)
@@ -119,16 +126,20 @@ int SendfileCopy(int from, int to, off_t done, off_t size)
 }
 
 // Copies SIZE bytes from FROM into the empty file TO without passing them through this
-// process: a shared-extent clone where the file system has one, else copy_file_range.
-// Returns 0 or the errno.
-int KernelCopy(int from, int to, off_t size)
+// process: a shared-extent clone where the file system has one (done in one step), else
+// copy_file_range a chunk at a time, stopping between chunks once STOP is requested.
+// Returns 0, ECANCELED for a stop, or the errno.
+int KernelCopy(int from, int to, off_t size, const std::stop_token &stop)
 {
     if (::ioctl(to, FICLONE, from) == 0)
         return 0;
     loff_t in = 0;
     loff_t out = 0;
     while (out < size) {
-        const ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(size - out), 0);
+        if (stop.stop_requested())
+            return ECANCELED;
+        const auto chunk = static_cast<size_t>(std::min(size - out, kCopyChunk));
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, chunk, 0);
         if (n > 0)
             continue;
         if (n == 0)
@@ -136,14 +147,15 @@ int KernelCopy(int from, int to, off_t size)
         if (errno == EINTR)
             continue;
         if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)
-            return SendfileCopy(from, to, out, size);
+            return SendfileCopy(from, to, out, size, stop);
         return errno;
     }
     return 0;
 }
 
-// Copies PROGRAM to TARGET with its run bits, replacing an earlier copy in one step.
-void CopyProgram(const QString &program, const QString &target)
+// Copies PROGRAM to TARGET with its run bits, replacing an earlier copy in one step. A copy
+// stopped by STOP is removed: TARGET is left as it was.
+void CopyProgram(const QString &program, const QString &target, const std::stop_token &stop)
 {
     UniqueFd source(::open(QFile::encodeName(program).constData(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
@@ -158,8 +170,10 @@ void CopyProgram(const QString &program, const QString &target)
     PendingFile copy(QFileInfo(target).path());
     if (!copy.valid())
         return LogFailure("cannot create a file beside", target, errno);
-    if (const int error = KernelCopy(source.get(), copy.fd(), info.st_size))
+    if (const int error = KernelCopy(source.get(), copy.fd(), info.st_size, stop))
         return LogFailure("cannot copy the program to", target, error);
+    if (stop.stop_requested())
+        return LogFailure("the copy was stopped before it was put in place at", target);
     if (const int error = copy.Place(target, info.st_mode & 0777))
         return LogFailure("cannot put the copy in place at", target, error);
 }
@@ -335,7 +349,7 @@ InstallPlaces InstallPlacesFromEnvironment()
     return places;
 }
 
-void InstallProgram(const InstallPlaces &places)
+void InstallProgram(const InstallPlaces &places, std::stop_token stop)
 {
     const QString name = places.programName.isEmpty() ? QFileInfo(places.program).fileName() : places.programName;
     if (places.program.isEmpty() || name.isEmpty())
@@ -346,8 +360,8 @@ void InstallProgram(const InstallPlaces &places)
     if (const int error = MakeFolders(folder))
         return LogFailure("cannot make the folder", folder, error);
     const QString copy = folder + u'/' + name;
-    CopyProgram(places.program, copy);
-    if (!IsRegularFile(copy))
+    CopyProgram(places.program, copy, stop);
+    if (stop.stop_requested() || !IsRegularFile(copy))
         return; // the copy's failure is logged; a launcher must not point at nothing
     const QString icon = copy + QLatin1String(".png");
     SaveIcon(icon);
@@ -355,7 +369,7 @@ void InstallProgram(const InstallPlaces &places)
     WriteLaunchers(places, LauncherText(copy, icon));
 }
 
-CInstaller::CInstaller()
+CInstaller::CInstaller(std::stop_token stop)
 {
-    InstallProgram(InstallPlacesFromEnvironment());
+    InstallProgram(InstallPlacesFromEnvironment(), std::move(stop));
 }

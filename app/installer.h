@@ -2,6 +2,7 @@
 // First-run installation: a per-user copy of the running program, its icon beside it, and a
 // launcher for that copy on the desktop and in the applications menu.
 #include <QString>
+#include <stop_token>
 
 // Where the installer reads and writes. CInstaller fills it from the environment; tests fill
 // it with folders of their own.
@@ -20,11 +21,12 @@ InstallPlaces InstallPlacesFromEnvironment();
 // Copies the program into "<dataHome>/Quokka Quokka/", saves the icon beside it, links the
 // probe helper there (a capability stays with its file, so the copy uses the original
 // helper), and writes both launchers when the copy is there. A failure writes one line to the debug log and skips
-// what depends on it; nothing is thrown or shown.
-void InstallProgram(const InstallPlaces &places);
+// what depends on it; nothing is thrown or shown. STOP ends the work between two chunks of
+// the copy: the unfinished copy is removed, nothing is put in place, and no later step runs.
+void InstallProgram(const InstallPlaces &places, std::stop_token stop = {});
 
 // Installs the running program for the current user while it is constructed; keeps nothing.
 class CInstaller {
 public:
-    CInstaller();
+    explicit CInstaller(std::stop_token stop = {});
 };

@@ -19,6 +19,20 @@ bool DisplayAvailable()
         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
+// A run that ends on its own (--quit) on the offscreen platform has no one to click the setup
+// window: a first run then goes on without a home point instead of waiting for ever.
+void GoOnWithoutSetupWhenUnattended(CQuokkaQuokkaDlg &dialog, const Options &options)
+{
+    if (!options.quit || QGuiApplication::platformName() != QLatin1String("offscreen"))
+        return;
+    ExplorationServices services = ExplorationServices::Real();
+    services.setupUnattended = [] {
+        std::fprintf(stderr, "quokka-quokka: no home point is stored and there is no display to click it on; "
+                             "going on without one (store one with --home X,Y)\n");
+    };
+    dialog.SetServices(std::move(services));
+}
+
 QStringList Arguments(int argc, char **argv)
 {
     QStringList arguments;
@@ -53,6 +67,7 @@ int main(int argc, char **argv)
     app.setQuitOnLastWindowClosed(false); // the main dialog's close ends the program
     QApplication::setFont(quokka::DialogFont()); // menus and tooltips too
     CQuokkaQuokkaDlg dialog;
+    GoOnWithoutSetupWhenUnattended(dialog, options);
     Automation automation(dialog, options);
     dialog.show();
     automation.Start();

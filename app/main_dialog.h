@@ -41,7 +41,7 @@ signals:
     void explorationFinished();
     // A first-run window shows: "notice" with its text, or "setup".
     void firstRunStepShown(const QString &step, const QString &text);
-    // A step of the run begins: "resolution", "whois", "probe TTL" or "wait TTL". Lets tests
+    // A step of the run begins: "install", "resolution", "whois", "probe TTL" or "wait TTL". Lets tests
     // and benchmarks follow a run from outside.
     void phaseStarted(const QString &phase);
     // A hop's host name is final (Exploration::hopDetailSettled).

@@ -2,9 +2,9 @@
 
 #include "base/ipv4_names.h"
 
-std::optional<QString> ResolveFirstIPv4(const QString &name)
+std::optional<QString> ResolveFirstIPv4(const QString &name, std::stop_token stop)
 {
-    const QStringList addresses = ResolveIPv4(name);
+    const QStringList addresses = ResolveIPv4(name, std::move(stop));
     if (addresses.isEmpty())
         return std::nullopt;
     return addresses.first();

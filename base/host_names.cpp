@@ -1,5 +1,6 @@
 #include "base/host_names.h"
 
+#include "base/abandonable_call.h"
 #include "base/wait.h"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ std::optional<QString> ReverseName(const QString &address, std::chrono::millisec
 NameLookups::~NameLookups()
 {
     Stop();
-    m_threads.clear(); // joins
+    m_threads.clear(); // joins, at once after the stop
 }
 
 void NameLookups::Start(Lookup lookup, int deadlineMs, Done done)
@@ -66,10 +67,13 @@ void NameLookups::Start(Lookup lookup, int deadlineMs, Done done)
         done(name);
     };
     After(deadlineMs, m_receiver, [settle] { settle(NoName()); });
+    // This thread waits for the lookup's own thread until the answer comes or a stop, so
+    // joining it never waits for a name server.
     m_threads.emplace_back([lookup = std::move(lookup), settle, receiver = m_receiver, stop = m_stop.get_token()] {
-        std::optional<QString> name = lookup();
-        if (stop.stop_requested())
+        const std::optional<std::optional<QString>> answer = CallUnlessStopped(Lookup(lookup), stop);
+        if (!answer || stop.stop_requested())
             return;
+        const std::optional<QString> name = *answer;
         QMetaObject::invokeMethod(receiver, [settle, name] { settle(name); }, Qt::QueuedConnection);
     });
 }

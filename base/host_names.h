@@ -20,8 +20,9 @@ namespace quokka {
 std::optional<QString> ReverseName(const QString &address, std::chrono::milliseconds bound);
 
 // Lookups that may block, each on a thread of its own: each answer comes back on the
-// receiver's thread, unless its deadline has passed first. A lookup cannot be interrupted,
-// so the threads are joined when this goes: a lookup must end within about its deadline.
+// receiver's thread, unless its deadline has passed first. A lookup cannot be interrupted:
+// once this stops, nothing waits for it any more (it ends on its own, see CallUnlessStopped),
+// so neither Stop nor this object's end is held up by a slow name server.
 class NameLookups {
 public:
     using Lookup = std::function<std::optional<QString>()>;
@@ -29,14 +30,14 @@ public:
 
     // RECEIVER gets the answers; it must outlive this (make this its member).
     explicit NameLookups(QObject *receiver) : m_receiver(receiver) {}
-    // Stops handing answers over and waits for the lookups under way.
+    // Stops handing answers over and gives up the lookups under way (at once).
     ~NameLookups();
     NameLookups(const NameLookups &) = delete;
     NameLookups &operator=(const NameLookups &) = delete;
 
     // Runs LOOKUP on a new thread. DONE runs once on the receiver's thread: with its answer,
     // or with none when DEADLINE_MS pass first. Nothing runs after Stop or once the program
-    // closes.
+    // closes. LOOKUP may outlive this object, so it must hold what it uses by value.
     void Start(Lookup lookup, int deadlineMs, Done done);
     void Stop() { m_stop.request_stop(); }
 

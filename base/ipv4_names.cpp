@@ -1,18 +1,18 @@
 #include "base/ipv4_names.h"
 
+#include "base/abandonable_call.h"
+
 #include <QUrl>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netdb.h>
 #include <vector>
 
-QStringList ResolveIPv4(const QString &name)
+namespace {
+
+// The resolver's own answer for the ASCII name: it may block for its whole time-out.
+QStringList LookUp(const QByteArray &ascii)
 {
-    QByteArray ascii = QUrl::toAce(name);
-    if (ascii.isEmpty())
-        ascii = name.toUtf8(); // not a valid name; the resolver says so
-    if (ascii.isEmpty() || ascii.contains('\0'))
-        return {};
     std::vector<char> buffer(2048);
     hostent entry{};
     hostent *found = nullptr;
@@ -30,4 +30,17 @@ QStringList ResolveIPv4(const QString &name)
             addresses << QString::fromLatin1(dotted);
     }
     return addresses;
+}
+
+} // namespace
+
+QStringList ResolveIPv4(const QString &name, std::stop_token stop)
+{
+    QByteArray ascii = QUrl::toAce(name);
+    if (ascii.isEmpty())
+        ascii = name.toUtf8(); // not a valid name; the resolver says so
+    if (ascii.isEmpty() || ascii.contains('\0'))
+        return {};
+    return quokka::CallUnlessStopped<QStringList>([ascii] { return LookUp(ascii); }, std::move(stop))
+        .value_or(QStringList());
 }

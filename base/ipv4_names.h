@@ -1,9 +1,11 @@
 #pragma once
 // Names to IPv4 addresses, as the resolver lists them.
 #include <QStringList>
+#include <stop_token>
 
 // The IPv4 addresses NAME resolves to, as dotted text, in the resolver's own order (the hosts
 // file's, the DNS answer's): unlike getaddrinfo, no address is moved ahead of another for
 // being nearer. International names are resolved through their ASCII (IDNA) form. Empty when
-// the name does not resolve. Blocks for as long as the resolver takes.
-QStringList ResolveIPv4(const QString &name);
+// the name does not resolve. Blocks for as long as the resolver takes, unless STOP is
+// requested first: then it returns empty at once and the resolver's call ends on its own.
+QStringList ResolveIPv4(const QString &name, std::stop_token stop = {});

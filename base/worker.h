@@ -2,7 +2,8 @@
 // One thread for blocking work (name resolution, WHOIS, probes): jobs run on it one after the
 // other, and each result comes back to the owner's thread as a queued call, carried on by
 // whichever event loop runs there. The owner's destruction asks the work to stop and waits
-// for the thread, so nothing outlives its owner.
+// for the thread, so no job outlives its owner (a resolver call that a job has given up on
+// goes on alone: CallUnlessStopped).
 #include <QObject>
 #include <QThread>
 #include <functional>

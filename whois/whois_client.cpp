@@ -29,14 +29,14 @@ QString Size(qsizetype bytes)
 
 } // namespace
 
-void GetIPAddress(QString &hostName)
+void GetIPAddress(QString &hostName, std::stop_token stop)
 {
     const QString name = hostName;
     hostName.clear();
     if (name.isEmpty() || name.toUtf8().size() > whois::kMaxHostNameBytes)
         return;
     // Every address of the list is taken in turn, so the last one is what remains.
-    const QStringList addresses = ResolveIPv4(name);
+    const QStringList addresses = ResolveIPv4(name, std::move(stop));
     if (!addresses.isEmpty())
         hostName = addresses.last();
 }
@@ -48,11 +48,11 @@ CWhois::CWhois(const QString &query, std::stop_token stop, whois::ExchangeLimits
     if (!RequestBytes())
         return; // nothing is asked of anyone: GetData says why
     m_strServerAddress = QString::fromUtf16(whois::kIanaWhoisHost);
-    GetIPAddress(m_strServerAddress);
+    GetIPAddress(m_strServerAddress, m_stop);
     // A carriage return before the line feed would make the referred name unresolvable.
     QString referral = whois::TrimTrailingSpace(GetFieldValue(GetIANAData(), QString::fromUtf16(whois::kReferralKey)));
     if (!referral.isEmpty())
-        GetIPAddress(referral);
+        GetIPAddress(referral, m_stop);
     m_strServerAddress = referral;
 }
 

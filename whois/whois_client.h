@@ -20,8 +20,9 @@ constexpr qsizetype kMaxQueryChars = 98;
 } // namespace whois
 
 // Rewrites HOSTNAME with the dotted address of the last IPv4 address it resolves to, or
-// with empty text when it does not resolve (or is too long to be a host name).
-void GetIPAddress(QString &hostName);
+// with empty text when it does not resolve (or is too long to be a host name). STOP ends
+// the wait for the resolver at once, with empty text.
+void GetIPAddress(QString &hostName, std::stop_token stop = {});
 
 // A whole lookup's outcome: the referred server's answer (or an error text), and the line
 // that says why it was cut short, when it was.

@@ -74,7 +74,7 @@ protected:
     ExplorationServices Fakes(std::map<int, HopReply> hops, bool tracerValid = true)
     {
         ExplorationServices services;
-        services.resolve = [](const QString &domain) -> std::optional<QString> {
+        services.resolve = [](const QString &domain, std::stop_token) -> std::optional<QString> {
             if (domain == QLatin1String("route.test"))
                 return QStringLiteral("203.0.113.7");
             return std::nullopt;
@@ -84,7 +84,7 @@ protected:
             return WhoisAnswer{QStringLiteral("netname: TEST-NET\nabuse-mailbox: abuse@route.test\n"), {}};
         };
         services.newTracer = [hops, tracerValid](const QString &) { return std::make_unique<ListedTracer>(hops, tracerValid); };
-        services.install = [] {};
+        services.install = [](std::stop_token) {};
         services.reverseName = [names = m_names](const QString &address, int) -> std::optional<QString> {
             const auto found = names.find(address);
             if (found == names.end())

@@ -150,6 +150,22 @@ TEST_F(InstallFilesTest, aSecondRunReplacesTheCopyAndTheLaunchers)
     EXPECT_EQ(Entries(places.desktop), QStringList{"Quokka Quokka.desktop"});
 }
 
+// A stop (the program closing) ends the install before anything is put in place.
+TEST_F(InstallFilesTest, aStoppedInstallLeavesTheEarlierFilesAsTheyWere)
+{
+    const InstallPlaces places = MadePlaces();
+    const QString folder = places.dataHome + kFolder;
+    MakeFolder(folder);
+    WriteFile(folder + "/quokka-quokka", "an older program", 0600);
+    std::stop_source stop;
+    stop.request_stop();
+    InstallProgram(places, stop.get_token());
+
+    EXPECT_EQ(Entries(folder), QStringList{"quokka-quokka"});
+    EXPECT_EQ(ReadFile(folder + "/quokka-quokka"), "an older program");
+    EXPECT_TRUE(Entries(places.desktop).isEmpty());
+}
+
 TEST_F(InstallFilesTest, theInstalledCopyReinstallingItselfStaysIntact)
 {
     InstallPlaces places = MadePlaces();

@@ -1,8 +1,10 @@
 // The command line as a person meets it: --version gives the program's version, and --help
-// names the program as it was started, without a display.
+// names the program as it was started, without a display; a script's first run never waits
+// for a click.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 TEST(ProgramOptions, VersionAndHelpNameTheProgram)
 {
@@ -18,4 +20,32 @@ TEST(ProgramOptions, VersionAndHelpNameTheProgram)
         EXPECT_EQ(testsupport::Run("env -u DISPLAY -u QT_QPA_PLATFORM '" QUOKKA_PROGRAM "' " + std::string(c.arguments), &out), 0);
         EXPECT_EQ(out.substr(0, c.starts.size()), c.starts) << c.arguments;
     }
+}
+
+// A script's first run on the offscreen platform has no one to click the setup window: the
+// run goes on without a home point, says so once, and ends; the next run asks again.
+TEST(ProgramOptions, UnattendedFirstRunGoesOnWithoutAHome)
+{
+    if (!testsupport::IsRoot())
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    char home[] = "/tmp/quokka-unattended-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(home));
+    const std::string folder = home;
+    std::string err;
+    // A namespace without a network: the name cannot resolve and nothing leaves the machine.
+    const int status = testsupport::Run(
+        "cd " + folder + " && env -i PATH=\"$PATH\" HOME=" + folder
+            + " QT_QPA_PLATFORM=offscreen timeout 30 unshare -n '" QUOKKA_PROGRAM "' --explore nothing.invalid --quit"
+              " 2>&1 >/dev/null",
+        &err);
+    std::string config;
+    const std::string settings = folder + "/.config/Local AppWizard-Generated Applications/quokka-quokka.conf";
+    testsupport::Run("cat '" + settings + "' 2>/dev/null", &config);
+    testsupport::Run("rm -rf " + folder);
+    EXPECT_EQ(status, 0) << err;
+    const std::string line = "quokka-quokka: no home point is stored and there is no display to click it on; "
+                             "going on without one (store one with --home X,Y)\n";
+    const std::size_t first = err.find(line);
+    EXPECT_TRUE(first != std::string::npos && err.find(line, first + 1) == std::string::npos) << err;
+    EXPECT_EQ(config.find("Data"), std::string::npos) << config;
 }
