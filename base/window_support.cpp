@@ -257,8 +257,9 @@ std::function<QStringList(const QString &line)> ToolTipLineBreaker(const QScreen
             }
             if (fits == 0)
                 fits = rest.size() > 1 && rest.at(1).isLowSurrogate() ? 2 : 1;
-            const int blank = rest.lastIndexOf(QLatin1Char(' '), fits - 1);
-            const int cut = blank > 0 && fits < rest.size() ? blank + 1 : fits;
+            // At the last blank that fits, unless that leaves the line less than half full.
+            const int blank = int(rest.lastIndexOf(QLatin1Char(' '), fits - 1));
+            const int cut = blank >= fits / 2 ? blank + 1 : fits;
             parts << rest.left(cut);
             rest = rest.mid(cut);
         }

@@ -70,7 +70,8 @@ enum class SidewaysBar { BelowRows, WithinHeight };
 void KeepWholeRows(QListView *list, int rowHeight, int maxHeight, SidewaysBar bar = SidewaysBar::BelowRows);
 
 // Breaks a line of a tooltip into lines that each fit the width of SCREEN (the primary
-// screen when null) in the tooltip font: at a blank where there is one, else anywhere.
+// screen when null) in the tooltip font: at a blank where one leaves the line at least half
+// full, else anywhere.
 std::function<QStringList(const QString &line)> ToolTipLineBreaker(const QScreen *screen);
 
 // The application icon, set on the main dialog and the result windows.

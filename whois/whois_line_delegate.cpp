@@ -47,9 +47,18 @@ void CWhoisLineDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
 QSize CWhoisLineDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
 {
+    if (m_measured > m_pLines->size()) { // fewer lines than were measured: others now
+        m_measured = 0;
+        m_widest = 0;
+    }
     const QFontMetrics metrics(LineFont());
-    int widest = 0;
-    for (const QString &line : *m_pLines)
-        widest = std::max(widest, metrics.horizontalAdvance(quokka::VisibleText(line)));
-    return {widest + 2 * kTextIndent, kRowHeight};
+    for (; m_measured < m_pLines->size(); ++m_measured)
+        m_widest = std::max(m_widest, metrics.horizontalAdvance(quokka::VisibleText(m_pLines->at(m_measured))));
+    return {m_widest + 2 * kTextIndent, kRowHeight};
+}
+
+void CWhoisLineDelegate::ForgetLines()
+{
+    m_measured = 0;
+    m_widest = 0;
 }

@@ -17,8 +17,13 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     // Every row is as wide as the widest line drawn, so that the list scrolls to its end.
+    // Each line is measured once, as it comes.
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    // The window's lines were replaced: what was measured of them no longer holds.
+    void ForgetLines();
 
 private:
     const QStringList *m_pLines;
+    mutable qsizetype m_measured = 0; // lines[0, m_measured) are measured
+    mutable int m_widest = 0;         // the widest of them drawn, in pixels
 };

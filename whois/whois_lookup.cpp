@@ -52,7 +52,8 @@ void CWhoisLookup::CreateList()
     // brings up the horizontal scroll bar.
     quokka::KeepWholeRows(m_pList, CWhoisLineDelegate::kRowHeight, m_pList->height(), quokka::SidewaysBar::WithinHeight);
     m_pList->setUniformItemSizes(true);
-    m_pList->setItemDelegate(new CWhoisLineDelegate(&m_lines, m_pList));
+    m_pDelegate = new CWhoisLineDelegate(&m_lines, m_pList);
+    m_pList->setItemDelegate(m_pDelegate);
     m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_pList, &QWidget::customContextMenuRequested, this, &CWhoisLookup::ShowContextMenu);
     m_pList->installEventFilter(this);
@@ -105,6 +106,7 @@ void CWhoisLookup::ShowAnswer(const QString &answer, const QString &note)
 {
     m_pList->clear();
     m_lines.clear();
+    m_pDelegate->ForgetLines();
     for (const QString &line : whois::SplitLines(whois::CleanAnswer(answer)))
         AppendLine(line);
     if (!note.isEmpty())
