@@ -25,6 +25,7 @@ using namespace quokka;
 CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFlags)
 {
     DressWindow(this, QStringLiteral("mainDialog"));
+    setAccessibleName(QStringLiteral("Quokka Quokka"));
     resize(DluX(261), DluY(68));
     m_bitmap = QImage(QStringLiteral(":/res/emblem.png"));
 
@@ -34,6 +35,7 @@ CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFla
     m_pDomainEdit = new QLineEdit(this);
     m_pDomainEdit->setObjectName(QStringLiteral("domainEdit"));
     m_pDomainEdit->setGeometry(DluRect(60, 24, 186, 12));
+    label->setBuddy(m_pDomainEdit); // the field's name for a screen reader
 
     m_pExploreButton = new QPushButton(QStringLiteral("Explore"), this);
     m_pExploreButton->setObjectName(QStringLiteral("exploreButton"));

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QToolTip>
 #include <QWidget>
 #include <cmath>
 #include <optional>
@@ -214,21 +215,57 @@ void PlaceByFrame(QWidget *window, PlacementRule rule)
     new FramePlacer(window, std::move(rule));
 }
 
-void KeepWholeRows(QListView *list, int rowHeight, int maxHeight)
+void KeepWholeRows(QListView *list, int rowHeight, int maxHeight, SidewaysBar room)
 {
     const int frame = 2 * list->frameWidth();
     const int bar = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
     const bool mayScrollSideways = list->horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOff;
-    const int rows = std::max(1, (maxHeight - frame - (mayScrollSideways ? bar : 0)) / rowHeight);
-    const auto fit = [list, rows, rowHeight, frame, bar] {
+    const auto rowsFor = [=](int barHeight) { return std::max(1, (maxHeight - frame - barHeight) / rowHeight); };
+    const int fixedRows = rowsFor(mayScrollSideways ? bar : 0);
+    const auto fit = [=] {
         const QScrollBar *sideways = list->horizontalScrollBar();
         const bool barShows = list->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn
             || (list->horizontalScrollBarPolicy() == Qt::ScrollBarAsNeeded && sideways->maximum() > sideways->minimum());
-        list->resize(list->width(), rows * rowHeight + frame + (barShows ? bar : 0));
+        const int barHeight = barShows ? bar : 0;
+        const int rows = room == SidewaysBar::WithinHeight ? rowsFor(barHeight) : fixedRows;
+        list->resize(list->width(), rows * rowHeight + frame + barHeight);
     };
     fit();
     if (mayScrollSideways)
         QObject::connect(list->horizontalScrollBar(), &QScrollBar::rangeChanged, list, fit);
+}
+
+std::function<QStringList(const QString &line)> ToolTipLineBreaker(const QScreen *screen)
+{
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    // Room for the tooltip's frame and margins on either side.
+    const int width = (screen ? screen->availableGeometry().width() : 1024) - 24;
+    const QFontMetrics metrics(QToolTip::font());
+    return [metrics, width](const QString &line) {
+        QStringList parts;
+        QString rest = line;
+        while (metrics.horizontalAdvance(rest) > width) {
+            // The longest start of REST that fits, whole characters, at least one of them.
+            int fits = 0;
+            for (int end = 1; end <= rest.size(); ++end) {
+                if (end < rest.size() && rest.at(end).isLowSurrogate())
+                    continue;
+                if (metrics.horizontalAdvance(rest.left(end)) > width)
+                    break;
+                fits = end;
+            }
+            if (fits == 0)
+                fits = rest.size() > 1 && rest.at(1).isLowSurrogate() ? 2 : 1;
+            // At the last blank that fits, unless that leaves the line less than half full.
+            const int blank = int(rest.lastIndexOf(QLatin1Char(' '), fits - 1));
+            const int cut = blank >= fits / 2 ? blank + 1 : fits;
+            parts << rest.left(cut);
+            rest = rest.mid(cut);
+        }
+        parts << rest;
+        return parts;
+    };
 }
 
 QIcon AppIcon()

@@ -10,6 +10,7 @@
 #include <functional>
 
 class QListView;
+class QScreen;
 class QWidget;
 
 namespace quokka {
@@ -60,9 +61,18 @@ using PlacementRule = std::function<QPoint(QSize frame, QSize screen)>;
 // framed window of the program and the window is placed again when its own frame shows.
 void PlaceByFrame(QWidget *window, PlacementRule rule);
 
+// How a list kept to whole rows makes room for its horizontal scroll bar: below a fixed
+// number of rows, growing by the bar while it shows; or within MAXHEIGHT, a row fewer while
+// the bar shows.
+enum class SidewaysBar { BelowRows, WithinHeight };
 // Keeps LIST a whole number of rows of ROWHEIGHT high, as tall as fits in MAXHEIGHT with
-// room for its horizontal scroll bar, which it grows by while that bar shows.
-void KeepWholeRows(QListView *list, int rowHeight, int maxHeight);
+// room for its horizontal scroll bar as BAR says.
+void KeepWholeRows(QListView *list, int rowHeight, int maxHeight, SidewaysBar bar = SidewaysBar::BelowRows);
+
+// Breaks a line of a tooltip into lines that each fit the width of SCREEN (the primary
+// screen when null) in the tooltip font: at a blank where one leaves the line at least half
+// full, else anywhere.
+std::function<QStringList(const QString &line)> ToolTipLineBreaker(const QScreen *screen);
 
 // The application icon, set on the main dialog and the result windows.
 QIcon AppIcon();

@@ -37,6 +37,7 @@ CWorldMap::CWorldMap(QWidget *parent)
     : QDialog(parent, quokka::kWindowFlags)
 {
     DressAsMapWindow(this, QStringLiteral("worldMap"));
+    setAccessibleName(QStringLiteral("World map"));
     m_mapBitmap = Picture();
     BuildButtons();
     setAttribute(Qt::WA_AlwaysShowToolTips); // also while another window of the run is active
@@ -134,9 +135,8 @@ void CWorldMap::DrawRoute(QPainter &painter) const
 
 void CWorldMap::DrawReplay(QPainter &painter) const
 {
-    for (std::size_t index : m_greenSegments)
-        if (index < m_routeSegments.size())
-            DrawLine(painter, m_routeSegments[index], kGreen);
+    if (m_greenSegment && *m_greenSegment < m_routeSegments.size())
+        DrawLine(painter, m_routeSegments[*m_greenSegment], kGreen);
     // A finished replay marks the route's end; once the route has grown past it, that point
     // is no longer the end.
     if (m_replayEnd && *m_replayEnd + 1 == m_routeSegments.size()) {
@@ -149,30 +149,33 @@ void CWorldMap::OnTraceRoute()
 {
     if (m_routeSegments.empty())
         return;
-    ++m_replays;
-    ReplaySegment(0);
+    // One replay at a time: a press during a replay starts it again, and the earlier one's
+    // pending step finds itself outdated and ends there.
+    m_replaying = true;
+    m_greenSegment.reset();
+    ReplaySegment(++m_replay, 0);
 }
 
 // Segment INDEX turns green for the hop wait and red again, then the next one follows. The
 // length is read afresh at every step: hops plotted during a wait are replayed too.
-void CWorldMap::ReplaySegment(std::size_t index)
+void CWorldMap::ReplaySegment(unsigned replay, std::size_t index)
 {
     if (index >= m_routeSegments.size())
         return EndReplay(index == 0 ? std::nullopt : std::optional(index - 1));
-    m_greenSegments.push_back(index);
+    m_greenSegment = index;
     repaint();
-    WaitWithMessagePump(this, [this, index] {
-        if (const auto mine = std::find(m_greenSegments.begin(), m_greenSegments.end(), index);
-            mine != m_greenSegments.end())
-            m_greenSegments.erase(mine);
+    WaitWithMessagePump(this, [this, replay, index] {
+        if (replay != m_replay)
+            return;
+        m_greenSegment.reset();
         repaint();
-        ReplaySegment(index + 1);
+        ReplaySegment(replay, index + 1);
     });
 }
 
 void CWorldMap::EndReplay(std::optional<std::size_t> last)
 {
-    --m_replays;
+    m_replaying = false;
     if (last && *last < m_routeSegments.size()) {
         m_replayEnd = *last;
         repaint();
@@ -212,12 +215,22 @@ std::pair<int, const HopDetail *> CWorldMap::HopAt(QPoint pos) const
 
 bool CWorldMap::ShowToolTip(QPoint pos, QPoint global)
 {
+    const auto breakLine = quokka::ToolTipLineBreaker(screen());
     const auto [index, hop] = HopAt(pos);
-    if (!hop)
+    if (hop) {
+        const quokka::MapPoint point = m_plotted[std::size_t(index)].point;
+        const QRect marker(point.x - kMarker / 2, point.y - kMarker / 2, kMarker + 1, kMarker + 1);
+        QToolTip::showText(global, runreport::ToolTipHtml(*hop, breakLine), this, marker);
+        return true;
+    }
+    // The home marker lies below every hop's.
+    const bool home = (m_homeX != 0 || m_homeY != 0) && std::abs(pos.x() - m_homeX) <= kMarker / 2
+        && std::abs(pos.y() - m_homeY) <= kMarker / 2;
+    if (!home)
         return false;
-    const quokka::MapPoint point = m_plotted[std::size_t(index)].point;
-    const QRect marker(point.x - kMarker / 2, point.y - kMarker / 2, kMarker + 1, kMarker + 1);
-    QToolTip::showText(global, runreport::ToolTipHtml(*hop), this, marker);
+    const QStringList lines{QStringLiteral("Home"), QStringLiteral("Map point: %1, %2").arg(m_homeX).arg(m_homeY)};
+    const QRect marker(m_homeX - kMarker / 2, m_homeY - kMarker / 2, kMarker + 1, kMarker + 1);
+    QToolTip::showText(global, runreport::PlainToolTipHtml(lines, breakLine), this, marker);
     return true;
 }
 

@@ -44,7 +44,7 @@ public:
     QPoint LastPoint() const { return {m_lastX, m_lastY}; }
     QPoint HomePoint() const { return {m_homeX, m_homeY}; }
     // True while a replay runs in this window.
-    bool IsReplaying() const { return m_replays > 0; }
+    bool IsReplaying() const { return m_replaying; }
 
     // The map picture shared by the map and setup windows, decoded from the resources.
     static QPixmap Picture();
@@ -63,6 +63,7 @@ signals:
 public slots:
     // "Trace Route": each segment green for the hop wait, then red again, one after the
     // other, and a green marker on the end; returns at once, the replay runs on its timers.
+    // Pressed during a replay, it starts that replay again from the first segment.
     void OnTraceRoute();
 
 protected:
@@ -81,13 +82,14 @@ private:
     // The topmost plotted marker under POS that the report describes: its index into
     // m_plotted and the report's hop; index -1 when there is none.
     std::pair<int, const HopDetail *> HopAt(QPoint pos) const;
-    // Shows the details of the hop under POS (in this window) at GLOBAL; false when there is
-    // no such hop.
+    // Shows the details of the hop under POS (in this window) at GLOBAL, or of the home
+    // point; false when there is neither.
     bool ShowToolTip(QPoint pos, QPoint global);
     void DrawRoute(QPainter &painter) const;
     void DrawReplay(QPainter &painter) const;
     void BuildButtons();
-    void ReplaySegment(std::size_t index);
+    // Step INDEX of the replay started as number REPLAY; a later press ends the earlier one.
+    void ReplaySegment(unsigned replay, std::size_t index);
     void EndReplay(std::optional<std::size_t> last);
 
     QPixmap m_mapBitmap;
@@ -98,9 +100,10 @@ private:
     std::vector<RouteSegment> m_routeSegments;
     std::vector<PlottedHop> m_plotted;
     RunReport m_report;
-    // What replays show: the segments now green (one entry per replay in progress), and the
-    // segment on whose end a finished replay left its green marker.
-    std::vector<std::size_t> m_greenSegments;
+    // What the replay shows: the segment now green, and the segment on whose end a finished
+    // replay left its green marker.
+    std::optional<std::size_t> m_greenSegment;
     std::optional<std::size_t> m_replayEnd;
-    int m_replays = 0;
+    bool m_replaying = false;
+    unsigned m_replay = 0; // the number of the latest replay started
 };

@@ -87,14 +87,20 @@ QString ToolTipText(const HopDetail &hop)
     return lines.join(QLatin1Char('\n'));
 }
 
-QString ToolTipHtml(const HopDetail &hop)
+QString PlainToolTipHtml(const QStringList &lines, const LineBreaker &breakLine)
 {
     // "<qt>" makes Qt take the text as rich text whatever it holds; every line is escaped.
-    QStringList lines = ToolTipText(hop).split(QLatin1Char('\n'));
-    for (QString &line : lines)
-        line = line.toHtmlEscaped();
-    return QStringLiteral("<qt><p style=\"white-space:pre\">") + lines.join(QStringLiteral("<br/>"))
+    QStringList shown;
+    for (const QString &line : lines)
+        for (const QString &part : breakLine ? breakLine(line) : QStringList{line})
+            shown << part.toHtmlEscaped();
+    return QStringLiteral("<qt><p style=\"white-space:pre\">") + shown.join(QStringLiteral("<br/>"))
         + QStringLiteral("</p></qt>");
+}
+
+QString ToolTipHtml(const HopDetail &hop, const LineBreaker &breakLine)
+{
+    return PlainToolTipHtml(ToolTipText(hop).split(QLatin1Char('\n')), breakLine);
 }
 
 QByteArray ToJson(const RunReport &report)

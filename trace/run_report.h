@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 struct HopDetail {
@@ -44,8 +45,14 @@ QString DetailFields(const HopDetail &hop);
 // A hop's tooltip as plain text: hop number, address, host name and network when known,
 // place and round-trip time, one per line.
 QString ToolTipText(const HopDetail &hop);
-// The same as Qt rich text that shows exactly that plain text (escaped), for QToolTip.
-QString ToolTipHtml(const HopDetail &hop);
+
+// Splits one line of a tooltip into the lines it is shown as, such as to fit the screen.
+using LineBreaker = std::function<QStringList(const QString &line)>;
+// LINES as Qt rich text that shows exactly that plain text (escaped), for QToolTip; each
+// line broken by BREAKLINE when one is given.
+QString PlainToolTipHtml(const QStringList &lines, const LineBreaker &breakLine = {});
+// A hop's tooltip (ToolTipText) as such rich text.
+QString ToolTipHtml(const HopDetail &hop, const LineBreaker &breakLine = {});
 
 // The whole run as a JSON document, written with Qt's JSON classes.
 QByteArray ToJson(const RunReport &report);

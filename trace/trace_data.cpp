@@ -46,6 +46,7 @@ int LineHeight(const QFont &font)
 CTraceData::CTraceData(QWidget *parent) : QDialog(parent, kWindowFlags)
 {
     DressWindow(this, QStringLiteral("traceData"));
+    setAccessibleName(QStringLiteral("Trace route"));
     setFixedSize(DluX(487), DluY(100));
 
     auto *allDone = new QPushButton(QStringLiteral("All Done"), this);
@@ -56,9 +57,11 @@ CTraceData::CTraceData(QWidget *parent) : QDialog(parent, kWindowFlags)
 
     m_pList = new QListWidget(this);
     m_pList->setObjectName(QStringLiteral("traceList"));
+    m_pList->setAccessibleName(QStringLiteral("Route hops"));
     m_pList->setFrameShape(QFrame::NoFrame);
     m_pList->setFont(PointFont(QStringLiteral("Courier New"), 90));
-    m_pList->setUniformItemSizes(true);
+    // Each row is as wide as its own line (rows of uniform size would all take the size of
+    // one of them), so the list scrolls as far as its widest line.
     const int rowHeight = LineHeight(m_pList->font());
     m_pList->setItemDelegate(new FixedRowDelegate(rowHeight, m_pList));
     // The list ends above the button, a whole number of rows high; a line wider than the
@@ -131,13 +134,19 @@ void CTraceData::DescribeRow(int row)
     QListWidgetItem *item = m_pList->item(row);
     if (!item)
         return;
-    QString tip;
-    for (const HopDetail &hop : m_report.hops)
-        if (hop.row == row)
-            tip = runreport::ToolTipHtml(hop);
+    // A hop's details: in its tooltip, broken to fit the screen, and told to a screen reader
+    // as the row's description, so that they are not to be had by hovering only.
+    QString tip, details;
+    for (const HopDetail &hop : m_report.hops) {
+        if (hop.row == row) {
+            tip = runreport::ToolTipHtml(hop, ToolTipLineBreaker(screen()));
+            details = runreport::ToolTipText(hop).replace(QLatin1Char('\n'), QStringLiteral("; "));
+        }
+    }
     if (item->toolTip() != tip)
         item->setToolTip(tip);
     item->setData(Qt::AccessibleTextRole, VisibleText(item->text()));
+    item->setData(Qt::AccessibleDescriptionRole, details);
 }
 
 // The menu is popped up rather than run in a loop of its own: the run goes on meanwhile.

@@ -26,6 +26,7 @@ const QString kItemPlaceholder = QStringLiteral("Push Data");
 CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent, quokka::kWindowFlags)
 {
     quokka::DressWindow(this, QStringLiteral("whoisLookup"));
+    setAccessibleName(QStringLiteral("WHOIS record"));
     setFixedSize(quokka::DluX(287), quokka::DluY(336));
 
     m_pAllDone = new QPushButton(QStringLiteral("All Done"), this);
@@ -44,14 +45,15 @@ void CWhoisLookup::CreateList()
 {
     m_pList = new QListWidget(this);
     m_pList->setObjectName(QStringLiteral("whoisList"));
+    m_pList->setAccessibleName(QStringLiteral("WHOIS record lines"));
     m_pList->setFont(quokka::PointFont(QStringLiteral("Segoe UI"), 75));
     m_pList->setGeometry(kListInset, kListInset, width() - 2 * kListInset, height() - kListInset - kButtonSpace);
-    m_pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Whole rows, ending above the button.
-    const int room = std::min(m_pList->height(), m_pAllDone->y() - quokka::DluY(2) - kListInset);
-    quokka::KeepWholeRows(m_pList, CWhoisLineDelegate::kRowHeight, room);
+    // Whole rows filling the list's rectangle, a row fewer while a line wider than the list
+    // brings up the horizontal scroll bar.
+    quokka::KeepWholeRows(m_pList, CWhoisLineDelegate::kRowHeight, m_pList->height(), quokka::SidewaysBar::WithinHeight);
     m_pList->setUniformItemSizes(true);
-    m_pList->setItemDelegate(new CWhoisLineDelegate(&m_lines, m_pList));
+    m_pDelegate = new CWhoisLineDelegate(&m_lines, m_pList);
+    m_pList->setItemDelegate(m_pDelegate);
     m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_pList, &QWidget::customContextMenuRequested, this, &CWhoisLookup::ShowContextMenu);
     m_pList->installEventFilter(this);
@@ -104,6 +106,7 @@ void CWhoisLookup::ShowAnswer(const QString &answer, const QString &note)
 {
     m_pList->clear();
     m_lines.clear();
+    m_pDelegate->ForgetLines();
     for (const QString &line : whois::SplitLines(whois::CleanAnswer(answer)))
         AppendLine(line);
     if (!note.isEmpty())

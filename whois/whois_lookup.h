@@ -9,6 +9,7 @@
 namespace quokka {
 class Worker;
 }
+class CWhoisLineDelegate;
 class QListWidget;
 class QPushButton;
 
@@ -46,6 +47,7 @@ private:
     void ShowContextMenu(QPoint pos);
 
     QListWidget *m_pList = nullptr;
+    CWhoisLineDelegate *m_pDelegate = nullptr; // draws the list's rows
     QPushButton *m_pAllDone = nullptr;
     QStringList m_lines; // row i of the list shows m_lines[i]
     std::unique_ptr<quokka::Worker> m_worker; // for Lookup

@@ -33,12 +33,21 @@ inline QStringList ChooseFromListMenu(QListWidget *list, int row, const QString 
     return enabled;
 }
 
-// What a screen reader hears for row ROW of LIST.
-inline QString SpokenRow(QListWidget *list, int row)
+// What a screen reader hears for row ROW of LIST: its name, or another of its texts.
+inline QString SpokenRow(QListWidget *list, int row, QAccessible::Text text = QAccessible::Name)
 {
     QAccessibleInterface *view = QAccessible::queryAccessibleInterface(list);
     QAccessibleInterface *cell = view ? view->child(row) : nullptr;
-    return cell ? cell->text(QAccessible::Name) : QStringLiteral("(no accessible row %1)").arg(row);
+    return cell ? cell->text(text) : QStringLiteral("(no accessible row %1)").arg(row);
+}
+
+// The tooltip on the screen now, if any.
+inline QWidget *ShownToolTipLabel()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == QLatin1String("qtooltip_label") && widget->isVisible())
+            return widget;
+    return nullptr;
 }
 
 } // namespace testsupport

@@ -20,8 +20,15 @@
 #   details      a hop's tooltip on its trace line and on its map marker; "Copy Line" on a
 #                red WHOIS line and "Copy All" on the trace, read back from the clipboard;
 #                "Save Report..." as JSON and as CSV, read back field by field
+#   reader       what a screen reader reads over AT-SPI: the field's name, a name for each
+#                window and list, each hop's details as its row's description; a WHOIS line
+#                that turns its text round drawn as it reads; the current WHOIS row framed
+#                while the list has the keyboard focus; a tooltip wider than the screen
+#                broken to fit, with the next row's tooltip still reachable; the home
+#                marker's tooltip
 # Needs root (namespaces; skipped otherwise) and Xvfb, openbox, xdotool, x11-utils,
-# imagemagick and, for details, xclip and python3 (fails without them). QUOKKA_DESKTOP_DIALOG_FONT="FACE:TENTHS" names the face
+# imagemagick and, for details, xclip and python3, for reader, dbus-daemon, at-spi2-core and
+# python3-pyatspi (fails without them). QUOKKA_DESKTOP_DIALOG_FONT="FACE:TENTHS" names the face
 # the dialogs' texts are looked for in (Liberation Sans:80 by default). On failure, or with
 # QUOKKA_DESKTOP_KEEP_SHOTS set, the screenshots are kept in desktop-output/SCENARIO under the
 # working folder.
@@ -698,6 +705,126 @@ scenario_details() {
   save_report "$work/saved/run.json"
   save_report "$work/saved/run.csv"
   check_saved "$work/saved/run.json" "$work/saved/run.csv"
+}
+
+# The buses a screen reader meets the program on, of the test's own: a session bus, on which
+# the accessibility bus launcher announces the accessibility bus (and its registry). Both
+# listen at paths in the file system, which the program's network namespace reaches too (a
+# desktop's usual session bus is an abstract socket, which a network namespace does not
+# share). Sets session_bus to the session bus's address.
+start_a11y_bus() {
+  local i
+  session_bus="unix:path=$work/session-bus"
+  dbus-daemon --session --address="$session_bus" --nofork --nosyslog > "$work/a11y.log" 2>&1 &
+  helpers+=($!)
+  for i in $(seq 50); do [ -S "$work/session-bus" ] && break; sleep 0.1; done
+  DBUS_SESSION_BUS_ADDRESS=$session_bus /usr/libexec/at-spi-bus-launcher >> "$work/a11y.log" 2>&1 &
+  helpers=($! "${helpers[@]}") # ended before the session bus
+  for i in $(seq 50); do
+    DBUS_SESSION_BUS_ADDRESS=$session_bus dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
+      org.a11y.Bus.GetAddress > /dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "FAIL: the accessibility bus did not start"; cat "$work/a11y.log"; exit 1
+}
+
+# Every accessible object of the program, as atspi_read.py prints them, in $work/atspi.
+read_atspi() {
+  env -u AT_SPI_BUS_ADDRESS DBUS_SESSION_BUS_ADDRESS="$session_bus" \
+    /usr/bin/python3 "$here/atspi_read.py" "$program_pid" 15 > "$work/atspi" 2>> "$work/stderr"
+}
+atspi_has() { # atspi_has ROLE NAME [DESCRIPTION]: such an object was read (fields whole)
+  awk -F'\t' -v r="$1" -v n="$2" -v d="${3-}" -v any="${3+set}" \
+    '$2 == r && $3 == n && (any == "" || $4 == d) { found = 1 } END { exit !found }' "$work/atspi"
+}
+
+# How dark the left edge of the current WHOIS row is: the frame of the current row lies one
+# pixel inside the row, five pixels left of where its text begins.
+focus_edge() { # focus_edge NAME: a screenshot, the darkest luminance there in $edge
+  local x=$text_x y=$line_top h=$((line_bottom - line_top))
+  shot_of "$whois" "$1"
+  read -r edge _ <<< "$(look ink "$file" $((x - 5)) "$y" 3 "$h")"
+}
+
+scenario_reader() {
+  /usr/bin/python3 -c 'import pyatspi' 2>/dev/null && command -v dbus-daemon >/dev/null &&
+    [ -x /usr/libexec/at-spi-bus-launcher ] ||
+    { echo "FAIL: python3-pyatspi, dbus-daemon or at-spi2-core is missing; install the packages tools/setup.sh lists"; exit 1; }
+  start_display 1024 768
+  set_home 300,150
+  start_a11y_bus
+  # Hop 2 named wider than the screen; a WHOIS line turned round by U+202E comes last, after
+  # a line wider than the list.
+  local label=$(printf 'n%.0s' $(seq 60)) long
+  long="r2.$label.$label.$label.$label.example"
+  echo "198.51.100.2 $long" >> "/etc/netns/$prefix-client/hosts"
+  printf 'remarks:        %s end\ndescr:          \xe2\x80\xaeten.elpmaxe@esuba :liam-e\n' "$(printf 'wide %.0s' $(seq 60))" \
+    >> "$work/registry.txt"
+  start_program DBUS_SESSION_BUS_ADDRESS="$session_bus" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+  whole_run click
+
+  # What a screen reader reads.
+  read_atspi
+  check "AT-SPI: the program's objects were read" yes "$([ -s "$work/atspi" ] && echo yes || echo no)"
+  local what role name
+  while IFS='|' read -r what role name; do
+    check "AT-SPI: $what" yes "$(atspi_has "$role" "$name" && echo yes || echo no)"
+  done <<'ROWS'
+the domain field is named by its label|text|Domain to Explore (example.com, .net, .org, etc)
+the main dialog's name|dialog|Quokka Quokka
+the map window's name|dialog|World map
+the trace window's name|dialog|Trace route
+the WHOIS window's name|dialog|WHOIS record
+the trace list's name|list|Route hops
+the WHOIS list's name|list|WHOIS record lines
+the WHOIS line turned round, as it reads|list item|descr:          <U+202E>ten.elpmaxe@esuba :liam-e
+ROWS
+  # Hop 2's description: its detail fields as its tooltip tells them.
+  local hop2 details
+  hop2=$(run_lines 1 | sed -n 2p)
+  details=$(report detail | awk -F'\t' '$1 == 2 {
+    d = "Hop " $1 "; Address: " $2 ($3 != "" ? "; Host name: " $3 : "")
+    if ($4 != "") { n = "AS" $4 " " $5; sub(/ +$/, "", n); d = d "; Network: " n }
+    d = d "; Place: " $6 "; Round trip: " $7 " ms" } END { print d }')
+  check "AT-SPI: hop 2's row tells its details ($details)" yes "$(atspi_has "list item" "$hop2" "$details" && echo yes || echo no)"
+  check "the details name hop 2's long host" yes "$([[ $details == *"Host name: $long;"* ]] && echo yes || echo no)"
+
+  # The WHOIS line drawn as it reads, and its row framed while the list has the focus: Tab
+  # takes the focus between "All Done" and the list, so one of two presses frames it.
+  local turned="descr:          <U+202E>ten.elpmaxe@esuba :liam-e" first second
+  shot_of "$whois" whois
+  if check_text "WHOIS: the line with U+202E drawn as it reads" "$file" "$whois" "$face" "$tenths" "$turned"; then
+    keys "$whois" Tab; focus_edge whois-tab; first=$edge
+    keys "$whois" Tab; focus_edge whois-tab-tab; second=$edge
+    check "WHOIS: the current row framed while the list has the focus, not otherwise (edges $first, $second)" yes \
+      "$([ "$(( (first < 80) + (second < 80) ))" = 1 ] && [ $((first > second ? first - second : second - first)) -ge 80 ] && echo yes || echo no)"
+  fi
+
+  # Tooltips: hop 2's is wider than the screen unbroken; broken, it fits and leaves the
+  # pointer free for the next row's, hop 4's.
+  local tip="" x y x4=0 y4=0
+  shot_of "$trace" trace
+  check_text "trace: hop 4's line" "$file" "$trace" "Liberation Mono" 90 "$(run_lines 1 | sed -n 3p)" &&
+    x4=$((text_x + text_w / 2)) y4=$((text_y + text_h / 2))
+  if check_text "trace: hop 2's line" "$file" "$trace" "Liberation Mono" 90 "$hop2"; then
+    x=$((text_x + text_w / 2)) y=$((text_y + text_h / 2))
+    xdotool mousemove "$x" $((y - 3)) && sleep 0.1 && xdotool mousemove "$x" "$y"
+    for _ in $(seq 50); do tip=$(popup_of tooltip) && break; sleep 0.1; done
+    check "trace: hop 2's tooltip shows" yes "$([ -n "$tip" ] && echo yes || echo no)"
+    if [ -n "$tip" ]; then
+      sleep 0.3
+      shot tooltip-hop-2
+      geometry "$tip"
+      check "trace: hop 2's tooltip (${cw}x$ch at $cx,$cy) fits the ${screen_w}-pixel screen and leaves the pointer ($x,$y) free" yes \
+        "$([ "$cx" -ge 0 ] && [ $((cx + cw)) -le "$screen_w" ] &&
+           ! { [ "$x" -ge "$cx" ] && [ "$x" -lt $((cx + cw)) ] && [ "$y" -ge "$cy" ] && [ "$y" -lt $((cy + ch)) ]; } && echo yes || echo no)"
+      check_text "trace: hop 2's tooltip reads the host name's start" "$file" "$cx,$cy,$cw,$ch" "$face" "$tenths" "Host name: r2.nnnnnnnnnn"
+    fi
+    [ "$x4" -gt 0 ] && check_tooltip "trace line of hop 4, next" "$x4" "$y4" "Address: 198.51.100.10"
+  fi
+  activate "$map"
+  geometry "$map"
+  check_tooltip "map: the home marker" $((cx + 300)) $((cy + 150)) "Map point: 300, 150"
 }
 
 if [ "$(type -t "scenario_$scenario")" != function ]; then echo "unknown scenario $scenario"; exit 2; fi

@@ -119,6 +119,24 @@ TEST_F(ReplayTest, TurnsEachSegmentGreenInTurnAndRedAgainThenMarksTheEnd)
     EXPECT_EQ(Painted(map.get()), after);
 }
 
+TEST_F(ReplayTest, APressDuringAReplayStartsItOver)
+{
+    auto map = MapWithRoute({"198.51.100.1", "198.51.100.3"});
+    const QPointF middles[] = {Middle(kHome, kLondon), Middle(kLondon, kFuzhou)};
+    std::vector<int> greenOrder;
+    Sampler sampler([&](const QImage &image) {
+        const bool first = NearPixel(image, middles[0], Greenish), second = NearPixel(image, middles[1], Greenish);
+        EXPECT_FALSE(first && second) << "one replay at a time";
+        const int green = first ? 0 : second ? 1 : -1;
+        if (green >= 0 && (greenOrder.empty() || greenOrder.back() != green))
+            greenOrder.push_back(green);
+    });
+    sampler.Start(map.get());
+    QTimer::singleShot(450, map.get(), [&map] { map->OnTraceRoute(); }); // on the second segment
+    ReplayToTheEnd(map.get());
+    EXPECT_EQ(greenOrder, (std::vector<int>{0, 1, 0, 1}));
+}
+
 TEST_F(ReplayTest, TheFinalGreenMarkerGoesOnceTheRouteGrowsPastIt)
 {
     // Pressed during a run: the replay ends on an intermediate hop, and the run goes on.
@@ -158,7 +176,7 @@ TEST_F(ReplayTest, SurvivesASecondPressNewHopsAndHidingDuringItsWaits)
     QTimer meddler;
     QObject::connect(&meddler, &QTimer::timeout, [&] {
         switch (step++) {
-        case 0: // pressed again: a second replay runs beside the first
+        case 0: // pressed again: the replay starts over
             map->OnTraceRoute();
             break;
         case 1: { // the exploration goes on, and a new one starts with a window of its own

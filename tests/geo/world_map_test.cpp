@@ -2,6 +2,7 @@
 // live drawing, the "Trace Route" replay (also when pressed again, hidden or outpaced), and
 // each hop's details on its marker.
 #include "geo_table_file.h"
+#include "list_menu.h"
 #include "map_pixels.h"
 #include "base/wait.h"
 #include "geo/geo_database.h"
@@ -247,9 +248,17 @@ TEST_F(WorldMapTest, EachMarkerTellsItsHopsDetailsOnHover)
     EXPECT_EQ(fuzhou, runreport::ToolTipHtml(report.hops[2]));
     EXPECT_TRUE(fuzhou.contains(QStringLiteral("&lt;img src=x&gt;&lt;U+202E&gt;.example"))) << qPrintable(fuzhou);
     EXPECT_FALSE(hover(kBrisbane).contains(QStringLiteral("Hop"))) << "no marker there";
-    EXPECT_FALSE(hover(QPoint(300, 150)).contains(QStringLiteral("Hop"))) << "home is no hop";
+    EXPECT_EQ(hover(QPoint(303, 147)), runreport::PlainToolTipHtml({"Home", "Map point: 300, 150"}));
 
     report.hops[0].hostName = QStringLiteral("later.example"); // a name that came later
     map->UpdateReport(report);
     EXPECT_TRUE(hover(kLondon).contains(QStringLiteral("Host name: later.example")));
+
+    report.hops[0].asn = 64500; // a name wider than the screen: the tooltip is broken to fit
+    report.hops[0].asName = QString(500, u'x');
+    map->UpdateReport(report);
+    EXPECT_TRUE(hover(kLondon).contains(QStringLiteral("x<br/>x")));
+    const QWidget *label = testsupport::ShownToolTipLabel();
+    ASSERT_TRUE(label);
+    EXPECT_LE(label->width(), map->screen()->availableGeometry().width());
 }

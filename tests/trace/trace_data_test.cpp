@@ -100,6 +100,11 @@ TEST(TraceData, TheListKeepsWholeRowsAboveItsButtonAndScrollsOnlyWhenItMust)
     check("more lines than fit, wider than the list");
     EXPECT_TRUE(list->verticalScrollBar()->isVisible());
     EXPECT_TRUE(list->horizontalScrollBar()->isVisible()) << "the whole line can be scrolled to";
+    window.AddLine(QStringLiteral("Route Complete, Total Round Trip Time 70ms"));
+    check("a short line last");
+    EXPECT_TRUE(list->horizontalScrollBar()->isVisible()) << "the wide lines can still be scrolled to";
+    const int wide = list->fontMetrics().horizontalAdvance(list->item(6)->text());
+    EXPECT_GE(list->horizontalScrollBar()->maximum() + list->viewport()->width(), wide);
 }
 
 namespace {
@@ -252,10 +257,30 @@ TEST(TraceData, SavesTheReportWhereAskedAsJsonOrCsvAndSaysWhenItCannot)
     EXPECT_TRUE(box->text().contains(missing)) << qPrintable(box->text());
 }
 
-TEST(TraceData, AScreenReaderHearsEachLine)
+TEST(TraceData, AScreenReaderHearsEachLineAndItsHopsDetails)
 {
     TracedWindow t;
     t.window.AddLine(QStringLiteral("bell\u0007"));
     EXPECT_EQ(testsupport::SpokenRow(t.list, 1), t.report.hops[1].line);
     EXPECT_EQ(testsupport::SpokenRow(t.list, 4), QStringLiteral("bell\u2407"));
+    EXPECT_EQ(testsupport::SpokenRow(t.list, 1, QAccessible::Description),
+              QStringLiteral("Hop 2; Address: 198.51.100.2; Host name: <b>x</b>\u2407.example; "
+                             "Network: AS64500 =HYPERLINK(\"x\"); Place: London, England, United Kingdom; "
+                             "Round trip: 20 ms"));
+    EXPECT_EQ(testsupport::SpokenRow(t.list, 3, QAccessible::Description), QString()) << "no hop";
+}
+
+// A tooltip wider than the screen is broken into lines that fit, its text still escaped.
+TEST(TraceData, ALongTooltipFitsTheScreen)
+{
+    TracedWindow t;
+    t.report.hops[1].asName = QStringLiteral("<i>") + QString(60, u'w') + QStringLiteral(" ") + QString(400, u'x');
+    t.window.UpdateReport(t.report);
+    const QString tip = t.ShownToolTip(1);
+    EXPECT_TRUE(tip.contains(QStringLiteral("&lt;i&gt;"))) << qPrintable(tip);
+    EXPECT_FALSE(tip.contains(QStringLiteral("<i>")));
+    EXPECT_TRUE(tip.contains(QString(60, u'w') + QStringLiteral(" <br/>"))) << "broken at the blank";
+    const QWidget *label = testsupport::ShownToolTipLabel();
+    ASSERT_TRUE(label);
+    EXPECT_LE(label->width(), t.window.screen()->availableGeometry().width());
 }

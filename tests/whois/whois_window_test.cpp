@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -22,10 +23,13 @@ struct RowInk {
     int highlight = 0; // pixels that are neither white nor ink: a selection fill would show here
 };
 
-RowInk InkOfRow(QListWidget *list, int row)
+// The ink in ROW, or in its first COLUMNS columns only.
+RowInk InkOfRow(QListWidget *list, int row, int columns = 0)
 {
     const QImage image = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QRect rect = list->visualItemRect(list->item(row)).intersected(image.rect());
+    QRect rect = list->visualItemRect(list->item(row)).intersected(image.rect());
+    if (columns > 0)
+        rect.setWidth(columns);
     RowInk ink;
     for (int y = rect.top(); y <= rect.bottom(); ++y) {
         for (int x = rect.left(); x <= rect.right(); ++x) {
@@ -116,9 +120,9 @@ TEST_F(WhoisWindow, LayoutAndPlacement)
     // The list sits 5 px in, keeps whole rows and ends above the button, as tall as fits.
     EXPECT_EQ(list->geometry().topLeft(), QPoint(5, 5));
     EXPECT_EQ(list->width(), window.width() - 10);
-    EXPECT_EQ((list->height() - 2 * list->frameWidth()) % 14, 0);
+    const int border = 2 * list->frameWidth(), room = window.height() - 35 - border; // 5 above, 30 below
+    EXPECT_EQ(list->height() - border, room / 14 * 14) << "as many whole rows as the rectangle holds";
     EXPECT_LT(list->geometry().bottom(), button->geometry().top());
-    EXPECT_GE(list->geometry().bottom() + 14 + quokka::DluY(2), button->geometry().top());
 
     // The centre sits 540 px right of and 100 px above the screen's centre, halves truncated.
     EXPECT_EQ(CWhoisLookup::PlannedPosition({1920, 1080}, {431, 547}), QPoint(960 - 215 + 540, 540 - 273 - 100));
@@ -134,6 +138,44 @@ TEST_F(WhoisWindow, LayoutAndPlacement)
 
     button->click();
     EXPECT_FALSE(window.isVisible());
+}
+
+// Lines wider than the list scroll sideways; the bar takes a row's room inside the rectangle.
+TEST_F(WhoisWindow, WideLinesScrollSidewaysWithinTheListsRectangle)
+{
+    const int height = list->height();
+    window.ShowAnswer("short\n" + QString(300, u'w') + "\nshort again\n");
+    EXPECT_TRUE(list->horizontalScrollBar()->isVisible());
+    EXPECT_GT(list->horizontalScrollBar()->maximum(), 300 * 5 - list->viewport()->width());
+    EXPECT_LE(list->height(), height) << "the list stays inside its rectangle";
+    EXPECT_EQ(list->viewport()->height() % 14, 0) << "whole rows";
+    window.ShowAnswer("short\n");
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(list->height(), height);
+}
+
+// What a row draws is what it copies and says: control and direction characters show as
+// their stand-ins, and while the list has the focus the current row is framed.
+TEST_F(WhoisWindow, RowsDrawTheirVisibleTextAndFrameTheCurrentRowWhileFocused)
+{
+    window.ShowAnswer(QStringLiteral("descr: \u202eten.elpmaxe@esuba :liam-e\ndescr: <U+202E>ten.elpmaxe@esuba :liam-e\n"
+                                     "bell\u0007\nbell\u2407\n"));
+    list->clearFocus();
+    const auto rowImage = [this](int row) {
+        return list->viewport()->grab(list->visualItemRect(list->item(row))).toImage();
+    };
+    EXPECT_EQ(rowImage(0), rowImage(1));
+    EXPECT_EQ(rowImage(2), rowImage(3));
+    const auto leftEdgeInk = [&](int row) { return InkOfRow(list, row, 2).black; };
+    EXPECT_EQ(leftEdgeInk(3), 0) << "no frame without the focus";
+    window.activateWindow();
+    list->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->hasFocus(); }));
+    list->setCurrentRow(2);
+    EXPECT_GT(leftEdgeInk(2), 3) << "the current row is framed";
+    EXPECT_EQ(leftEdgeInk(3), 0) << "only the current row";
+    list->clearFocus();
+    EXPECT_EQ(leftEdgeInk(2), 0);
 }
 
 // Rows store a placeholder and show their line: copies and screen readers get the line.
