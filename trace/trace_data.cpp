@@ -85,7 +85,8 @@ CTraceData::CTraceData(QWidget *parent) : QDialog(parent, kWindowFlags)
 
 void CTraceData::AddLine(const QString &line)
 {
-    m_pList->insertItem(m_nLines, line);
+    // A place from a table file may hold control characters: shown as they read.
+    m_pList->insertItem(m_nLines, VisibleText(line));
     DescribeRow(m_nLines);
     m_pList->setCurrentRow(m_nLines);
     m_pList->scrollToItem(m_pList->item(m_nLines));

@@ -257,12 +257,13 @@ TEST(TraceData, SavesTheReportWhereAskedAsJsonOrCsvAndSaysWhenItCannot)
     EXPECT_TRUE(box->text().contains(missing)) << qPrintable(box->text());
 }
 
-TEST(TraceData, AScreenReaderHearsEachLineAndItsHopsDetails)
+TEST(TraceData, EachLineShowsAndIsHeardWithItsControlCharactersAndHopsDetails)
 {
     TracedWindow t;
     t.window.AddLine(QStringLiteral("bell\u0007"));
     EXPECT_EQ(testsupport::SpokenRow(t.list, 1), t.report.hops[1].line);
     EXPECT_EQ(testsupport::SpokenRow(t.list, 4), QStringLiteral("bell\u2407"));
+    EXPECT_EQ(t.list->item(4)->text(), QStringLiteral("bell\u2407")) << "what the screen shows";
     EXPECT_EQ(testsupport::SpokenRow(t.list, 1, QAccessible::Description),
               QStringLiteral("Hop 2; Address: 198.51.100.2; Host name: <b>x</b>\u2407.example; "
                              "Network: AS64500 =HYPERLINK(\"x\"); Place: London, England, United Kingdom; "
