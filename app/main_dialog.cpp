@@ -159,8 +159,8 @@ void CQuokkaQuokkaDlg::contextMenuEvent(QContextMenuEvent *event)
 
 void CQuokkaQuokkaDlg::keyPressEvent(QKeyEvent *event)
 {
-    // Enter has done its work in the field (it explores); elsewhere in this window it does
-    // nothing, and it never goes on to another window.
+    // Enter has done its work in the field (it explores) or on a focused button (it pressed
+    // it); elsewhere in this window it does nothing, and it never goes on to another window.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         return event->accept();
     QDialog::keyPressEvent(event);
