@@ -13,6 +13,7 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     setWindowRole(objectName());
     setWindowTitle(QStringLiteral("About Quokka Quokka"));
     setFont(DialogFont());
+    setWindowIcon(QIcon()); // no icon of its own, nor the main dialog's; the icon shows inside
     setFixedSize(DluX(170), DluY(62));
 
     auto *icon = new QLabel(this);

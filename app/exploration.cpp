@@ -25,6 +25,20 @@ namespace {
 // The highest time-to-live probed is one below this.
 constexpr int kTtlLimit = 30;
 
+// The busy pointer over the run's windows while they wait for their first line.
+void ShowBusy(const ResultWindows &windows, bool busy)
+{
+    for (QWidget *window : {static_cast<QWidget *>(windows.map), static_cast<QWidget *>(windows.trace),
+                            static_cast<QWidget *>(windows.whois)}) {
+        if (!window)
+            continue;
+        if (busy)
+            window->setCursor(Qt::BusyCursor);
+        else if (window->testAttribute(Qt::WA_SetCursor))
+            window->unsetCursor();
+    }
+}
+
 } // namespace
 
 ExplorationServices ExplorationServices::Real()
@@ -119,11 +133,23 @@ void Exploration::OpenResultWindows()
     const HomeLocation home = HomeLocation::Read(); // (0, 0) when the setup was closed without a click
     m_windows.map = new CWorldMap;
     m_windows.map->SetHome(home); // the first paint already shows the home marker
-    m_windows.map->show();
     m_windows.trace = new CTraceData;
-    m_windows.trace->show();
     m_windows.whois = new CWhoisLookup;
-    m_windows.whois->show();
+    // They come up on top but leave the keyboard where it is: Enter in the domain field
+    // neither lands in nor hides one of them.
+    for (QWidget *window : {static_cast<QWidget *>(m_windows.map), static_cast<QWidget *>(m_windows.trace),
+                            static_cast<QWidget *>(m_windows.whois)}) {
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        window->show();
+        window->raise();
+    }
+    ShowBusy(m_windows, true);
+    // The WHOIS window saves the run's report as the trace window does, which keeps it after
+    // the run.
+    m_windows.whois->SetSaveReport([trace = m_windows.trace](QWidget *window) {
+        if (trace)
+            trace->AskWhereToSave(window);
+    });
     connect(this, &Exploration::reportChanged, m_windows.trace, &CTraceData::UpdateReport);
     connect(this, &Exploration::reportChanged, m_windows.map, &CWorldMap::UpdateReport);
     emit resultWindowsOpened(m_windows);
@@ -163,6 +189,7 @@ void Exploration::OnWhois(const WhoisAnswer &answer)
 {
     if (m_windows.whois)
         m_windows.whois->ShowAnswer(answer.text, answer.cutShortNote);
+    ShowBusy(m_windows, false);
     m_report.whoisLines = whois::SplitLines(whois::CleanAnswer(answer.text)); // as the window lists them
     if (!answer.cutShortNote.isEmpty())
         m_report.whoisLines << answer.cutShortNote;
@@ -288,6 +315,7 @@ void Exploration::AddLine(const QString &line)
     if (!m_report.hops.isEmpty())
         SettleHostName(m_report.hops.size() - 1, std::nullopt);
     ++m_lines;
+    ShowBusy(m_windows, false);
     if (m_windows.trace)
         m_windows.trace->AddLine(line);
 }
@@ -299,6 +327,7 @@ void Exploration::Finish()
         SettleHostName(m_report.hops.size() - 1, std::nullopt);
     m_report.completed = !m_report.hops.isEmpty() && m_report.hops.back().address == m_target;
     m_report.totalMs = m_totalMs;
+    ShowBusy(m_windows, false);
     emit reportChanged(m_report);
     emit finished();
 }

@@ -66,6 +66,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false); // the main dialog's close ends the program
     QApplication::setFont(quokka::DialogFont()); // menus and tooltips too
+    quokka::FollowKeyConventions(app);
     CQuokkaQuokkaDlg dialog;
     GoOnWithoutSetupWhenUnattended(dialog, options);
     Automation automation(dialog, options);

@@ -26,7 +26,9 @@ CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFla
 {
     DressWindow(this, QStringLiteral("mainDialog"));
     setAccessibleName(QStringLiteral("Quokka Quokka"));
-    resize(DluX(261), DluY(68));
+    // It can grow (nothing moves), never shrink below the size that shows every control.
+    setMinimumSize(DluX(261), DluY(68));
+    resize(minimumSize());
     m_bitmap = QImage(QStringLiteral(":/res/emblem.png"));
 
     auto *label = new QLabel(QStringLiteral("Domain to Explore (example.com, .net, .org, etc)"), this);
@@ -45,7 +47,8 @@ CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFla
     allDone->setObjectName(QStringLiteral("allDoneButton"));
     allDone->setGeometry(DluRect(198, 42, 50, 14));
 
-    // Neither button is the default: Enter in the field explores, it does not end the program.
+    // Neither button is the default: Enter in the field explores, it does not end the program;
+    // Enter on a focused button presses that button (FollowKeyConventions).
     for (QPushButton *button : {m_pExploreButton, allDone}) {
         button->setAutoDefault(false);
         button->setDefault(false);
@@ -100,6 +103,10 @@ void CQuokkaQuokkaDlg::OnExplorationFinished()
     m_pExploreButton->setEnabled(true);
     if (m_focusBeforeRun)
         m_focusBeforeRun->setFocus(Qt::OtherFocusReason);
+    // The result windows came up above this dialog without taking the keyboard from it: the
+    // window that has the keyboard comes back into view, unless the user has gone elsewhere.
+    if (isActiveWindow())
+        raise();
     emit explorationFinished();
 }
 
@@ -154,11 +161,20 @@ void CQuokkaQuokkaDlg::contextMenuEvent(QContextMenuEvent *event)
 
 void CQuokkaQuokkaDlg::keyPressEvent(QKeyEvent *event)
 {
-    // Enter has done its work in the field (it explores); elsewhere in this window it does
-    // nothing, and it never goes on to another window.
+    // Enter has done its work in the field (it explores) or on a focused button (it pressed
+    // it); elsewhere in this window it does nothing, and it never goes on to another window.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         return event->accept();
     QDialog::keyPressEvent(event);
+}
+
+void CQuokkaQuokkaDlg::changeEvent(QEvent *event)
+{
+    // The window has no maximise box; a window manager that maximises any window that can
+    // grow is answered by returning to the normal size.
+    if (event->type() == QEvent::WindowStateChange && windowState().testFlag(Qt::WindowMaximized))
+        setWindowState(windowState() & ~Qt::WindowMaximized);
+    QDialog::changeEvent(event);
 }
 
 void CQuokkaQuokkaDlg::closeEvent(QCloseEvent *event)

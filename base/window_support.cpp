@@ -6,14 +6,23 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QEvent>
+#include <QFileDialog>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QListView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QToolTip>
 #include <QWidget>
+#include <QWindow>
 #include <cmath>
 #include <optional>
 #include <xcb/xcb.h>
@@ -119,6 +128,40 @@ std::optional<QMargins> PublishedFrameExtents(const QWidget *window)
     std::free(reply);
     return extents;
 }
+
+// The application's key conventions (FollowKeyConventions).
+class KeyConventions : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+            return false;
+        const auto *key = static_cast<const QKeyEvent *>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        auto *widget = static_cast<QWidget *>(watched);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+            auto *button = qobject_cast<QPushButton *>(widget);
+            if (!button || !button->isEnabled() || !button->hasFocus())
+                return false;
+            button->click();
+            return true;
+        }
+        if (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) {
+            // The Menu key's own way: a keyboard context menu event for the window, which
+            // hands it to the focused widget at its cursor or current item.
+            QWindow *window = widget->window()->windowHandle();
+            if (!window)
+                return false;
+            const QPoint global = QCursor::pos();
+            QContextMenuEvent menu(QContextMenuEvent::Keyboard, window->mapFromGlobal(global), global, modifiers);
+            QCoreApplication::sendEvent(window, &menu);
+            return true;
+        }
+        return false;
+    }
+};
 
 } // namespace
 
@@ -272,6 +315,43 @@ QIcon AppIcon()
 {
     static const QIcon icon(QStringLiteral(":/res/icon.png"));
     return icon;
+}
+
+void FollowKeyConventions(QApplication &app)
+{
+    app.installEventFilter(new KeyConventions(&app));
+}
+
+// Qt's own dialog rather than the desktop's: it looks and answers to keys the same everywhere.
+void AskWhereToSave(QWidget *parent, const QString &title, const QStringList &filters,
+                    std::function<QString(const QString &name, const QString &filter)> save)
+{
+    auto *dialog = new QFileDialog(parent, title);
+    dialog->setObjectName(QStringLiteral("saveReport"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilters(filters);
+    // The dialog's own check for a file it would replace sees the suffix a bare name gets.
+    const auto suffixOf = [](const QString &filter) {
+        static const QRegularExpression pattern(QStringLiteral("\\(\\*\\.([^ )]+)"));
+        return pattern.match(filter).captured(1);
+    };
+    if (!filters.isEmpty())
+        dialog->setDefaultSuffix(suffixOf(filters.first()));
+    QObject::connect(dialog, &QFileDialog::filterSelected, dialog,
+                     [dialog, suffixOf](const QString &filter) { dialog->setDefaultSuffix(suffixOf(filter)); });
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog,
+                     [parent = QPointer<QWidget>(parent), dialog, title, save = std::move(save)](const QString &name) {
+                         const QString error = save(name, dialog->selectedNameFilter());
+                         if (error.isEmpty() || !parent)
+                             return;
+                         auto *box = new QMessageBox(QMessageBox::Warning, title, error, QMessageBox::Ok, parent);
+                         box->setObjectName(QStringLiteral("saveReportFailed"));
+                         box->setAttribute(Qt::WA_DeleteOnClose);
+                         box->open();
+                     });
+    dialog->open();
 }
 
 void CopyLines(const QStringList &lines)

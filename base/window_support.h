@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <functional>
 
+class QApplication;
 class QListView;
 class QScreen;
 class QWidget;
@@ -76,6 +77,19 @@ std::function<QStringList(const QString &line)> ToolTipLineBreaker(const QScreen
 
 // The application icon, set on the main dialog and the result windows.
 QIcon AppIcon();
+
+// The keys every window of the program answers the same way, installed once on APP: Enter or
+// Return on a focused push button presses it, and Shift+F10 opens the context menu of the
+// focused widget, as the Menu key does.
+void FollowKeyConventions(QApplication &app);
+
+// Asks over PARENT, in Qt's own file dialog (object name "saveReport") captioned TITLE, where
+// to save; FILTERS ("Kind (*.suffix)") are offered in that order, and a name typed without a
+// suffix is checked against the existing files with the chosen filter's. SAVE gets the name
+// and the chosen filter, and returns an empty string or what went wrong, which is then said in
+// a warning box (object name "saveReportFailed") over PARENT.
+void AskWhereToSave(QWidget *parent, const QString &title, const QStringList &filters,
+                    std::function<QString(const QString &name, const QString &filter)> save);
 
 // Puts LINES on the clipboard, one a line, with their control characters shown: what the
 // result windows' copy commands give.

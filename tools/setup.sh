@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-dev-tools libxcb1-dev
+  qt6-base-dev qt6-base-dev-tools libxcb1-dev libxfixes-dev
   libgtest-dev googletest
   libmaxminddb-dev python3-maxminddb libicu-dev iso-codes npm
   clang libclang-rt-14-dev

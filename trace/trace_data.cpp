@@ -5,12 +5,11 @@
 #include "trace/report_file.h"
 
 #include <QCursor>
-#include <QFileDialog>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
-#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QToolTip>
@@ -157,10 +156,10 @@ void CTraceData::ShowContextMenu(QPoint pos)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const QListWidgetItem *item = m_pList->itemAt(pos);
     const int row = item ? m_pList->row(item) : -1;
-    menu->addAction(QStringLiteral("Copy Line"), this, [this, row] { CopyRows(row, row); })->setEnabled(row >= 0);
-    menu->addAction(QStringLiteral("Copy All"), this, [this] { CopyRows(0, m_nLines - 1); });
+    menu->addAction(QStringLiteral("Copy &Line"), this, [this, row] { CopyRows(row, row); })->setEnabled(row >= 0);
+    menu->addAction(QStringLiteral("Copy &All"), this, [this] { CopyRows(0, m_nLines - 1); });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Save Report..."), this, &CTraceData::AskWhereToSave);
+    menu->addAction(QStringLiteral("&Save Report..."), this, [this] { AskWhereToSave(); });
     menu->popup(m_pList->viewport()->mapToGlobal(pos));
 }
 
@@ -172,35 +171,15 @@ void CTraceData::CopyRows(int first, int last) const
     CopyLines(lines);
 }
 
-// Qt's own dialog rather than the desktop's: it looks and answers to keys the same everywhere.
-void CTraceData::AskWhereToSave()
+void CTraceData::AskWhereToSave(QWidget *parent)
 {
-    auto *dialog = new QFileDialog(this, QStringLiteral("Save Report"));
-    dialog->setObjectName(QStringLiteral("saveReport"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilters({runreport::kJsonFilter, runreport::kCsvFilter});
-    // The dialog's own check for a file it would replace sees the suffix a bare name gets.
-    dialog->setDefaultSuffix(QStringLiteral("json"));
-    connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString &filter) {
-        dialog->setDefaultSuffix(filter == runreport::kCsvFilter ? QStringLiteral("csv") : QStringLiteral("json"));
-    });
-    connect(dialog, &QFileDialog::fileSelected, this, [this, dialog](const QString &name) {
-        SaveReport(runreport::PathForFilter(name, dialog->selectedNameFilter()));
-    });
-    dialog->open();
-}
-
-void CTraceData::SaveReport(const QString &path)
-{
-    const QString error = runreport::SaveReport(m_report, path);
-    if (error.isEmpty())
-        return;
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Save Report"),
-                                QStringLiteral("The report could not be saved to %1: %2").arg(path, error),
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("saveReportFailed"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    quokka::AskWhereToSave(parent ? parent : this, QStringLiteral("Save Report"),
+                           {runreport::kJsonFilter, runreport::kCsvFilter},
+                           [trace = QPointer<CTraceData>(this)](const QString &name, const QString &filter) {
+                               const QString path = runreport::PathForFilter(name, filter);
+                               const QString error = trace ? runreport::SaveReport(trace->m_report, path)
+                                                           : QStringLiteral("the run is gone");
+                               return error.isEmpty() ? error
+                                                      : QStringLiteral("The report could not be saved to %1: %2").arg(path, error);
+                           });
 }

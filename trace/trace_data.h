@@ -21,6 +21,9 @@ public:
     // writes.
     void UpdateReport(const RunReport &report);
     const RunReport &Report() const { return m_report; }
+    // "Save Report...": asks over PARENT (this window when null) where to save the report,
+    // then saves it there; the report is read when the name is chosen.
+    void AskWhereToSave(QWidget *parent = nullptr);
 
 signals:
     void lineAdded(const QString &line);
@@ -33,8 +36,6 @@ private:
     void ShowContextMenu(QPoint pos);
     // Puts the lines of rows FIRST up to LAST on the clipboard, one a line.
     void CopyRows(int first, int last) const;
-    void AskWhereToSave();
-    void SaveReport(const QString &path);
     // Row ROW's tooltip and spoken text, from the report's hop listed there if any.
     void DescribeRow(int row);
 

@@ -80,8 +80,12 @@ void CWhoisLookup::ShowContextMenu(QPoint pos)
     const int row = item ? m_pList->row(item) : -1;
     // The line as the menu opened on it, should a new answer replace the list meanwhile.
     const QString line = row >= 0 && row < m_lines.size() ? m_lines.at(row) : QString();
-    menu->addAction(QStringLiteral("Copy Line"), this, [line] { quokka::CopyLines({line}); })->setEnabled(row >= 0);
-    menu->addAction(QStringLiteral("Copy All"), this, [this] { quokka::CopyLines(m_lines); });
+    menu->addAction(QStringLiteral("Copy &Line"), this, [line] { quokka::CopyLines({line}); })->setEnabled(row >= 0);
+    menu->addAction(QStringLiteral("Copy &All"), this, [this] { quokka::CopyLines(m_lines); });
+    if (m_saveReport) {
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("&Save Report..."), this, [this] { m_saveReport(this); });
+    }
     menu->popup(m_pList->viewport()->mapToGlobal(pos));
 }
 

@@ -4,6 +4,7 @@
 // a screen reader reads.
 #include <QDialog>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 namespace quokka {
@@ -29,6 +30,9 @@ public:
     void ShowAnswer(const QString &answer, const QString &note = {});
 
     const QStringList &Lines() const { return m_lines; }
+    // What "Save Report..." on the menu does, handed this window to ask over; without it the
+    // menu offers no such item.
+    void SetSaveReport(std::function<void(QWidget *window)> save) { m_saveReport = std::move(save); }
 
     // Where a window of WINDOW size goes on a screen of SCREEN size before clamping: its
     // centre 540 pixels right of and 100 pixels above the screen's centre.
@@ -51,4 +55,5 @@ private:
     QPushButton *m_pAllDone = nullptr;
     QStringList m_lines; // row i of the list shows m_lines[i]
     std::unique_ptr<quokka::Worker> m_worker; // for Lookup
+    std::function<void(QWidget *window)> m_saveReport;
 };

@@ -11,7 +11,8 @@
 namespace testsupport {
 
 // Opens LIST's context menu on ROW (below the rows for -1), triggers the item named CHOOSE
-// when it is there and enabled, and closes the menu; returns the enabled items' names.
+// when it is there and enabled, and closes the menu; returns the enabled items' names
+// (without their mnemonics' ampersands).
 inline QStringList ChooseFromListMenu(QListWidget *list, int row, const QString &choose)
 {
     const QPoint pos = row >= 0 ? list->visualItemRect(list->item(row)).center()
@@ -25,8 +26,9 @@ inline QStringList ChooseFromListMenu(QListWidget *list, int row, const QString 
     for (QAction *action : menu->actions()) {
         if (!action->isEnabled() || action->isSeparator())
             continue;
-        enabled << action->text();
-        if (action->text() == choose)
+        const QString name = QString(action->text()).remove(QLatin1Char('&')); // without its mnemonic
+        enabled << name;
+        if (name == choose)
             action->trigger();
     }
     menu->close();

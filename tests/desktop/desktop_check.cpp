@@ -7,7 +7,9 @@
 //                               whether TEXT, drawn whole in FAMILY at TENTHS of a point in
 //                               colour FG, shows inside the rectangle: "found X Y W H LINE_TOP
 //                               LINE_BOTTOM (...)" (its ink box and line box; the lowest place
-//                               with pick=last), else "missing (...)" and exit 1
+//                               with pick=last), else "missing (...)" and exit 1; an "&"
+//                               before a letter draws that letter underlined, as a menu's
+//                               mnemonic shows
 //   ink SHOT X Y W H            the darkest luminance in the rectangle and its background's
 //   same SHOT_A XA YA SHOT_B XB YB W H
 //                               the percentage of nearly equal pixels in two rectangles
@@ -22,6 +24,9 @@
 //                               Prints "ok: map: ..."/"FAIL: map: ..." lines, exits 1 on a FAIL.
 //   point LAT,LON               "X Y": where the map window puts that place's marker, in
 //                               device pixels from its client area's corner
+//   cursor                      "cursor NAME W H HASH": the pointer as the X server shows it
+//                               now (XFixes), NAME its cursor name or "-", HASH a digest of
+//                               its pixels
 // Texts are drawn with the running display's font settings: run it with QT_QPA_PLATFORM=xcb
 // on the program's X server and with the program's QT_SCALE_FACTOR.
 #include "map_pixels.h"
@@ -34,6 +39,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QStringList>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
 #include <algorithm>
 #include <cstdint>
 #include <cmath>
@@ -131,7 +138,8 @@ Reference Render(const QFont &font, const QString &text, QRgb fg, QRgb bg, doubl
     QImage probe(1, 1, QImage::Format_RGB32);
     probe.setDevicePixelRatio(dpr);
     const QFontMetricsF metrics(font, &probe);
-    const QSizeF logical(metrics.horizontalAdvance(text) + 12, metrics.height() + 8);
+    const bool mnemonic = text.contains(QLatin1Char('&'));
+    const QSizeF logical(metrics.horizontalAdvance(QString(text).remove(QLatin1Char('&'))) + 12, metrics.height() + 8);
     QImage image((logical * dpr).toSize() + QSize(2, 2), QImage::Format_RGB32);
     image.setDevicePixelRatio(dpr);
     image.fill(bg);
@@ -140,7 +148,11 @@ Reference Render(const QFont &font, const QString &text, QRgb fg, QRgb bg, doubl
         QPainter painter(&image);
         painter.setFont(font);
         painter.setPen(QColor::fromRgb(fg));
-        painter.drawText(QPointF(4 + phase / dpr, baseline), text);
+        if (mnemonic)
+            painter.drawText(QRectF(4 + phase / dpr, baseline - metrics.ascent(), logical.width(), metrics.height()),
+                             Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextShowMnemonic, text);
+        else
+            painter.drawText(QPointF(4 + phase / dpr, baseline), text);
     }
     QRect ink;
     for (int y = 0; y < image.height(); ++y)
@@ -483,6 +495,26 @@ int Point(const QString &place)
     return 0;
 }
 
+int PointerShape()
+{
+    Display *display = XOpenDisplay(nullptr);
+    XFixesCursorImage *image = display ? XFixesGetCursorImage(display) : nullptr;
+    if (!image) {
+        std::printf("no cursor\n");
+        return 1;
+    }
+    const char *name = image->name && *image->name ? image->name : "-";
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a over the ARGB pixels
+    for (int i = 0; i < image->width * image->height; ++i) {
+        hash ^= std::uint32_t(image->pixels[i]);
+        hash *= 1099511628211ull;
+    }
+    std::printf("cursor %s %d %d %016llx\n", name, image->width, image->height, static_cast<unsigned long long>(hash));
+    XFree(image);
+    XCloseDisplay(display);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -490,6 +522,8 @@ int main(int argc, char **argv)
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "stamp")
         return Stamp();
+    if (command == "cursor")
+        return PointerShape();
     if (command == "now") {
         std::printf("%lld\n", MonotonicMs());
         return 0;

@@ -26,6 +26,12 @@
 #                while the list has the keyboard focus; a tooltip wider than the screen
 #                broken to fit, with the next row's tooltip still reachable; the home
 #                marker's tooltip
+#   keys         the main dialog: no maximising, its least size; the About box without a
+#                window icon; Enter on a focused button presses it; the result windows leave
+#                the keyboard in the main dialog and Enter there explores again; the busy
+#                pointer while the WHOIS record is fetched; Shift+F10 opens the focused
+#                window's menu and Esc closes only that; a menu item by its mnemonic; the
+#                WHOIS window's "Save Report..."
 # Needs root (namespaces; skipped otherwise) and Xvfb, openbox, xdotool, x11-utils,
 # imagemagick and, for details, xclip and python3, for reader, dbus-daemon, at-spi2-core and
 # python3-pyatspi (fails without them). QUOKKA_DESKTOP_DIALOG_FONT="FACE:TENTHS" names the face
@@ -276,7 +282,7 @@ scenario_explore() {
   whole_run click
   all_viewable "run 3: the windows of all runs are up" "${known[@]}"
   # Focus is back on Explore: Enter hides nothing, Space does not end the program (either
-  # may start a run, which is then followed to its end).
+  # presses Explore, and the run it starts is followed to its end).
   keys "$main" Return
   sleep 1
   all_viewable "after a run started by Explore, Enter in the main dialog hides nothing" "${known[@]}"
@@ -309,7 +315,8 @@ scenario_explore() {
   [ ${#left[@]} -gt 0 ] || { whole_run enter; left=($map $trace $whois); }
   keys "$main" Escape
   check "Esc in the main dialog ends the program" yes "$(wait_ended 5 && echo yes || echo no)"
-  check "and its result windows go with it" "gone gone gone" "$(for w in "${left[@]}"; do state "$w"; done | xargs)"
+  check "and its result windows go with it" "$(for w in "${left[@]}"; do echo gone; done | xargs)" \
+    "$(for w in "${left[@]}"; do state "$w"; done | xargs)"
 }
 
 scenario_windows() {
@@ -603,8 +610,8 @@ menu_item() { # menu_item X Y ITEM
   local menu=""
   click_screen "$1" "$2" 3
   for _ in $(seq 30); do menu=$(popup_of menu) && break; sleep 0.1; done
-  [ -n "$menu" ] || { shot "no-menu-${3//[ .]/-}"; check "a context menu opens for \"$3\"" yes no; return 1; }
-  shot "menu-${3//[ .]/-}"
+  [ -n "$menu" ] || { shot "no-menu-${3//[ .&]/-}"; check "a context menu opens for \"$3\"" yes no; return 1; }
+  shot "menu-${3//[ .&]/-}"
   if find_text "$file" "$menu" "$face" "$tenths" "$3"; then
     click_screen $((text_x + text_w / 2)) $((text_y + text_h / 2))
     return 0
@@ -618,9 +625,13 @@ clipboard() { timeout 5 xclip -o -selection clipboard 2>/dev/null; }
 
 # "Save Report..." from the trace window's menu, NAME typed into the file dialog and Enter.
 save_report() { # save_report NAME
-  local dialog=""
   geometry "$trace"
-  menu_item $((cx + cw / 3)) $((cy + ch / 4)) "Save Report..." || return 1
+  menu_item $((cx + cw / 3)) $((cy + ch / 4)) "&Save Report..." || return 1
+  save_as "$1"
+}
+
+save_as() { # save_as NAME: the file dialog "Save Report..." opened, NAME typed into it and Enter
+  local dialog=""
   for _ in $(seq 50); do dialog=$(xdotool search --onlyvisible --name '^Save Report$' 2>/dev/null | head -n1) && [ -n "$dialog" ] && break; sleep 0.1; done
   check "\"Save Report...\" opens a file dialog" yes "$([ -n "$dialog" ] && echo yes || echo no)"
   [ -n "$dialog" ] || return 1
@@ -691,12 +702,12 @@ scenario_details() {
   red=$(report whois | grep -m1 '^abuse-mailbox:')
   shot_of "$whois" whois
   if check_text "WHOIS: the red line \"$red\"" "$file" "$whois" "$face" "$tenths" "$red" fg=ff0000 &&
-     menu_item $((text_x + text_w / 2)) $((text_y + text_h / 2)) "Copy Line"; then
+     menu_item $((text_x + text_w / 2)) $((text_y + text_h / 2)) "Copy &Line"; then
     check "WHOIS: \"Copy Line\" on the red line copies it" "$red" "$(clipboard)"
   fi
   activate "$trace"
   geometry "$trace"
-  if menu_item $((cx + cw / 3)) $((cy + ch / 4)) "Copy All"; then
+  if menu_item $((cx + cw / 3)) $((cy + ch / 4)) "Copy &All"; then
     check "trace: \"Copy All\" copies every line" "$(run_lines 1)" "$(clipboard)"
   fi
 
@@ -825,6 +836,150 @@ ROWS
   activate "$map"
   geometry "$map"
   check_tooltip "map: the home marker" $((cx + 300)) $((cy + 150)) "Map point: 300, 150"
+}
+
+# --- keys --------------------------------------------------------------------------------
+
+drag() { # drag X1 Y1 X2 Y2: the left button held down from screen pixel X1, Y1 to X2, Y2
+  xdotool mousemove "$1" "$2"; sleep 0.3; xdotool mousedown 1; sleep 0.3
+  xdotool mousemove $((($1 + $3) / 2)) $((($2 + $4) / 2)); sleep 0.2; xdotool mousemove "$3" "$4"; sleep 0.3
+  xdotool mouseup 1; sleep 0.5
+}
+
+# The menu that Shift+F10 opens where the keyboard is now: its window, or nothing.
+shift_f10() { local m=""; xdotool key --clearmodifiers shift+F10; for _ in $(seq 20); do m=$(popup_of menu) && break; sleep 0.1; done; echo "$m"; }
+
+# Shift+F10 in WINDOW opens a menu offering TEXT; Esc then closes the menu and nothing else.
+check_menu_key() { # check_menu_key WHAT WINDOW TEXT
+  local menu
+  menu=$(shift_f10)
+  check "$1: Shift+F10 opens its context menu" yes "$([ -n "$menu" ] && echo yes || echo no)"
+  [ -n "$menu" ] || return 1
+  shot "shift-f10-${1// /-}"
+  check_text "$1: the menu offers \"$3\"" "$file" "$menu" "$face" "$tenths" "$3"
+  xdotool key Escape
+  sleep 0.4
+  check "$1: Esc closes the menu, the window stays, the program runs" "closed viewable yes" \
+    "$(popup_of menu >/dev/null && echo open || echo closed) $(state "$2") $(running && echo yes || echo no)"
+}
+
+# The pointer's shape at screen pixel X, Y.
+cursor_at() { xdotool mousemove "$1" "$2"; sleep 0.4; look cursor; }
+
+stacked_above() { # stacked_above UPPER LOWER: yes when UPPER lies above LOWER on the screen
+  local order
+  order=$(xprop -root _NET_CLIENT_LIST_STACKING | grep -o '0x[0-9a-f]*' | while read -r w; do printf '%d\n' "$w"; done)
+  [ "$(grep -nx "$1" <<< "$order" | cut -d: -f1)" -gt "$(grep -nx "$2" <<< "$order" | cut -d: -f1)" ] 2>/dev/null && echo yes || echo no
+}
+
+# Whether the Enter just pressed started run $run; if not, Explore is clicked instead so that
+# what follows still has its windows.
+enter_started_run() { # enter_started_run WHAT
+  local w
+  w=$(wait_window worldMap 5 "${known[@]}")
+  check "$1 starts run $run" yes "$([ -n "$w" ] && echo yes || echo no)"
+  started=yes
+  [ -n "$w" ] || click_text "$main" Explore pick=last || started=no
+  new_windows
+}
+
+scenario_keys() {
+  start_display 1024 768
+  set_home 300,150
+  start_program
+  local about i w dx dy points
+  # A double click on the main dialog's title bar does not maximise it (a second one would
+  # take it back should it have).
+  geometry "$main"
+  xdotool mousemove $((fx + fw / 2)) $((fy + frame_top / 2)); sleep 0.3; xdotool click --repeat 2 --delay 100 1
+  sleep 1
+  check_size "main dialog after a double click on its title bar (not maximised)" "$main" 392 111
+  [ "$cw" = 392 ] || { geometry "$main"; xdotool mousemove $((fx + fw / 2)) $((fy + frame_top / 2)); sleep 0.3; xdotool click --repeat 2 --delay 100 1; sleep 1; }
+
+  # The About box shows the icon inside, but sets none on its window; Enter presses OK.
+  keys "$main" F1
+  about=$(wait_window aboutDialog 5)
+  check "window icons: the main dialog's set, the About box's not" "Icon not found." \
+    "$(xprop -id "$main" _NET_WM_ICON | sed -n 1p | grep -o 'Icon') $(xprop -id "$about" _NET_WM_ICON | sed -n 1p | grep -o 'not found.')"
+  keys "$about" Return
+  check_state "About: Enter closes it" "$about" closed
+
+  # Run 1: the name typed, Tab to Explore, Shift+F10 there (the dialog's menu, Esc closes only
+  # that), Enter presses Explore. The WHOIS servers are cut off until the pointer has been
+  # looked at over each result window (the client tries to connect for 10 s).
+  run=1 started=yes
+  shot_of "$main" field
+  find_text "$file" "$main" "$face" "$tenths" "Domain to Explore" && click_screen $((text_x + 20)) $((line_bottom + 16))
+  xdotool key --clearmodifiers ctrl+a && xdotool type --delay 30 "$domain" && xdotool key Tab
+  check_menu_key "main dialog on Explore" "$main" "&About Quokka Quokka..."
+  ip netns exec "$prefix-whois" iptables -I INPUT -p tcp --dport 43 -j DROP
+  xdotool key Return
+  enter_started_run "Enter on the focused Explore"
+  local names=(trace WHOIS map) busy=() after=()
+  points=()
+  for w in "$trace" "$whois" "$map"; do geometry "$w"; points+=("$((cx + cw / 2)) $((cy + ch / 2))"); done
+  for i in 0 1 2; do busy+=("$(cursor_at ${points[$i]})"); done
+  local listed=$(report whois | wc -l)
+  ip netns exec "$prefix-whois" iptables -D INPUT -p tcp --dport 43 -j DROP
+  check "run 1: the WHOIS record was not in while the pointer was looked at" 0 "$listed"
+  check "run 1: the main dialog keeps the keyboard" "$main" "$(xdotool getactivewindow)"
+  for w in $map $trace $whois; do
+    check "run 1: window $w came up above the main dialog" yes "$(stacked_above "$w" "$main")"
+  done
+  finish_run
+  check "run 1: the WHOIS window lists the record" 1 "$(report whois | grep -c '^% Test registry')"
+  for i in 0 1 2; do after+=("$(cursor_at ${points[$i]})"); done
+  for i in 0 1 2; do
+    check "run 1: the pointer over ${names[$i]} is another while the record is awaited (${busy[$i]} / ${after[$i]})" yes \
+      "$([ -n "${busy[$i]}" ] && [ "${busy[$i]}" != "${after[$i]}" ] && echo yes || echo no)"
+  done
+  check "run 1: after it the pointer is the same over every result window" "${after[0]} ${after[0]}" "${after[1]} ${after[2]}"
+  check "run 1: the main dialog has the keyboard after it and lies on top" "$main yes" \
+    "$(xdotool getactivewindow) $(stacked_above "$main" "$map")"
+
+  # Run 2 by Enter in the field; after it, Enter again (no click) starts run 3.
+  whole_run enter
+  xdotool key Return
+  run=3
+  enter_started_run "Enter after a run started from the field"
+  finish_run
+  all_viewable "Enter after run 2 hid none of its windows" "${known[@]}"
+
+  # Shift+F10 on the trace list and on the WHOIS list (their current row the first), then Esc;
+  # the trace menu's "Copy &Line" by its letter; the WHOIS menu's "Save Report...".
+  geometry "$trace"
+  click_screen $((cx + 40)) $((cy + 18))
+  check_menu_key "trace" "$trace" "Copy &All"
+  geometry "$trace"
+  click_screen $((cx + 40)) $((cy + 18)) 3
+  for _ in $(seq 20); do popup_of menu >/dev/null && break; sleep 0.1; done
+  xdotool key l && sleep 0.3
+  check "trace: L in the menu copies the line" "$(run_lines 3 | head -n1)" "$(clipboard)"
+  geometry "$whois"
+  click_screen $((cx + 60)) $((cy + 12))
+  check_menu_key "WHOIS" "$whois" "Copy &All"
+  mkdir -p "$work/saved" && chmod 777 "$work/saved"
+  geometry "$whois"
+  menu_item $((cx + 60)) $((cy + 12)) "&Save Report..." && save_as "$work/saved/whois.json"
+  check "WHOIS: \"Save Report...\" wrote the run's report" "accept.example 4" \
+    "$(python3 -c 'import json, sys; r = json.load(open(sys.argv[1])); print(r["domain"], len(r["hops"]))' "$work/saved/whois.json" 2>&1 | tail -n1)"
+
+  # The main dialog by its bottom right corner: dragged smaller it keeps its size; it still
+  # grows.
+  local grow=(120-30 "+40+20" 20-20) want=("392 111" "432 131" "392 111")
+  for i in 0 1 2; do
+    activate "$main"
+    geometry "$main"
+    case ${grow[$i]} in
+      +*) IFS=+ read -r _ dx dy <<< "${grow[$i]}"; drag $((fx + fw - 2)) $((fy + fh - 2)) $((fx + fw - 2 + dx)) $((fy + fh - 2 + dy)) ;;
+      *) IFS=- read -r dx dy <<< "${grow[$i]}"; drag $((fx + fw - 2)) $((fy + fh - 2)) $((fx + dx)) $((fy + frame_top + dy)) ;;
+    esac
+    check_size "main dialog dragged by its corner (${grow[$i]})" "$main" ${want[$i]}
+  done
+
+  # Enter on the focused "All Done" ends the program.
+  keys "$main" Tab Tab Return
+  check "main dialog: Enter on a focused \"All Done\" ends the program" yes "$(wait_ended 5 && echo yes || echo no)"
 }
 
 if [ "$(type -t "scenario_$scenario")" != function ]; then echo "unknown scenario $scenario"; exit 2; fi
