@@ -7,6 +7,7 @@
 #include "base/host_names.h"
 #include "base/visible_text.h"
 #include "base/wait.h"
+#include "base/window_support.h"
 #include "geo/as_database.h"
 #include "geo/geo_database.h"
 #include "geo/home_location.h"
@@ -141,7 +142,7 @@ void Exploration::OpenResultWindows()
                             static_cast<QWidget *>(m_windows.whois)}) {
         window->setAttribute(Qt::WA_ShowWithoutActivating);
         window->show();
-        window->raise();
+        RaiseWindow(window);
     }
     ShowBusy(m_windows, true);
     // The WHOIS window saves the run's report as the trace window does, which keeps it after

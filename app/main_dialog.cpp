@@ -106,7 +106,7 @@ void CQuokkaQuokkaDlg::OnExplorationFinished()
     // The result windows came up above this dialog without taking the keyboard from it: the
     // window that has the keyboard comes back into view, unless the user has gone elsewhere.
     if (isActiveWindow())
-        raise();
+        RaiseWindow(this);
     emit explorationFinished();
 }
 

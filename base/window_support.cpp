@@ -311,6 +311,12 @@ std::function<QStringList(const QString &line)> ToolTipLineBreaker(const QScreen
     };
 }
 
+void RaiseWindow(QWidget *window)
+{
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        window->raise();
+}
+
 QIcon AppIcon()
 {
     static const QIcon icon(QStringLiteral(":/res/icon.png"));

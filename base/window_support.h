@@ -75,6 +75,10 @@ void KeepWholeRows(QListView *list, int rowHeight, int maxHeight, SidewaysBar ba
 // full, else anywhere.
 std::function<QStringList(const QString &line)> ToolTipLineBreaker(const QScreen *screen);
 
+// Raises the top-level WINDOW above the others, where the platform stacks windows (the
+// offscreen platform of headless runs has no stacking and would only complain).
+void RaiseWindow(QWidget *window);
+
 // The application icon, set on the main dialog and the result windows.
 QIcon AppIcon();
 
