@@ -1,6 +1,7 @@
 #include "base/output_file.h"
 
 #include "base/unique_fd.h"
+#include "base/write_all.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -8,10 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -32,60 +31,17 @@ QString ErrorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// While it lives, a write to a pipe whose reader has gone fails with EPIPE instead of ending
-// the program with SIGPIPE; a SIGPIPE raised meanwhile is taken off this thread.
-class PipeSignalHeld {
-public:
-    PipeSignalHeld()
-    {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        sigset_t pending;
-        m_wasPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
-    }
-    ~PipeSignalHeld()
-    {
-        if (!m_wasPending) {
-            const timespec now{};
-            while (sigtimedwait(&m_pipe, nullptr, &now) == SIGPIPE) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    PipeSignalHeld(const PipeSignalHeld &) = delete;
-    PipeSignalHeld &operator=(const PipeSignalHeld &) = delete;
-
-private:
-    sigset_t m_pipe{}, m_old{};
-    bool m_wasPending = false;
-};
-
 // Writes all of DATA to FD, waiting while a pipe or terminal is full.
-QString WriteAll(int fd, const QByteArray &data)
+QString WriteData(int fd, const QByteArray &data)
 {
-    const PipeSignalHeld held;
-    const char *at = data.constData();
-    std::size_t left = std::size_t(data.size());
-    while (left > 0) {
-        const ssize_t written = ::write(fd, at, left);
-        if (written > 0) {
-            at += written;
-            left -= std::size_t(written);
-        } else if (written < 0 && errno == EAGAIN) {
-            pollfd ready{fd, POLLOUT, 0};
-            const int events = ::poll(&ready, 1, int(kPatience.count()));
-            if (events == 0)
-                return QStringLiteral("nothing took the data for 5 seconds");
-            if (events < 0 && errno != EINTR)
-                return ErrorText(errno);
-        } else if (written < 0 && errno != EINTR) {
-            return ErrorText(errno);
-        } else if (written == 0) {
-            return ErrorText(EIO);
-        }
+    switch (const int error = quokka::WriteAll(fd, data)) {
+    case 0:
+        return {};
+    case ETIME:
+        return QStringLiteral("nothing took the data for 5 seconds");
+    default:
+        return ErrorText(error);
     }
-    return {};
 }
 
 // Opens PATH for writing as it is (EXTRA may add O_CREAT); -1 and errno when the kernel
@@ -117,7 +73,7 @@ QString OpenError(const QByteArray &path, int error)
 // A regular file written where it is: from its start, then cut to DATA's length.
 QString WriteInPlace(int fd, const QByteArray &data)
 {
-    if (QString error = WriteAll(fd, data); !error.isEmpty())
+    if (QString error = WriteData(fd, data); !error.isEmpty())
         return error;
     if (::ftruncate(fd, off_t(data.size())) != 0 || ::fsync(fd) != 0)
         return ErrorText(errno);
@@ -151,7 +107,7 @@ QString CommitTemporary(int dir, int fd, const QByteArray &temporary, const QByt
             error = ErrorText(errno);
     }
     if (error.isEmpty())
-        error = WriteAll(fd, data);
+        error = WriteData(fd, data);
     if (error.isEmpty() && ::fsync(fd) != 0)
         error = ErrorText(errno);
     if (::close(fd) != 0 && error.isEmpty())
@@ -241,7 +197,7 @@ QString WriteOutputFile(const QString &path, const QByteArray &data)
             return QStringLiteral("the file was replaced while it was opened");
         fd = std::move(again);
     }
-    return regular ? WriteInPlace(fd.get(), data) : WriteAll(fd.get(), data);
+    return regular ? WriteInPlace(fd.get(), data) : WriteData(fd.get(), data);
 }
 
 } // namespace quokka
