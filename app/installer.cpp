@@ -1,5 +1,6 @@
 #include "app/installer.h"
 
+#include "app/launcher_entry.h"
 #include "base/debug_log.h"
 #include "base/unique_fd.h"
 #include "trace/icmp_tracer.h"
@@ -158,45 +159,14 @@ void SaveIcon(const QString &path)
     WriteWholeFile(path, resource.readAll(), 0644);
 }
 
-// A value of a desktop entry: backslashes, line ends and tabs written as escapes.
-QString EscapeValue(const QString &value)
-{
-    QString escaped;
-    for (const QChar c : value) {
-        switch (c.unicode()) {
-        case '\\': escaped += QLatin1String("\\\\"); break;
-        case '\n': escaped += QLatin1String("\\n"); break;
-        case '\r': escaped += QLatin1String("\\r"); break;
-        case '\t': escaped += QLatin1String("\\t"); break;
-        default: escaped += c;
-        }
-    }
-    return escaped;
-}
-
-// One argument of a launcher's command line: in double quotes, with the characters the
-// launcher rules reserve inside quotes escaped and "%" doubled (no field code).
-QString QuoteExecArgument(const QString &argument)
-{
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : argument) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            quoted += u'\\';
-        quoted += c;
-        if (c == u'%')
-            quoted += u'%';
-    }
-    return quoted + u'"';
-}
-
 // The launcher of the copied PROGRAM, showing ICON.
 QByteArray LauncherText(const QString &program, const QString &icon)
 {
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\n");
     text += QLatin1String("Name=") + kLauncherName + u'\n';
     text += QLatin1String("Comment=") + kLauncherName + u'\n';
-    text += QLatin1String("Exec=") + EscapeValue(QuoteExecArgument(program)) + u'\n';
-    text += QLatin1String("Icon=") + EscapeValue(icon) + u'\n';
+    text += QLatin1String("Exec=") + LauncherExec(program) + u'\n';
+    text += QLatin1String("Icon=") + LauncherValue(icon) + u'\n';
     text += QLatin1String("Terminal=false\n");
     return text.toUtf8();
 }
