@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <chrono>
@@ -92,20 +93,22 @@ int MakeTemporary(int dir, const QByteArray &name, QByteArray &temporary)
     }
 }
 
+// Puts KEEP's group (where the user is a member of it) and permission bits on the new file FD.
+QString KeepGroupAndBits(int fd, const struct stat &keep)
+{
+    if (::fchown(fd, uid_t(-1), keep.st_gid) != 0) {
+        // not a member of the file's group: the new file has the user's own
+    }
+    return ::fchmod(fd, keep.st_mode & 07777) == 0 ? QString() : ErrorText(errno);
+}
+
 // Writes DATA to the temporary FD (and closes it), puts KEEP's group and permission bits on
 // it when given, and renames it to NAME in DIR, over whatever is there: a link there is
 // replaced, not followed.
 QString CommitTemporary(int dir, int fd, const QByteArray &temporary, const QByteArray &name, const QByteArray &data,
                         const struct stat *keep)
 {
-    QString error;
-    if (keep) {
-        if (::fchown(fd, uid_t(-1), keep->st_gid) != 0) {
-            // not a member of the file's group: the new file has the user's own
-        }
-        if (::fchmod(fd, keep->st_mode & 07777) != 0)
-            error = ErrorText(errno);
-    }
+    QString error = keep ? KeepGroupAndBits(fd, *keep) : QString();
     if (error.isEmpty())
         error = WriteData(fd, data);
     if (error.isEmpty() && ::fsync(fd) != 0)
@@ -117,6 +120,40 @@ QString CommitTemporary(int dir, int fd, const QByteArray &temporary, const QByt
     if (!error.isEmpty())
         ::unlinkat(dir, temporary.constData(), 0);
     return error;
+}
+
+// QSaveFile writes a file whole the same way, but by path: it looks the name up again when it
+// opens and when it renames, and resolves a link it finds there itself, where the kernel's
+// link rules do not apply, and it would create the target of a link to nothing. So it is
+// used only where no one but this user (or root) can change the entries of the folder DIR, and
+// the name there is no link: then the name stays what the kernel found. ADDING: the name is
+// new, so no one else may add entries either (in a sticky folder such as /tmp anyone may put a
+// link where the new file is to go). Elsewhere the temporary file is made and renamed here,
+// relative to the folder the kernel opened.
+bool OnlyOursToChange(int dir, bool adding)
+{
+    struct stat st {};
+    if (::fstat(dir, &st) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0))
+        return false;
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (!adding && (st.st_mode & S_ISVTX) != 0);
+}
+
+// Writes DATA as NAME in the folder DIR through QSaveFile, the folder reached through the
+// descriptor the kernel opened. KEEP: the file replaced, whose group and bits the new one
+// gets. OPENED is false when no temporary file could be made there.
+QString SaveWhole(int dir, const QByteArray &name, const QByteArray &data, const struct stat *keep, bool &opened)
+{
+    QSaveFile file(QFile::decodeName("/proc/self/fd/" + QByteArray::number(dir) + '/' + name));
+    opened = file.open(QIODevice::WriteOnly);
+    if (!opened)
+        return file.errorString();
+    if (keep) {
+        if (QString error = KeepGroupAndBits(file.handle(), *keep); !error.isEmpty())
+            return error;
+    }
+    if (file.write(data) != data.size() || !file.commit())
+        return file.errorString();
+    return {};
 }
 
 void SplitPath(const QByteArray &path, QByteArray &folder, QByteArray &name)
@@ -136,6 +173,12 @@ QString CreateNew(const QByteArray &path, const QByteArray &data)
     const UniqueFd dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid())
         return ErrorText(errno);
+    struct stat there {};
+    if (OnlyOursToChange(dir.get(), true) && ::fstatat(dir.get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
+        && errno == ENOENT) {
+        bool opened = false;
+        return SaveWhole(dir.get(), name, data, nullptr, opened);
+    }
     const int fd = MakeTemporary(dir.get(), name, temporary);
     if (fd < 0)
         return ErrorText(errno);
@@ -159,6 +202,11 @@ QString ReplaceOwn(int fd, const struct stat &st, const QByteArray &data)
     if (!dir.valid() || ::fstatat(dir.get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
         || there.st_dev != st.st_dev || there.st_ino != st.st_ino)
         return WriteInPlace(fd, data);
+    if (OnlyOursToChange(dir.get(), false)) {
+        bool opened = false;
+        const QString error = SaveWhole(dir.get(), name, data, &st, opened);
+        return opened ? error : WriteInPlace(fd, data);
+    }
     const int temporaryFd = MakeTemporary(dir.get(), name, temporary);
     if (temporaryFd < 0)
         return WriteInPlace(fd, data);
