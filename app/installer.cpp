@@ -1,5 +1,6 @@
 #include "app/installer.h"
 
+#include "app/launcher_entry.h"
 #include "base/debug_log.h"
 #include "base/unique_fd.h"
 #include "trace/icmp_tracer.h"
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -29,78 +31,39 @@ constexpr QLatin1String kLauncherFile("Quokka Quokka.desktop");
 constexpr QLatin1String kIconResource(":/res/icon.png");
 
 // One line in the debug log for a failed step: what failed, where, and the system's reason.
-void LogFailure(const char *what, const QString &path, int error = 0)
+void LogFailure(const char *what, const QString &path, const QString &reason = {})
 {
-    if (error != 0)
-        qCDebug(lcQuokka) << "Installer:" << what << path << std::strerror(error);
+    if (!reason.isEmpty())
+        qCDebug(lcQuokka) << "Installer:" << what << path << qUtf8Printable(reason);
     else
         qCDebug(lcQuokka) << "Installer:" << what << path;
 }
 
-// A file written under a hidden temporary name in the folder it belongs to, then renamed into
-// place in one step, so that no one ever sees it half-written. Removed unless placed.
-class PendingFile {
-public:
-    explicit PendingFile(const QString &folder)
-        : m_path(QFile::encodeName(folder) + "/.quokka-install-XXXXXX"),
-          m_fd(::mkostemp(m_path.data(), O_CLOEXEC))
-    {
-    }
-    ~PendingFile()
-    {
-        if (m_fd.valid() && !m_placed)
-            ::unlink(m_path.constData());
-    }
-    PendingFile(const PendingFile &) = delete;
-    PendingFile &operator=(const PendingFile &) = delete;
-
-    int fd() const { return m_fd.get(); }
-    bool valid() const { return m_fd.valid(); }
-
-    // Gives the file MODE, makes its contents durable and renames it to TARGET.
-    // Returns 0, or the errno of the step that failed.
-    int Place(const QString &target, mode_t mode)
-    {
-        if (::fchmod(fd(), mode) != 0 || ::fsync(fd()) != 0
-            || ::rename(m_path.constData(), QFile::encodeName(target).constData()) != 0)
-            return errno;
-        m_placed = true;
-        return 0;
-    }
-
-private:
-    QByteArray m_path;
-    UniqueFd m_fd;
-    bool m_placed = false;
-};
-
-// Makes PATH and any missing folder above it (private to the user, as the XDG rules ask).
-// Returns 0 when PATH is a folder afterwards, else the errno.
-int MakeFolders(const QString &path)
+void LogFailure(const char *what, const QString &path, int error)
 {
-    const QByteArray native = QFile::encodeName(QDir::cleanPath(path));
-    for (qsizetype end = 1; end <= native.size(); ++end) {
-        if (end < native.size() && native[end] != '/')
-            continue;
-        if (::mkdir(native.left(end).constData(), 0700) != 0 && errno != EEXIST)
-            return errno;
-    }
-    struct stat info {};
-    if (::stat(native.constData(), &info) != 0)
-        return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    LogFailure(what, path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
-bool IsFolder(const QString &path)
+// Makes PATH and any missing folder above it, the new ones private to the user (as the XDG
+// rules ask). True when PATH is a folder afterwards.
+bool MakeFolders(const QString &path)
 {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+    const QString clean = QDir::cleanPath(path);
+    QStringList missing;
+    for (QString folder = clean; !QFileInfo::exists(folder); folder = QFileInfo(folder).path()) {
+        if (!missing.isEmpty() && missing.front() == folder)
+            break; // the root of a missing relative path
+        missing.prepend(folder);
+    }
+    for (const QString &folder : std::as_const(missing))
+        QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return QFileInfo(clean).isDir();
 }
 
-bool IsRegularFile(const QString &path)
+// The permission bits of MODE as Qt names them.
+QFile::Permissions PermissionsOf(mode_t mode)
 {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+    return QFile::Permissions::fromInt(int((mode & 0700) << 6 | (mode & 070) << 1 | (mode & 07)));
 }
 
 // The most a copy moves between two looks at its stop token: a few hundredths of a second
@@ -167,40 +130,25 @@ void CopyProgram(const QString &program, const QString &target, const std::stop_
     if (::stat(QFile::encodeName(target).constData(), &existing) == 0
         && existing.st_dev == info.st_dev && existing.st_ino == info.st_ino)
         return; // the program is that copy already
-    PendingFile copy(QFileInfo(target).path());
-    if (!copy.valid())
-        return LogFailure("cannot create a file beside", target, errno);
-    if (const int error = KernelCopy(source.get(), copy.fd(), info.st_size, stop))
+    QSaveFile copy(target);
+    if (!copy.open(QIODevice::WriteOnly))
+        return LogFailure("cannot create a file beside", target, copy.errorString());
+    if (const int error = KernelCopy(source.get(), copy.handle(), info.st_size, stop))
         return LogFailure("cannot copy the program to", target, error);
     if (stop.stop_requested())
         return LogFailure("the copy was stopped before it was put in place at", target);
-    if (const int error = copy.Place(target, info.st_mode & 0777))
-        return LogFailure("cannot put the copy in place at", target, error);
-}
-
-int WriteAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno != EINTR)
-            return errno;
-        if (n > 0)
-            done += n;
-    }
-    return 0;
+    if (!copy.setPermissions(PermissionsOf(info.st_mode)) || !copy.commit())
+        return LogFailure("cannot put the copy in place at", target, copy.errorString());
 }
 
 // Writes BYTES as the file PATH with MODE, replacing an earlier file in one step.
-void WriteFileInPlace(const QString &path, const QByteArray &bytes, mode_t mode)
+void WriteWholeFile(const QString &path, const QByteArray &bytes, mode_t mode)
 {
-    PendingFile file(QFileInfo(path).path());
-    if (!file.valid())
-        return LogFailure("cannot create a file beside", path, errno);
-    if (const int error = WriteAll(file.fd(), bytes))
-        return LogFailure("cannot write", path, error);
-    if (const int error = file.Place(path, mode))
-        return LogFailure("cannot put in place", path, error);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return LogFailure("cannot create a file beside", path, file.errorString());
+    if (!file.setPermissions(PermissionsOf(mode)) || file.write(bytes) != bytes.size() || !file.commit())
+        return LogFailure("cannot write", path, file.errorString());
 }
 
 void SaveIcon(const QString &path)
@@ -208,38 +156,7 @@ void SaveIcon(const QString &path)
     QFile resource(kIconResource);
     if (!resource.open(QIODevice::ReadOnly))
         return LogFailure("the application icon is missing from", kIconResource);
-    WriteFileInPlace(path, resource.readAll(), 0644);
-}
-
-// A value of a desktop entry: backslashes, line ends and tabs written as escapes.
-QString EscapeValue(const QString &value)
-{
-    QString escaped;
-    for (const QChar c : value) {
-        switch (c.unicode()) {
-        case '\\': escaped += QLatin1String("\\\\"); break;
-        case '\n': escaped += QLatin1String("\\n"); break;
-        case '\r': escaped += QLatin1String("\\r"); break;
-        case '\t': escaped += QLatin1String("\\t"); break;
-        default: escaped += c;
-        }
-    }
-    return escaped;
-}
-
-// One argument of a launcher's command line: in double quotes, with the characters the
-// launcher rules reserve inside quotes escaped and "%" doubled (no field code).
-QString QuoteExecArgument(const QString &argument)
-{
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : argument) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            quoted += u'\\';
-        quoted += c;
-        if (c == u'%')
-            quoted += u'%';
-    }
-    return quoted + u'"';
+    WriteWholeFile(path, resource.readAll(), 0644);
 }
 
 // The launcher of the copied PROGRAM, showing ICON.
@@ -248,25 +165,25 @@ QByteArray LauncherText(const QString &program, const QString &icon)
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\n");
     text += QLatin1String("Name=") + kLauncherName + u'\n';
     text += QLatin1String("Comment=") + kLauncherName + u'\n';
-    text += QLatin1String("Exec=") + EscapeValue(QuoteExecArgument(program)) + u'\n';
-    text += QLatin1String("Icon=") + EscapeValue(icon) + u'\n';
+    text += QLatin1String("Exec=") + LauncherExec(program) + u'\n';
+    text += QLatin1String("Icon=") + LauncherValue(icon) + u'\n';
     text += QLatin1String("Terminal=false\n");
     return text.toUtf8();
 }
 
 void WriteLaunchers(const InstallPlaces &places, const QByteArray &launcher)
 {
-    if (places.desktop.isEmpty() || !IsFolder(places.desktop))
+    if (places.desktop.isEmpty() || !QFileInfo(places.desktop).isDir())
         LogFailure("no desktop folder for the launcher:", places.desktop);
     else
-        WriteFileInPlace(places.desktop + u'/' + kLauncherFile, launcher, 0755);
+        WriteWholeFile(places.desktop + u'/' + kLauncherFile, launcher, 0755);
 
     if (places.applications.isEmpty())
         LogFailure("no applications folder for the launcher:", places.applications);
-    else if (const int error = MakeFolders(places.applications))
-        LogFailure("cannot make the folder", places.applications, error);
+    else if (!MakeFolders(places.applications))
+        LogFailure("cannot make the folder", places.applications);
     else
-        WriteFileInPlace(places.applications + u'/' + kLauncherFile, launcher, 0755);
+        WriteWholeFile(places.applications + u'/' + kLauncherFile, launcher, 0755);
 }
 
 QString AbsoluteVariable(const char *name)
@@ -275,16 +192,19 @@ QString AbsoluteVariable(const char *name)
     return QDir::isAbsolutePath(value) ? value : QString();
 }
 
+// The home folder as Qt names it ($HOME). Qt names the root folder when HOME is unset or
+// empty, and takes a relative one as it is: then the user's entry in the password database
+// tells, so that no per-user folder ends up at the root or in the current folder.
 QString UserHome()
 {
-    const QString home = AbsoluteVariable("HOME");
-    if (!home.isEmpty())
-        return home;
+    if (QDir::isAbsolutePath(qEnvironmentVariable("HOME")))
+        return QDir::homePath();
     const passwd *entry = ::getpwuid(::getuid());
     return entry && entry->pw_dir && entry->pw_dir[0] == '/' ? QFile::decodeName(entry->pw_dir) : QString();
 }
 
-// XDG_DATA_HOME when it is an absolute path (the XDG rules ignore others), else ~/.local/share.
+// XDG_DATA_HOME when it is an absolute path, else ~/.local/share. (Qt's GenericDataLocation
+// takes a relative XDG_DATA_HOME as it is, which the XDG rules ignore.)
 QString XdgDataHome(const QString &home)
 {
     const QString dataHome = AbsoluteVariable("XDG_DATA_HOME");
@@ -357,11 +277,11 @@ void InstallProgram(const InstallPlaces &places, std::stop_token stop)
     if (places.dataHome.isEmpty())
         return LogFailure("no application-data folder:", places.dataHome);
     const QString folder = places.dataHome + u'/' + kFolderName;
-    if (const int error = MakeFolders(folder))
-        return LogFailure("cannot make the folder", folder, error);
+    if (!MakeFolders(folder))
+        return LogFailure("cannot make the folder", folder);
     const QString copy = folder + u'/' + name;
     CopyProgram(places.program, copy, stop);
-    if (stop.stop_requested() || !IsRegularFile(copy))
+    if (stop.stop_requested() || !QFileInfo(copy).isFile())
         return; // the copy's failure is logged; a launcher must not point at nothing
     const QString icon = copy + QLatin1String(".png");
     SaveIcon(icon);

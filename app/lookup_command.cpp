@@ -1,6 +1,7 @@
 #include "app/lookup_command.h"
 
 #include "base/standard_streams.h"
+#include "base/write_all.h"
 #include "geo/lookup_stream.h"
 
 #include <cerrno>
@@ -20,7 +21,7 @@ bool AnswerArguments(const QStringList &arguments, qsizetype &at, LookupLines &l
     const std::vector<std::string_view> views(texts.begin(), texts.end());
     std::string answers;
     lines.Append(views, answers);
-    return WriteAll(STDOUT_FILENO, answers);
+    return quokka::WriteAll(STDOUT_FILENO, answers) == 0;
 }
 
 } // namespace

@@ -1,17 +1,17 @@
 #include "base/output_file.h"
 
 #include "base/unique_fd.h"
+#include "base/write_all.h"
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -32,60 +32,17 @@ QString ErrorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// While it lives, a write to a pipe whose reader has gone fails with EPIPE instead of ending
-// the program with SIGPIPE; a SIGPIPE raised meanwhile is taken off this thread.
-class PipeSignalHeld {
-public:
-    PipeSignalHeld()
-    {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        sigset_t pending;
-        m_wasPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
-    }
-    ~PipeSignalHeld()
-    {
-        if (!m_wasPending) {
-            const timespec now{};
-            while (sigtimedwait(&m_pipe, nullptr, &now) == SIGPIPE) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    PipeSignalHeld(const PipeSignalHeld &) = delete;
-    PipeSignalHeld &operator=(const PipeSignalHeld &) = delete;
-
-private:
-    sigset_t m_pipe{}, m_old{};
-    bool m_wasPending = false;
-};
-
 // Writes all of DATA to FD, waiting while a pipe or terminal is full.
-QString WriteAll(int fd, const QByteArray &data)
+QString WriteData(int fd, const QByteArray &data)
 {
-    const PipeSignalHeld held;
-    const char *at = data.constData();
-    std::size_t left = std::size_t(data.size());
-    while (left > 0) {
-        const ssize_t written = ::write(fd, at, left);
-        if (written > 0) {
-            at += written;
-            left -= std::size_t(written);
-        } else if (written < 0 && errno == EAGAIN) {
-            pollfd ready{fd, POLLOUT, 0};
-            const int events = ::poll(&ready, 1, int(kPatience.count()));
-            if (events == 0)
-                return QStringLiteral("nothing took the data for 5 seconds");
-            if (events < 0 && errno != EINTR)
-                return ErrorText(errno);
-        } else if (written < 0 && errno != EINTR) {
-            return ErrorText(errno);
-        } else if (written == 0) {
-            return ErrorText(EIO);
-        }
+    switch (const int error = quokka::WriteAll(fd, data)) {
+    case 0:
+        return {};
+    case ETIME:
+        return QStringLiteral("nothing took the data for 5 seconds");
+    default:
+        return ErrorText(error);
     }
-    return {};
 }
 
 // Opens PATH for writing as it is (EXTRA may add O_CREAT); -1 and errno when the kernel
@@ -117,7 +74,7 @@ QString OpenError(const QByteArray &path, int error)
 // A regular file written where it is: from its start, then cut to DATA's length.
 QString WriteInPlace(int fd, const QByteArray &data)
 {
-    if (QString error = WriteAll(fd, data); !error.isEmpty())
+    if (QString error = WriteData(fd, data); !error.isEmpty())
         return error;
     if (::ftruncate(fd, off_t(data.size())) != 0 || ::fsync(fd) != 0)
         return ErrorText(errno);
@@ -136,22 +93,24 @@ int MakeTemporary(int dir, const QByteArray &name, QByteArray &temporary)
     }
 }
 
+// Puts KEEP's group (where the user is a member of it) and permission bits on the new file FD.
+QString KeepGroupAndBits(int fd, const struct stat &keep)
+{
+    if (::fchown(fd, uid_t(-1), keep.st_gid) != 0) {
+        // not a member of the file's group: the new file has the user's own
+    }
+    return ::fchmod(fd, keep.st_mode & 07777) == 0 ? QString() : ErrorText(errno);
+}
+
 // Writes DATA to the temporary FD (and closes it), puts KEEP's group and permission bits on
 // it when given, and renames it to NAME in DIR, over whatever is there: a link there is
 // replaced, not followed.
 QString CommitTemporary(int dir, int fd, const QByteArray &temporary, const QByteArray &name, const QByteArray &data,
                         const struct stat *keep)
 {
-    QString error;
-    if (keep) {
-        if (::fchown(fd, uid_t(-1), keep->st_gid) != 0) {
-            // not a member of the file's group: the new file has the user's own
-        }
-        if (::fchmod(fd, keep->st_mode & 07777) != 0)
-            error = ErrorText(errno);
-    }
+    QString error = keep ? KeepGroupAndBits(fd, *keep) : QString();
     if (error.isEmpty())
-        error = WriteAll(fd, data);
+        error = WriteData(fd, data);
     if (error.isEmpty() && ::fsync(fd) != 0)
         error = ErrorText(errno);
     if (::close(fd) != 0 && error.isEmpty())
@@ -161,6 +120,40 @@ QString CommitTemporary(int dir, int fd, const QByteArray &temporary, const QByt
     if (!error.isEmpty())
         ::unlinkat(dir, temporary.constData(), 0);
     return error;
+}
+
+// QSaveFile writes a file whole the same way, but by path: it looks the name up again when it
+// opens and when it renames, and resolves a link it finds there itself, where the kernel's
+// link rules do not apply, and it would create the target of a link to nothing. So it is
+// used only where no one but this user (or root) can change the entries of the folder DIR, and
+// the name there is no link: then the name stays what the kernel found. ADDING: the name is
+// new, so no one else may add entries either (in a sticky folder such as /tmp anyone may put a
+// link where the new file is to go). Elsewhere the temporary file is made and renamed here,
+// relative to the folder the kernel opened.
+bool OnlyOursToChange(int dir, bool adding)
+{
+    struct stat st {};
+    if (::fstat(dir, &st) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0))
+        return false;
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (!adding && (st.st_mode & S_ISVTX) != 0);
+}
+
+// Writes DATA as NAME in the folder DIR through QSaveFile, the folder reached through the
+// descriptor the kernel opened. KEEP: the file replaced, whose group and bits the new one
+// gets. OPENED is false when no temporary file could be made there.
+QString SaveWhole(int dir, const QByteArray &name, const QByteArray &data, const struct stat *keep, bool &opened)
+{
+    QSaveFile file(QFile::decodeName("/proc/self/fd/" + QByteArray::number(dir) + '/' + name));
+    opened = file.open(QIODevice::WriteOnly);
+    if (!opened)
+        return file.errorString();
+    if (keep) {
+        if (QString error = KeepGroupAndBits(file.handle(), *keep); !error.isEmpty())
+            return error;
+    }
+    if (file.write(data) != data.size() || !file.commit())
+        return file.errorString();
+    return {};
 }
 
 void SplitPath(const QByteArray &path, QByteArray &folder, QByteArray &name)
@@ -180,6 +173,12 @@ QString CreateNew(const QByteArray &path, const QByteArray &data)
     const UniqueFd dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!dir.valid())
         return ErrorText(errno);
+    struct stat there {};
+    if (OnlyOursToChange(dir.get(), true) && ::fstatat(dir.get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
+        && errno == ENOENT) {
+        bool opened = false;
+        return SaveWhole(dir.get(), name, data, nullptr, opened);
+    }
     const int fd = MakeTemporary(dir.get(), name, temporary);
     if (fd < 0)
         return ErrorText(errno);
@@ -203,6 +202,11 @@ QString ReplaceOwn(int fd, const struct stat &st, const QByteArray &data)
     if (!dir.valid() || ::fstatat(dir.get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
         || there.st_dev != st.st_dev || there.st_ino != st.st_ino)
         return WriteInPlace(fd, data);
+    if (OnlyOursToChange(dir.get(), false)) {
+        bool opened = false;
+        const QString error = SaveWhole(dir.get(), name, data, &st, opened);
+        return opened ? error : WriteInPlace(fd, data);
+    }
     const int temporaryFd = MakeTemporary(dir.get(), name, temporary);
     if (temporaryFd < 0)
         return WriteInPlace(fd, data);
@@ -241,7 +245,7 @@ QString WriteOutputFile(const QString &path, const QByteArray &data)
             return QStringLiteral("the file was replaced while it was opened");
         fd = std::move(again);
     }
-    return regular ? WriteInPlace(fd.get(), data) : WriteAll(fd.get(), data);
+    return regular ? WriteInPlace(fd.get(), data) : WriteData(fd.get(), data);
 }
 
 } // namespace quokka

@@ -15,6 +15,7 @@ install(CODE "message(STATUS \"Route tracing without ping sockets: sudo setcap c
 install(CODE "
   set(QUOKKA_DESKTOP_TEMPLATE [[${CMAKE_CURRENT_LIST_DIR}/quokka-quokka.desktop.in]])
   set(QUOKKA_DESKTOP_WORK [[${CMAKE_BINARY_DIR}/install]])
+  set(QUOKKA_DESKTOP_WRITER [[$<TARGET_FILE:quokka-desktop-entry>]])
   set(QUOKKA_BINDIR [[${CMAKE_INSTALL_BINDIR}]])
   set(QUOKKA_DATADIR [[${CMAKE_INSTALL_DATADIR}]])")
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install_desktop_entry.cmake)

@@ -1,5 +1,7 @@
 #include "geo/lookup_stream.h"
 
+#include "base/write_all.h"
+
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -27,19 +29,6 @@ void SplitLines(std::string_view bytes, std::vector<std::string_view> &lines)
 
 } // namespace
 
-bool WriteAll(int out, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t n = ::write(out, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        text.remove_prefix(std::size_t(n));
-    }
-    return true;
-}
-
 StreamEnd LookupStream(int in, int out, LookupLines &lines)
 {
     std::vector<char> buffer(kChunk);
@@ -51,7 +40,11 @@ StreamEnd LookupStream(int in, int out, LookupLines &lines)
         SplitLines(bytes, split);
         answers.clear();
         lines.Append(split, answers);
-        return WriteAll(out, answers);
+        if (const int error = quokka::WriteAll(out, answers)) {
+            errno = error;
+            return false;
+        }
+        return true;
     };
     for (;;) {
         const ssize_t n = ::read(in, buffer.data() + held, buffer.size() - held);

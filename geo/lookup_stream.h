@@ -15,6 +15,3 @@ enum class StreamEnd {
 // than 4 KiB cannot be an address: it is answered with its first 4 KiB only, and at the latest
 // when the buffer of 256 KiB is full of it.
 StreamEnd LookupStream(int in, int out, LookupLines &lines);
-
-// Writes all of TEXT to OUT, waiting as it must; false with errno when that fails.
-bool WriteAll(int out, std::string_view text);

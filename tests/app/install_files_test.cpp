@@ -1,6 +1,8 @@
 // The installer's files: the copy, the icon and the two launchers, in folders made by the test.
 #include "install_fixture.h"
 
+#include "app/launcher_entry.h"
+
 #include "test_support.h"
 
 #include <QDir>
@@ -231,6 +233,33 @@ TEST_F(InstallFilesTest, aMenuFolderThatCannotBeMadeStillLeavesTheDesktopLaunche
     EXPECT_TRUE(Exists(places.dataHome + kFolder + "/quokka-quokka"));
     EXPECT_FALSE(ParseDesktopEntry(ReadFile(places.desktop + kLauncher)).groups.empty());
     EXPECT_EQ(LogLines().size(), 1) << LogLines().join(u'\n').toStdString();
+}
+
+// The Exec value both the first run's launchers and the installed menu entry use: a plain path
+// stays as it is, any other is quoted, and each starts exactly the program it names.
+TEST(LauncherExec, StartsTheProgramItNames)
+{
+    const struct {
+        const char *program;
+        const char *exec; // the exact value, or nullptr where only its meaning is checked
+    } rows[] = {
+        {"/usr/bin/quokka-quokka", "/usr/bin/quokka-quokka"},
+        {"/opt/100%/quokka-quokka", "/opt/100%%/quokka-quokka"},
+        {"/opt/a b/quokka-quokka", "\"/opt/a b/quokka-quokka\""},
+        {"/tmp/$HOME \"q\" `b` back\\slash 'x' (y) #z ~ | & ; * ?/tab\there/line\nend/quokka-quokka", nullptr},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.program);
+        const QString exec = LauncherExec(QString::fromUtf8(row.program));
+        if (row.exec) {
+            EXPECT_EQ(exec.toStdString(), row.exec);
+        }
+        const DesktopEntry entry = ParseDesktopEntry("[Desktop Entry]\nExec=" + exec.toUtf8() + '\n');
+        ASSERT_EQ(entry.error.toStdString(), "");
+        const auto arguments = ExecArguments(entry.Value(QStringLiteral("Desktop Entry"), QStringLiteral("Exec")));
+        ASSERT_TRUE(arguments.has_value()) << exec.toStdString();
+        EXPECT_EQ(*arguments, QStringList{QString::fromUtf8(row.program)});
+    }
 }
 
 } // namespace

@@ -150,6 +150,26 @@ std::string Device(const Folder &f, const char *name, unsigned minor)
     return path;
 }
 
+const std::string kData = "{\"domain\": \"name.invalid\"}\n";
+
+// An own file of nobody's group, with the set-group-ID bit: a new file would have neither.
+std::string GroupsFile(const std::string &path)
+{
+    Put(path, "old\n", 0640);
+    EXPECT_EQ(::chown(path.c_str(), uid_t(-1), kNobody), 0);
+    EXPECT_EQ(::chmod(path.c_str(), 02640), 0);
+    return path;
+}
+
+void ExpectGroupKept(const Folder &, const std::string &path)
+{
+    EXPECT_EQ(Read(path), kData);
+    EXPECT_EQ(Lstat(path).st_gid, kNobody);
+    EXPECT_EQ(Lstat(path).st_mode & 07777, 02640u);
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
 struct Case {
     const char *what;
     Needs needs;
@@ -157,8 +177,6 @@ struct Case {
     const char *error;                                // "" for success, else part of the error
     std::function<void(const Folder &, const std::string &path)> check;
 };
-
-const std::string kData = "{\"domain\": \"name.invalid\"}\n";
 
 // Each kind of target, what WriteOutputFile says and what is there afterwards.
 const std::vector<Case> &Cases()
@@ -176,6 +194,20 @@ const std::vector<Case> &Cases()
              EXPECT_EQ(Read(path), kData);
              EXPECT_EQ(Lstat(path).st_mode & 07777, 0640u);
              EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f / ""), {}), 1);
+         }},
+        {"an own file keeps its group and set-group-ID bit", Needs::Root,
+         [](const Folder &f) { return GroupsFile(f / "group.json"); }, "", ExpectGroupKept},
+        {"so does one in a folder others can change", Needs::Root,
+         [](const Folder &f) {
+             ::mkdir((f / "shared").c_str(), 0777);
+             ::chmod((f / "shared").c_str(), 0777);
+             return GroupsFile(f / "shared/group.json");
+         },
+         "", ExpectGroupKept},
+        {"a new file in a sticky folder", Needs::Nothing, [](const Folder &f) { return f.sticky() + "/new.json"; }, "",
+         [](const Folder &f, const std::string &path) {
+             EXPECT_EQ(Read(path), kData);
+             EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f / "sticky"), {}), 1);
          }},
         {"a link to an own file stays, its target is replaced beside it", Needs::Nothing,
          [](const Folder &f) {
