@@ -1,7 +1,9 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
-# `make test` also builds the libraries and their unit and GUI tests with AddressSanitizer and
-# UndefinedBehaviorSanitizer in $(SAN_BUILD); CTest in $(BUILD) runs those too (as asan.*),
-# so its closing summary covers both trees; then the benchmarks' figures are printed again.
+# `make test` also builds the cores' unit tests and one whole-program scenario with
+# AddressSanitizer and UndefinedBehaviorSanitizer in $(SAN_BUILD); CTest in $(BUILD) runs those
+# too (as asan.*), so its closing summary covers both trees. CTest runs JOBS tests at a time;
+# tests that need the machine to themselves say so (RUN_SERIAL). Then the benchmarks' figures
+# are printed again.
 # `make package` builds the Debian package.
 BUILD ?= build
 SAN_BUILD ?= build-asan
@@ -28,7 +30,7 @@ run: build
 	bash tools/run.sh $(BUILD)/quokka-quokka
 
 test: build sanitize
-	cd $(BUILD) && ctest --output-on-failure --timeout 900; status=$$?; \
+	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 900; status=$$?; \
 	  bash $(CURDIR)/tools/bench_summary.sh .; exit $$status
 
 package: build

@@ -1,8 +1,11 @@
 # Two build trees meet here. A tree configured with QUOKKA_SANITIZE builds everything with
 # AddressSanitizer and UndefinedBehaviorSanitizer; any report ends the process with a failure.
-# It lists its unit and GUI tests in sanitized_tests.cmake, under names starting "asan.", and
-# a normal tree configured with QUOKKA_SANITIZER_TREE runs that list as part of its own CTest
-# run, so one summary covers both trees.
+# It lists the tests that run sanitized (the cores' unit tests, the WHOIS exchanges and one
+# whole-program namespace scenario; the windows' tests run in the normal tree alone) in
+# sanitized_tests.cmake, under names starting "asan.", and builds only what those need
+# (target quokka_sanitized_tests). A normal tree configured with QUOKKA_SANITIZER_TREE runs that
+# list as part of its own CTest run, so one summary covers both trees. The fuzz targets are
+# sanitized in every tree (cmake/QuokkaFuzz.cmake), so their seed runs are not repeated here.
 option(QUOKKA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 set(QUOKKA_SANITIZER_TREE "" CACHE PATH "A build tree configured with QUOKKA_SANITIZE whose tests CTest runs here too")
 
@@ -18,7 +21,7 @@ if(QUOKKA_SANITIZE)
 endif()
 
 # quokka_sanitized_test(NAME [COMMAND command...] [DEPENDS targets...])
-# Called by quokka_add_test for every unit and GUI test, and by test folders for other tests
+# Called by quokka_add_test for every test that is not a GUI test, and by test folders for tests
 # that should also run sanitized (COMMAND when the test's command is not the target NAME). In a
 # sanitizer tree the test joins the list once its folder has set all its properties;
 # benchmarks stay out (figures under a sanitizer mean nothing).

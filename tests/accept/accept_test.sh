@@ -1,9 +1,5 @@
 #!/usr/bin/env bash
 # The whole program in a namespace network of its own (accept_lab.sh), as a new user meets it:
-#   first_run  a fresh home: welcome notice, setup answered by a click on a desktop of the
-#              test's own, install, WHOIS with a referral, hop lines with their places, the
-#              route on the map picture; then a second run in the same home without the
-#              first-run steps
 #   forge_raw  a forger answers every probe with packets that must not count; raw socket
 #   forge_ping the same on a ping socket, as an unprivileged user
 #   close      the program's window is closed with its close box during WHOIS and during a
@@ -101,53 +97,6 @@ check_route() { # check_route LABEL REPORT
   check "$1: final line with the total" "Route Complete, Total Round Trip Time ${total}ms" "$(field "$trace" 5)"
 }
 
-first_run() {
-  make_table
-  mkdir -p "$home/Desktop"
-  local out first_three setup status
-  use_desktop
-  on_desktop --explore accept.example --quit --report --screenshot "$work/shots"
-  # The welcome notice (5 s), the setup's own (3 s), then the map to click on.
-  setup=$(wait_window setup 30) && click_at "$setup" 300 150
-  check "first run: the setup window showed and took a click" "yes" "$([ -n "$setup" ] && echo yes || echo no)"
-  wait "$desktop_run"
-  status=$?
-  out=$(cat "$work/out")
-  check "first run: the program ends well" "0" "$status"
-  first_three=$(head -n3 <<< "$out")
-  check "first run: welcome, the setup's own notice, the setup" \
-    "$(printf 'notice\tWelcome to quokka quokka setup!\nnotice\tLeft click on your exact location\nsetup\tshown')" "$first_three"
-  # The stored point itself shows as the home marker on the map below.
-  check "first run: a home is stored" "1" \
-    "$(grep -c '^Data=' "$home/.config/Local AppWizard-Generated Applications/quokka-quokka.conf")"
-  local copy="$home/.local/share/Quokka Quokka/quokka-quokka"
-  check "first run: the program is copied" "yes" "$(cmp -s "$program" "$copy" && echo yes || echo no)"
-  for launcher in "$home/Desktop/Quokka Quokka.desktop" "$home/.local/share/applications/Quokka Quokka.desktop"; do
-    check "first run: launcher $(basename "$(dirname "$launcher")") runs the copy" "yes" \
-      "$(grep -q "^Exec=.*Quokka Quokka/quokka-quokka" "$launcher" 2>/dev/null && echo yes || echo no)"
-  done
-  # WHOIS: IANA refers to the registry, whose record is listed before the first hop.
-  local whois
-  whois=$(awk -F'\t' '/^trace/ { exit } /^whois/' <<< "$out")
-  check "first run: the registry's record listed before the first hop" "1 1" \
-    "$(grep -c 'netname: *ACCEPT-NET' <<< "$whois") $(grep -c 'abuse-mailbox: *abuse@accept.example' <<< "$whois")"
-  check "first run: IANA and the registry were each asked once" "1 1" \
-    "$(grep -c '^203.0.113.2$' "$work/record-iana") $(grep -c '^203.0.113.2$' "$work/record-registry")"
-  check_route "first run" "$out"
-  for picture in map trace whois; do
-    check "first run: $picture.png saved" "yes" "$([ -s "$work/shots/$picture.png" ] && echo yes || echo no)"
-  done
-  "$acceptbin/quokka-accept-map-check" "$work/shots/map.png" 300,150 "${austin/ /,}" "${london/ /,}" \
-    "${tokyo/ /,}" "${sydney/ /,},dest" || failures=$((failures + 1))
-
-  # The same home again: no first-run steps, no install (a removed launcher stays removed).
-  rm "$home/Desktop/Quokka Quokka.desktop"
-  out=$(run_program --explore accept.example --quit --report)
-  check "second run: the program ends well" "0" "$?"
-  check "second run: no notice, no setup" "0" "$(grep -c '^notice\|^setup' <<< "$out")"
-  check "second run: nothing installed again" "no" "$([ -e "$home/Desktop/Quokka Quokka.desktop" ] && echo yes || echo no)"
-  check_route "second run" "$out"
-}
 
 start_forger() { # start_forger [--in-time]
   : > "$work/forger"
@@ -446,7 +395,6 @@ bench() {
 }
 
 case "$scenario" in
-first_run) first_run ;;
 forge_raw) cp "$netbin/quokka-probe-route" "$work/"; forge raw in_client ;;
 forge_ping)
   in_client sysctl -qw net.ipv4.ping_group_range="0 2147483647"

@@ -12,7 +12,9 @@
 #   close        "All Done", the close box and Alt+F4 end the program; the About box
 #                from F1 and from the context menu, and its ways out
 #   first_run    the notices ignore keys and clicks; the setup answered with Esc, with its
-#                close box (nothing stored, the next run asks again) and with a click
+#                close box (nothing stored, the next run asks again) and with a click; the
+#                copy and launchers it installs, never again once a home is stored; WHOIS
+#                with a referral, each server asked once a run
 #   pace         the About box, the context menu and replays during a run keep its pace;
 #                "Trace Route" in and after a run, twice, and with the map hidden meanwhile
 #   screen_1920  a first run on a 1920x1080 screen: placement, markers, every text whole
@@ -82,6 +84,14 @@ check_route() { # check_route N: run N listed the lab's route
     grep -Eq "^${route[$i]}\$" <<< "$(sed -n "$((i + 1))p" <<< "$lines")" || ok="no: $(tr '\n' '|' <<< "$lines")"
   done
   check "run $1: the trace lists the lab's route" yes "$ok"
+  # Each time is a real round trip: past the delaying wire (30 ms each way) beyond the first
+  # hop, within the probe's 400 ms, and the total is their sum.
+  local rtts total=0 ms
+  rtts=$(head -n4 <<< "$lines" | cut -c11-20 | sed 's/ms *$//')
+  for ms in $rtts; do total=$((total + ms)); done
+  check "run $1: hops past the wire took 60 to 399 ms" yes \
+    "$(tail -n3 <<< "$rtts" | awk '$1 < 60 || $1 >= 400 { bad = 1 } END { print bad ? "no" : "yes" }')"
+  check "run $1: the total is the hops' sum" "Route Complete, Total Round Trip Time ${total}ms" "$(sed -n 5p <<< "$lines")"
 }
 
 # The pauses between run N's hop lines, in ms; each is the two-second wait plus a probe.
@@ -423,8 +433,9 @@ notice_time() { awk -F'\t' -v t="$1" '$2 == "notice" && $3 == t { m = $1 } END {
 
 scenario_first_run() {
   start_display 1024 768
+  mkdir -p "$home/Desktop"
   start_program
-  local toast notice t1 t2 t3 setup
+  local toast notice t1 t2 t3 setup whois launcher copy="$home/.local/share/Quokka Quokka/quokka-quokka"
   # Run 1: both notices stay their whole time whatever is pressed; Esc leaves the setup.
   start_run enter
   toast=$(wait_window toast 5)
@@ -448,6 +459,17 @@ scenario_first_run() {
   new_windows
   finish_run
   check "setup left with Esc: no home stored" 0 "$(stored_home)"
+  # IANA refers to the registry, whose record is listed before the first hop.
+  whois=$(awk -F'\t' '$2 == "trace" { exit } $2 == "whois"' "$work/report")
+  check "run 1: the registry's record listed before the first hop" "1 1" \
+    "$(grep -c 'netname: *ACCEPT-NET' <<< "$whois") $(grep -c 'abuse-mailbox: *abuse@accept.example' <<< "$whois")"
+  # The first run installs: a copy of the program, and launchers on the desktop and in the
+  # menu that run the copy.
+  check "run 1: the program is copied" yes "$(cmp -s "$program" "$copy" && echo yes || echo no)"
+  for launcher in "$home/Desktop/Quokka Quokka.desktop" "$home/.local/share/applications/Quokka Quokka.desktop"; do
+    check "run 1: launcher $(basename "$(dirname "$launcher")") runs the copy" yes \
+      "$(grep -q "^Exec=.*Quokka Quokka/quokka-quokka" "$launcher" 2>/dev/null && echo yes || echo no)"
+  done
 
   # Run 2: asked again; the close box leaves without storing too.
   start_run click
@@ -469,9 +491,14 @@ scenario_first_run() {
   finish_run
   check "setup answered with a click: the home is stored" 1 "$(stored_home)"
   check_map "run 3's map" 300,150
+  # Once a home is stored nothing is installed again: a launcher the user removed stays removed.
+  rm "$home/Desktop/Quokka Quokka.desktop"
   whole_run click
   check "run 4: no notice, no setup" "6 0" "$(report notice | wc -l) $(windows_of setup | wc -l)"
+  check "run 4: nothing installed again" no "$([ -e "$home/Desktop/Quokka Quokka.desktop" ] && echo yes || echo no)"
   check_map "run 4's map" 300,150
+  check "IANA and the registry were each asked once a run" "4 4" \
+    "$(grep -c '^203.0.113.2$' "$work/record-iana") $(grep -c '^203.0.113.2$' "$work/record-registry")"
 }
 
 context_menu() { # a right click on the main dialog's emblem

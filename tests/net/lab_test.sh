@@ -130,7 +130,9 @@ explore)
   check "explore: hop 3 located" "$(printf '%-10s%-10s%-15s%s' 'Hop 3' "$(rtt 2)ms" '198.51.100.6' 'London, England, United Kingdom of Great Britain ')" "$(line 2)"
   check "explore: hop 4 in a row without place" "$(printf '%-10s%-10s%-15s%s' 'Hop 4' "$(rtt 3)ms" '203.0.113.2' 'Not Found')" "$(line 3)"
   check "explore: completion with the total" "Route Complete, Total Round Trip Time $(( $(rtt 1) + $(rtt 2) + $(rtt 3) ))ms" "$(line 4)"
-  check "explore: trace window saved" "yes" "$([ -s "$work/shots/trace.png" ] && echo yes || echo no)"
+  for picture in map trace whois; do
+    check "explore: $picture.png saved" "yes" "$([ -s "$work/shots/$picture.png" ] && echo yes || echo no)"
+  done
   out=$(run_program --explore no-such-host.example --quit --report | grep '^trace')
   check "explore: an unknown name is said so" "$(printf 'trace\tCannot find an IPv4 address for "no-such-host.example"')" "$out"
   # Awkward input gets a clear outcome: the route, or the one line that says the name is unknown.
