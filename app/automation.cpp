@@ -4,10 +4,9 @@
 #include "base/output_file.h"
 #include "base/visible_text.h"
 #include "geo/setup.h"
-#include "trace/toast.h"
+#include "geo/world_map.h"
 #include "trace/trace_data.h"
 #include "whois/whois_lookup.h"
-#include "geo/world_map.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
