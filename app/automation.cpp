@@ -11,7 +11,6 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>

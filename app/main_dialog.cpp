@@ -8,7 +8,6 @@
 #include "base/wait.h"
 #include "base/window_support.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
