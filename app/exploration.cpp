@@ -188,12 +188,10 @@ void Exploration::LookUpWhois()
 
 void Exploration::OnWhois(const WhoisAnswer &answer)
 {
+    m_report.whoisLines = whois::AnswerLines(answer.text, answer.cutShortNote); // as the window lists them
     if (m_windows.whois)
-        m_windows.whois->ShowAnswer(answer.text, answer.cutShortNote);
+        m_windows.whois->ShowAnswer(m_report.whoisLines);
     ShowBusy(m_windows, false);
-    m_report.whoisLines = whois::SplitLines(whois::CleanAnswer(answer.text)); // as the window lists them
-    if (!answer.cutShortNote.isEmpty())
-        m_report.whoisLines << answer.cutShortNote;
     m_ttl = 1;
     Probe();
 }

@@ -125,6 +125,14 @@ QStringList SplitLines(const QString &text)
     return lines;
 }
 
+QStringList AnswerLines(const QString &answer, const QString &note)
+{
+    QStringList lines = SplitLines(CleanAnswer(answer));
+    if (!note.isEmpty())
+        lines << note;
+    return lines;
+}
+
 bool IsContactLine(const QString &line)
 {
     QString lower = line;
