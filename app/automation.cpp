@@ -4,15 +4,13 @@
 #include "base/output_file.h"
 #include "base/visible_text.h"
 #include "geo/setup.h"
-#include "trace/toast.h"
+#include "geo/world_map.h"
 #include "trace/trace_data.h"
 #include "whois/whois_lookup.h"
-#include "geo/world_map.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>

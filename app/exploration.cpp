@@ -5,6 +5,7 @@
 #include "app/resolver.h"
 #include "base/debug_log.h"
 #include "base/host_names.h"
+#include "base/toast.h"
 #include "base/visible_text.h"
 #include "base/wait.h"
 #include "base/window_support.h"
@@ -14,7 +15,6 @@
 #include "geo/setup.h"
 #include "geo/world_map.h"
 #include "trace/icmp_tracer.h"
-#include "trace/toast.h"
 #include "trace/trace_data.h"
 #include "whois/whois_lookup.h"
 #include "whois/whois_text.h"
@@ -188,12 +188,10 @@ void Exploration::LookUpWhois()
 
 void Exploration::OnWhois(const WhoisAnswer &answer)
 {
+    m_report.whoisLines = whois::AnswerLines(answer.text, answer.cutShortNote); // as the window lists them
     if (m_windows.whois)
-        m_windows.whois->ShowAnswer(answer.text, answer.cutShortNote);
+        m_windows.whois->ShowAnswer(m_report.whoisLines);
     ShowBusy(m_windows, false);
-    m_report.whoisLines = whois::SplitLines(whois::CleanAnswer(answer.text)); // as the window lists them
-    if (!answer.cutShortNote.isEmpty())
-        m_report.whoisLines << answer.cutShortNote;
     m_ttl = 1;
     Probe();
 }

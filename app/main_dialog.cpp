@@ -8,9 +8,9 @@
 #include "base/wait.h"
 #include "base/window_support.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>

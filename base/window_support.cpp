@@ -13,6 +13,8 @@
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QListView>
+#include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -366,6 +368,61 @@ void CopyLines(const QStringList &lines)
     for (const QString &line : lines)
         visible << VisibleText(line);
     QGuiApplication::clipboard()->setText(visible.join(QLatin1Char('\n')));
+}
+
+namespace {
+
+// The copy commands of one list, living as long as the list.
+class ListCopyCommands : public QObject {
+public:
+    ListCopyCommands(QListWidget *list, std::function<QStringList()> lines, std::function<void(QMenu *)> moreItems)
+        : QObject(list), m_list(list), m_lines(std::move(lines)), m_moreItems(std::move(moreItems))
+    {
+        list->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(list, &QWidget::customContextMenuRequested, this, &ListCopyCommands::ShowMenu);
+        list->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // The list would copy what its items hold; Ctrl+C copies the line the row shows.
+        if (watched != m_list || event->type() != QEvent::KeyPress
+            || !static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy))
+            return false;
+        const QStringList lines = m_lines();
+        if (const int row = m_list->currentRow(); row >= 0 && row < lines.size())
+            CopyLines({lines.at(row)});
+        return true;
+    }
+
+private:
+    void ShowMenu(QPoint pos)
+    {
+        auto *menu = new QMenu(m_list->window());
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        const QListWidgetItem *item = m_list->itemAt(pos);
+        const int row = item ? m_list->row(item) : -1;
+        // The line as the menu opened on it, should the list be replaced meanwhile.
+        const QStringList lines = m_lines();
+        const QString line = row >= 0 && row < lines.size() ? lines.at(row) : QString();
+        menu->addAction(QStringLiteral("Copy &Line"), this, [line] { CopyLines({line}); })->setEnabled(row >= 0);
+        menu->addAction(QStringLiteral("Copy &All"), this, [this] { CopyLines(m_lines()); });
+        if (m_moreItems)
+            m_moreItems(menu);
+        menu->popup(m_list->viewport()->mapToGlobal(pos));
+    }
+
+    QListWidget *m_list;
+    std::function<QStringList()> m_lines;
+    std::function<void(QMenu *)> m_moreItems;
+};
+
+} // namespace
+
+void AddCopyCommands(QListWidget *list, std::function<QStringList()> lines, std::function<void(QMenu *menu)> moreItems)
+{
+    new ListCopyCommands(list, std::move(lines), std::move(moreItems)); // owned by the list
 }
 
 } // namespace quokka

@@ -11,6 +11,8 @@
 
 class QApplication;
 class QListView;
+class QListWidget;
+class QMenu;
 class QScreen;
 class QWidget;
 
@@ -98,5 +100,13 @@ void AskWhereToSave(QWidget *parent, const QString &title, const QStringList &fi
 // Puts LINES on the clipboard, one a line, with their control characters shown: what the
 // result windows' copy commands give.
 void CopyLines(const QStringList &lines);
+
+// The copy commands of a result window's LIST, whose row I shows LINES()[I] (read at each
+// copy): Ctrl+C copies the current row's line, and the list's context menu offers "Copy
+// &Line" (the row it opened on, disabled below the rows) and "Copy &All", followed by what
+// MOREITEMS adds to the menu, when given. The menu pops up without a loop of its own, so a
+// run goes on meanwhile.
+void AddCopyCommands(QListWidget *list, std::function<QStringList()> lines,
+                     std::function<void(QMenu *menu)> moreItems = {});
 
 } // namespace quokka

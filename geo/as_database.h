@@ -41,7 +41,6 @@ public:
     std::string OrderProblem() const;
 
     std::size_t RangeCount() const { return m_rangeCount; }
-    std::size_t SystemCount() const { return m_systemCount; }
     // The AS of the range holding KEY (host order), if any. A range pointing outside the
     // table's systems or names is no match.
     std::optional<AsMatch> FindKey(std::uint32_t key) const;

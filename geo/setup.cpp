@@ -1,17 +1,16 @@
 #include "geo/setup.h"
 
-#include "geo/home_location.h"
-#include "trace/toast.h"
-#include "geo/world_map.h"
+#include "base/toast.h"
 #include "base/wait.h"
 #include "base/window_support.h"
+#include "geo/home_location.h"
+#include "geo/world_map.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
-#include <memory>
 
 namespace {
 
@@ -56,18 +55,9 @@ Toast *CSetup::NewNotice() const
     return notice;
 }
 
-int CSetup::exec()
-{
-    // The notice runs first and on its own: the map appears only once it has closed.
-    const std::unique_ptr<Toast> notice(NewNotice());
-    emit noticeShown(notice->m_strText);
-    notice->exec();
-    m_homeChosen = false;
-    return QDialog::exec();
-}
-
 void CSetup::open()
 {
+    // The notice runs first and on its own: the map appears only once it has closed.
     Toast *notice = NewNotice();
     connect(notice, &QDialog::finished, this, [this, notice] {
         notice->deleteLater();

@@ -14,11 +14,9 @@ class CSetup : public QDialog {
 public:
     explicit CSetup(QWidget *parent = nullptr);
 
-    // Shows the notice "Left click on your exact location", then the map, modally.
-    // Returns Accepted once a click has been stored, Rejected when the user left without one.
-    int exec() override;
-    // The same without waiting: the notice, then the map, modal over the owner; finished()
-    // tells the end, with Accepted once a click has been stored.
+    // Shows the notice "Left click on your exact location", then the map, modal over the
+    // owner, without waiting; finished() tells the end: Accepted once a click has been stored,
+    // Rejected when the user left without one.
     void open() override;
 
     // How a setup window answers without a person (tests): a left click at a point, or Esc,

@@ -22,7 +22,7 @@ QString DottedText(std::uint32_t networkOrder)
 
 CIcmpTracer::CIcmpTracer(const QString &destination) : CIcmpTracer(destination, HelperCandidates()) {}
 
-CIcmpTracer::CIcmpTracer(const QString &destination, const QStringList &helpers) : m_destText(destination)
+CIcmpTracer::CIcmpTracer(const QString &destination, const QStringList &helpers)
 {
     in_addr address{};
     // Text that is not an address probes the all-ones address, which nothing answers.
@@ -66,11 +66,6 @@ HopReply CIcmpTracer::ProbeHop(int ttl)
     reply.roundTripMs = kTimeoutMs;
     reply.address = QStringLiteral("Error");
     return reply;
-}
-
-qint64 CIcmpTracer::HelperPid() const
-{
-    return m_helper && m_helper->Alive() ? m_helper->Pid() : 0;
 }
 
 QStringList CIcmpTracer::HelperCandidates()

@@ -49,8 +49,6 @@ public:
 
     bool IsValid() const override { return m_bHandleValid; }
     SocketKind Kind() const { return m_kind; }
-    // The helper's process while this tracer uses one, else 0.
-    qint64 HelperPid() const;
 
     // Where the probe helper may be, in the order tried, both found from the running
     // program's folder: the installed layout (../lib/quokka-quokka/ next to the program), and
@@ -72,7 +70,6 @@ private:
     SocketKind m_kind = SocketKind::None;
     std::uint32_t m_destAddr = 0; // network byte order
     std::uint16_t m_sequence = 0;
-    QString m_destText;
     bool m_bHandleValid = false;
     int m_nFailures = 0;
 };

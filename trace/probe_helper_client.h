@@ -25,9 +25,6 @@ public:
     // the system said to the send).
     icmp::Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq);
 
-    bool Alive() const { return m_fd.valid(); }
-    pid_t Pid() const { return m_pid; }
-
 private:
     ProbeHelperClient(pid_t pid, UniqueFd fd) : m_pid(pid), m_fd(std::move(fd)) {}
     // The next answer, waiting until DEADLINE; none on time-out or when the helper is gone.

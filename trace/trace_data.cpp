@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QToolTip>
-#include <algorithm>
 #include <cmath>
 
 using namespace quokka;
@@ -69,11 +68,13 @@ CTraceData::CTraceData(QWidget *parent) : QDialog(parent, kWindowFlags)
     KeepWholeRows(m_pList, rowHeight, allDone->y() - DluY(2) - m_pList->y());
     setTabOrder(m_pList, allDone);
 
-    // Right-click offers copies and the report; Ctrl+C copies the selected line. Hops tell
-    // their details on hover, also while another window of the run is the active one.
-    m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_pList, &QWidget::customContextMenuRequested, this, &CTraceData::ShowContextMenu);
-    m_pList->installEventFilter(this);
+    // Right-click offers copies and the report; Ctrl+C copies the selected line. The list
+    // shows control characters as they read, and so do the copies. Hops tell their details
+    // on hover, also while another window of the run is the active one.
+    AddCopyCommands(m_pList, [this] { return Lines(); }, [this](QMenu *menu) {
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("&Save Report..."), this, [this] { AskWhereToSave(); });
+    });
     setAttribute(Qt::WA_AlwaysShowToolTips);
 
     // The window's centre sits 250 pixels left of and above the screen's centre.
@@ -101,18 +102,6 @@ void CTraceData::keyPressEvent(QKeyEvent *event)
     if (enter && plain)
         return accept();
     QDialog::keyPressEvent(event);
-}
-
-bool CTraceData::eventFilter(QObject *watched, QEvent *event)
-{
-    // The list would copy its raw display text; the copy shows control characters instead.
-    if (watched == m_pList && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
-        if (const int row = m_pList->currentRow(); row >= 0)
-            CopyRows(row, row);
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 void CTraceData::UpdateReport(const RunReport &report)
@@ -149,26 +138,12 @@ void CTraceData::DescribeRow(int row)
     item->setData(Qt::AccessibleDescriptionRole, details);
 }
 
-// The menu is popped up rather than run in a loop of its own: the run goes on meanwhile.
-void CTraceData::ShowContextMenu(QPoint pos)
-{
-    auto *menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    const QListWidgetItem *item = m_pList->itemAt(pos);
-    const int row = item ? m_pList->row(item) : -1;
-    menu->addAction(QStringLiteral("Copy &Line"), this, [this, row] { CopyRows(row, row); })->setEnabled(row >= 0);
-    menu->addAction(QStringLiteral("Copy &All"), this, [this] { CopyRows(0, m_nLines - 1); });
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("&Save Report..."), this, [this] { AskWhereToSave(); });
-    menu->popup(m_pList->viewport()->mapToGlobal(pos));
-}
-
-void CTraceData::CopyRows(int first, int last) const
+QStringList CTraceData::Lines() const
 {
     QStringList lines;
-    for (int row = std::max(first, 0); row <= last && row < m_nLines; ++row)
+    for (int row = 0; row < m_nLines; ++row)
         lines << m_pList->item(row)->text();
-    CopyLines(lines);
+    return lines;
 }
 
 void CTraceData::AskWhereToSave(QWidget *parent)

@@ -30,12 +30,10 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void ShowContextMenu(QPoint pos);
-    // Puts the lines of rows FIRST up to LAST on the clipboard, one a line.
-    void CopyRows(int first, int last) const;
+    // The lines the rows show, in order.
+    QStringList Lines() const;
     // Row ROW's tooltip and spoken text, from the report's hop listed there if any.
     void DescribeRow(int row);
 

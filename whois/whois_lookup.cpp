@@ -1,18 +1,12 @@
 #include "whois/whois_lookup.h"
 
-#include "base/debug_log.h"
 #include "base/visible_text.h"
-#include "base/worker.h"
-#include "whois/whois_client.h"
-#include "whois/whois_line_delegate.h"
-#include "whois/whois_text.h"
 #include "base/window_support.h"
+#include "whois/whois_line_delegate.h"
 
-#include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
-#include <algorithm>
 
 namespace {
 
@@ -39,8 +33,6 @@ CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent, quokka::kWindowFla
     quokka::PlaceByFrame(this, [](QSize frame, QSize screen) { return PlannedPosition(screen, frame); });
 }
 
-CWhoisLookup::~CWhoisLookup() = default;
-
 void CWhoisLookup::CreateList()
 {
     m_pList = new QListWidget(this);
@@ -54,39 +46,13 @@ void CWhoisLookup::CreateList()
     m_pList->setUniformItemSizes(true);
     m_pDelegate = new CWhoisLineDelegate(&m_lines, m_pList);
     m_pList->setItemDelegate(m_pDelegate);
-    m_pList->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_pList, &QWidget::customContextMenuRequested, this, &CWhoisLookup::ShowContextMenu);
-    m_pList->installEventFilter(this);
-}
-
-bool CWhoisLookup::eventFilter(QObject *watched, QEvent *event)
-{
-    // The list would copy what its items hold; Ctrl+C copies the line the row shows.
-    if (watched == m_pList && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
-        if (const int row = m_pList->currentRow(); row >= 0 && row < m_lines.size())
-            quokka::CopyLines({m_lines.at(row)});
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
-// Popped up rather than run in a loop of its own: the run goes on meanwhile.
-void CWhoisLookup::ShowContextMenu(QPoint pos)
-{
-    auto *menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    const QListWidgetItem *item = m_pList->itemAt(pos);
-    const int row = item ? m_pList->row(item) : -1;
-    // The line as the menu opened on it, should a new answer replace the list meanwhile.
-    const QString line = row >= 0 && row < m_lines.size() ? m_lines.at(row) : QString();
-    menu->addAction(QStringLiteral("Copy &Line"), this, [line] { quokka::CopyLines({line}); })->setEnabled(row >= 0);
-    menu->addAction(QStringLiteral("Copy &All"), this, [this] { quokka::CopyLines(m_lines); });
-    if (m_saveReport) {
+    // The rows hold a placeholder: the copies take the lines the rows show.
+    quokka::AddCopyCommands(m_pList, [this] { return m_lines; }, [this](QMenu *menu) {
+        if (!m_saveReport)
+            return;
         menu->addSeparator();
         menu->addAction(QStringLiteral("&Save Report..."), this, [this] { m_saveReport(this); });
-    }
-    menu->popup(m_pList->viewport()->mapToGlobal(pos));
+    });
 }
 
 QPoint CWhoisLookup::PlannedPosition(QSize screen, QSize window)
@@ -94,27 +60,13 @@ QPoint CWhoisLookup::PlannedPosition(QSize screen, QSize window)
     return {screen.width() / 2 - window.width() / 2 + 540, screen.height() / 2 - window.height() / 2 - 100};
 }
 
-void CWhoisLookup::Lookup(const QString &query)
-{
-    qCDebug(lcQuokka) << "Whois";
-    if (!m_worker)
-        m_worker = std::make_unique<quokka::Worker>(this);
-    m_worker->Run<WhoisAnswer>([query](std::stop_token stop) { return LookUpWhois(query, stop); },
-                               [this](WhoisAnswer answer) {
-                                   ShowAnswer(answer.text, answer.cutShortNote);
-                                   emit lookupFinished();
-                               });
-}
-
-void CWhoisLookup::ShowAnswer(const QString &answer, const QString &note)
+void CWhoisLookup::ShowAnswer(const QStringList &lines)
 {
     m_pList->clear();
     m_lines.clear();
     m_pDelegate->ForgetLines();
-    for (const QString &line : whois::SplitLines(whois::CleanAnswer(answer)))
+    for (const QString &line : lines)
         AppendLine(line);
-    if (!note.isEmpty())
-        AppendLine(note);
     if (!m_lines.isEmpty()) {
         m_pList->setCurrentRow(int(m_lines.size() - 1));
         m_pList->doItemsLayout(); // lay the rows out now so the last one can be scrolled to

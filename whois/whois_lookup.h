@@ -1,15 +1,11 @@
 #pragma once
-// The WHOIS result window: fetches the WHOIS record of the explored address and lists it line
-// by line, contact lines (abuse, e-mail, phone) in red. Its lines can be copied, and are what
+// The WHOIS result window: lists the WHOIS record of the explored address line by line,
+// contact lines (abuse, e-mail, phone) in red. Its lines can be copied, and are what
 // a screen reader reads.
 #include <QDialog>
 #include <QStringList>
 #include <functional>
-#include <memory>
 
-namespace quokka {
-class Worker;
-}
 class CWhoisLineDelegate;
 class QListWidget;
 class QPushButton;
@@ -18,16 +14,9 @@ class CWhoisLookup : public QDialog {
     Q_OBJECT
 public:
     explicit CWhoisLookup(QWidget *parent = nullptr);
-    // Asks a lookup still under way to stop, and waits for it.
-    ~CWhoisLookup() override;
 
-    // Runs the WHOIS client for QUERY in the background while the interface keeps running;
-    // lists the answer and sends lookupFinished when it is in. Nothing follows when the
-    // program begins to close first.
-    void Lookup(const QString &query);
-    // Cleans ANSWER, splits it into lines and lists them, replacing what was listed before;
-    // NOTE, when not empty, follows as the last line (why the answer was cut short).
-    void ShowAnswer(const QString &answer, const QString &note = {});
+    // Lists the lines of an answer (whois::AnswerLines), replacing what was listed before.
+    void ShowAnswer(const QStringList &lines);
 
     const QStringList &Lines() const { return m_lines; }
     // What "Save Report..." on the menu does, handed this window to ask over; without it the
@@ -40,20 +29,14 @@ public:
 
 signals:
     void lineAdded(const QString &line);
-    void lookupFinished();
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void CreateList();
     void AppendLine(const QString &line);
-    void ShowContextMenu(QPoint pos);
 
     QListWidget *m_pList = nullptr;
     CWhoisLineDelegate *m_pDelegate = nullptr; // draws the list's rows
     QPushButton *m_pAllDone = nullptr;
     QStringList m_lines; // row i of the list shows m_lines[i]
-    std::unique_ptr<quokka::Worker> m_worker; // for Lookup
     std::function<void(QWidget *window)> m_saveReport;
 };

@@ -1,6 +1,6 @@
 #include "whois/whois_text.h"
 
-#include <array>
+#include <QStringDecoder>
 
 namespace whois {
 namespace {
@@ -11,66 +11,39 @@ bool IsCSpace(QChar c)
     return u == u' ' || u == u'\t' || u == u'\n' || u == u'\v' || u == u'\f' || u == u'\r';
 }
 
-enum class Utf8State { Valid, UnfinishedAtEnd, Invalid };
-
-struct Utf8Check {
-    Utf8State state = Utf8State::Valid;
-    qsizetype unfinishedStart = 0; // where the unfinished last sequence begins
-};
-
-// Length of the sequence a lead byte starts, or 0 for a byte that cannot lead.
-int SequenceLength(unsigned char lead)
+// BYTES as text when they are well-formed UTF-8; Qt's decoder rejects overlong forms,
+// surrogates, code points above U+10FFFF and a sequence left unfinished at the end. A byte
+// order mark at the start is dropped.
+std::optional<QString> WellFormedUtf8(QByteArrayView bytes)
 {
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 0;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 
-// The allowed range of the byte after LEAD; it excludes overlong forms, surrogates and
-// code points above U+10FFFF. Later continuation bytes are always 0x80-0xBF.
-std::array<unsigned char, 2> SecondByteRange(unsigned char lead)
+// True when BYTES are well-formed UTF-8 but for a sequence left unfinished at the end, one
+// that more bytes could finish: completed with one to three of the lowest or of the highest
+// continuation bytes (0x80, 0xBF), they decode. The second bytes a lead byte allows always
+// reach one of those two, and later bytes may be any continuation byte, so one of the two
+// finishes every sequence that can be finished.
+bool Utf8ButForAnUnfinishedEnd(QByteArrayView bytes)
 {
-    switch (lead) {
-    case 0xE0: return {0xA0, 0xBF};
-    case 0xED: return {0x80, 0x9F};
-    case 0xF0: return {0x90, 0xBF};
-    case 0xF4: return {0x80, 0x8F};
-    default: return {0x80, 0xBF};
-    }
-}
-
-Utf8Check CheckUtf8(QByteArrayView bytes)
-{
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
-    const qsizetype size = bytes.size();
-    qsizetype i = 0;
-    while (i < size) {
-        const int length = SequenceLength(data[i]);
-        if (length == 0)
-            return {Utf8State::Invalid, 0};
-        for (int k = 1; k < length; ++k) {
-            if (i + k >= size)
-                return {Utf8State::UnfinishedAtEnd, i};
-            const auto range = k == 1 ? SecondByteRange(data[i]) : std::array<unsigned char, 2>{0x80, 0xBF};
-            if (data[i + k] < range[0] || data[i + k] > range[1])
-                return {Utf8State::Invalid, 0};
+    for (const char continuation : {'\x80', '\xBF'}) {
+        for (int count = 1; count <= 3; ++count) {
+            if (WellFormedUtf8(bytes.toByteArray() + QByteArray(count, continuation)))
+                return true;
         }
-        i += length;
     }
-    return {};
+    return false;
 }
 
 } // namespace
 
 bool IsValidUtf8(QByteArrayView bytes)
 {
-    return CheckUtf8(bytes).state == Utf8State::Valid;
+    return WellFormedUtf8(bytes).has_value();
 }
 
 QString DecodeAnswer(QByteArrayView bytes, bool truncated)
@@ -78,11 +51,13 @@ QString DecodeAnswer(QByteArrayView bytes, bool truncated)
     const qsizetype nul = bytes.indexOf('\0');
     if (nul >= 0)
         bytes = bytes.first(nul);
-    const Utf8Check check = CheckUtf8(bytes);
-    if (check.state == Utf8State::Valid)
-        return QString::fromUtf8(bytes);
-    if (check.state == Utf8State::UnfinishedAtEnd && truncated && nul < 0)
-        return QString::fromUtf8(bytes.first(check.unfinishedStart));
+    if (std::optional<QString> text = WellFormedUtf8(bytes))
+        return *text;
+    if (truncated && nul < 0 && Utf8ButForAnUnfinishedEnd(bytes)) {
+        // A decoder that keeps state holds the unfinished sequence back for more bytes.
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        return decoder.decode(bytes);
+    }
     return QString::fromLatin1(bytes);
 }
 
@@ -122,6 +97,14 @@ QStringList SplitLines(const QString &text)
     QStringList lines = text.split(u'\n');
     if (lines.last().isEmpty())
         lines.removeLast();
+    return lines;
+}
+
+QStringList AnswerLines(const QString &answer, const QString &note)
+{
+    QStringList lines = SplitLines(CleanAnswer(answer));
+    if (!note.isEmpty())
+        lines << note;
     return lines;
 }
 

@@ -32,6 +32,10 @@ QString CleanAnswer(const QString &text);
 // its own when it is not empty. Empty text has no lines.
 QStringList SplitLines(const QString &text);
 
+// The lines the result list shows for ANSWER: the answer cleaned and split as above, then
+// NOTE, when not empty, as the last line (why the answer was cut short).
+QStringList AnswerLines(const QString &answer, const QString &note = {});
+
 // True when the line names a contact: its copy with only A-Z lower-cased contains "e-mail",
 // "email", "phone" or "abuse". Such lines are drawn red.
 bool IsContactLine(const QString &line);

@@ -5,7 +5,6 @@
 #include "first_run_watch.h"
 #include "app/main_dialog.h"
 #include "geo/setup.h"
-#include "trace/toast.h"
 #include "geo/world_map.h"
 
 #include <QApplication>

@@ -1,9 +1,10 @@
 // The home point: its stored bytes, and the setup window that stores the first left click.
 #include "geo/home_location.h"
 #include "map_pixels.h"
+#include "open_dialog.h"
 #include "base/wait.h"
 #include "geo/setup.h"
-#include "trace/toast.h"
+#include "base/toast.h"
 #include "geo/world_map.h"
 
 #include <QApplication>
@@ -95,7 +96,7 @@ TEST_F(HomeSetupTest, TheFirstLeftClickIsStoredAndEndsTheSetup)
         QTest::mouseClick(setup, Qt::LeftButton, {}, QPoint(10, 10)); // too late to count
     });
     CSetup setup;
-    EXPECT_EQ(setup.exec(), QDialog::Accepted);
+    EXPECT_EQ(testsupport::OpenAndWait(setup), QDialog::Accepted);
     EXPECT_EQ(StoredBytes(), QByteArray::fromHex("a6010000dc000000"));
 
     // The next map window starts from there.
@@ -112,10 +113,10 @@ TEST_F(HomeSetupTest, EscAndTheCloseBoxStoreNothing)
     HomeLocation::Write({5, 6});
     WhenSetupShows([](CSetup *setup) { QTest::keyClick(setup, Qt::Key_Escape); });
     CSetup esc;
-    EXPECT_EQ(esc.exec(), QDialog::Rejected);
+    EXPECT_EQ(testsupport::OpenAndWait(esc), QDialog::Rejected);
     WhenSetupShows([](CSetup *setup) { setup->close(); });
     CSetup closed;
-    EXPECT_EQ(closed.exec(), QDialog::Rejected);
+    EXPECT_EQ(testsupport::OpenAndWait(closed), QDialog::Rejected);
     EXPECT_EQ(StoredBytes(), QByteArray::fromHex("0500000006000000"));
 }
 
@@ -128,23 +129,23 @@ TEST_F(HomeSetupTest, ShowsTheMapPicture)
         QTest::keyClick(setup, Qt::Key_Escape);
     });
     CSetup setup;
-    setup.exec();
+    testsupport::OpenAndWait(setup);
 }
 
 TEST_F(HomeSetupTest, AScriptedAnswerDrivesTheWindowWithoutAPerson)
 {
     CSetup::SetNextAnswer(CSetup::Answer{false, {30, 40}});
     CSetup clicked;
-    EXPECT_EQ(clicked.exec(), QDialog::Accepted);
+    EXPECT_EQ(testsupport::OpenAndWait(clicked), QDialog::Accepted);
     EXPECT_EQ(HomeLocation::Read().x, 30);
     EXPECT_EQ(HomeLocation::Read().y, 40);
 
     CSetup::SetStandingAnswer(CSetup::Answer{true, {}});
     CSetup escaped;
-    EXPECT_EQ(escaped.exec(), QDialog::Rejected);
+    EXPECT_EQ(testsupport::OpenAndWait(escaped), QDialog::Rejected);
     CSetup::SetStandingAnswer(CSetup::Answer{false, {7, 8}});
     CSetup standing;
-    EXPECT_EQ(standing.exec(), QDialog::Accepted);
+    EXPECT_EQ(testsupport::OpenAndWait(standing), QDialog::Accepted);
     CSetup::SetStandingAnswer(std::nullopt);
     EXPECT_EQ(HomeLocation::Read().x, 7);
     EXPECT_EQ(HomeLocation::Read().y, 8);
@@ -170,7 +171,7 @@ TEST_F(HomeSetupTest, TheNoticeStaysItsRealThreeSecondsBeforeTheMapShows)
     });
     CSetup setup;
     clock.start();
-    setup.exec();
+    testsupport::OpenAndWait(setup);
     EXPECT_TRUE(noticeUpAlone);
     EXPECT_GE(shownAfter, 3000);
 }

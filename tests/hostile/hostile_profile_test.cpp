@@ -8,7 +8,6 @@
 #include "app/main_dialog.h"
 #include "geo/setup.h"
 #include "test_support.h"
-#include "trace/toast.h"
 #include "geo/world_map.h"
 
 #include <QApplication>

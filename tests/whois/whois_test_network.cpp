@@ -1,9 +1,9 @@
 #include "whois_test_network.h"
 
 #include "test_support.h"
+#include "whois/whois_client.h"
 #include "whois/whois_lookup.h"
-
-#include <QSignalSpy>
+#include "whois/whois_text.h"
 
 #include <cerrno>
 #include <csignal>
@@ -311,9 +311,9 @@ void RemoveStaleNamespaces()
 
 } // namespace whoistest
 
-bool whoistest::LookUpAndWait(CWhoisLookup &window, const QString &query, int timeoutMs)
+void whoistest::LookUpAndShow(CWhoisLookup &window, const QString &query, const whois::ExchangeLimits &limits)
 {
-    QSignalSpy finished(&window, &CWhoisLookup::lookupFinished);
-    window.Lookup(query);
-    return finished.wait(timeoutMs);
+    CWhois whois(query, {}, limits);
+    const QString answer = whois.GetData();
+    window.ShowAnswer(whois::AnswerLines(answer, whois.CutShortNote()));
 }

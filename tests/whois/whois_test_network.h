@@ -1,6 +1,8 @@
 #pragma once
 // A network namespace of WHOIS test servers on documentation addresses, with a hosts file
 // that names them, for tests that run the real client on the real port 43. Root only.
+#include "whois/whois_exchange.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -64,8 +66,8 @@ class QString;
 
 namespace whoistest {
 
-// Starts WINDOW's lookup of QUERY and runs the event loop until its answer is listed; false
-// when that takes longer than TIMEOUTMS.
-bool LookUpAndWait(CWhoisLookup &window, const QString &query, int timeoutMs = 90'000);
+// Runs the WHOIS client for QUERY within LIMITS and lists its answer, and why it was cut
+// short, in WINDOW as a run lists them.
+void LookUpAndShow(CWhoisLookup &window, const QString &query, const whois::ExchangeLimits &limits = {});
 
 } // namespace whoistest

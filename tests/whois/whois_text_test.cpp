@@ -140,6 +140,8 @@ TEST(WhoisText, BytesDecodeAsUtf8WhenValidElseByteForByte)
         {"unfinished at end of a whole answer", "a\xC3", false, QString::fromUtf16(u"a\u00C3")},
         {"unfinished at end of a cut answer", "\xC3\xBC\xE2\x82", true, QString::fromUtf16(u"\u00FC")},
         {"invalid before the cut stays byte for byte", "\xFC\xC3", true, QString::fromUtf16(u"\u00FC\u00C3")},
+        {"cut after a second byte no character has", "a\xE0\x80", true, QString::fromUtf16(u"a\u00E0\u0080")},
+        {"cut after three bytes of four", "a\xF0\x9F\x98", true, "a"},
         {"four-byte UTF-8", "\xF0\x9F\x98\x80", false, QString::fromUtf8("\U0001F600")},
     };
     for (const auto &c : cases) {

@@ -2,6 +2,7 @@
 // copies and spoken rows.
 #include "list_menu.h"
 #include "whois/whois_lookup.h"
+#include "whois/whois_text.h"
 #include "base/visible_text.h"
 #include "base/window_support.h"
 
@@ -53,6 +54,9 @@ protected:
         list = window.findChild<QListWidget *>(QStringLiteral("whoisList"));
         ASSERT_NE(list, nullptr);
     }
+    // Lists ANSWER as a run lists the answer it got.
+    void Show(const QString &answer, const QString &note = {}) { window.ShowAnswer(whois::AnswerLines(answer, note)); }
+
     CWhoisLookup window;
     QListWidget *list = nullptr;
 };
@@ -60,7 +64,7 @@ protected:
 TEST_F(WhoisWindow, ListsCleanedLinesInOrderAndAnnouncesEach)
 {
     QSignalSpy added(&window, &CWhoisLookup::lineAdded);
-    window.ShowAnswer("\n#\n# terms\n#\n\nNetRange: x\n");
+    Show("\n#\n# terms\n#\n\nNetRange: x\n");
     const QStringList expected{"", " terms", "#", "NetRange: x"};
     ASSERT_EQ(list->count(), 4);
     EXPECT_EQ(window.Lines(), expected);
@@ -70,16 +74,19 @@ TEST_F(WhoisWindow, ListsCleanedLinesInOrderAndAnnouncesEach)
     EXPECT_EQ(list->currentRow(), 3);
 
     // A later answer replaces the list rather than mixing with it.
-    window.ShowAnswer("CWhois::GetData Error Cannot Find whois.iana.org IP Address ");
+    Show("CWhois::GetData Error Cannot Find whois.iana.org IP Address ");
     EXPECT_EQ(list->count(), 1);
     EXPECT_EQ(window.Lines(), QStringList{"CWhois::GetData Error Cannot Find whois.iana.org IP Address "});
-    window.ShowAnswer("");
+    Show("");
     EXPECT_EQ(list->count(), 0);
+    // Why an answer was cut short comes last.
+    Show("NetRange: x\n", "(cut short)");
+    EXPECT_EQ(window.Lines(), (QStringList{"NetRange: x", "(cut short)"}));
 }
 
 TEST_F(WhoisWindow, ContactRowsAreRedOthersBlackAndSelectionIsNotDrawn)
 {
-    window.ShowAnswer("NetRange: 192.0.2.0\nOrgAbuseEmail: abuse@example.net\nPhone: +1-555-0100\nfax: 1\n");
+    Show("NetRange: 192.0.2.0\nOrgAbuseEmail: abuse@example.net\nPhone: +1-555-0100\nfax: 1\n");
     ASSERT_EQ(list->count(), 4);
     for (int row : {1, 2}) {
         const RowInk ink = InkOfRow(list, row);
@@ -100,7 +107,7 @@ TEST_F(WhoisWindow, RowsAreFourteenPixelsAndTheLastIsInView)
     QString answer;
     for (int i = 0; i < 200; ++i)
         answer += QStringLiteral("line %1\n").arg(i);
-    window.ShowAnswer(answer);
+    Show(answer);
     ASSERT_EQ(list->count(), 200);
     EXPECT_EQ(list->visualItemRect(list->item(0)).height(), 14);
     EXPECT_EQ(list->currentRow(), 199);
@@ -144,12 +151,12 @@ TEST_F(WhoisWindow, LayoutAndPlacement)
 TEST_F(WhoisWindow, WideLinesScrollSidewaysWithinTheListsRectangle)
 {
     const int height = list->height();
-    window.ShowAnswer("short\n" + QString(300, u'w') + "\nshort again\n");
+    Show("short\n" + QString(300, u'w') + "\nshort again\n");
     EXPECT_TRUE(list->horizontalScrollBar()->isVisible());
     EXPECT_GT(list->horizontalScrollBar()->maximum(), 300 * 5 - list->viewport()->width());
     EXPECT_LE(list->height(), height) << "the list stays inside its rectangle";
     EXPECT_EQ(list->viewport()->height() % 14, 0) << "whole rows";
-    window.ShowAnswer("short\n");
+    Show("short\n");
     EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
     EXPECT_EQ(list->height(), height);
 }
@@ -158,7 +165,7 @@ TEST_F(WhoisWindow, WideLinesScrollSidewaysWithinTheListsRectangle)
 // their stand-ins, and while the list has the focus the current row is framed.
 TEST_F(WhoisWindow, RowsDrawTheirVisibleTextAndFrameTheCurrentRowWhileFocused)
 {
-    window.ShowAnswer(QStringLiteral("descr: \u202eten.elpmaxe@esuba :liam-e\ndescr: <U+202E>ten.elpmaxe@esuba :liam-e\n"
+    Show(QStringLiteral("descr: \u202eten.elpmaxe@esuba :liam-e\ndescr: <U+202E>ten.elpmaxe@esuba :liam-e\n"
                                      "bell\u0007\nbell\u2407\n"));
     list->clearFocus();
     const auto rowImage = [this](int row) {
@@ -181,7 +188,7 @@ TEST_F(WhoisWindow, RowsDrawTheirVisibleTextAndFrameTheCurrentRowWhileFocused)
 // Rows store a placeholder and show their line: copies and screen readers get the line.
 TEST_F(WhoisWindow, CopiesAndSpeaksTheLinesRowsShow)
 {
-    window.ShowAnswer("NetRange: 192.0.2.0\nOrgAbuseEmail: abuse@example.net\nOrgName: \x1b[31mX\n");
+    Show("NetRange: 192.0.2.0\nOrgAbuseEmail: abuse@example.net\nOrgName: \x1b[31mX\n");
     ASSERT_EQ(list->count(), 3);
     QClipboard *clipboard = QGuiApplication::clipboard();
     EXPECT_EQ(testsupport::ChooseFromListMenu(list, 1, "Copy Line"), QStringList({"Copy Line", "Copy All"}));

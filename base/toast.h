@@ -1,6 +1,6 @@
 #pragma once
 // A short notice in a small borderless light-grey popup that closes itself after a set
-// time. Shown modally (exec() returns when it has closed); keys and clicks do not end it.
+// time. Shown modally over its owner with open(); keys and clicks do not end it.
 #include <QDialog>
 #include <QString>
 
@@ -9,13 +9,11 @@ class Toast : public QDialog {
 public:
     explicit Toast(QWidget *parent = nullptr);
 
-    // Set these before exec().
+    // Set these before open().
     QString m_strText;      // one line; line breaks are shown as spaces
     int m_nPointSize = 100; // tenths of a point, for measuring and painting alike
     int m_nDuration = 0;    // milliseconds on screen
 
-    // Shows the notice modally and returns once its time is up.
-    int exec() override;
     // Shows the notice modally over its owner without waiting; finished(0) tells its end.
     void open() override;
     // The pixel size of TEXT in the toast's font, as one line.
@@ -42,8 +40,6 @@ private:
     QFont TextFont() const;
     QString OneLine() const;
     void PlaceOverOwner();
-    // Sizes the window to its text, places it and starts its clock.
-    void Prepare();
 
     int m_timerId = 0;
     bool m_timeUp = false;

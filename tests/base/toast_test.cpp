@@ -1,7 +1,8 @@
 // The self-closing notice: sized to its text, painted in its margins, closed only by its timer.
-#include "trace/toast.h"
+#include "base/toast.h"
 
 #include "base/window_support.h"
+#include "open_dialog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -54,7 +55,7 @@ TEST_F(ToastTest, IsSizedToItsTextAndPaintsItInsideTheMargins)
         EXPECT_EQ(up->size(), text + QSize(40, 30));
         shown = up->grab().toImage();
     });
-    toast.exec();
+    testsupport::OpenAndWait(toast);
     ASSERT_FALSE(shown.isNull());
     EXPECT_EQ(shown.pixel(2, 2), Toast::kBackground);
     int darkInside = 0, darkOutside = 0;
@@ -85,12 +86,12 @@ TEST_F(ToastTest, MeasuresALongerTextWiderALineBreakAsOneLineAndNoTextAsForty)
     broken.m_nDuration = kShortMs;
     broken.m_strText = QStringLiteral("two\nlines");
     WhileUp([&](Toast *up) { EXPECT_EQ(up->height(), one.height() + 30); });
-    broken.exec();
+    testsupport::OpenAndWait(broken);
 
     Toast empty;
     empty.m_nDuration = kShortMs;
     WhileUp([](Toast *up) { EXPECT_EQ(up->width(), 40); });
-    empty.exec();
+    testsupport::OpenAndWait(empty);
 }
 
 TEST_F(ToastTest, NeitherKeysNorClicksNorACloseRequestEndIt)
@@ -109,7 +110,7 @@ TEST_F(ToastTest, NeitherKeysNorClicksNorACloseRequestEndIt)
     });
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(toast.exec(), 0);
+    EXPECT_EQ(testsupport::OpenAndWait(toast), 0);
     EXPECT_TRUE(stillUp);
     EXPECT_GE(clock.elapsed(), 300);
     EXPECT_FALSE(toast.isVisible());
@@ -124,7 +125,7 @@ TEST_F(ToastTest, ClosesItselfAfterTheRealFiveSeconds)
     QTimer::singleShot(4000, [&] { upAfterFourSeconds = toast.isVisible(); });
     QElapsedTimer clock;
     clock.start();
-    toast.exec();
+    testsupport::OpenAndWait(toast);
     EXPECT_TRUE(upAfterFourSeconds);
     EXPECT_GE(clock.elapsed(), 5000);
     EXPECT_FALSE(toast.isVisible());
@@ -148,7 +149,7 @@ TEST_F(ToastTest, IsCentredOverItsOwnerAndFollowsIt)
         centres[1] = up->frameGeometry().center();
         ownerCentres[1] = owner.frameGeometry().center();
     });
-    toast.exec();
+    testsupport::OpenAndWait(toast);
     EXPECT_NE(ownerCentres[0], ownerCentres[1]);
     for (int i = 0; i < 2; ++i) {
         EXPECT_LE(std::abs(centres[i].x() - ownerCentres[i].x()), 1) << i;

@@ -1,4 +1,4 @@
-#include "trace/toast.h"
+#include "base/toast.h"
 
 #include "base/window_support.h"
 
@@ -55,7 +55,7 @@ void Toast::PlaceOverOwner()
     move(quokka::ClampToScreen(topLeft, size()));
 }
 
-void Toast::Prepare()
+void Toast::open()
 {
     const QSize text = GetTextSize(OneLine());
     setFixedSize(text.width() + 40, text.height() + 30);
@@ -64,17 +64,6 @@ void Toast::Prepare()
     if (m_timerId)
         killTimer(m_timerId);
     m_timerId = startTimer(std::max(m_nDuration, 0), Qt::PreciseTimer); // never early
-}
-
-int Toast::exec()
-{
-    Prepare();
-    return QDialog::exec();
-}
-
-void Toast::open()
-{
-    Prepare();
     QDialog::open();
 }
 
