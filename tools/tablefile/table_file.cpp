@@ -6,12 +6,6 @@
 
 namespace tablefile {
 
-void PutU32(unsigned char *at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 std::string DottedQuad(std::uint32_t a)
 {
     return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.'

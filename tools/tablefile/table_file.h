@@ -12,7 +12,6 @@
 
 namespace tablefile {
 
-void PutU32(unsigned char *at, std::uint32_t value);
 // "a.b.c.d" for a key in host order.
 std::string DottedQuad(std::uint32_t address);
 
