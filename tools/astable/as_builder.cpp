@@ -128,9 +128,9 @@ BuildFigures BuildTable(const std::string &source, const std::string &path)
 {
     BuildFigures figures;
     const std::vector<unsigned char> table = EncodeTable(ReadSource(source), figures);
-    tablefile::PartFile out(path);
-    out.write(table);
-    out.commit();
+    tablefile::TableWriter out(path);
+    out.Write(table);
+    out.Commit();
     return figures;
 }
 

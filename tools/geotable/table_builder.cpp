@@ -65,8 +65,8 @@ void RowMerger::finish()
 BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, AsciiText &ascii,
                         const std::string &path)
 {
-    tablefile::PartFile out(path);
-    RowMerger merger([&](const Row &row) { out.write(row); });
+    tablefile::TableWriter out(path);
+    RowMerger merger([&](const Row &row) { out.Write(row); });
 
     BuildFigures figures;
     const Row noLocation = NoLocationRow(0, 0);
@@ -90,7 +90,7 @@ BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, Asc
     figures.sourceRecords = rowOfRecord.size();
     figures.distinctStrings = ascii.distinctStrings();
     figures.rows = merger.rowsEmitted();
-    out.commit();
+    out.Commit();
     return figures;
 }
 
