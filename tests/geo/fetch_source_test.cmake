@@ -43,6 +43,10 @@ foreach(row
             ${CMAKE_COMMAND} -DPACKAGE=@example/table@1.0 -DINTEGRITY=${integrity} -DDIR=${WORK}/cache
             -DMEMBER=${member} -DOUTPUT=${WORK}/out.csv -P ${FETCH}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(GLOB leftovers "${WORK}/cache/fetch-*")
+  if(leftovers)
+    message(SEND_ERROR "${what}: the fetch left ${leftovers} in the cache")
+  endif()
   set(got "")
   if(EXISTS "${WORK}/out.csv")
     file(READ "${WORK}/out.csv" got)
