@@ -15,6 +15,9 @@
 #include <string>
 #include <string_view>
 
+// The AS table linked into the program (geo/embedded_table.cpp); without it, an empty default.
+std::span<const unsigned char> EmbeddedAsTable();
+
 struct AsMatch {
     std::uint32_t number = 0;
     std::string_view name; // points into the table
@@ -39,6 +42,12 @@ public:
     // The first range the search cannot rely on, as "range N (FIRST-LAST): what"; empty when
     // every range lies after the one before it. Reads every range.
     std::string OrderProblem() const;
+    // Why TABLE, a whole file, cannot be used: a Problem or an OrderProblem; empty when it can.
+    static std::string FileProblem(std::span<const unsigned char> table);
+    // The table linked into the program; empty in builds without it.
+    static std::span<const unsigned char> LinkedTable() { return EmbeddedAsTable(); }
+    static constexpr const char *kTableName = "AS table";
+    static constexpr const char *kWithoutTable = "networks will not be shown";
 
     std::size_t RangeCount() const { return m_rangeCount; }
     // The AS of the range holding KEY (host order), if any. A range pointing outside the
@@ -51,5 +60,3 @@ private:
     std::size_t m_rangeCount = 0, m_systemCount = 0;
 };
 
-// The AS table linked into the program; empty in builds without it.
-std::span<const unsigned char> EmbeddedAsTable();

@@ -1,23 +1,16 @@
 #include "geo/geo_database.h"
 
+#include "base/little_endian.h"
 #include "geo/dotted_quad.h"
-#include "geo/mapped_file.h"
 #include "geo/range_order.h"
+#include "geo/table_in_use.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace {
-
-std::unique_ptr<MappedFile> &FileTable()
-{
-    static std::unique_ptr<MappedFile> file;
-    return file;
-}
 
 // One search of FindKeys under way: FindKey's bounds, for the key at INDEX.
 struct Search {
@@ -70,45 +63,36 @@ std::span<const Pending> InSearchOrder(std::span<const std::uint32_t> keys)
 
 const GeoDatabase &GeoDatabase::Instance()
 {
-    static GeoDatabase embedded(EmbeddedGeoTable());
-    if (const auto &file = FileTable())
-        return *file->database;
-    return embedded;
+    return TableInUse<GeoDatabase>::Instance();
 }
 
 bool GeoDatabase::UseFile(const std::string &path)
 {
-    auto file = std::make_unique<MappedFile>(path);
-    std::string problem = file->error();
-    if (problem.empty() && file->size() == 0)
-        problem = "the file is empty";
-    else if (problem.empty() && file->size() % GeoRecord::kSize != 0)
-        problem = "its size is not a multiple of 124 bytes";
-    if (problem.empty())
-        problem = OrderProblem(file->bytes());
-    if (!problem.empty()) {
-        std::fprintf(stderr, "quokka-quokka: geolocation table %s not used: %s; places will not be shown\n",
-                     path.c_str(), problem.c_str());
-        file = std::make_unique<MappedFile>();
-    }
-    file->database = std::make_unique<GeoDatabase>(file->bytes());
-    FileTable() = std::move(file);
-    return problem.empty();
+    return TableInUse<GeoDatabase>::UseFile(path);
+}
+
+std::string GeoDatabase::FileProblem(std::span<const unsigned char> table)
+{
+    if (table.empty())
+        return "the file is empty";
+    if (table.size() % GeoRecord::kSize != 0)
+        return "its size is not a multiple of 124 bytes";
+    return OrderProblem(table);
 }
 
 std::string GeoDatabase::OrderProblem(std::span<const unsigned char> table)
 {
     std::size_t rows = table.size() / GeoRecord::kSize;
-    if (rows > 1 && GeoRecord::ReadU32(table.data() + (rows - 1) * GeoRecord::kSize + GeoRecord::kFirstAddress) == 0
-        && GeoRecord::ReadU32(table.data() + (rows - 1) * GeoRecord::kSize + GeoRecord::kLastAddress) == 0)
+    if (rows > 1 && ReadLe32(table.data() + (rows - 1) * GeoRecord::kSize + GeoRecord::kFirstAddress) == 0
+        && ReadLe32(table.data() + (rows - 1) * GeoRecord::kSize + GeoRecord::kLastAddress) == 0)
         --rows; // the terminating row
     std::string problem;
     ForEachOrderFault(table.first(rows * GeoRecord::kSize), GeoRecord::kSize, [&](std::size_t row, const char *what) {
         const unsigned char *at = table.data() + row * GeoRecord::kSize;
         problem = "row " + std::to_string(row) + " (";
-        AppendDottedQuad(problem, GeoRecord::ReadU32(at + GeoRecord::kFirstAddress));
+        AppendDottedQuad(problem, ReadLe32(at + GeoRecord::kFirstAddress));
         problem += '-';
-        AppendDottedQuad(problem, GeoRecord::ReadU32(at + GeoRecord::kLastAddress));
+        AppendDottedQuad(problem, ReadLe32(at + GeoRecord::kLastAddress));
         problem += std::string("): ") + what;
         return false;
     });
@@ -124,8 +108,8 @@ const unsigned char *GeoDatabase::FindKey(std::uint32_t key) const
     while (low <= high) {
         const std::int64_t mid = low + (high - low) / 2;
         const unsigned char *row = m_table.data() + std::size_t(mid) * GeoRecord::kSize;
-        const std::uint32_t first = GeoRecord::ReadU32(row + GeoRecord::kFirstAddress);
-        const std::uint32_t last = GeoRecord::ReadU32(row + GeoRecord::kLastAddress);
+        const std::uint32_t first = ReadLe32(row + GeoRecord::kFirstAddress);
+        const std::uint32_t last = ReadLe32(row + GeoRecord::kLastAddress);
         if (first <= key && key <= last)
             return row;
         if (last < key) {
@@ -170,8 +154,8 @@ void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const 
             Search &s = searches[i];
             const std::int64_t mid = s.low + (s.high - s.low) / 2;
             const unsigned char *row = table + std::size_t(mid) * GeoRecord::kSize;
-            const std::uint32_t first = GeoRecord::ReadU32(row + GeoRecord::kFirstAddress);
-            const std::uint32_t last = GeoRecord::ReadU32(row + GeoRecord::kLastAddress);
+            const std::uint32_t first = ReadLe32(row + GeoRecord::kFirstAddress);
+            const std::uint32_t last = ReadLe32(row + GeoRecord::kLastAddress);
             const unsigned right = last < s.key;
             const unsigned found = (right ^ 1u) & unsigned(first <= s.key);
             const unsigned ended = found | ((right ^ 1u) & unsigned(mid == s.low));

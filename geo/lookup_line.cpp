@@ -1,5 +1,6 @@
 #include "geo/lookup_line.h"
 
+#include "base/little_endian.h"
 #include "base/visible_text.h"
 #include "geo/dotted_quad.h"
 
@@ -67,17 +68,17 @@ void LookupLines::appendLine(std::string &out, std::string_view text, const std:
         out += "\tno match";
     } else {
         out += '\t';
-        AppendDottedQuad(out, GeoRecord::ReadU32(row + GeoRecord::kFirstAddress));
+        AppendDottedQuad(out, ReadLe32(row + GeoRecord::kFirstAddress));
         out += '-';
-        AppendDottedQuad(out, GeoRecord::ReadU32(row + GeoRecord::kLastAddress));
+        AppendDottedQuad(out, ReadLe32(row + GeoRecord::kLastAddress));
         appendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
         appendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
         appendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
         appendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
         out += '\t';
-        AppendShortest(out, GeoRecord::ReadDouble(row + GeoRecord::kLatitude));
+        AppendShortest(out, ReadLeDouble(row + GeoRecord::kLatitude));
         out += '\t';
-        AppendShortest(out, GeoRecord::ReadDouble(row + GeoRecord::kLongitude));
+        AppendShortest(out, ReadLeDouble(row + GeoRecord::kLongitude));
     }
     out += '\t';
     const std::optional<AsMatch> as = key ? m_as.FindKey(*key) : std::nullopt;

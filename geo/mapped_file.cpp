@@ -1,7 +1,5 @@
 #include "geo/mapped_file.h"
 
-#include "geo/geo_database.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -36,7 +34,6 @@ MappedFile::MappedFile(const std::string &path)
 
 MappedFile::~MappedFile()
 {
-    database.reset();
     if (m_data)
         ::munmap(const_cast<unsigned char *>(m_data), m_size);
 }

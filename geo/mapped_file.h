@@ -1,11 +1,8 @@
 #pragma once
 // A read-only memory mapping of a whole file, unmapped when the owner goes.
 #include <cstddef>
-#include <memory>
 #include <span>
 #include <string>
-
-class GeoDatabase;
 
 class MappedFile {
 public:
@@ -19,8 +16,6 @@ public:
     std::size_t size() const { return m_size; }
     // Why the file could not be mapped; empty on success.
     const std::string &error() const { return m_error; }
-
-    std::unique_ptr<GeoDatabase> database; // the search over this mapping
 
 private:
     const unsigned char *m_data = nullptr;

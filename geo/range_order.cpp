@@ -1,5 +1,6 @@
 #include "geo/range_order.h"
 
+#include "base/little_endian.h"
 #include "geo/geo_record.h"
 
 void ForEachOrderFault(std::span<const unsigned char> ranges, std::size_t stride,
@@ -9,7 +10,7 @@ void ForEachOrderFault(std::span<const unsigned char> ranges, std::size_t stride
     const unsigned char *at = ranges.data();
     std::uint32_t previousLast = 0;
     for (std::size_t i = 0; i < count; ++i, at += stride) {
-        const std::uint32_t first = GeoRecord::ReadU32(at), last = GeoRecord::ReadU32(at + 4);
+        const std::uint32_t first = ReadLe32(at), last = ReadLe32(at + 4);
         if (first > last && !fault(i, "first address above last address"))
             return;
         if (i > 0 && first <= previousLast

@@ -1,6 +1,7 @@
 // Fuzz target for the table search: a small table of rows in any order, with any ranges and
 // stray bytes after the last whole row, searched with any address text. A row found must hold
 // the address; on a table in order without overlaps, an address inside a row must be found.
+#include "base/little_endian.h"
 #include "geo/geo_database.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -14,18 +15,6 @@
 
 namespace {
 
-std::uint32_t ReadU32(const unsigned char *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16
-        | std::uint32_t(p[3]) << 24;
-}
-
-void WriteU32(unsigned char *p, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 // Rows of the table: each starts with 8 bytes (first, last address) from the input; the
 // rest of the row is a fill byte. A trailing byte count below a row is kept as stray bytes.
 std::vector<unsigned char> TableFrom(const std::uint8_t *&data, std::size_t &size)
@@ -38,8 +27,8 @@ std::vector<unsigned char> TableFrom(const std::uint8_t *&data, std::size_t &siz
     size -= skip;
     for (std::size_t row = 0; row < rows && size >= 8; ++row) {
         std::vector<unsigned char> bytes(GeoRecord::kSize, static_cast<unsigned char>(row + 'A'));
-        WriteU32(bytes.data(), ReadU32(data));
-        WriteU32(bytes.data() + 4, ReadU32(data + 4));
+        WriteLe32(bytes.data(), ReadLe32(data));
+        WriteLe32(bytes.data() + 4, ReadLe32(data + 4));
         table.insert(table.end(), bytes.begin(), bytes.end());
         data += 8;
         size -= 8;
@@ -52,9 +41,9 @@ bool InOrderWithoutOverlaps(const GeoDatabase &database, const std::vector<unsig
 {
     for (std::size_t i = 0; i < database.RecordCount(); ++i) {
         const unsigned char *row = table.data() + i * GeoRecord::kSize;
-        if (ReadU32(row) > ReadU32(row + 4))
+        if (ReadLe32(row) > ReadLe32(row + 4))
             return false;
-        if (i > 0 && ReadU32(row - GeoRecord::kSize + 4) >= ReadU32(row))
+        if (i > 0 && ReadLe32(row - GeoRecord::kSize + 4) >= ReadLe32(row))
             return false;
     }
     return true;
@@ -64,7 +53,7 @@ bool AnyRowHolds(const GeoDatabase &database, const std::vector<unsigned char> &
 {
     for (std::size_t i = 0; i < database.RecordCount(); ++i) {
         const unsigned char *row = table.data() + i * GeoRecord::kSize;
-        if (ReadU32(row) <= key && key <= ReadU32(row + 4))
+        if (ReadLe32(row) <= key && key <= ReadLe32(row + 4))
             return true;
     }
     return false;
@@ -76,7 +65,7 @@ void CheckKey(const GeoDatabase &database, const std::vector<unsigned char> &tab
     if (row != nullptr) {
         const std::size_t offset = std::size_t(row - table.data());
         Check(offset % GeoRecord::kSize == 0 && offset / GeoRecord::kSize < database.RecordCount());
-        Check(ReadU32(row) <= key && key <= ReadU32(row + 4));
+        Check(ReadLe32(row) <= key && key <= ReadLe32(row + 4));
     } else if (InOrderWithoutOverlaps(database, table)) {
         Check(!AnyRowHolds(database, table, key));
     }
@@ -112,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The range ends of every row, and the addresses beside them, are the likeliest mistakes.
     for (std::size_t i = 0; i < database.RecordCount(); ++i) {
         const unsigned char *row = table.data() + i * GeoRecord::kSize;
-        for (const std::uint32_t end : {ReadU32(row), ReadU32(row + 4)}) {
+        for (const std::uint32_t end : {ReadLe32(row), ReadLe32(row + 4)}) {
             CheckKey(database, table, end);
             CheckKey(database, table, end - 1);
             CheckKey(database, table, end + 1);

@@ -1,6 +1,7 @@
 // The AS table from source line to lookup: the CSV parser, the builder's ordering, overlaps,
 // merging and sharing of names, the checker on each kind of broken table, and the reader on
 // the same broken tables (no crash, no match).
+#include "base/little_endian.h"
 #include "as_builder.h"
 #include "as_check.h"
 #include "as_source.h"
@@ -37,7 +38,7 @@ std::vector<std::string> Ranges(const std::vector<unsigned char> &table)
     std::vector<std::string> ranges;
     for (std::size_t i = 0; i < db.RangeCount(); ++i) {
         const unsigned char *range = table.data() + AsDatabase::kHeaderSize + i * AsDatabase::kRangeSize;
-        const std::uint32_t first = GeoRecord::ReadU32(range), last = GeoRecord::ReadU32(range + 4);
+        const std::uint32_t first = ReadLe32(range), last = ReadLe32(range + 4);
         const std::optional<AsMatch> atFirst = db.FindKey(first), atLast = db.FindKey(last);
         if (!atFirst || !atLast || atFirst->number != atLast->number || atFirst->name != atLast->name)
             return {"range " + std::to_string(i) + " does not read back"};
@@ -186,7 +187,7 @@ TEST(AsCheck, CatchesEachKindOfBrokenTableAndTheReaderMatchesNothingThere)
     const Bytes base = Table({"10,19,1,Ab", "20,29,2,AbAb", "30,39,3,Ab"});
     ASSERT_EQ(base.size(), 24u + 3 * 12 + 3 * 12 + 6);
     const auto put = [](std::size_t at, std::uint32_t value) {
-        return [=](Bytes &b) { tablefile::PutU32(b.data() + at, value); };
+        return [=](Bytes &b) { WriteLe32(b.data() + at, value); };
     };
     const auto range = [](int i, int field) { return 24 + 12 * i + 4 * field; };
     const auto system = [](int i, int field) { return 60 + 12 * i + 4 * field; };

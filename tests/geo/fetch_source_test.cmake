@@ -1,7 +1,7 @@
 # The source fetch on a small package of its own: it unpacks the named member of a tarball that
 # matches the pinned integrity hash, and refuses one that does not, whether it lies in the
 # cache or comes from the registry (here a stand-in `npm` that hands out a given tarball).
-#   cmake -DFETCH=.../fetch_source.cmake -DWORK=dir -P fetch_source_test.cmake
+#   cmake -DFETCH=.../fetch_source.cmake -DWORK=dir -DPYTHON=python3 -P fetch_source_test.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(WRITE "${WORK}/good/package/table.csv" "1,2,3,x\n")
 file(WRITE "${WORK}/tampered/package/table.csv" "1,2,3,y\n")
@@ -9,8 +9,9 @@ foreach(kind good tampered)
   execute_process(COMMAND ${CMAKE_COMMAND} -E tar czf "${WORK}/${kind}.tgz" package
                   WORKING_DIRECTORY "${WORK}/${kind}")
 endforeach()
+# The pinned hash in npm's form, computed apart from the script under test.
 execute_process(
-  COMMAND node -e "process.stdout.write('sha512-'+require('crypto').createHash('sha512').update(require('fs').readFileSync(process.argv[1])).digest('base64'))"
+  COMMAND ${PYTHON} -c "import base64, hashlib, sys; print('sha512-' + base64.b64encode(hashlib.sha512(open(sys.argv[1], 'rb').read()).digest()).decode(), end='')"
           "${WORK}/good.tgz"
   OUTPUT_VARIABLE integrity)
 file(WRITE "${WORK}/bin/npm" "#!/bin/sh\n[ -f \"$QUOKKA_FAKE_PACKAGE\" ] && cp \"$QUOKKA_FAKE_PACKAGE\" example-table-1.0.tgz\n")
@@ -42,6 +43,10 @@ foreach(row
             ${CMAKE_COMMAND} -DPACKAGE=@example/table@1.0 -DINTEGRITY=${integrity} -DDIR=${WORK}/cache
             -DMEMBER=${member} -DOUTPUT=${WORK}/out.csv -P ${FETCH}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(GLOB leftovers "${WORK}/cache/fetch-*")
+  if(leftovers)
+    message(SEND_ERROR "${what}: the fetch left ${leftovers} in the cache")
+  endif()
   set(got "")
   if(EXISTS "${WORK}/out.csv")
     file(READ "${WORK}/out.csv" got)

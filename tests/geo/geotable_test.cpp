@@ -1,5 +1,6 @@
 // The table builder's parts and the checker: text fields, merging and clipping of ranges,
 // transliteration, country names, and a checker that catches each kind of broken table.
+#include "base/little_endian.h"
 #include "ascii_text.h"
 #include "country_names.h"
 #include "mmdb_source.h"
@@ -72,8 +73,8 @@ TEST(TableRowLayout, LittleEndianAddressesAndPackedDoubles)
     const Row row = EncodeRow(Key(1, 0, 1, 0), Key(1, 0, 3, 255), At("CN", "China", "Fujian", "Fuzhou", 26.06139, 119.30611));
     const std::vector<unsigned char> head(row.begin(), row.begin() + 16);
     EXPECT_EQ(head, (std::vector<unsigned char>{0x00, 0x01, 0x00, 0x01, 0xFF, 0x03, 0x00, 0x01, 'C', 'N', 0, 'C', 'h', 'i', 'n', 'a'}));
-    EXPECT_EQ(GeoRecord::ReadDouble(row.data() + kLatitude), 26.06139);
-    EXPECT_EQ(GeoRecord::ReadDouble(row.data() + kLongitude), 119.30611);
+    EXPECT_EQ(ReadLeDouble(row.data() + kLatitude), 26.06139);
+    EXPECT_EQ(ReadLeDouble(row.data() + kLongitude), 119.30611);
     const Row end = TerminatingRow();
     EXPECT_EQ(std::vector<unsigned char>(end.begin() + 8, end.begin() + 12), (std::vector<unsigned char>{0, 0xFE, 0xFE, 0}));
 }
@@ -90,7 +91,7 @@ TEST(RowMerger, ClipsToTheSpanFillsGapsAndMergesEqualNeighbours)
     });
     ASSERT_EQ(table.size(), 6 * kRowSize);
     const auto range = [&](std::size_t i) {
-        return DottedQuad(GeoRecord::ReadU32(&table[i * kRowSize])) + "-" + DottedQuad(GeoRecord::ReadU32(&table[i * kRowSize + 4]));
+        return DottedQuad(ReadLe32(&table[i * kRowSize])) + "-" + DottedQuad(ReadLe32(&table[i * kRowSize + 4]));
     };
     EXPECT_EQ(range(0), "1.0.1.0-1.0.2.255");
     EXPECT_EQ(range(1), "1.0.3.0-1.0.3.255");
@@ -106,8 +107,8 @@ TEST(RowMerger, AnEmptySourceIsOneRowWithoutLocation)
 {
     const auto table = Merge({});
     ASSERT_EQ(table.size(), 2 * kRowSize);
-    EXPECT_EQ(GeoRecord::ReadU32(&table[0]), kFirstCovered);
-    EXPECT_EQ(GeoRecord::ReadU32(&table[4]), kLastCovered);
+    EXPECT_EQ(ReadLe32(&table[0]), kFirstCovered);
+    EXPECT_EQ(ReadLe32(&table[4]), kLastCovered);
     const CheckResult result = CheckTable(table);
     EXPECT_TRUE(result.ok()) << FirstFault(table);
     EXPECT_EQ(result.figures.noLocationRows, 1u);

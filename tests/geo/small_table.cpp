@@ -1,5 +1,6 @@
 #include "small_table.h"
 
+#include "base/little_endian.h"
 #include "geo/as_database.h"
 
 #include <cstdio>
@@ -44,11 +45,6 @@ std::string SmallTable::writeFile(const std::string &name) const
 
 namespace {
 
-void PutU32(std::vector<unsigned char> &bytes, std::uint32_t value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        bytes.push_back(static_cast<unsigned char>(value >> shift));
-}
 
 } // namespace
 
@@ -59,15 +55,15 @@ std::vector<unsigned char> AsTable(const std::vector<AsRange> &ranges)
     for (const AsRange &range : ranges)
         nameBytes += std::uint32_t(range.name.size());
     for (const std::uint32_t value : {std::uint32_t(ranges.size()), std::uint32_t(ranges.size()), nameBytes, 0u})
-        PutU32(bytes, value);
+        AppendLe32(bytes, value);
     for (std::uint32_t i = 0; i < ranges.size(); ++i) {
         for (const std::uint32_t value : {ranges[i].first, ranges[i].last, i})
-            PutU32(bytes, value);
+            AppendLe32(bytes, value);
     }
     std::uint32_t offset = 0;
     for (const AsRange &range : ranges) {
         for (const std::uint32_t value : {range.number, offset, std::uint32_t(range.name.size())})
-            PutU32(bytes, value);
+            AppendLe32(bytes, value);
         offset += std::uint32_t(range.name.size());
     }
     for (const AsRange &range : ranges)

@@ -3,6 +3,7 @@
 // paths that are not files. The search may miss on a table out of order, but every search
 // ends, and a row it returns always holds the address searched for; the program refuses a
 // table file out of order with one message.
+#include "base/little_endian.h"
 #include "geo/geo_database.h"
 #include "geo/mapped_file.h"
 #include "small_table.h"
@@ -101,7 +102,7 @@ std::vector<std::uint32_t> ProbeKeys()
 
 std::uint32_t U32(const unsigned char *p)
 {
-    return GeoRecord::ReadU32(p);
+    return ReadLe32(p);
 }
 
 // Searches TABLE for every probe key; returns how many were found. Each found row must lie

@@ -5,7 +5,6 @@
 #include "geo/geo_record.h"
 
 #include <arpa/inet.h>
-#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -21,19 +20,6 @@ std::uint32_t Key(const std::string &dotted)
     if (inet_pton(AF_INET, dotted.c_str(), &a) != 1)
         throw std::runtime_error("not an address: " + dotted);
     return ntohl(a.s_addr);
-}
-
-void PutU32(GeoRecord &r, std::size_t at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        r.bytes[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
-}
-
-void PutDouble(GeoRecord &r, std::size_t at, double v)
-{
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    for (int i = 0; i < 8; ++i)
-        r.bytes[at + std::size_t(i)] = std::uint8_t(bits >> (8 * i));
 }
 
 // A text shorter than its field ends with one NUL and is filled with 0xFE.
@@ -53,15 +39,15 @@ GeoRecord Row(std::uint32_t first, std::uint32_t last, const std::string &places
     for (auto &f : field)
         std::getline(in, f, '|');
     GeoRecord r;
-    PutU32(r, GeoRecord::kFirstAddress, first);
-    PutU32(r, GeoRecord::kLastAddress, last);
+    WriteLe32(r.bytes.data() + GeoRecord::kFirstAddress, first);
+    WriteLe32(r.bytes.data() + GeoRecord::kLastAddress, last);
     PutText(r, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize, field[0]);
     PutText(r, GeoRecord::kCountryName, GeoRecord::kCountryNameSize, field[1]);
     PutText(r, GeoRecord::kRegion, GeoRecord::kRegionSize, field[2]);
     PutText(r, GeoRecord::kCity, GeoRecord::kCitySize - 1, field[3]);
     r.bytes[GeoRecord::kCity + GeoRecord::kCitySize - 1] = field[3].size() >= 32 ? 0 : 0xFE;
-    PutDouble(r, GeoRecord::kLatitude, lat);
-    PutDouble(r, GeoRecord::kLongitude, lon);
+    WriteLeDouble(r.bytes.data() + GeoRecord::kLatitude, lat);
+    WriteLeDouble(r.bytes.data() + GeoRecord::kLongitude, lon);
     return r;
 }
 

@@ -1,5 +1,6 @@
 #include "as_builder.h"
 
+#include "base/little_endian.h"
 #include "geo/as_database.h"
 #include "table_file.h"
 
@@ -33,10 +34,8 @@ std::uint32_t Count(std::size_t n)
 
 void Append(std::vector<unsigned char> &out, std::initializer_list<std::uint32_t> values)
 {
-    for (const std::uint32_t value : values) {
-        out.resize(out.size() + 4);
-        tablefile::PutU32(out.data() + out.size() - 4, value);
-    }
+    for (const std::uint32_t value : values)
+        AppendLe32(out, value);
 }
 
 // Gives every address of SOURCE to the narrowest range holding it (the earlier line on a tie).
@@ -129,9 +128,9 @@ BuildFigures BuildTable(const std::string &source, const std::string &path)
 {
     BuildFigures figures;
     const std::vector<unsigned char> table = EncodeTable(ReadSource(source), figures);
-    tablefile::PartFile out(path);
-    out.write(table);
-    out.commit();
+    tablefile::TableWriter out(path);
+    out.Write(table);
+    out.Commit();
     return figures;
 }
 

@@ -1,5 +1,6 @@
 #include "as_check.h"
 
+#include "base/little_endian.h"
 #include "as_source.h"
 #include "geo/as_database.h"
 #include "geo/geo_record.h"
@@ -25,10 +26,6 @@ public:
     CheckResult run();
 
 private:
-    std::uint32_t u32(std::span<const unsigned char> part, std::size_t offset) const
-    {
-        return GeoRecord::ReadU32(part.data() + offset);
-    }
     void checkRanges();
     void checkSystem(std::uint32_t i);
     void checkNameSpans();
@@ -46,8 +43,8 @@ void Checker::checkRanges()
     const auto rangeFault = [this](std::size_t i, const char *what) {
         m_result.add([&] {
             const std::size_t at = i * AsDatabase::kRangeSize;
-            return "range " + std::to_string(i) + " (" + DottedQuad(u32(m_ranges, at)) + "-"
-                + DottedQuad(u32(m_ranges, at + 4)) + "): " + what;
+            return "range " + std::to_string(i) + " (" + DottedQuad(ReadLe32(m_ranges, at)) + "-"
+                + DottedQuad(ReadLe32(m_ranges, at + 4)) + "): " + what;
         });
         return true;
     };
@@ -55,7 +52,7 @@ void Checker::checkRanges()
     const std::size_t systems = m_used.size();
     for (std::size_t i = 0; i < m_result.figures.ranges; ++i) {
         const std::size_t at = i * AsDatabase::kRangeSize;
-        const std::uint32_t first = u32(m_ranges, at), last = u32(m_ranges, at + 4), system = u32(m_ranges, at + 8);
+        const std::uint32_t first = ReadLe32(m_ranges, at), last = ReadLe32(m_ranges, at + 4), system = ReadLe32(m_ranges, at + 8);
         if (first <= last)
             m_result.figures.addresses += std::uint64_t(last) - first + 1;
         if (system >= systems)
@@ -68,7 +65,7 @@ void Checker::checkRanges()
 void Checker::checkSystem(std::uint32_t i)
 {
     const std::size_t at = std::size_t(i) * AsDatabase::kSystemSize;
-    const std::uint32_t number = u32(m_systems, at), offset = u32(m_systems, at + 4), length = u32(m_systems, at + 8);
+    const std::uint32_t number = ReadLe32(m_systems, at), offset = ReadLe32(m_systems, at + 4), length = ReadLe32(m_systems, at + 8);
     const auto fault = [&](const char *what) {
         m_result.add([&] { return "AS entry " + std::to_string(i) + " (AS" + std::to_string(number) + "): " + what; });
     };
@@ -114,9 +111,9 @@ CheckResult Checker::run()
         m_result.add([&] { return "the table is not usable: " + problem; });
         return m_result;
     }
-    f.ranges = u32(m_table, 8);
-    f.systems = u32(m_table, 12);
-    f.nameBytes = u32(m_table, 16);
+    f.ranges = ReadLe32(m_table, 8);
+    f.systems = ReadLe32(m_table, 12);
+    f.nameBytes = ReadLe32(m_table, 16);
     f.maxProbes = std::bit_width(f.ranges);
     m_ranges = m_table.subspan(AsDatabase::kHeaderSize, f.ranges * AsDatabase::kRangeSize);
     m_systems = m_table.subspan(AsDatabase::kHeaderSize + m_ranges.size(), f.systems * AsDatabase::kSystemSize);

@@ -5,54 +5,26 @@
 #include "as_check.h"
 #include "table_file.h"
 
-#include <chrono>
 #include <cstdio>
-#include <exception>
 #include <string>
+#include <vector>
 
 namespace {
 
-int Build(const std::string &source, const std::string &table)
+std::string Build(const std::vector<std::string> &operands)
 {
-    const auto start = std::chrono::steady_clock::now();
-    const astable::BuildFigures f = astable::BuildTable(source, table);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("quokka-astable: %s: %zu bytes, %zu ranges from %zu source lines (%zu overlapping), "
-                "%zu AS entries, %zu distinct names (%zu bytes), %.1f s\n",
-                table.c_str(), f.bytes, f.ranges, f.sourceRanges, f.overlapping, f.systems, f.names,
-                f.nameBytes, seconds);
-    return 0;
-}
-
-int Check(const std::string &table)
-{
-    return tablefile::CheckTableFile("quokka-astable", table, [](std::span<const unsigned char> bytes, std::string &figures) {
-        const astable::CheckResult result = astable::CheckTable(bytes);
-        figures = astable::FormatFigures(result.figures);
-        return tablefile::Faults(result);
-    });
-}
-
-int Usage()
-{
-    std::fprintf(stderr, "usage: quokka-astable --build SOURCE.csv TABLE\n"
-                         "       quokka-astable --check TABLE\n");
-    return 2;
+    const astable::BuildFigures f = astable::BuildTable(operands[0], operands[1]);
+    char line[256];
+    std::snprintf(line, sizeof line, "%zu bytes, %zu ranges from %zu source lines (%zu overlapping), "
+                  "%zu AS entries, %zu distinct names (%zu bytes)", f.bytes, f.ranges, f.sourceRanges,
+                  f.overlapping, f.systems, f.names, f.nameBytes);
+    return line;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    try {
-        const std::string command = argc > 1 ? argv[1] : "";
-        if (command == "--build" && argc == 4)
-            return Build(argv[2], argv[3]);
-        if (command == "--check" && argc == 3)
-            return Check(argv[2]);
-        return Usage();
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "quokka-astable: %s\n", e.what());
-        return 1;
-    }
+    return tablefile::RunTableTool(argc, argv, {"quokka-astable", "SOURCE.csv TABLE", Build,
+                                                tablefile::CheckWithFigures(astable::CheckTable, astable::FormatFigures)});
 }

@@ -1,6 +1,7 @@
 #include "table_builder.h"
 
 #include "ascii_text.h"
+#include "base/little_endian.h"
 #include "mmdb_source.h"
 
 #include <algorithm>
@@ -35,15 +36,15 @@ void RowMerger::append(std::uint32_t first, std::uint32_t last, const Row &row)
 {
     if (m_pending && std::memcmp(m_pending->data() + kCountryCode, row.data() + kCountryCode,
                                  kRowSize - kCountryCode) == 0) {
-        PutU32(m_pending->data() + 4, last);
+        WriteLe32(m_pending->data() + 4, last);
     } else {
         if (m_pending) {
             m_sink(*m_pending);
             ++m_emitted;
         }
         m_pending = row;
-        PutU32(m_pending->data(), first);
-        PutU32(m_pending->data() + 4, last);
+        WriteLe32(m_pending->data(), first);
+        WriteLe32(m_pending->data() + 4, last);
     }
     m_next = std::uint64_t(last) + 1;
 }
@@ -64,8 +65,8 @@ void RowMerger::finish()
 BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, AsciiText &ascii,
                         const std::string &path)
 {
-    tablefile::PartFile out(path);
-    RowMerger merger([&](const Row &row) { out.write(row); });
+    tablefile::TableWriter out(path);
+    RowMerger merger([&](const Row &row) { out.Write(row); });
 
     BuildFigures figures;
     const Row noLocation = NoLocationRow(0, 0);
@@ -89,7 +90,7 @@ BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, Asc
     figures.sourceRecords = rowOfRecord.size();
     figures.distinctStrings = ascii.distinctStrings();
     figures.rows = merger.rowsEmitted();
-    out.commit();
+    out.Commit();
     return figures;
 }
 

