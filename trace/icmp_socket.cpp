@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace icmp {
+namespace quokka::trace::icmp {
 
 namespace {
 
@@ -227,4 +227,4 @@ bool ProbeSocket::ReadAnswer(std::uint32_t destination, std::uint16_t seq, std::
     }
 }
 
-} // namespace icmp
+} // namespace quokka::trace::icmp

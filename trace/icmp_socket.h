@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace icmp {
+namespace quokka::trace::icmp {
 
 enum class SocketKind { None, Ping, Raw };
 
@@ -57,4 +57,4 @@ private:
     std::uint16_t m_id = 0; // the raw socket's echo identifier (a ping socket's is the kernel's)
 };
 
-} // namespace icmp
+} // namespace quokka::trace::icmp

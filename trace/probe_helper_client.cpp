@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <thread>
 
+namespace quokka::trace {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -116,3 +117,5 @@ std::optional<probe::Answer> ProbeHelperClient::Receive(Clock::time_point deadli
     }
     return std::nullopt;
 }
+
+} // namespace quokka::trace
