@@ -99,7 +99,8 @@ void CWhoisLookup::Lookup(const QString &query)
     qCDebug(lcQuokka) << "Whois";
     if (!m_worker)
         m_worker = std::make_unique<quokka::Worker>(this);
-    m_worker->Run<WhoisAnswer>([query](std::stop_token stop) { return LookUpWhois(query, stop); },
+    using quokka::whois::WhoisAnswer;
+    m_worker->Run<WhoisAnswer>([query](std::stop_token stop) { return quokka::whois::LookupWhois(query, stop); },
                                [this](WhoisAnswer answer) {
                                    ShowAnswer(answer.text, answer.cutShortNote);
                                    emit lookupFinished();
