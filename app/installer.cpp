@@ -32,9 +32,9 @@ constexpr QLatin1String kIconResource(":/res/icon.png");
 void LogFailure(const char *what, const QString &path, int error = 0)
 {
     if (error != 0)
-        qCDebug(lcQuokka) << "Installer:" << what << path << std::strerror(error);
+        qCDebug(quokka::lcQuokka) << "Installer:" << what << path << std::strerror(error);
     else
-        qCDebug(lcQuokka) << "Installer:" << what << path;
+        qCDebug(quokka::lcQuokka) << "Installer:" << what << path;
 }
 
 // A file written under a hidden temporary name in the folder it belongs to, then renamed into
@@ -48,14 +48,14 @@ public:
     }
     ~PendingFile()
     {
-        if (m_fd.valid() && !m_placed)
+        if (m_fd.Valid() && !m_placed)
             ::unlink(m_path.constData());
     }
     PendingFile(const PendingFile &) = delete;
     PendingFile &operator=(const PendingFile &) = delete;
 
-    int fd() const { return m_fd.get(); }
-    bool valid() const { return m_fd.valid(); }
+    int fd() const { return m_fd.Get(); }
+    bool valid() const { return m_fd.Valid(); }
 
     // Gives the file MODE, makes its contents durable and renames it to TARGET.
     // Returns 0, or the errno of the step that failed.
@@ -70,7 +70,7 @@ public:
 
 private:
     QByteArray m_path;
-    UniqueFd m_fd;
+    quokka::UniqueFd m_fd;
     bool m_placed = false;
 };
 
@@ -157,9 +157,9 @@ int KernelCopy(int from, int to, off_t size, const std::stop_token &stop)
 // stopped by STOP is removed: TARGET is left as it was.
 void CopyProgram(const QString &program, const QString &target, const std::stop_token &stop)
 {
-    UniqueFd source(::open(QFile::encodeName(program).constData(), O_RDONLY | O_CLOEXEC));
+    quokka::UniqueFd source(::open(QFile::encodeName(program).constData(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
-    if (!source.valid() || ::fstat(source.get(), &info) != 0)
+    if (!source.Valid() || ::fstat(source.Get(), &info) != 0)
         return LogFailure("cannot read the program", program, errno);
     if (!S_ISREG(info.st_mode))
         return LogFailure("the program is not a regular file", program);
@@ -170,7 +170,7 @@ void CopyProgram(const QString &program, const QString &target, const std::stop_
     PendingFile copy(QFileInfo(target).path());
     if (!copy.valid())
         return LogFailure("cannot create a file beside", target, errno);
-    if (const int error = KernelCopy(source.get(), copy.fd(), info.st_size, stop))
+    if (const int error = KernelCopy(source.Get(), copy.fd(), info.st_size, stop))
         return LogFailure("cannot copy the program to", target, error);
     if (stop.stop_requested())
         return LogFailure("the copy was stopped before it was put in place at", target);

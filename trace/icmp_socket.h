@@ -33,8 +33,8 @@ public:
     static ProbeSocket Open(SocketKind kind);
     ProbeSocket() = default;
 
-    bool Valid() const { return m_fd.valid(); }
-    SocketKind Kind() const { return m_fd.valid() ? m_kind : SocketKind::None; }
+    bool Valid() const { return m_fd.Valid(); }
+    SocketKind Kind() const { return m_fd.Valid() ? m_kind : SocketKind::None; }
 
     // Sends one echo request with time-to-live TTL and sequence SEQ to DESTINATION (network
     // order) and waits at most TIMEOUT for an answer to that very request; other traffic and

@@ -27,7 +27,7 @@ public:
     // the system said to the send).
     icmp::Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq);
 
-    bool Alive() const { return m_fd.valid(); }
+    bool Alive() const { return m_fd.Valid(); }
     pid_t Pid() const { return m_pid; }
 
 private:

@@ -96,7 +96,7 @@ QPoint CWhoisLookup::PlannedPosition(QSize screen, QSize window)
 
 void CWhoisLookup::Lookup(const QString &query)
 {
-    qCDebug(lcQuokka) << "Whois";
+    qCDebug(quokka::lcQuokka) << "Whois";
     if (!m_worker)
         m_worker = std::make_unique<quokka::Worker>(this);
     using quokka::whois::WhoisAnswer;
