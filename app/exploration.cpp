@@ -20,6 +20,7 @@
 #include "whois/whois_text.h"
 
 using namespace quokka;
+using quokka::whois::WhoisAnswer;
 
 namespace {
 
@@ -46,7 +47,7 @@ ExplorationServices ExplorationServices::Real()
 {
     ExplorationServices services;
     services.resolve = ResolveFirstIPv4;
-    services.whois = LookUpWhois;
+    services.whois = quokka::whois::LookupWhois;
     services.newTracer = [](const QString &target) { return std::make_unique<CIcmpTracer>(target); };
     services.install = [](std::stop_token stop) { const CInstaller installer(std::move(stop)); };
     services.reverseName = [](const QString &address, int boundMs) {

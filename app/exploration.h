@@ -33,7 +33,7 @@ struct HopReply;
 struct ExplorationServices {
     // The blocking ones return soon after STOP is requested (the run closing).
     std::function<std::optional<QString>(const QString &domain, std::stop_token stop)> resolve;
-    std::function<WhoisAnswer(const QString &query, std::stop_token stop)> whois;
+    std::function<quokka::whois::WhoisAnswer(const QString &query, std::stop_token stop)> whois;
     std::function<std::unique_ptr<HopProber>(const QString &target)> newTracer;
     std::function<void(std::stop_token stop)> install; // the first run's per-user copy and launchers
     std::function<std::optional<QString>(const QString &address, int boundMs)> reverseName; // none: no names
@@ -93,7 +93,7 @@ private:
     void Resolve();
     void OnResolved(const std::optional<QString> &target);
     void LookUpWhois();
-    void OnWhois(const WhoisAnswer &answer);
+    void OnWhois(const quokka::whois::WhoisAnswer &answer);
     void Probe();
     void OnProbed(const HopReply &reply);
     void AfterHopWait(const QString &address, bool isDestination);

@@ -34,9 +34,9 @@ constexpr QLatin1String kIconResource(":/res/icon.png");
 void LogFailure(const char *what, const QString &path, const QString &reason = {})
 {
     if (!reason.isEmpty())
-        qCDebug(lcQuokka) << "Installer:" << what << path << qUtf8Printable(reason);
+        qCDebug(quokka::lcQuokka) << "Installer:" << what << path << qUtf8Printable(reason);
     else
-        qCDebug(lcQuokka) << "Installer:" << what << path;
+        qCDebug(quokka::lcQuokka) << "Installer:" << what << path;
 }
 
 void LogFailure(const char *what, const QString &path, int error)
@@ -120,9 +120,9 @@ int KernelCopy(int from, int to, off_t size, const std::stop_token &stop)
 // stopped by STOP is removed: TARGET is left as it was.
 void CopyProgram(const QString &program, const QString &target, const std::stop_token &stop)
 {
-    UniqueFd source(::open(QFile::encodeName(program).constData(), O_RDONLY | O_CLOEXEC));
+    quokka::UniqueFd source(::open(QFile::encodeName(program).constData(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
-    if (!source.valid() || ::fstat(source.get(), &info) != 0)
+    if (!source.Valid() || ::fstat(source.Get(), &info) != 0)
         return LogFailure("cannot read the program", program, errno);
     if (!S_ISREG(info.st_mode))
         return LogFailure("the program is not a regular file", program);
@@ -133,7 +133,7 @@ void CopyProgram(const QString &program, const QString &target, const std::stop_
     QSaveFile copy(target);
     if (!copy.open(QIODevice::WriteOnly))
         return LogFailure("cannot create a file beside", target, copy.errorString());
-    if (const int error = KernelCopy(source.get(), copy.handle(), info.st_size, stop))
+    if (const int error = KernelCopy(source.Get(), copy.handle(), info.st_size, stop))
         return LogFailure("cannot copy the program to", target, error);
     if (stop.stop_requested())
         return LogFailure("the copy was stopped before it was put in place at", target);

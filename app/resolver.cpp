@@ -4,7 +4,7 @@
 
 std::optional<QString> ResolveFirstIPv4(const QString &name, std::stop_token stop)
 {
-    const QStringList addresses = ResolveIPv4(name, std::move(stop));
+    const QStringList addresses = quokka::ResolveIPv4(name, std::move(stop));
     if (addresses.isEmpty())
         return std::nullopt;
     return addresses.first();

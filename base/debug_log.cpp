@@ -1,3 +1,7 @@
 #include "base/debug_log.h"
 
+namespace quokka {
+
 Q_LOGGING_CATEGORY(lcQuokka, "quokka", QtWarningMsg)
+
+} // namespace quokka

@@ -3,4 +3,9 @@
 // Off unless enabled with --verbose or QT_LOGGING_RULES="quokka.debug=true".
 #include <QLoggingCategory>
 
+namespace quokka {
+
+// A logging category keeps Qt's way of naming them.
 Q_DECLARE_LOGGING_CATEGORY(lcQuokka)
+
+} // namespace quokka

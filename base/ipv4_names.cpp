@@ -8,10 +8,11 @@
 #include <netdb.h>
 #include <vector>
 
+namespace quokka {
 namespace {
 
 // The resolver's own answer for the ASCII name: it may block for its whole time-out.
-QStringList LookUp(const QByteArray &ascii)
+QStringList Lookup(const QByteArray &ascii)
 {
     std::vector<char> buffer(2048);
     hostent entry{};
@@ -41,6 +42,8 @@ QStringList ResolveIPv4(const QString &name, std::stop_token stop)
         ascii = name.toUtf8(); // not a valid name; the resolver says so
     if (ascii.isEmpty() || ascii.contains('\0'))
         return {};
-    return quokka::CallUnlessStopped<QStringList>([ascii] { return LookUp(ascii); }, std::move(stop))
+    return CallUnlessStopped<QStringList>([ascii] { return Lookup(ascii); }, std::move(stop))
         .value_or(QStringList());
 }
+
+} // namespace quokka

@@ -8,4 +8,8 @@
 // being nearer. International names are resolved through their ASCII (IDNA) form. Empty when
 // the name does not resolve. Blocks for as long as the resolver takes, unless STOP is
 // requested first: then it returns empty at once and the resolver's call ends on its own.
+namespace quokka {
+
 QStringList ResolveIPv4(const QString &name, std::stop_token stop = {});
+
+} // namespace quokka

@@ -171,18 +171,18 @@ QString CreateNew(const QByteArray &path, const QByteArray &data)
     if (name.isEmpty() || name == "." || name == "..")
         return ErrorText(EISDIR);
     const UniqueFd dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid())
+    if (!dir.Valid())
         return ErrorText(errno);
     struct stat there {};
-    if (OnlyOursToChange(dir.get(), true) && ::fstatat(dir.get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
+    if (OnlyOursToChange(dir.Get(), true) && ::fstatat(dir.Get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
         && errno == ENOENT) {
         bool opened = false;
-        return SaveWhole(dir.get(), name, data, nullptr, opened);
+        return SaveWhole(dir.Get(), name, data, nullptr, opened);
     }
-    const int fd = MakeTemporary(dir.get(), name, temporary);
+    const int fd = MakeTemporary(dir.Get(), name, temporary);
     if (fd < 0)
         return ErrorText(errno);
-    return CommitTemporary(dir.get(), fd, temporary, name, data, nullptr);
+    return CommitTemporary(dir.Get(), fd, temporary, name, data, nullptr);
 }
 
 // A regular file of the user's own, open as FD: replaced whole through a temporary file in
@@ -199,18 +199,18 @@ QString ReplaceOwn(int fd, const struct stat &st, const QByteArray &data)
     SplitPath(QByteArray(target, length), folder, name);
     const UniqueFd dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat there {};
-    if (!dir.valid() || ::fstatat(dir.get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
+    if (!dir.Valid() || ::fstatat(dir.Get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
         || there.st_dev != st.st_dev || there.st_ino != st.st_ino)
         return WriteInPlace(fd, data);
-    if (OnlyOursToChange(dir.get(), false)) {
+    if (OnlyOursToChange(dir.Get(), false)) {
         bool opened = false;
-        const QString error = SaveWhole(dir.get(), name, data, &st, opened);
+        const QString error = SaveWhole(dir.Get(), name, data, &st, opened);
         return opened ? error : WriteInPlace(fd, data);
     }
-    const int temporaryFd = MakeTemporary(dir.get(), name, temporary);
+    const int temporaryFd = MakeTemporary(dir.Get(), name, temporary);
     if (temporaryFd < 0)
         return WriteInPlace(fd, data);
-    return CommitTemporary(dir.get(), temporaryFd, temporary, name, data, &st);
+    return CommitTemporary(dir.Get(), temporaryFd, temporary, name, data, &st);
 }
 
 } // namespace
@@ -221,31 +221,31 @@ QString WriteOutputFile(const QString &path, const QByteArray &data)
     if (name.isEmpty())
         return ErrorText(ENOENT);
     UniqueFd fd(OpenForWriting(name, 0));
-    if (!fd.valid()) {
+    if (!fd.Valid()) {
         if (errno == ENOENT)
             return CreateNew(name, data);
         return OpenError(name, errno);
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
+    if (::fstat(fd.Get(), &st) != 0)
         return ErrorText(errno);
     const bool regular = S_ISREG(st.st_mode);
     if (regular && st.st_uid == ::geteuid())
-        return ReplaceOwn(fd.get(), st, data);
+        return ReplaceOwn(fd.Get(), st, data);
     if (regular || S_ISFIFO(st.st_mode)) {
         // Someone else's file or FIFO: opened again as a creating open, which is where the
         // kernel applies its rules for such files in shared sticky folders.
         UniqueFd again(OpenForWriting(name, O_CREAT));
-        if (!again.valid())
+        if (!again.Valid())
             return OpenError(name, errno);
         struct stat now {};
-        if (::fstat(again.get(), &now) != 0)
+        if (::fstat(again.Get(), &now) != 0)
             return ErrorText(errno);
         if (now.st_dev != st.st_dev || now.st_ino != st.st_ino)
             return QStringLiteral("the file was replaced while it was opened");
         fd = std::move(again);
     }
-    return regular ? WriteInPlace(fd.get(), data) : WriteData(fd.get(), data);
+    return regular ? WriteInPlace(fd.Get(), data) : WriteData(fd.Get(), data);
 }
 
 } // namespace quokka

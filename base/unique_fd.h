@@ -3,16 +3,18 @@
 #include <unistd.h>
 #include <utility>
 
+namespace quokka {
+
 class UniqueFd {
 public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
+    ~UniqueFd() { Reset(); }
     UniqueFd(UniqueFd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     UniqueFd &operator=(UniqueFd &&other) noexcept
     {
         if (this != &other) {
-            reset();
+            Reset();
             m_fd = std::exchange(other.m_fd, -1);
         }
         return *this;
@@ -20,9 +22,9 @@ public:
     UniqueFd(const UniqueFd &) = delete;
     UniqueFd &operator=(const UniqueFd &) = delete;
 
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset()
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    void Reset()
     {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -32,3 +34,5 @@ public:
 private:
     int m_fd = -1;
 };
+
+} // namespace quokka

@@ -78,9 +78,9 @@ void After(int ms, QObject *context, std::function<void()> then)
     AfterElapsed(std::move(clock), ms, context, std::move(then));
 }
 
-} // namespace quokka
-
 void WaitWithMessagePump(QObject *context, std::function<void()> then)
 {
-    quokka::After(quokka::CurrentTimings().hopWaitMs, context, std::move(then));
+    After(CurrentTimings().hopWaitMs, context, std::move(then));
 }
+
+} // namespace quokka

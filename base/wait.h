@@ -27,8 +27,8 @@ void BeginShutdown();
 // earlier), unless CONTEXT has gone or the program is closing by then.
 void After(int ms, QObject *context, std::function<void()> then);
 
-} // namespace quokka
-
 // The responsive wait after a listed hop (2000 ms): THEN runs once it is over, unless CONTEXT
 // has gone or the program is closing. Nothing blocks meanwhile.
 void WaitWithMessagePump(QObject *context, std::function<void()> then);
+
+} // namespace quokka

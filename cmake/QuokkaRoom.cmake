@@ -48,10 +48,22 @@ endfunction()
 # quokka_program_settings(TARGET...): the string and warning settings of the program's own
 # code. Qt strings are made from byte strings only where the code says how (u"..."_s,
 # QLatin1StringView, QString::fromUtf8), and string sums build their result once.
+set(QUOKKA_PROGRAM_DEFINITIONS QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_USE_QSTRINGBUILDER)
+set(QUOKKA_PROGRAM_WARNINGS -Wshadow -Wnon-virtual-dtor -Wsuggest-override)
 function(quokka_program_settings)
   foreach(target ${ARGN})
-    target_compile_definitions(${target} PRIVATE
-      QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_USE_QSTRINGBUILDER)
-    target_compile_options(${target} PRIVATE -Wshadow -Wnon-virtual-dtor -Wsuggest-override)
+    target_compile_definitions(${target} PRIVATE ${QUOKKA_PROGRAM_DEFINITIONS})
+    target_compile_options(${target} PRIVATE ${QUOKKA_PROGRAM_WARNINGS})
   endforeach()
+endfunction()
+
+# quokka_program_settings_on_sources([WARNINGS_ONLY] SOURCE...): the same settings for single
+# source files of the calling folder, where their target also holds files that do not keep
+# them yet; WARNINGS_ONLY for tests that still make Qt strings from byte strings.
+function(quokka_program_settings_on_sources)
+  cmake_parse_arguments(S "WARNINGS_ONLY" "" "" ${ARGN})
+  if(NOT S_WARNINGS_ONLY)
+    set_property(SOURCE ${S_UNPARSED_ARGUMENTS} APPEND PROPERTY COMPILE_DEFINITIONS ${QUOKKA_PROGRAM_DEFINITIONS})
+  endif()
+  set_property(SOURCE ${S_UNPARSED_ARGUMENTS} APPEND PROPERTY COMPILE_OPTIONS ${QUOKKA_PROGRAM_WARNINGS})
 endfunction()

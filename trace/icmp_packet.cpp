@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace icmp {
+namespace quokka::trace::icmp {
 namespace {
 
 constexpr std::uint8_t kEchoReply = 0;
@@ -146,4 +146,4 @@ bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint32_t origi
         && original == request.destination;
 }
 
-} // namespace icmp
+} // namespace quokka::trace::icmp

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-namespace icmp {
+namespace quokka::trace::icmp {
 
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kPayloadSize = 32;
@@ -55,4 +55,4 @@ bool IsEchoReplyTo(std::span<const std::uint8_t> message, std::uint32_t source, 
 // (ORIGINAL). True when it quotes an echo request to REQUEST's destination with its sequence.
 bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint32_t original, Request request);
 
-} // namespace icmp
+} // namespace quokka::trace::icmp

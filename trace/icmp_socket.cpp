@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace icmp {
+namespace quokka::trace::icmp {
 
 namespace {
 
@@ -22,8 +22,8 @@ UniqueFd OpenPingSocket()
 {
     UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
     const int on = 1;
-    if (fd.valid() && ::setsockopt(fd.get(), SOL_IP, IP_RECVERR, &on, sizeof on) != 0)
-        fd.reset();
+    if (fd.Valid() && ::setsockopt(fd.Get(), SOL_IP, IP_RECVERR, &on, sizeof on) != 0)
+        fd.Reset();
     return fd;
 }
 
@@ -33,14 +33,14 @@ UniqueFd OpenPingSocket()
 UniqueFd OpenRawSocket(std::uint16_t id)
 {
     UniqueFd fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (!fd.valid())
+    if (!fd.Valid())
         return fd;
     std::vector<sock_filter> code = RawSocketFilter(id);
     const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
     const int bufferBytes = 16 * 1024;
-    if (::setsockopt(fd.get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0
-        || ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes) != 0)
-        fd.reset();
+    if (::setsockopt(fd.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0
+        || ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes) != 0)
+        fd.Reset();
     return fd;
 }
 
@@ -80,20 +80,20 @@ ProbeSocket ProbeSocket::Open(SocketKind kind)
         socket.m_id = NextRawIdentifier();
         socket.m_fd = OpenRawSocket(socket.m_id);
     }
-    if (!socket.m_fd.valid())
+    if (!socket.m_fd.Valid())
         return socket;
     // Type of service 0 and fragmentation allowed, as the request is described.
     const int tos = 0;
     const int pmtu = IP_PMTUDISC_DONT;
-    ::setsockopt(socket.m_fd.get(), SOL_IP, IP_TOS, &tos, sizeof tos);
-    ::setsockopt(socket.m_fd.get(), SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu);
+    ::setsockopt(socket.m_fd.Get(), SOL_IP, IP_TOS, &tos, sizeof tos);
+    ::setsockopt(socket.m_fd.Get(), SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu);
     return socket;
 }
 
 Echo ProbeSocket::Probe(std::uint32_t destination, int ttl, std::uint16_t seq, std::chrono::milliseconds timeout)
 {
     const auto start = Clock::now();
-    if (!m_fd.valid())
+    if (!m_fd.Valid())
         return {};
     if (const int error = Send(destination, ttl, seq))
         return {OutcomeOfSendError(error)};
@@ -108,7 +108,7 @@ int ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t seq)
 {
     DrainPending();
     const int hops = ttl & 0xFF;
-    if (::setsockopt(m_fd.get(), SOL_IP, IP_TTL, &hops, sizeof hops) != 0)
+    if (::setsockopt(m_fd.Get(), SOL_IP, IP_TTL, &hops, sizeof hops) != 0)
         return errno;
     // On a ping socket the kernel puts in its own identifier and checksum.
     const auto packet = BuildEchoRequest(m_id, seq);
@@ -117,7 +117,7 @@ int ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t seq)
     to.sin_addr.s_addr = destination;
     for (;;) {
         const ssize_t sent
-            = ::sendto(m_fd.get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+            = ::sendto(m_fd.Get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
         if (sent == ssize_t(packet.size()))
             return 0;
         if (sent >= 0)
@@ -134,7 +134,7 @@ void ProbeSocket::DrainPending()
     unsigned char buffer[1500];
     for (const int flags : {int(MSG_DONTWAIT | MSG_ERRQUEUE), int(MSG_DONTWAIT)}) {
         for (int i = 0; i < 1024; ++i) {
-            if (::recv(m_fd.get(), buffer, sizeof buffer, flags) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            if (::recv(m_fd.Get(), buffer, sizeof buffer, flags) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 break;
         }
     }
@@ -148,7 +148,7 @@ bool ProbeSocket::WaitForAnswer(std::uint32_t destination, std::uint16_t seq, st
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false;
-        pollfd pfd{m_fd.get(), POLLIN, 0};
+        pollfd pfd{m_fd.Get(), POLLIN, 0};
         const int ready = ::poll(&pfd, 1, int(left));
         if (ready < 0 && errno != EINTR)
             return false;
@@ -177,7 +177,7 @@ bool ProbeSocket::ReadErrorQueue(std::uint32_t destination, std::uint16_t seq, s
         message.msg_iovlen = 1;
         message.msg_control = control;
         message.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(m_fd.get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        const ssize_t n = ::recvmsg(m_fd.Get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (n < 0)
             break;
         for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
@@ -199,7 +199,7 @@ bool ProbeSocket::ReadErrorQueue(std::uint32_t destination, std::uint16_t seq, s
     if (m_kind == SocketKind::Raw) {
         int pending = 0;
         socklen_t length = sizeof pending;
-        ::getsockopt(m_fd.get(), SOL_SOCKET, SO_ERROR, &pending, &length);
+        ::getsockopt(m_fd.Get(), SOL_SOCKET, SO_ERROR, &pending, &length);
     }
     return answered;
 }
@@ -210,7 +210,7 @@ bool ProbeSocket::ReadAnswer(std::uint32_t destination, std::uint16_t seq, std::
         unsigned char data[1500];
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(m_fd.get(), data, sizeof data, MSG_DONTWAIT,
+        const ssize_t n = ::recvfrom(m_fd.Get(), data, sizeof data, MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr *>(&from), &fromLength);
         if (n < 0)
             return false; // nothing more queued, or a pending error that the error queue holds
@@ -227,4 +227,4 @@ bool ProbeSocket::ReadAnswer(std::uint32_t destination, std::uint16_t seq, std::
     }
 }
 
-} // namespace icmp
+} // namespace quokka::trace::icmp

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace icmp {
+namespace quokka::trace::icmp {
 
 enum class SocketKind { None, Ping, Raw };
 
@@ -33,8 +33,8 @@ public:
     static ProbeSocket Open(SocketKind kind);
     ProbeSocket() = default;
 
-    bool Valid() const { return m_fd.valid(); }
-    SocketKind Kind() const { return m_fd.valid() ? m_kind : SocketKind::None; }
+    bool Valid() const { return m_fd.Valid(); }
+    SocketKind Kind() const { return m_fd.Valid() ? m_kind : SocketKind::None; }
 
     // Sends one echo request with time-to-live TTL and sequence SEQ to DESTINATION (network
     // order) and waits at most TIMEOUT for an answer to that very request; other traffic and
@@ -57,4 +57,4 @@ private:
     std::uint16_t m_id = 0; // the raw socket's echo identifier (a ping socket's is the kernel's)
 };
 
-} // namespace icmp
+} // namespace quokka::trace::icmp

@@ -8,6 +8,10 @@
 #include <QStringList>
 #include <memory>
 
+// The probe socket's and the helper client's names as the tracer uses them.
+namespace icmp = quokka::trace::icmp;
+using quokka::trace::ProbeHelperClient;
+
 // What one probe gives back: the answering node's dotted address, or exactly "Error" when
 // nothing answered in time, the round-trip time in whole milliseconds, and how the probe
 // ended (a probe that could not be sent is an "Error" too).

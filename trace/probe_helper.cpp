@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <grp.h>
 
+namespace quokka::trace {
 namespace {
 
 constexpr int kInput = 0;
@@ -87,9 +88,11 @@ probe::Status StatusOf(icmp::Outcome outcome)
 }
 
 } // namespace
+} // namespace quokka::trace
 
 int main()
 {
+    using namespace quokka::trace;
     // Die with the program that started this helper, and keep no descriptor but the pair.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     ::close_range(1, ~0U, 0);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <thread>
 
+namespace quokka::trace {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -26,7 +27,7 @@ std::unique_ptr<ProbeHelperClient> ProbeHelperClient::Start(const std::string &p
     UniqueFd ours(pair[0]), theirs(pair[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, theirs.get(), 0); // clears close-on-exec there
+    posix_spawn_file_actions_adddup2(&actions, theirs.Get(), 0); // clears close-on-exec there
     char *const argv[] = {const_cast<char *>(path.c_str()), nullptr};
     char *const envp[] = {nullptr}; // the helper is handed no environment
     pid_t pid = -1;
@@ -34,7 +35,7 @@ std::unique_ptr<ProbeHelperClient> ProbeHelperClient::Start(const std::string &p
     posix_spawn_file_actions_destroy(&actions);
     if (failed)
         return nullptr;
-    theirs.reset();
+    theirs.Reset();
     std::unique_ptr<ProbeHelperClient> client(new ProbeHelperClient(pid, std::move(ours)));
     const auto ready = client->Receive(Clock::now() + kReadyWait);
     if (!ready || ready->status != probe::Status::Ready)
@@ -49,7 +50,7 @@ ProbeHelperClient::~ProbeHelperClient()
 
 void ProbeHelperClient::Stop()
 {
-    m_fd.reset(); // its input closes: the helper ends
+    m_fd.Reset(); // its input closes: the helper ends
     if (m_pid <= 0)
         return;
     for (int i = 0; i < 50; ++i) {
@@ -64,10 +65,10 @@ void ProbeHelperClient::Stop()
 
 icmp::Echo ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uint16_t seq)
 {
-    if (!m_fd.valid())
+    if (!m_fd.Valid())
         return {};
     const probe::Message request = probe::EncodeRequest({destination, ttl & 0xFF, seq});
-    if (::send(m_fd.get(), request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
+    if (::send(m_fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
         Stop();
         return {};
     }
@@ -94,18 +95,18 @@ icmp::Echo ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uin
 
 std::optional<probe::Answer> ProbeHelperClient::Receive(Clock::time_point deadline)
 {
-    while (m_fd.valid()) {
+    while (m_fd.Valid()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return std::nullopt;
-        pollfd pfd{m_fd.get(), POLLIN, 0};
+        pollfd pfd{m_fd.Get(), POLLIN, 0};
         const int ready = ::poll(&pfd, 1, int(left));
         if (ready < 0 && errno != EINTR)
             return std::nullopt;
         if (ready <= 0)
             continue;
         std::uint8_t buffer[probe::kMessageSize + 1];
-        const ssize_t n = ::recv(m_fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         if (n <= 0)
@@ -116,3 +117,5 @@ std::optional<probe::Answer> ProbeHelperClient::Receive(Clock::time_point deadli
     }
     return std::nullopt;
 }
+
+} // namespace quokka::trace

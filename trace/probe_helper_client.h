@@ -11,6 +11,8 @@
 #include <string>
 #include <sys/types.h>
 
+namespace quokka::trace {
+
 class ProbeHelperClient {
 public:
     // The helper at PATH, started and ready (its raw socket open, its privileges gone); none
@@ -34,3 +36,5 @@ private:
     pid_t m_pid = -1;
     UniqueFd m_fd;
 };
+
+} // namespace quokka::trace

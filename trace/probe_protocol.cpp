@@ -5,7 +5,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 
-namespace probe {
+namespace quokka::trace::probe {
 
 namespace {
 
@@ -68,4 +68,4 @@ std::optional<Answer> ParseAnswer(std::span<const std::uint8_t> bytes)
     return answer;
 }
 
-} // namespace probe
+} // namespace quokka::trace::probe

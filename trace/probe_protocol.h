@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-namespace probe {
+namespace quokka::trace::probe {
 
 constexpr std::size_t kMessageSize = 12;
 using Message = std::array<std::uint8_t, kMessageSize>;
@@ -52,4 +52,4 @@ struct Answer {
 Message EncodeAnswer(const Answer &answer);
 std::optional<Answer> ParseAnswer(std::span<const std::uint8_t> bytes);
 
-} // namespace probe
+} // namespace quokka::trace::probe

@@ -3,12 +3,13 @@
 #include "base/ipv4_names.h"
 #include "whois/whois_text.h"
 
+namespace quokka::whois {
 namespace {
 
 QString ErrorText(const char *method)
 {
     return QStringLiteral("CWhois::%1 Error Cannot Find %2 IP Address ")
-        .arg(QLatin1StringView(method), QStringView(whois::kIanaWhoisHost));
+        .arg(QLatin1StringView(method), QStringView(kIanaWhoisHost));
 }
 
 // "15 seconds", "1 second", or "300 ms" for a time that is not whole seconds.
@@ -33,7 +34,7 @@ void GetIPAddress(QString &hostName, std::stop_token stop)
 {
     const QString name = hostName;
     hostName.clear();
-    if (name.isEmpty() || name.toUtf8().size() > whois::kMaxHostNameBytes)
+    if (name.isEmpty() || name.toUtf8().size() > kMaxHostNameBytes)
         return;
     // Every address of the list is taken in turn, so the last one is what remains.
     const QStringList addresses = ResolveIPv4(name, std::move(stop));
@@ -41,19 +42,19 @@ void GetIPAddress(QString &hostName, std::stop_token stop)
         hostName = addresses.last();
 }
 
-CWhois::CWhois(const QString &query, std::stop_token stop, whois::ExchangeLimits limits)
+CWhois::CWhois(const QString &query, std::stop_token stop, ExchangeLimits limits)
     : m_stop(std::move(stop)), m_limits(limits)
 {
-    m_strQuery = query + u'\n';
+    m_query = query + u'\n';
     if (!RequestBytes())
         return; // nothing is asked of anyone: GetData says why
-    m_strServerAddress = QString::fromUtf16(whois::kIanaWhoisHost);
-    GetIPAddress(m_strServerAddress, m_stop);
+    m_serverAddress = QString::fromUtf16(kIanaWhoisHost);
+    GetIPAddress(m_serverAddress, m_stop);
     // A carriage return before the line feed would make the referred name unresolvable.
-    QString referral = whois::TrimTrailingSpace(GetFieldValue(GetIANAData(), QString::fromUtf16(whois::kReferralKey)));
+    QString referral = ::whois::TrimTrailingSpace(GetFieldValue(GetIANAData(), QString::fromUtf16(kReferralKey)));
     if (!referral.isEmpty())
         GetIPAddress(referral, m_stop);
-    m_strServerAddress = referral;
+    m_serverAddress = referral;
 }
 
 QString CWhois::IanaErrorText()
@@ -70,19 +71,19 @@ QString CWhois::QueryErrorText()
 {
     return QStringLiteral("The WHOIS query cannot be sent: it must be one line of at most %1 characters, "
                           "each below U+0100")
-        .arg(whois::kMaxQueryChars);
+        .arg(kMaxQueryChars);
 }
 
 QString CWhois::CutShortNote() const
 {
     switch (m_cutShort) {
-    case whois::CutShort::No:
+    case CutShort::No:
         break;
-    case whois::CutShort::Silence:
+    case CutShort::Silence:
         return QStringLiteral("(The answer is cut short: nothing more arrived for %1.)").arg(Duration(m_limits.silence));
-    case whois::CutShort::TotalTime:
+    case CutShort::TotalTime:
         return QStringLiteral("(The answer is cut short: the exchange took longer than %1.)").arg(Duration(m_limits.total));
-    case whois::CutShort::SizeCap:
+    case CutShort::SizeCap:
         return QStringLiteral("(The answer is cut short: it is longer than %1.)").arg(Size(m_limits.maxAnswerBytes));
     }
     return {};
@@ -90,48 +91,48 @@ QString CWhois::CutShortNote() const
 
 QString CWhois::GetIANAData()
 {
-    if (m_strServerAddress.isEmpty())
+    if (m_serverAddress.isEmpty())
         return IanaErrorText();
     const std::optional<QByteArray> request = RequestBytes();
     if (!request)
         return {};
     // A receive error still leaves what came before it as IANA's answer.
-    const whois::ExchangeResult result = Exchange(*request);
-    return whois::DecodeAnswer(result.answer, result.cutShort == whois::CutShort::SizeCap);
+    const ExchangeResult result = Exchange(*request);
+    return ::whois::DecodeAnswer(result.answer, result.cutShort == CutShort::SizeCap);
 }
 
 QString CWhois::GetData()
 {
-    m_cutShort = whois::CutShort::No;
+    m_cutShort = CutShort::No;
     const std::optional<QByteArray> request = RequestBytes();
     if (!request)
         return QueryErrorText();
-    if (m_strServerAddress.isEmpty())
+    if (m_serverAddress.isEmpty())
         return DataErrorText();
-    const whois::ExchangeResult result = Exchange(*request);
+    const ExchangeResult result = Exchange(*request);
     if (result.failed)
         return {};
     m_cutShort = result.cutShort;
-    return whois::DecodeAnswer(result.answer, result.cutShort == whois::CutShort::SizeCap);
+    return ::whois::DecodeAnswer(result.answer, result.cutShort == CutShort::SizeCap);
 }
 
 std::optional<QByteArray> CWhois::RequestBytes() const
 {
     // The query is one line: a line feed, carriage return or NUL inside it would change what
     // the server reads as the query.
-    const QStringView query = QStringView(m_strQuery).chopped(1);
-    if (query.size() > whois::kMaxQueryChars || query.contains(u'\n') || query.contains(u'\r')
+    const QStringView query = QStringView(m_query).chopped(1);
+    if (query.size() > kMaxQueryChars || query.contains(u'\n') || query.contains(u'\r')
         || query.contains(QChar(0)))
         return std::nullopt;
-    return whois::ToLatin1Bytes(m_strQuery);
+    return ::whois::ToLatin1Bytes(m_query);
 }
 
-whois::ExchangeResult CWhois::Exchange(const QByteArray &request) const
+ExchangeResult CWhois::Exchange(const QByteArray &request) const
 {
-    return whois::RunExchange(m_strServerAddress.toLatin1(), whois::kWhoisPort, request, m_limits, m_stop);
+    return RunExchange(m_serverAddress.toLatin1(), kWhoisPort, request, m_limits, m_stop);
 }
 
-WhoisAnswer LookUpWhois(const QString &query, std::stop_token stop)
+WhoisAnswer LookupWhois(const QString &query, std::stop_token stop)
 {
     CWhois whois(query, stop);
     if (stop.stop_requested())
@@ -140,3 +141,5 @@ WhoisAnswer LookUpWhois(const QString &query, std::stop_token stop)
     answer.cutShortNote = stop.stop_requested() ? QString() : whois.CutShortNote();
     return answer;
 }
+
+} // namespace quokka::whois

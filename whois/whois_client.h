@@ -7,7 +7,7 @@
 #include <optional>
 #include <stop_token>
 
-namespace whois {
+namespace quokka::whois {
 
 // The host name of IANA's WHOIS service, the first server asked.
 inline constexpr char16_t kIanaWhoisHost[] = u"whois.iana.org";
@@ -16,8 +16,6 @@ inline constexpr char16_t kReferralKey[] = u"refer:";
 // The longest host name that is looked up, in bytes, and the longest query in characters.
 constexpr qsizetype kMaxHostNameBytes = 1023;
 constexpr qsizetype kMaxQueryChars = 98;
-
-} // namespace whois
 
 // Rewrites HOSTNAME with the dotted address of the last IPv4 address it resolves to, or
 // with empty text when it does not resolve (or is too long to be a host name). STOP ends
@@ -33,13 +31,13 @@ struct WhoisAnswer {
 
 // Runs one whole lookup for QUERY: IANA first, then the server it refers to. Blocks; STOP
 // abandons it early, with nothing in the answer.
-WhoisAnswer LookUpWhois(const QString &query, std::stop_token stop = {});
+WhoisAnswer LookupWhois(const QString &query, std::stop_token stop = {});
 
 class CWhois {
 public:
     // Runs the IANA step for QUERY: afterwards the referred server's address is known, or
     // empty. STOP abandons the network work early; LIMITS bound each exchange.
-    explicit CWhois(const QString &query, std::stop_token stop = {}, whois::ExchangeLimits limits = {});
+    explicit CWhois(const QString &query, std::stop_token stop = {}, ExchangeLimits limits = {});
 
     // IANA's answer to the query, or this method's error text when IANA's address is unknown.
     QString GetIANAData();
@@ -58,11 +56,13 @@ public:
 private:
     // The query as bytes with its line feed, or nothing when it cannot be sent as one line.
     std::optional<QByteArray> RequestBytes() const;
-    whois::ExchangeResult Exchange(const QByteArray &request) const;
+    ExchangeResult Exchange(const QByteArray &request) const;
 
-    QString m_strQuery;         // the caller's query and one line feed
-    QString m_strServerAddress; // dotted address of the server to ask; empty when unknown
+    QString m_query;         // the caller's query and one line feed
+    QString m_serverAddress; // dotted address of the server to ask; empty when unknown
     std::stop_token m_stop;
-    whois::ExchangeLimits m_limits;
-    whois::CutShort m_cutShort = whois::CutShort::No; // of GetData's exchange
+    ExchangeLimits m_limits;
+    CutShort m_cutShort = CutShort::No; // of GetData's exchange
 };
+
+} // namespace quokka::whois

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <stop_token>
 
-namespace whois {
+namespace quokka::whois {
 
 constexpr std::uint16_t kWhoisPort = 43;
 constexpr int kReceiveChunkBytes = 1500;
@@ -34,4 +34,4 @@ struct ExchangeResult {
 ExchangeResult RunExchange(const QByteArray &address, std::uint16_t port, const QByteArray &request,
                            const ExchangeLimits &limits, std::stop_token stop);
 
-} // namespace whois
+} // namespace quokka::whois

@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-namespace whois {
+namespace quokka::whois {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -113,15 +113,15 @@ ExchangeResult RunExchange(const QByteArray &address, std::uint16_t port, const 
         result.failed = true;
         return result;
     }
-    const ::UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
     const auto connectDeadline = start + std::min(limits.connect, limits.total);
-    if (!socket.valid() || !Connect(socket.get(), server, connectDeadline, limits, stop)
-        || !SendQuery(socket.get(), request)) {
+    if (!socket.Valid() || !Connect(socket.Get(), server, connectDeadline, limits, stop)
+        || !SendQuery(socket.Get(), request)) {
         result.failed = true;
         return result;
     }
-    Receive(socket.get(), start, limits, stop, result);
+    Receive(socket.Get(), start, limits, stop, result);
     return result;
 }
 
-} // namespace whois
+} // namespace quokka::whois

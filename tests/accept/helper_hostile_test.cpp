@@ -33,6 +33,7 @@
 
 namespace {
 
+using namespace quokka::trace;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 

@@ -18,15 +18,15 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: silent_resolver ADDRESS\n");
         return 2;
     }
-    const UniqueFd listener(::socket(AF_INET, SOCK_DGRAM, 0));
-    if (listener.get() < 0 || ::bind(listener.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+    const quokka::UniqueFd listener(::socket(AF_INET, SOCK_DGRAM, 0));
+    if (listener.Get() < 0 || ::bind(listener.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         std::perror("silent_resolver");
         return 1;
     }
     std::printf("ready\n");
     std::fflush(stdout);
     char datagram[4096];
-    while (::recv(listener.get(), datagram, sizeof datagram, 0) >= 0) {
+    while (::recv(listener.Get(), datagram, sizeof datagram, 0) >= 0) {
         std::printf("query\n");
         std::fflush(stdout);
     }

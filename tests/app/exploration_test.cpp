@@ -81,7 +81,7 @@ protected:
         };
         services.whois = [this](const QString &query, std::stop_token) {
             m_whoisQueries << query;
-            return WhoisAnswer{QStringLiteral("netname: TEST-NET\nabuse-mailbox: abuse@route.test\n"), {}};
+            return quokka::whois::WhoisAnswer{QStringLiteral("netname: TEST-NET\nabuse-mailbox: abuse@route.test\n"), {}};
         };
         services.newTracer = [hops, tracerValid](const QString &) { return std::make_unique<ListedTracer>(hops, tracerValid); };
         services.install = [](std::stop_token) {};

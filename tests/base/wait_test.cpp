@@ -50,7 +50,7 @@ TEST(WaitWithMessagePump, LastsTwoSecondsHandlesTimersAndInputAndIdles)
     qint64 elapsed = -1;
     const double cpuBefore = CpuSeconds();
     clock.start();
-    WaitWithMessagePump(&context, [&] {
+    quokka::WaitWithMessagePump(&context, [&] {
         elapsed = clock.elapsed();
         loop.quit();
     });

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace quokka::trace;
+
 std::uint16_t Read16(std::span<const std::uint8_t> b, std::size_t at)
 {
     return std::uint16_t(b[at] << 8 | b[at + 1]);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace quokka::trace;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::span<const std::uint8_t> bytes(data, size);

@@ -25,6 +25,7 @@ void PrintTo(const QString &text, std::ostream *out)
 
 namespace {
 
+using namespace quokka::whois;
 using namespace std::chrono_literals;
 
 // The last lines of answers cut short with the client's own limits.
@@ -57,9 +58,9 @@ void ClearRecords()
         QFile::remove(Dir() + "/record-" + server.label);
 }
 
-whois::ExchangeLimits Limits(std::chrono::milliseconds silence, std::chrono::milliseconds total = 60s)
+ExchangeLimits Limits(std::chrono::milliseconds silence, std::chrono::milliseconds total = 60s)
 {
-    whois::ExchangeLimits limits;
+    ExchangeLimits limits;
     limits.connect = 1s;
     limits.silence = silence;
     limits.total = total;

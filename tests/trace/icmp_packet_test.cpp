@@ -11,6 +11,7 @@
 
 namespace {
 
+using namespace quokka::trace;
 using Bytes = std::vector<std::uint8_t>;
 
 std::uint32_t Addr(const char *dotted)

@@ -7,6 +7,8 @@
 
 namespace {
 
+using namespace quokka::trace;
+
 std::uint32_t Address(const char *dotted)
 {
     in_addr address{};

@@ -10,6 +10,9 @@
 
 namespace {
 
+using quokka::whois::CWhois;
+using namespace Qt::StringLiterals;
+
 constexpr int kRounds = 30;
 
 double Median(std::vector<double> values)
@@ -36,7 +39,7 @@ std::vector<double> TimeRounds(Lookup lookup, bool *ok)
 int RunBenchmark()
 {
     bool ok = true;
-    const auto ours = TimeRounds([] { return CWhois("192.0.2.1").GetData().contains("EXAMPLE-NET"); }, &ok);
+    const auto ours = TimeRounds([] { return CWhois(u"192.0.2.1"_s).GetData().contains("EXAMPLE-NET"_L1); }, &ok);
     const auto theirs = TimeRounds(
         [] {
             std::string output;

@@ -30,6 +30,7 @@ void PrintTo(const QString &text, std::ostream *out)
 
 namespace {
 
+using namespace quokka::whois;
 using namespace std::chrono_literals;
 
 QString Dir()
@@ -55,15 +56,15 @@ QByteArray Record(const char *label)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString Fetch(const QString &query, whois::ExchangeLimits limits = {})
+QString Fetch(const QString &query, ExchangeLimits limits = {})
 {
     CWhois whois(query, {}, limits);
     return whois.GetData();
 }
 
-whois::ExchangeLimits ShortLimits()
+ExchangeLimits ShortLimits()
 {
-    whois::ExchangeLimits limits;
+    ExchangeLimits limits;
     limits.connect = 1s;
     limits.silence = 1s;
     return limits;
@@ -284,7 +285,7 @@ TEST(WhoisShutdown, ClosingEndsALookupAtOnce)
 }
 
 // IANA's name points nowhere or at a server that fails: the client's error text is listed.
-void ExpectIanaStepFails(whois::ExchangeLimits limits = {})
+void ExpectIanaStepFails(ExchangeLimits limits = {})
 {
     ClearRecords();
     EXPECT_EQ(Fetch("192.0.2.1", limits), CWhois::DataErrorText());

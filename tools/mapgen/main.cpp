@@ -14,13 +14,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s COUNTRIES.json OUTPUT.png\n", argv[0]);
         return 2;
     }
-    std::vector<mapgen::Country> countries;
+    std::vector<quokka::tools::mapgen::Country> countries;
     QString error;
-    if (!mapgen::ReadCountries(QString::fromLocal8Bit(argv[1]), countries, error)) {
+    if (!quokka::tools::mapgen::ReadCountries(QString::fromLocal8Bit(argv[1]), countries, error)) {
         std::fprintf(stderr, "%s: %s\n", argv[1], qPrintable(error));
         return 1;
     }
-    const QImage picture = mapgen::RenderWorldMap(countries);
+    const QImage picture = quokka::tools::mapgen::RenderWorldMap(countries);
     if (!picture.save(QString::fromLocal8Bit(argv[2]), "PNG", 9)) {
         std::fprintf(stderr, "%s: cannot write the picture\n", argv[2]);
         return 1;

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace mapgen {
+namespace quokka::tools::mapgen {
 namespace {
 
 const QColor kSea(164, 204, 236);
@@ -76,7 +76,7 @@ QPolygon Project(const Ring &ring)
 {
     QPolygon polygon;
     const auto add = [&](const GeoPoint &p) {
-        if (const auto point = quokka::ProjectToMap(p.lat, p.lon))
+        if (const auto point = ProjectToMap(p.lat, p.lon))
             polygon << QPoint(point->x, point->y);
     };
     for (std::size_t i = 0; i < ring.size(); ++i) {
@@ -135,15 +135,15 @@ void DrawGraticule(QPainter &painter)
 {
     painter.setPen(QPen(kGraticule, 0));
     for (int lon = -150; lon <= 180; lon += 30) {
-        const int x = quokka::kPrimeMeridianX + int(2.5 * lon);
-        painter.drawLine(x, 0, x, quokka::kMapHeight - 1);
+        const int x = kPrimeMeridianX + int(2.5 * lon);
+        painter.drawLine(x, 0, x, kMapHeight - 1);
     }
     for (int lat = -60; lat <= 60; lat += 30) {
         QPolygon line;
         for (double lon = kWestLimit; lon <= kEastLimit; lon += 0.1) {
             // The parallel is drawn right up to the meridian from both sides.
             const double at = std::abs(lon) < 0.05 ? (lon < 0 ? -1e-9 : 0.0) : lon;
-            if (const auto point = quokka::ProjectToMap(lat, at))
+            if (const auto point = ProjectToMap(lat, at))
                 line << QPoint(point->x, point->y);
         }
         painter.drawPolyline(line);
@@ -154,7 +154,7 @@ void DrawGraticule(QPainter &painter)
 
 QImage RenderWorldMap(const std::vector<Country> &countries)
 {
-    QImage image(quokka::kMapWidth, quokka::kMapHeight, QImage::Format_RGB32);
+    QImage image(kMapWidth, kMapHeight, QImage::Format_RGB32);
     image.fill(kSea);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, false); // exact colours for the palette
@@ -190,4 +190,4 @@ QImage RenderWorldMap(const std::vector<Country> &countries)
     return image.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither | Qt::AvoidDither);
 }
 
-} // namespace mapgen
+} // namespace quokka::tools::mapgen

@@ -6,8 +6,8 @@
 
 #include <QImage>
 
-namespace mapgen {
+namespace quokka::tools::mapgen {
 
 QImage RenderWorldMap(const std::vector<Country> &countries);
 
-} // namespace mapgen
+} // namespace quokka::tools::mapgen

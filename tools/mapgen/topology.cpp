@@ -6,18 +6,20 @@
 #include <QJsonObject>
 #include <map>
 
-namespace mapgen {
+namespace quokka::tools::mapgen {
 namespace {
+
+using namespace Qt::StringLiterals;
 
 // Arcs are delta-encoded integer positions, scaled and translated by the transform.
 std::vector<Ring> DecodeArcs(const QJsonObject &topology)
 {
-    const QJsonObject transform = topology.value("transform").toObject();
-    const QJsonArray scale = transform.value("scale").toArray();
-    const QJsonArray translate = transform.value("translate").toArray();
+    const QJsonObject transform = topology.value("transform"_L1).toObject();
+    const QJsonArray scale = transform.value("scale"_L1).toArray();
+    const QJsonArray translate = transform.value("translate"_L1).toArray();
     const bool quantized = !scale.isEmpty();
     std::vector<Ring> arcs;
-    for (const QJsonValue &arcValue : topology.value("arcs").toArray()) {
+    for (const QJsonValue &arcValue : topology.value("arcs"_L1).toArray()) {
         Ring arc;
         double x = 0, y = 0;
         for (const QJsonValue &position : arcValue.toArray()) {
@@ -63,12 +65,12 @@ Ring BuildRing(const QJsonArray &indices, const std::vector<Ring> &arcs)
 // The polygons of a geometry: Polygon is a list of rings, MultiPolygon a list of those.
 std::vector<QJsonArray> Polygons(const QJsonObject &geometry)
 {
-    const QString type = geometry.value("type").toString();
-    const QJsonArray arcs = geometry.value("arcs").toArray();
+    const QString type = geometry.value("type"_L1).toString();
+    const QJsonArray arcs = geometry.value("arcs"_L1).toArray();
     std::vector<QJsonArray> polygons;
-    if (type == "Polygon")
+    if (type == "Polygon"_L1)
         polygons.push_back(arcs);
-    else if (type == "MultiPolygon")
+    else if (type == "MultiPolygon"_L1)
         for (const QJsonValue &polygon : arcs)
             polygons.push_back(polygon.toArray());
     return polygons;
@@ -86,17 +88,17 @@ bool ReadCountries(const QString &path, std::vector<Country> &countries, QString
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
     const QJsonObject topology = document.object();
-    const QJsonObject collection = topology.value("objects").toObject().value("countries").toObject();
-    if (document.isNull() || topology.value("type").toString() != "Topology" || collection.isEmpty()) {
+    const QJsonObject collection = topology.value("objects"_L1).toObject().value("countries"_L1).toObject();
+    if (document.isNull() || topology.value("type"_L1).toString() != "Topology"_L1 || collection.isEmpty()) {
         error = document.isNull() ? parseError.errorString() : QStringLiteral("no object \"countries\"");
         return false;
     }
     const std::vector<Ring> arcs = DecodeArcs(topology);
     std::map<int, std::set<int>> usersOfArc;
-    for (const QJsonValue &value : collection.value("geometries").toArray()) {
+    for (const QJsonValue &value : collection.value("geometries"_L1).toArray()) {
         const QJsonObject geometry = value.toObject();
         Country country;
-        country.name = geometry.value("properties").toObject().value("name").toString();
+        country.name = geometry.value("properties"_L1).toObject().value("name"_L1).toString();
         const int index = int(countries.size());
         for (const QJsonArray &polygon : Polygons(geometry)) {
             for (const QJsonValue &ringIndices : polygon) {
@@ -115,4 +117,4 @@ bool ReadCountries(const QString &path, std::vector<Country> &countries, QString
     return true;
 }
 
-} // namespace mapgen
+} // namespace quokka::tools::mapgen

@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-namespace mapgen {
+namespace quokka::tools::mapgen {
 
 struct GeoPoint {
     double lon = 0;
@@ -24,4 +24,4 @@ struct Country {
 // ERROR when the file cannot be read or is not such a topology.
 bool ReadCountries(const QString &path, std::vector<Country> &countries, QString &error);
 
-} // namespace mapgen
+} // namespace quokka::tools::mapgen
