@@ -72,6 +72,8 @@ CQuokkaQuokkaDlg::~CQuokkaQuokkaDlg()
     m_exploration.reset(); // the run goes before the windows it shows in
     m_lastExploration.reset();
     delete m_firstRunWindow.data();
+    for (const ResultWindows &windows : m_resultWindows)
+        qDeleteAll(windows.All()); // those still there
 }
 
 void CQuokkaQuokkaDlg::StartExploration(const QString &domain)
@@ -147,16 +149,20 @@ void CQuokkaQuokkaDlg::CloseFirstRunWindow()
     delete m_firstRunWindow.data();
 }
 
+QList<QWidget *> CQuokkaQuokkaDlg::ResultWindows::All() const
+{
+    return {map.data(), trace.data(), whois.data()};
+}
+
 void CQuokkaQuokkaDlg::OpenResultWindows(const HomeLocation &home, std::shared_ptr<const RunReport> report)
 {
-    ResultWindows &windows = m_resultWindows.emplace_back();
-    windows.map = std::make_unique<CWorldMap>();
-    windows.map->SetHome(home); // the first paint already shows the home marker
-    windows.trace = std::make_unique<CTraceData>();
-    windows.whois = std::make_unique<CWhoisLookup>();
-    m_pWorldMap = windows.map.get();
-    m_pTraceData = windows.trace.get();
-    m_pWhoisLookup = windows.whois.get();
+    // Top-level windows of their own, above no other window; this dialog deletes them.
+    std::erase_if(m_resultWindows, [](const ResultWindows &windows) { return windows.All().count(nullptr) == 3; });
+    m_pWorldMap = new CWorldMap;
+    m_pWorldMap->SetHome(home); // the first paint already shows the home marker
+    m_pTraceData = new CTraceData;
+    m_pWhoisLookup = new CWhoisLookup;
+    m_resultWindows.push_back({m_pWorldMap, m_pTraceData, m_pWhoisLookup});
     // They come up on top but leave the keyboard where it is: Enter in the domain field
     // neither lands in nor hides one of them.
     for (QWidget *window : {static_cast<QWidget *>(m_pWorldMap), static_cast<QWidget *>(m_pTraceData),
@@ -185,9 +191,9 @@ void CQuokkaQuokkaDlg::SetBusy(bool busy)
 {
     if (m_resultWindows.empty())
         return;
-    const ResultWindows &windows = m_resultWindows.back();
-    for (QWidget *window : {static_cast<QWidget *>(windows.map.get()), static_cast<QWidget *>(windows.trace.get()),
-                            static_cast<QWidget *>(windows.whois.get())}) {
+    for (QWidget *window : m_resultWindows.back().All()) {
+        if (!window)
+            continue;
         if (busy)
             window->setCursor(Qt::BusyCursor);
         else if (window->testAttribute(Qt::WA_SetCursor))
@@ -308,15 +314,13 @@ void CQuokkaQuokkaDlg::Shutdown()
 
 void CQuokkaQuokkaDlg::CloseResultWindows()
 {
-    m_pWorldMap = nullptr;
-    m_pTraceData = nullptr;
-    m_pWhoisLookup = nullptr;
     // Hidden at once and deleted once the events under way are done with them.
-    for (ResultWindows &windows : m_resultWindows) {
-        for (QWidget *window : {static_cast<QWidget *>(windows.map.release()), static_cast<QWidget *>(windows.trace.release()),
-                                static_cast<QWidget *>(windows.whois.release())}) {
-            window->hide();
-            window->deleteLater();
+    for (const ResultWindows &windows : m_resultWindows) {
+        for (QWidget *window : windows.All()) {
+            if (window) {
+                window->hide();
+                window->deleteLater();
+            }
         }
     }
     m_resultWindows.clear();

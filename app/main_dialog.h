@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QList>
 #include <QPointer>
 #include <memory>
 #include <vector>
@@ -75,11 +76,12 @@ protected:
     void accept() override;
 
 private:
-    // One run's result windows, owned here.
+    // One run's result windows, owned here: deleted with this dialog unless gone before.
     struct ResultWindows {
-        std::unique_ptr<CWorldMap> map;
-        std::unique_ptr<CTraceData> trace;
-        std::unique_ptr<CWhoisLookup> whois;
+        QPointer<CWorldMap> map;
+        QPointer<CTraceData> trace;
+        QPointer<CWhoisLookup> whois;
+        QList<QWidget *> All() const;
     };
 
     // Shows a first-run window modally over this dialog; CLOSED is called when it has closed.
@@ -90,9 +92,9 @@ private:
 
     QImage m_bitmap; // the emblem, drawn with its transparency
     // The newest run's result windows (null before the first run), of m_resultWindows.
-    CWorldMap *m_pWorldMap = nullptr;
-    CTraceData *m_pTraceData = nullptr;
-    CWhoisLookup *m_pWhoisLookup = nullptr;
+    QPointer<CWorldMap> m_pWorldMap;
+    QPointer<CTraceData> m_pTraceData;
+    QPointer<CWhoisLookup> m_pWhoisLookup;
     std::vector<ResultWindows> m_resultWindows; // of every run, closed with this dialog
     QPointer<QDialog> m_firstRunWindow;
     QLineEdit *m_pDomainEdit = nullptr;
