@@ -7,17 +7,16 @@
 #include "base/host_names.h"
 #include "base/toast.h"
 #include "base/visible_text.h"
-#include "base/wait.h"
-#include "base/window_support.h"
 #include "geo/as_database.h"
+#include "geo/dotted_quad.h"
 #include "geo/geo_database.h"
 #include "geo/home_location.h"
-#include "geo/setup.h"
-#include "geo/world_map.h"
 #include "trace/icmp_tracer.h"
-#include "trace/trace_data.h"
-#include "whois/whois_lookup.h"
 #include "whois/whois_text.h"
+
+#include <QPointer>
+#include <cstring>
+#include <utility>
 
 using namespace quokka;
 using quokka::whois::WhoisAnswer;
@@ -26,20 +25,6 @@ namespace {
 
 // The highest time-to-live probed is one below this.
 constexpr int kTtlLimit = 30;
-
-// The busy pointer over the run's windows while they wait for their first line.
-void ShowBusy(const ResultWindows &windows, bool busy)
-{
-    for (QWidget *window : {static_cast<QWidget *>(windows.map), static_cast<QWidget *>(windows.trace),
-                            static_cast<QWidget *>(windows.whois)}) {
-        if (!window)
-            continue;
-        if (busy)
-            window->setCursor(Qt::BusyCursor);
-        else if (window->testAttribute(Qt::WA_SetCursor))
-            window->unsetCursor();
-    }
-}
 
 } // namespace
 
@@ -56,10 +41,11 @@ ExplorationServices ExplorationServices::Real()
     return services;
 }
 
-Exploration::Exploration(const QString &domain, ExplorationServices services, QWidget *owner, QObject *parent)
-    : QObject(parent), m_domain(domain), m_services(std::move(services)), m_owner(owner)
+Exploration::Exploration(const QString &domain, ExplorationServices services, ExplorationView &view, QObject *parent)
+    : QObject(parent), m_domain(domain), m_services(std::move(services)),
+      m_timings(m_services.timings.value_or(CurrentTimings())), m_view(view)
 {
-    m_report.domain = domain;
+    m_report->domain = domain;
 }
 
 Exploration::~Exploration()
@@ -72,7 +58,14 @@ void Exploration::Cancel()
     m_cancelled = true;
     m_worker.RequestStop();
     m_hostNames.Stop();
-    delete m_firstRunWindow.data();
+    DropTracer();
+    if (std::exchange(m_firstRunWindowUp, false))
+        m_view.CloseFirstRunWindow();
+}
+
+void Exploration::DropTracer()
+{
+    m_worker.Finally([tracer = m_tracer] { tracer->reset(); });
 }
 
 void Exploration::Start()
@@ -82,25 +75,20 @@ void Exploration::Start()
     ShowWelcome();
 }
 
-void Exploration::OpenFirstRunWindow(QDialog *window, void (Exploration::*next)())
+std::function<void()> Exploration::Then(void (Exploration::*next)())
 {
-    m_firstRunWindow = window;
-    connect(window, &QDialog::finished, this, [this, window, next] {
-        window->deleteLater();
-        if (!m_cancelled)
-            (this->*next)();
-    });
-    window->open(); // modal over the owner; the run goes on when it has closed
+    m_firstRunWindowUp = true;
+    return [self = QPointer<Exploration>(this), next] {
+        if (!self || self->m_cancelled)
+            return;
+        self->m_firstRunWindowUp = false;
+        (self->*next)();
+    };
 }
 
 void Exploration::ShowWelcome()
 {
-    auto *welcome = new Toast(m_owner);
-    welcome->m_strText = QStringLiteral("Welcome to quokka quokka setup!");
-    welcome->m_nPointSize = 100;
-    welcome->m_nDuration = CurrentTimings().welcomeMs;
-    OpenFirstRunWindow(welcome, &Exploration::ShowSetup);
-    emit firstRunStepShown(QStringLiteral("notice"), welcome->m_strText);
+    m_view.ShowWelcome(QStringLiteral("Welcome to quokka quokka setup!"), m_timings.welcomeMs, Then(&Exploration::ShowSetup));
 }
 
 void Exploration::ShowSetup()
@@ -110,11 +98,7 @@ void Exploration::ShowSetup()
         return Install();
     }
     // Shows its own notice first, then stores the user's first left click as the home point.
-    auto *setup = new CSetup(m_owner);
-    connect(setup, &CSetup::noticeShown, this,
-            [this](const QString &text) { emit firstRunStepShown(QStringLiteral("notice"), text); });
-    connect(setup, &CSetup::mapShown, this, [this] { emit firstRunStepShown(QStringLiteral("setup"), {}); });
-    OpenFirstRunWindow(setup, &Exploration::Install);
+    m_view.ShowSetup(m_timings.setupNoticeMs, Then(&Exploration::Install));
 }
 
 // The copy of the program can be hundreds of megabytes: it is made on the worker, and the
@@ -132,29 +116,9 @@ void Exploration::Install()
 
 void Exploration::OpenResultWindows()
 {
-    const HomeLocation home = HomeLocation::Read(); // (0, 0) when the setup was closed without a click
-    m_windows.map = new CWorldMap;
-    m_windows.map->SetHome(home); // the first paint already shows the home marker
-    m_windows.trace = new CTraceData;
-    m_windows.whois = new CWhoisLookup;
-    // They come up on top but leave the keyboard where it is: Enter in the domain field
-    // neither lands in nor hides one of them.
-    for (QWidget *window : {static_cast<QWidget *>(m_windows.map), static_cast<QWidget *>(m_windows.trace),
-                            static_cast<QWidget *>(m_windows.whois)}) {
-        window->setAttribute(Qt::WA_ShowWithoutActivating);
-        window->show();
-        RaiseWindow(window);
-    }
-    ShowBusy(m_windows, true);
-    // The WHOIS window saves the run's report as the trace window does, which keeps it after
-    // the run.
-    m_windows.whois->SetSaveReport([trace = m_windows.trace](QWidget *window) {
-        if (trace)
-            trace->AskWhereToSave(window);
-    });
-    connect(this, &Exploration::reportChanged, m_windows.trace, &CTraceData::UpdateReport);
-    connect(this, &Exploration::reportChanged, m_windows.map, &CWorldMap::UpdateReport);
-    emit resultWindowsOpened(m_windows);
+    // (0, 0) when the setup was closed without a click
+    m_view.OpenResultWindows(HomeLocation::Read(), m_report);
+    m_view.SetBusy(true);
     Resolve();
 }
 
@@ -173,7 +137,7 @@ void Exploration::OnResolved(const std::optional<QString> &target)
         return Finish();
     }
     m_target = *target;
-    m_report.target = m_target;
+    m_report->target = m_target;
     LookUpWhois();
 }
 
@@ -189,10 +153,9 @@ void Exploration::LookUpWhois()
 
 void Exploration::OnWhois(const WhoisAnswer &answer)
 {
-    m_report.whoisLines = whois::AnswerLines(answer.text, answer.cutShortNote); // as the window lists them
-    if (m_windows.whois)
-        m_windows.whois->ShowAnswer(m_report.whoisLines);
-    ShowBusy(m_windows, false);
+    m_report->whoisLines = whois::AnswerLines(answer.text, answer.cutShortNote); // as the window lists them
+    m_view.ShowWhoisAnswer(m_report->whoisLines);
+    m_view.SetBusy(false);
     m_ttl = 1;
     Probe();
 }
@@ -204,13 +167,14 @@ void Exploration::Probe()
     emit phaseStarted(QStringLiteral("probe %1").arg(m_ttl));
     // The tracer is made by the first probe, on the worker, and used there only.
     m_worker.Run<std::optional<HopReply>>(
-        [this, ttl = m_ttl](std::stop_token) -> std::optional<HopReply> {
-            const bool first = !m_tracer;
+        [tracer = m_tracer, newTracer = m_services.newTracer, target = m_target,
+         ttl = m_ttl](std::stop_token) -> std::optional<HopReply> {
+            const bool first = !*tracer;
             if (first)
-                m_tracer = m_services.newTracer(m_target);
-            if (first && !m_tracer->IsValid())
+                *tracer = newTracer(target);
+            if (first && !(*tracer)->IsValid())
                 return std::nullopt; // said once, before the first probe
-            return m_tracer->ProbeHop(ttl);
+            return (*tracer)->ProbeHop(ttl);
         },
         [this](std::optional<HopReply> reply) {
             if (reply)
@@ -235,15 +199,18 @@ void Exploration::OnProbed(const HopReply &reply)
     }
     m_totalMs += reply.roundTripMs;
     const bool isDestination = reply.address == m_target;
-    // The run looks the hop up itself and hands the row to the map and the line to the list.
+    // The run looks the hop up itself, its address read once for both tables, and hands the
+    // row to the map and the line to the list.
     GeoRecord record{};
+    std::uint32_t key = 0;
+    const bool parsed = ParseDottedQuad(reply.address.toStdString(), key);
     const GeoDatabase &database = m_services.database ? *m_services.database : GeoDatabase::Instance();
-    database.Find(reply.address.toLatin1().left(31).constData(), record);
-    if (m_windows.map)
-        m_windows.map->PlotHop(record, isDestination);
-    AddHop(reply, record);
+    if (const unsigned char *row = parsed ? database.FindKey(key) : nullptr)
+        std::memcpy(record.bytes.data(), row, GeoRecord::kSize);
+    m_view.PlotHop(record, isDestination, int(m_report->hops.size()));
+    AddHop(reply, parsed ? std::optional<std::uint32_t>(key) : std::nullopt, record);
     emit phaseStarted(QStringLiteral("wait %1").arg(m_ttl));
-    WaitWithMessagePump(this, [this, address = reply.address, isDestination] { AfterHopWait(address, isDestination); });
+    After(m_timings.hopWaitMs, this, [this, address = reply.address, isDestination] { AfterHopWait(address, isDestination); });
 }
 
 void Exploration::AfterHopWait(const QString &address, bool isDestination)
@@ -259,16 +226,15 @@ void Exploration::AfterHopWait(const QString &address, bool isDestination)
     Probe();
 }
 
-void Exploration::AddHop(const HopReply &reply, const GeoRecord &record)
+void Exploration::AddHop(const HopReply &reply, std::optional<std::uint32_t> key, const GeoRecord &record)
 {
     HopDetail hop;
     hop.row = m_lines;
     hop.ttl = m_ttl;
     hop.address = reply.address;
     hop.rttMs = reply.roundTripMs;
-    const QByteArray address = reply.address.toLatin1();
     const AsDatabase &asTable = m_services.asTable ? *m_services.asTable : AsDatabase::Instance();
-    if (const std::optional<AsMatch> network = asTable.Find(address.constData())) {
+    if (const std::optional<AsMatch> network = key ? asTable.FindKey(*key) : std::nullopt) {
         hop.asn = network->number;
         hop.asName = QString::fromUtf8(network->name.data(), qsizetype(network->name.size()));
     }
@@ -284,50 +250,55 @@ void Exploration::AddHop(const HopReply &reply, const GeoRecord &record)
     hop.place = hopline::LocationText(m_ttl, record);
     hop.line = hopline::HopLine(m_ttl, reply, record);
     AddLine(hop.line);
-    m_report.hops << hop;
-    emit reportChanged(m_report);
-    LookUpHostName(m_report.hops.size() - 1);
+    m_report->hops << hop;
+    DescribeHop(m_report->hops.size() - 1);
+    LookUpHostName(m_report->hops.size() - 1);
 }
 
 void Exploration::LookUpHostName(qsizetype hop)
 {
     if (!m_services.reverseName)
         return SettleHostName(hop, std::nullopt);
-    const int boundMs = CurrentTimings().hostNameMs;
-    m_hostNames.Start([lookup = m_services.reverseName, address = m_report.hops[hop].address,
+    const int boundMs = m_timings.hostNameMs;
+    m_hostNames.Start([lookup = m_services.reverseName, address = m_report->hops[hop].address,
                        boundMs] { return lookup(address, boundMs); },
                       boundMs, [this, hop](const std::optional<QString> &name) { SettleHostName(hop, name); });
 }
 
 void Exploration::SettleHostName(qsizetype hop, const std::optional<QString> &name)
 {
-    HopDetail &detail = m_report.hops[hop];
+    HopDetail &detail = m_report->hops[hop];
     if (detail.hostNameSettled)
         return; // an answer after the next line has been listed comes too late
     detail.hostName = name.value_or(QString());
     detail.hostNameSettled = true;
-    emit reportChanged(m_report);
+    DescribeHop(hop);
     emit hopDetailSettled(detail);
+}
+
+void Exploration::DescribeHop(qsizetype hop)
+{
+    const HopDetail &detail = m_report->hops[hop];
+    m_view.DescribeHop(int(hop), detail.row, runreport::ToolTipLines(detail));
 }
 
 void Exploration::AddLine(const QString &line)
 {
-    if (!m_report.hops.isEmpty())
-        SettleHostName(m_report.hops.size() - 1, std::nullopt);
+    if (!m_report->hops.isEmpty())
+        SettleHostName(m_report->hops.size() - 1, std::nullopt);
     ++m_lines;
-    ShowBusy(m_windows, false);
-    if (m_windows.trace)
-        m_windows.trace->AddLine(line);
+    m_view.SetBusy(false);
+    m_view.AddTraceLine(line);
 }
 
 // A name still being looked up is settled as unknown: the run's end waits for no lookup.
 void Exploration::Finish()
 {
-    if (!m_report.hops.isEmpty())
-        SettleHostName(m_report.hops.size() - 1, std::nullopt);
-    m_report.completed = !m_report.hops.isEmpty() && m_report.hops.back().address == m_target;
-    m_report.totalMs = m_totalMs;
-    ShowBusy(m_windows, false);
-    emit reportChanged(m_report);
+    if (!m_report->hops.isEmpty())
+        SettleHostName(m_report->hops.size() - 1, std::nullopt);
+    m_report->completed = !m_report->hops.isEmpty() && m_report->hops.back().address == m_target;
+    m_report->totalMs = m_totalMs;
+    m_view.SetBusy(false);
+    DropTracer();
     emit finished();
 }

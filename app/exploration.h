@@ -4,27 +4,22 @@
 // a two-second pause after each listed hop. The run is a sequence of steps, each started by
 // the end of the one before (a result of the run's worker, a timer, a window closing), so no
 // step waits inside another and no other window's event loop can hold the run up.
+#include "app/exploration_view.h"
+#include "app/run_report.h"
 #include "base/host_names.h"
+#include "base/wait.h"
 #include "base/worker.h"
-#include "trace/run_report.h"
+#include "trace/icmp_tracer.h"
 #include "whois/whois_client.h"
 
 #include <QObject>
-#include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
 
 class AsDatabase;
-class CTraceData;
-class CWhoisLookup;
-class CWorldMap;
 class GeoDatabase;
-class HopProber;
-class QDialog;
-class QWidget;
 struct GeoRecord;
-struct HopReply;
 
 // The world a run talks to. The program's own are real; tests hand in fakes, so that a run
 // needs no network and no privileges. The blocking ones run on the run's worker thread, but
@@ -34,6 +29,7 @@ struct ExplorationServices {
     // The blocking ones return soon after STOP is requested (the run closing).
     std::function<std::optional<QString>(const QString &domain, std::stop_token stop)> resolve;
     std::function<quokka::whois::WhoisAnswer(const QString &query, std::stop_token stop)> whois;
+    // Called on the run's worker, where the tracer is used and destroyed.
     std::function<std::unique_ptr<HopProber>(const QString &target)> newTracer;
     std::function<void(std::stop_token stop)> install; // the first run's per-user copy and launchers
     std::function<std::optional<QString>(const QString &address, int boundMs)> reverseName; // none: no names
@@ -42,43 +38,33 @@ struct ExplorationServices {
     // Set when no one can click the setup window (no display to click on, a scripted run):
     // a first run calls it instead of showing that window and goes on as if it was closed.
     std::function<void()> setupUnattended;
+    // How long the run's timed steps last; none: the program's own (quokka::CurrentTimings()
+    // when the run starts).
+    std::optional<quokka::Timings> timings;
 
     // The name resolver, WHOIS client, ICMP tracer, installer and table of the program.
     static ExplorationServices Real();
-};
-
-// The three windows one exploration opens. They belong to no other window: the main dialog
-// keeps them and closes them when it closes.
-struct ResultWindows {
-    QPointer<CWorldMap> map;
-    QPointer<CTraceData> trace;
-    QPointer<CWhoisLookup> whois;
 };
 
 class Exploration : public QObject {
     Q_OBJECT
 
 public:
-    // OWNER is the window the first-run notices and the setup window belong to.
-    Exploration(const QString &domain, ExplorationServices services, QWidget *owner, QObject *parent = nullptr);
+    // VIEW shows what the run finds; it must outlive the run.
+    Exploration(const QString &domain, ExplorationServices services, ExplorationView &view, QObject *parent = nullptr);
     // Ends the run where it stands and waits for its worker's job under way.
     ~Exploration() override;
 
     void Start();
     // What the run has found so far.
-    const RunReport &Report() const { return m_report; }
+    const RunReport &Report() const { return *m_report; }
     // Ends the run at once without waiting: nothing more of it happens, and its worker's job
     // under way is asked to stop (it is waited for when the exploration goes).
     void Cancel();
 
 signals:
-    void resultWindowsOpened(const ResultWindows &windows);
-    // A first-run window shows: "notice" with its text, or "setup".
-    void firstRunStepShown(const QString &step, const QString &text);
     // A step begins: "install", "resolution", "whois", "probe TTL" or "wait TTL".
     void phaseStarted(const QString &phase);
-    // The report has changed: a hop listed, a host name found, the run's end.
-    void reportChanged(const RunReport &report);
     // A hop's host name is final: found, or none known by its deadline (a few seconds at
     // most). Sent after the hop's line is listed and before the next line or the run's end.
     void hopDetailSettled(const HopDetail &hop);
@@ -98,29 +84,33 @@ private:
     void OnProbed(const HopReply &reply);
     void AfterHopWait(const QString &address, bool isDestination);
     // Lists the hop's line and adds its details to the report; its name is looked up.
-    void AddHop(const HopReply &reply, const GeoRecord &record);
+    void AddHop(const HopReply &reply, std::optional<std::uint32_t> key, const GeoRecord &record);
     void LookUpHostName(qsizetype hop);
     void SettleHostName(qsizetype hop, const std::optional<QString> &name);
+    // Hands hop HOP's details as they now stand to the view.
+    void DescribeHop(qsizetype hop);
     // Lists LINE, after settling the hop before it (its name unknown if not yet in).
     void AddLine(const QString &line);
     void Finish();
-    // Shows a first-run window modally over the owner and goes on with NEXT when it closes.
-    void OpenFirstRunWindow(QDialog *window, void (Exploration::*next)());
+    // The tracer goes on the worker, after the job under way: its helper's end is waited for there.
+    void DropTracer();
+    // NEXT, unless the run has been cancelled meanwhile: what a first-run window calls on closing.
+    std::function<void()> Then(void (Exploration::*next)());
 
     const QString m_domain;
     const ExplorationServices m_services;
-    QWidget *m_owner;
+    const quokka::Timings m_timings;
+    ExplorationView &m_view;
     bool m_cancelled = false;
-    QPointer<QDialog> m_firstRunWindow;
-    ResultWindows m_windows;
+    bool m_firstRunWindowUp = false;
     QString m_target;
-    RunReport m_report;
+    std::shared_ptr<RunReport> m_report = std::make_shared<RunReport>(); // shared with the view's saving
     int m_ttl = 0;
     int m_totalMs = 0;
     int m_lines = 0; // listed in the trace window
     unsigned m_outcomesSaid = 0; // bit per probe outcome whose line is listed
     quokka::NameLookups m_hostNames{this};
-    // Used on the worker's thread only, and gone after it: declared before the worker.
-    std::unique_ptr<HopProber> m_tracer;
+    // Made, used and reset on the worker's thread only; declared before the worker.
+    std::shared_ptr<std::unique_ptr<HopProber>> m_tracer = std::make_shared<std::unique_ptr<HopProber>>();
     quokka::Worker m_worker{this};
 };

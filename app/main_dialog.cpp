@@ -2,11 +2,14 @@
 
 #include "app/about_dialog.h"
 #include "app/exploration.h"
-#include "trace/trace_data.h"
-#include "whois/whois_lookup.h"
-#include "geo/world_map.h"
+#include "app/report_file.h"
 #include "base/wait.h"
 #include "base/window_support.h"
+#include "geo/setup.h"
+#include "geo/world_map.h"
+#include "trace/toast.h"
+#include "trace/trace_data.h"
+#include "whois/whois_lookup.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -66,9 +69,11 @@ CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFla
 
 CQuokkaQuokkaDlg::~CQuokkaQuokkaDlg()
 {
-    delete m_pExploration;
-    for (const QPointer<QWidget> &window : m_resultWindows)
-        delete window.data();
+    m_exploration.reset(); // the run goes before the windows it shows in
+    m_lastExploration.reset();
+    delete m_firstRunWindow.data();
+    for (const ResultWindows &windows : m_resultWindows)
+        qDeleteAll(windows.All()); // those still there
 }
 
 void CQuokkaQuokkaDlg::StartExploration(const QString &domain)
@@ -79,7 +84,7 @@ void CQuokkaQuokkaDlg::StartExploration(const QString &domain)
 
 void CQuokkaQuokkaDlg::OnExplore()
 {
-    if (m_pExploration || ShuttingDown())
+    if (m_exploration || ShuttingDown())
         return; // one run at a time
     // Focus goes back where it was when the run ends; meanwhile it must not fall to "All Done"
     // when the focused Explore is disabled.
@@ -87,19 +92,18 @@ void CQuokkaQuokkaDlg::OnExplore()
     if (m_focusBeforeRun == m_pExploreButton)
         m_pDomainEdit->setFocus(Qt::OtherFocusReason);
     m_pExploreButton->setEnabled(false);
-    m_pExploration = new Exploration(m_pDomainEdit->text(), m_services, this, this);
-    connect(m_pExploration, &Exploration::resultWindowsOpened, this, &CQuokkaQuokkaDlg::AdoptResultWindows);
-    connect(m_pExploration, &Exploration::firstRunStepShown, this, &CQuokkaQuokkaDlg::firstRunStepShown);
-    connect(m_pExploration, &Exploration::phaseStarted, this, &CQuokkaQuokkaDlg::phaseStarted);
-    connect(m_pExploration, &Exploration::hopDetailSettled, this, &CQuokkaQuokkaDlg::hopDetailSettled);
-    connect(m_pExploration, &Exploration::finished, this, &CQuokkaQuokkaDlg::OnExplorationFinished);
-    m_pExploration->Start();
+    m_lastExploration.reset();
+    m_exploration = std::make_unique<Exploration>(m_pDomainEdit->text(), m_services, *this);
+    connect(m_exploration.get(), &Exploration::phaseStarted, this, &CQuokkaQuokkaDlg::phaseStarted);
+    connect(m_exploration.get(), &Exploration::hopDetailSettled, this, &CQuokkaQuokkaDlg::hopDetailSettled);
+    connect(m_exploration.get(), &Exploration::finished, this, &CQuokkaQuokkaDlg::OnExplorationFinished);
+    m_exploration->Start();
 }
 
 void CQuokkaQuokkaDlg::OnExplorationFinished()
 {
-    m_lastReport = m_pExploration->Report();
-    std::exchange(m_pExploration, nullptr)->deleteLater();
+    m_lastReport = m_exploration->Report();
+    m_lastExploration = std::move(m_exploration); // its worker ends at the next run, not now
     m_pExploreButton->setEnabled(true);
     if (m_focusBeforeRun)
         m_focusBeforeRun->setFocus(Qt::OtherFocusReason);
@@ -110,19 +114,122 @@ void CQuokkaQuokkaDlg::OnExplorationFinished()
     emit explorationFinished();
 }
 
-void CQuokkaQuokkaDlg::AdoptResultWindows(const ResultWindows &windows)
+void CQuokkaQuokkaDlg::OpenFirstRunWindow(QDialog *window, std::function<void()> closed)
 {
-    std::erase_if(m_resultWindows, [](const QPointer<QWidget> &window) { return window.isNull(); });
-    m_pWorldMap = windows.map;
-    m_pTraceData = windows.trace;
-    m_pWhoisLookup = windows.whois;
-    m_resultWindows.insert(m_resultWindows.end(), {windows.map.data(), windows.trace.data(), windows.whois.data()});
+    m_firstRunWindow = window;
+    connect(window, &QDialog::finished, this, [window, closed = std::move(closed)] {
+        window->deleteLater();
+        closed();
+    });
+    window->open(); // modal over this dialog; the run goes on when it has closed
+}
+
+void CQuokkaQuokkaDlg::ShowWelcome(const QString &text, int durationMs, std::function<void()> closed)
+{
+    auto *welcome = new Toast(this);
+    welcome->m_strText = text;
+    welcome->m_nPointSize = 100;
+    welcome->m_nDuration = durationMs;
+    OpenFirstRunWindow(welcome, std::move(closed));
+    emit firstRunStepShown(QStringLiteral("notice"), text);
+}
+
+void CQuokkaQuokkaDlg::ShowSetup(int noticeMs, std::function<void()> closed)
+{
+    auto *setup = new CSetup(this);
+    setup->SetNoticeDuration(noticeMs);
+    connect(setup, &CSetup::noticeShown, this,
+            [this](const QString &text) { emit firstRunStepShown(QStringLiteral("notice"), text); });
+    connect(setup, &CSetup::mapShown, this, [this] { emit firstRunStepShown(QStringLiteral("setup"), {}); });
+    OpenFirstRunWindow(setup, std::move(closed));
+}
+
+void CQuokkaQuokkaDlg::CloseFirstRunWindow()
+{
+    delete m_firstRunWindow.data();
+}
+
+QList<QWidget *> CQuokkaQuokkaDlg::ResultWindows::All() const
+{
+    return {map.data(), trace.data(), whois.data()};
+}
+
+void CQuokkaQuokkaDlg::OpenResultWindows(const HomeLocation &home, std::shared_ptr<const RunReport> report)
+{
+    // Top-level windows of their own, above no other window; this dialog deletes them.
+    std::erase_if(m_resultWindows, [](const ResultWindows &windows) { return windows.All().count(nullptr) == 3; });
+    m_pWorldMap = new CWorldMap;
+    m_pWorldMap->SetHome(home); // the first paint already shows the home marker
+    m_pTraceData = new CTraceData;
+    m_pWhoisLookup = new CWhoisLookup;
+    m_resultWindows.push_back({m_pWorldMap, m_pTraceData, m_pWhoisLookup});
+    // They come up on top but leave the keyboard where it is: Enter in the domain field
+    // neither lands in nor hides one of them.
+    for (QWidget *window : {static_cast<QWidget *>(m_pWorldMap), static_cast<QWidget *>(m_pTraceData),
+                            static_cast<QWidget *>(m_pWhoisLookup)}) {
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        window->show();
+        RaiseWindow(window);
+    }
+    // Both lists save the run's report, which the windows keep after the run.
+    const auto save = [report = std::move(report)](QWidget *window) {
+        AskWhereToSave(window, QStringLiteral("Save Report"), {runreport::kJsonFilter, runreport::kCsvFilter},
+                       [report](const QString &name, const QString &filter) {
+                           const QString path = runreport::PathForFilter(name, filter);
+                           const QString error = runreport::SaveReport(*report, path);
+                           return error.isEmpty()
+                               ? error
+                               : QStringLiteral("The report could not be saved to %1: %2").arg(path, error);
+                       });
+    };
+    m_pTraceData->SetSaveReport(save);
+    m_pWhoisLookup->SetSaveReport(save);
     emit resultWindowsOpened();
+}
+
+void CQuokkaQuokkaDlg::SetBusy(bool busy)
+{
+    if (m_resultWindows.empty())
+        return;
+    for (QWidget *window : m_resultWindows.back().All()) {
+        if (!window)
+            continue;
+        if (busy)
+            window->setCursor(Qt::BusyCursor);
+        else if (window->testAttribute(Qt::WA_SetCursor))
+            window->unsetCursor();
+    }
+}
+
+void CQuokkaQuokkaDlg::ShowWhoisAnswer(const QString &text, const QString &cutShortNote)
+{
+    if (m_pWhoisLookup)
+        m_pWhoisLookup->ShowAnswer(text, cutShortNote);
+}
+
+void CQuokkaQuokkaDlg::AddTraceLine(const QString &line)
+{
+    if (m_pTraceData)
+        m_pTraceData->AddLine(line);
+}
+
+void CQuokkaQuokkaDlg::PlotHop(const GeoRecord &record, bool isDestination, int hop)
+{
+    if (m_pWorldMap)
+        m_pWorldMap->PlotHop(record, isDestination, hop);
+}
+
+void CQuokkaQuokkaDlg::DescribeHop(int hop, int row, const QStringList &details)
+{
+    if (m_pWorldMap)
+        m_pWorldMap->DescribeHop(hop, details);
+    if (m_pTraceData)
+        m_pTraceData->SetRowDetails(row, details);
 }
 
 bool CQuokkaQuokkaDlg::IsExploring() const
 {
-    return m_pExploration && !ShuttingDown(); // closing ends the run
+    return m_exploration && !ShuttingDown(); // closing ends the run
 }
 
 CTraceData *CQuokkaQuokkaDlg::TraceData() const
@@ -199,18 +306,22 @@ void CQuokkaQuokkaDlg::accept()
 void CQuokkaQuokkaDlg::Shutdown()
 {
     BeginShutdown();
-    if (m_pExploration)
-        m_pExploration->Cancel();
+    if (m_exploration)
+        m_exploration->Cancel();
     CloseResultWindows();
     QCoreApplication::quit();
 }
 
 void CQuokkaQuokkaDlg::CloseResultWindows()
 {
-    for (const QPointer<QWidget> &window : m_resultWindows) {
-        if (window) {
-            window->hide();
-            window->deleteLater();
+    // Hidden at once and deleted once the events under way are done with them.
+    for (const ResultWindows &windows : m_resultWindows) {
+        for (QWidget *window : windows.All()) {
+            if (window) {
+                window->hide();
+                window->deleteLater();
+            }
         }
     }
+    m_resultWindows.clear();
 }

@@ -1,12 +1,16 @@
 #pragma once
 // The main dialog: the domain field, "Explore" and "All Done", the emblem, the About box.
-// Each Explore starts one exploration, which opens a new set of result windows; the dialog
-// keeps every set and closes them all when it closes.
+// Each Explore starts one exploration and is its view: the dialog shows the run's first-run
+// windows over itself, opens a new set of result windows for it, keeps every set and closes
+// them all when it closes.
 #include "app/exploration.h"
+#include "app/exploration_view.h"
 
 #include <QDialog>
 #include <QImage>
+#include <QList>
 #include <QPointer>
+#include <memory>
 #include <vector>
 
 class CTraceData;
@@ -15,7 +19,7 @@ class CWhoisLookup;
 class QLineEdit;
 class QPushButton;
 
-class CQuokkaQuokkaDlg : public QDialog {
+class CQuokkaQuokkaDlg : public QDialog, public ExplorationView {
     Q_OBJECT
 
 public:
@@ -35,6 +39,17 @@ public:
     CWorldMap *WorldMap() const;
     // What the newest run found, as it stood when that run ended.
     const RunReport &LastReport() const { return m_lastReport; }
+
+    // What the run shows (ExplorationView).
+    void ShowWelcome(const QString &text, int durationMs, std::function<void()> closed) override;
+    void ShowSetup(int noticeMs, std::function<void()> closed) override;
+    void CloseFirstRunWindow() override;
+    void OpenResultWindows(const HomeLocation &home, std::shared_ptr<const RunReport> report) override;
+    void SetBusy(bool busy) override;
+    void ShowWhoisAnswer(const QString &text, const QString &cutShortNote) override;
+    void AddTraceLine(const QString &line) override;
+    void PlotHop(const GeoRecord &record, bool isDestination, int hop) override;
+    void DescribeHop(int hop, int row, const QStringList &details) override;
 
 signals:
     void resultWindowsOpened();
@@ -61,20 +76,32 @@ protected:
     void accept() override;
 
 private:
-    void AdoptResultWindows(const ResultWindows &windows);
+    // One run's result windows, owned here: deleted with this dialog unless gone before.
+    struct ResultWindows {
+        QPointer<CWorldMap> map;
+        QPointer<CTraceData> trace;
+        QPointer<CWhoisLookup> whois;
+        QList<QWidget *> All() const;
+    };
+
+    // Shows a first-run window modally over this dialog; CLOSED is called when it has closed.
+    void OpenFirstRunWindow(QDialog *window, std::function<void()> closed);
     void OnExplorationFinished();
     void CloseResultWindows();
     void Shutdown();
 
     QImage m_bitmap; // the emblem, drawn with its transparency
+    // The newest run's result windows (null before the first run), of m_resultWindows.
     QPointer<CWorldMap> m_pWorldMap;
     QPointer<CTraceData> m_pTraceData;
     QPointer<CWhoisLookup> m_pWhoisLookup;
-    std::vector<QPointer<QWidget>> m_resultWindows; // of every run, closed with this dialog
+    std::vector<ResultWindows> m_resultWindows; // of every run, closed with this dialog
+    QPointer<QDialog> m_firstRunWindow;
     QLineEdit *m_pDomainEdit = nullptr;
     QPushButton *m_pExploreButton = nullptr;
     ExplorationServices m_services = ExplorationServices::Real();
-    Exploration *m_pExploration = nullptr; // the run under way
+    std::unique_ptr<Exploration> m_exploration; // the run under way
+    std::unique_ptr<Exploration> m_lastExploration; // the run ended last, gone with the next one
     RunReport m_lastReport;
     QPointer<QWidget> m_focusBeforeRun;
 };

@@ -34,4 +34,15 @@ QString VisibleText(const QString &text)
     return visible;
 }
 
+QString PlainToolTipHtml(const QStringList &lines, const LineBreaker &breakLine)
+{
+    // "<qt>" makes Qt take the text as rich text whatever it holds; every line is escaped.
+    QStringList shown;
+    for (const QString &line : lines)
+        for (const QString &part : breakLine ? breakLine(line) : QStringList{line})
+            shown << part.toHtmlEscaped();
+    return QStringLiteral("<qt><p style=\"white-space:pre\">") + shown.join(QStringLiteral("<br/>"))
+        + QStringLiteral("</p></qt>");
+}
+
 } // namespace quokka

@@ -4,9 +4,17 @@
 // paragraph separator and bidirectional override is replaced by a visible stand-in, so what
 // a person reads is what the text holds. Everything else is kept as it is.
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 namespace quokka {
 
 QString VisibleText(const QString &text);
+
+// Splits one line of a tooltip into the lines it is shown as, such as to fit the screen.
+using LineBreaker = std::function<QStringList(const QString &line)>;
+// LINES as Qt rich text that shows exactly that plain text (escaped), for QToolTip; each
+// line broken by BREAKLINE when one is given.
+QString PlainToolTipHtml(const QStringList &lines, const LineBreaker &breakLine = {});
 
 } // namespace quokka

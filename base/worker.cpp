@@ -17,7 +17,9 @@ Worker::Worker(QObject *receiver)
 Worker::~Worker()
 {
     RequestStop();
-    m_thread.quit();
+    // The thread ends after what was posted before: jobs not yet begun are skipped, and what
+    // Finally posted runs there.
+    Post([this] { m_thread.quit(); });
     m_thread.wait();
     delete m_context;
 }

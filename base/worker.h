@@ -27,6 +27,8 @@ public:
     void Run(std::function<Result(std::stop_token)> job, std::function<void(Result)> done)
     {
         Post([job = std::move(job), done = std::move(done), receiver = m_receiver, stop = m_stop.get_token()] {
+            if (stop.stop_requested())
+                return; // a job not yet begun when the stop came is not begun at all
             auto result = std::make_shared<Result>(job(stop));
             if (stop.stop_requested())
                 return;
@@ -42,6 +44,9 @@ public:
 
     // No further result is handed over; the job under way is asked to stop through its token.
     void RequestStop();
+    // CALL runs on the worker's thread after the jobs before it, also once a stop has been
+    // asked for: the worker's end waits for it. For what must go on the thread it was used on.
+    void Finally(std::function<void()> call) { Post(std::move(call)); }
 
 private:
     void Post(std::function<void()> call);

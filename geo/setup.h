@@ -27,6 +27,8 @@ public:
         QPoint click;
     };
     static void SetNextAnswer(std::optional<Answer> answer);
+    // How long the notice before the map stays up; not set: the program's own timing.
+    void SetNoticeDuration(int ms) { m_noticeMs = ms; }
     static void SetStandingAnswer(std::optional<Answer> answer);
 
 signals:
@@ -46,4 +48,5 @@ private:
 
     QPixmap m_mapBitmap;
     bool m_homeChosen = false;
+    std::optional<int> m_noticeMs;
 };

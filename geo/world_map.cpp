@@ -1,6 +1,7 @@
 #include "geo/world_map.h"
 
 #include "geo/geo_database.h"
+#include "base/visible_text.h"
 #include "base/wait.h"
 #include "base/window_support.h"
 
@@ -79,10 +80,10 @@ void CWorldMap::SetHome(const HomeLocation &home)
     update();
 }
 
-void CWorldMap::PlotHop(const GeoRecord &record, bool isDestination)
+void CWorldMap::PlotHop(const GeoRecord &record, bool isDestination, int hop)
 {
     if (record.hasLocation())
-        PlotPoint(record, isDestination);
+        PlotPoint(record, isDestination, hop);
 }
 
 GeoRecord CWorldMap::LookupAndPlot(const GeoDatabase &database, const char *address, bool isDestination)
@@ -93,17 +94,17 @@ GeoRecord CWorldMap::LookupAndPlot(const GeoDatabase &database, const char *addr
     return record;
 }
 
-void CWorldMap::PlotPoint(const GeoRecord &record, bool isDestination)
+void CWorldMap::PlotPoint(const GeoRecord &record, bool isDestination, int hop)
 {
     const std::optional<quokka::MapPoint> point = quokka::ProjectToMap(record.latitude(), record.longitude());
     if (!point)
         return;
-    PlottedHop hop{*point, isDestination, -1};
+    PlottedHop plotted{*point, isDestination, -1, hop, {}};
     if (m_lastX != 0 && m_lastY != 0 && m_lastX != point->x && m_lastY != point->y) {
         m_routeSegments.push_back({m_lastX, m_lastY, point->x, point->y});
-        hop.segment = int(m_routeSegments.size()) - 1;
+        plotted.segment = int(m_routeSegments.size()) - 1;
     }
-    m_plotted.push_back(hop);
+    m_plotted.push_back(plotted);
     m_lastX = point->x;
     m_lastY = point->y;
     // Shows at once, also in the middle of an exploration. The whole window is painted: a
@@ -183,44 +184,35 @@ void CWorldMap::EndReplay(std::optional<std::size_t> last)
     emit replayFinished();
 }
 
-void CWorldMap::UpdateReport(const RunReport &report)
+void CWorldMap::DescribeHop(int hop, const QStringList &details)
 {
-    m_report = report;
+    for (PlottedHop &plotted : m_plotted)
+        if (plotted.hop == hop && hop >= 0)
+            plotted.details = details;
     // A tooltip already up shows what the run has learnt since, such as a host name.
     if (QToolTip::isVisible() && underMouse())
         ShowToolTip(mapFromGlobal(QCursor::pos()), QCursor::pos());
 }
 
-// Markers are plotted for the located hops only, in the order of the route: the report's
-// located hops, in order, are the plotted markers. A hop whose place does not project onto
-// its marker's point is not taken for that marker's.
-std::pair<int, const HopDetail *> CWorldMap::HopAt(QPoint pos) const
+const CWorldMap::PlottedHop *CWorldMap::HopAt(QPoint pos) const
 {
-    std::vector<std::pair<quokka::MapPoint, const HopDetail *>> located;
-    for (const HopDetail &hop : m_report.hops) {
-        if (!hop.latitude || !hop.longitude)
-            continue;
-        if (const auto point = quokka::ProjectToMap(*hop.latitude, *hop.longitude))
-            located.emplace_back(*point, &hop);
-    }
     // The marker drawn last lies on top.
-    for (std::size_t i = std::min(located.size(), m_plotted.size()); i-- > 0;) {
-        const quokka::MapPoint point = m_plotted[i].point;
+    for (auto hop = m_plotted.rbegin(); hop != m_plotted.rend(); ++hop) {
+        const quokka::MapPoint point = hop->point;
         const bool under = std::abs(pos.x() - point.x) <= kMarker / 2 && std::abs(pos.y() - point.y) <= kMarker / 2;
-        if (under && located[i].first == point)
-            return {int(i), located[i].second};
+        if (under && !hop->details.isEmpty())
+            return &*hop;
     }
-    return {-1, nullptr};
+    return nullptr;
 }
 
 bool CWorldMap::ShowToolTip(QPoint pos, QPoint global)
 {
     const auto breakLine = quokka::ToolTipLineBreaker(screen());
-    const auto [index, hop] = HopAt(pos);
-    if (hop) {
-        const quokka::MapPoint point = m_plotted[std::size_t(index)].point;
+    if (const PlottedHop *hop = HopAt(pos)) {
+        const quokka::MapPoint point = hop->point;
         const QRect marker(point.x - kMarker / 2, point.y - kMarker / 2, kMarker + 1, kMarker + 1);
-        QToolTip::showText(global, runreport::ToolTipHtml(*hop, breakLine), this, marker);
+        QToolTip::showText(global, quokka::PlainToolTipHtml(hop->details, breakLine), this, marker);
         return true;
     }
     // The home marker lies below every hop's.
@@ -230,7 +222,7 @@ bool CWorldMap::ShowToolTip(QPoint pos, QPoint global)
         return false;
     const QStringList lines{QStringLiteral("Home"), QStringLiteral("Map point: %1, %2").arg(m_homeX).arg(m_homeY)};
     const QRect marker(m_homeX - kMarker / 2, m_homeY - kMarker / 2, kMarker + 1, kMarker + 1);
-    QToolTip::showText(global, runreport::PlainToolTipHtml(lines, breakLine), this, marker);
+    QToolTip::showText(global, quokka::PlainToolTipHtml(lines, breakLine), this, marker);
     return true;
 }
 

@@ -6,12 +6,11 @@
 #include "geo/geo_record.h"
 #include "geo/home_location.h"
 #include "geo/projection.h"
-#include "trace/run_report.h"
 
 #include <QDialog>
 #include <QPixmap>
+#include <QStringList>
 #include <optional>
-#include <utility>
 #include <vector>
 
 class GeoDatabase;
@@ -32,10 +31,11 @@ public:
     // The start of the route: home marker and previous point.
     void SetHome(const HomeLocation &home);
     // Plots a located hop: its marker (green when it is the destination) and the line from the
-    // previous plotted point. A record without a location plots nothing.
-    void PlotHop(const GeoRecord &record, bool isDestination);
-    // The run behind the markers: the Nth hop plotted is the report's Nth hop.
-    void UpdateReport(const RunReport &report);
+    // previous plotted point. A record without a location plots nothing. HOP names the marker
+    // for DescribeHop.
+    void PlotHop(const GeoRecord &record, bool isDestination, int hop = -1);
+    // The details hop HOP's marker tells on hover, one a line; a tooltip up shows them at once.
+    void DescribeHop(int hop, const QStringList &details);
     // Looks ADDRESS up in DATABASE and plots the row it finds; returns that row, or a zero
     // record when there is none.
     GeoRecord LookupAndPlot(const GeoDatabase &database, const char *address, bool isDestination);
@@ -76,12 +76,13 @@ private:
         quokka::MapPoint point;
         bool isDestination = false;
         int segment = -1; // index into m_routeSegments, or -1 without a line
+        int hop = -1;     // the name DescribeHop knows it by
+        QStringList details; // its tooltip's lines; none: it tells nothing
     };
 
-    void PlotPoint(const GeoRecord &record, bool isDestination);
-    // The topmost plotted marker under POS that the report describes: its index into
-    // m_plotted and the report's hop; index -1 when there is none.
-    std::pair<int, const HopDetail *> HopAt(QPoint pos) const;
+    void PlotPoint(const GeoRecord &record, bool isDestination, int hop);
+    // The topmost plotted marker under POS with details to tell, or null.
+    const PlottedHop *HopAt(QPoint pos) const;
     // Shows the details of the hop under POS (in this window) at GLOBAL, or of the home
     // point; false when there is neither.
     bool ShowToolTip(QPoint pos, QPoint global);
@@ -99,7 +100,6 @@ private:
 
     std::vector<RouteSegment> m_routeSegments;
     std::vector<PlottedHop> m_plotted;
-    RunReport m_report;
     // What the replay shows: the segment now green, and the segment on whose end a finished
     // replay left its green marker.
     std::optional<std::size_t> m_greenSegment;

@@ -2,14 +2,12 @@
 
 #include "base/visible_text.h"
 #include "base/window_support.h"
-#include "trace/report_file.h"
 
 #include <QCursor>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
-#include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QToolTip>
@@ -73,7 +71,10 @@ CTraceData::CTraceData(QWidget *parent) : QDialog(parent, kWindowFlags)
     // on hover, also while another window of the run is the active one.
     AddCopyCommands(m_pList, [this] { return Lines(); }, [this](QMenu *menu) {
         menu->addSeparator();
-        menu->addAction(QStringLiteral("&Save Report..."), this, [this] { AskWhereToSave(); });
+        menu->addAction(QStringLiteral("&Save Report..."), this, [this] {
+            if (m_saveReport)
+                m_saveReport(this);
+        });
     });
     setAttribute(Qt::WA_AlwaysShowToolTips);
 
@@ -104,11 +105,14 @@ void CTraceData::keyPressEvent(QKeyEvent *event)
     QDialog::keyPressEvent(event);
 }
 
-void CTraceData::UpdateReport(const RunReport &report)
+void CTraceData::SetRowDetails(int row, const QStringList &details)
 {
-    m_report = report;
-    for (int row = 0; row < m_nLines; ++row)
-        DescribeRow(row);
+    if (row < 0)
+        return;
+    if (m_rowDetails.size() <= row)
+        m_rowDetails.resize(row + 1);
+    m_rowDetails[row] = details;
+    DescribeRow(row);
     // A tooltip already up shows what the run has learnt since, such as a host name.
     QWidget *rows = m_pList->viewport();
     if (!QToolTip::isVisible() || !rows->underMouse())
@@ -126,11 +130,9 @@ void CTraceData::DescribeRow(int row)
     // A hop's details: in its tooltip, broken to fit the screen, and told to a screen reader
     // as the row's description, so that they are not to be had by hovering only.
     QString tip, details;
-    for (const HopDetail &hop : m_report.hops) {
-        if (hop.row == row) {
-            tip = runreport::ToolTipHtml(hop, ToolTipLineBreaker(screen()));
-            details = runreport::ToolTipText(hop).replace(QLatin1Char('\n'), QStringLiteral("; "));
-        }
+    if (row < m_rowDetails.size() && !m_rowDetails[row].isEmpty()) {
+        tip = PlainToolTipHtml(m_rowDetails[row], ToolTipLineBreaker(screen()));
+        details = m_rowDetails[row].join(QStringLiteral("; "));
     }
     if (item->toolTip() != tip)
         item->setToolTip(tip);
@@ -144,17 +146,4 @@ QStringList CTraceData::Lines() const
     for (int row = 0; row < m_nLines; ++row)
         lines << m_pList->item(row)->text();
     return lines;
-}
-
-void CTraceData::AskWhereToSave(QWidget *parent)
-{
-    quokka::AskWhereToSave(parent ? parent : this, QStringLiteral("Save Report"),
-                           {runreport::kJsonFilter, runreport::kCsvFilter},
-                           [trace = QPointer<CTraceData>(this)](const QString &name, const QString &filter) {
-                               const QString path = runreport::PathForFilter(name, filter);
-                               const QString error = trace ? runreport::SaveReport(trace->m_report, path)
-                                                           : QStringLiteral("the run is gone");
-                               return error.isEmpty() ? error
-                                                      : QStringLiteral("The report could not be saved to %1: %2").arg(path, error);
-                           });
 }

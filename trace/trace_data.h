@@ -1,10 +1,11 @@
 #pragma once
 // The window that lists the route as text: one fixed-pitch line per answered hop, then the
 // completion line. The exploration composes the lines; this window only shows them, tells
-// each hop's details in its line's tooltip, copies lines and saves the run's report.
+// each hop's details in its line's tooltip, copies lines and offers to save the run's report.
 #include <QDialog>
-
-#include "trace/run_report.h"
+#include <QList>
+#include <QStringList>
+#include <functional>
 
 class QListWidget;
 
@@ -17,13 +18,11 @@ public:
     // Appends LINE at the end, selects it and scrolls it into view.
     void AddLine(const QString &line);
     int LineCount() const { return m_nLines; }
-    // The run behind the lines: each hop's details for its row, and what "Save Report..."
-    // writes.
-    void UpdateReport(const RunReport &report);
-    const RunReport &Report() const { return m_report; }
-    // "Save Report...": asks over PARENT (this window when null) where to save the report,
-    // then saves it there; the report is read when the name is chosen.
-    void AskWhereToSave(QWidget *parent = nullptr);
+    // A hop's details for row ROW, one a line: its tooltip, and its description for a screen
+    // reader. A row listed later gets them when it comes; a tooltip up shows them at once.
+    void SetRowDetails(int row, const QStringList &details);
+    // What "Save Report..." does, handed this window to ask over.
+    void SetSaveReport(std::function<void(QWidget *window)> save) { m_saveReport = std::move(save); }
 
 signals:
     void lineAdded(const QString &line);
@@ -34,10 +33,11 @@ protected:
 private:
     // The lines the rows show, in order.
     QStringList Lines() const;
-    // Row ROW's tooltip and spoken text, from the report's hop listed there if any.
+    // Row ROW's tooltip and spoken text, from the details handed in for it if any.
     void DescribeRow(int row);
 
     int m_nLines = 0;
     QListWidget *m_pList = nullptr;
-    RunReport m_report;
+    QList<QStringList> m_rowDetails; // by row; empty: no hop's line
+    std::function<void(QWidget *window)> m_saveReport;
 };

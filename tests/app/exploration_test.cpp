@@ -1,30 +1,29 @@
-// A whole exploration with services of the test's own: no network, no privileges, no waits.
-// The run looks each hop up and fans the result out (the row to the map, the line to the
-// trace list), lists the WHOIS record before the first hop, and ends where its tracer says.
-// Each hop's host name, looked up beside the run, settles between its line and the next one
-// without holding the run up; the run's report reads back as JSON.
-#include "app/main_dialog.h"
+// A whole exploration with services of the test's own and a view that only records: no
+// network, no privileges, no windows, no waits. The run looks each hop up and fans the result
+// out (the row to the map, the line and its details to the trace list), lists the WHOIS record
+// before the first hop, and ends where its tracer says. Each hop's host name, looked up
+// beside the run, settles between its line and the next one without holding the run up; the
+// run's report reads back as JSON. The tracer lives and goes on the run's worker.
+#include "app/exploration.h"
 #include "as_builder.h"
-#include "base/wait.h"
 #include "geo/as_database.h"
 #include "geo/geo_database.h"
 #include "geo/home_location.h"
-#include "geo/projection.h"
-#include "geo/world_map.h"
+#include "recording_view.h"
 #include "small_table.h"
 #include "trace/icmp_tracer.h"
-#include "trace/trace_data.h"
-#include "whois/whois_lookup.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QListWidget>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <map>
 #include <thread>
 
@@ -32,10 +31,20 @@ using namespace testgeo;
 
 namespace {
 
+// The threads the tracers of a test were made and destroyed on.
+struct TracerThreads {
+    std::atomic<QThread *> made{nullptr}, destroyed{nullptr};
+};
+
 // Answers each time-to-live from a list; "Error" where the list has nothing.
 class ListedTracer : public HopProber {
 public:
-    explicit ListedTracer(std::map<int, HopReply> hops, bool valid = true) : m_hops(std::move(hops)), m_valid(valid) {}
+    ListedTracer(std::map<int, HopReply> hops, bool valid, TracerThreads *threads)
+        : m_hops(std::move(hops)), m_valid(valid), m_threads(threads)
+    {
+        m_threads->made = QThread::currentThread();
+    }
+    ~ListedTracer() override { m_threads->destroyed = QThread::currentThread(); }
     bool IsValid() const override { return m_valid; }
     HopReply ProbeHop(int ttl) override
     {
@@ -46,6 +55,7 @@ public:
 private:
     std::map<int, HopReply> m_hops;
     bool m_valid;
+    TracerThreads *m_threads;
 };
 
 // A reverse lookup's answer for an address, given after DELAY_MS.
@@ -61,7 +71,6 @@ protected:
         ASSERT_TRUE(m_profile.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_profile.path());
         ASSERT_TRUE(HomeLocation::Write({300, 150}));
-        quokka::SetTimings({0});
         m_table = SmallTable()
                       .row(Key(192, 0, 2, 0), Key(192, 0, 2, 255), At("GB", "United Kingdom", "England", "London", 51.50853, -0.12574))
                       .row(Key(203, 0, 113, 0), Key(203, 0, 113, 255), At("AU", "Australia", "New South Wales", "Sydney", -33.86785, 151.20732))
@@ -69,11 +78,11 @@ protected:
                       .bytes();
         m_database = GeoDatabase(m_table);
     }
-    void TearDown() override { quokka::SetTimings({}); }
 
-    ExplorationServices Fakes(std::map<int, HopReply> hops, bool tracerValid = true)
+    ExplorationServices Fakes(std::map<int, HopReply> hops, bool tracerValid = true, quokka::Timings timings = {0})
     {
         ExplorationServices services;
+        services.timings = timings;
         services.resolve = [](const QString &domain, std::stop_token) -> std::optional<QString> {
             if (domain == QLatin1String("route.test"))
                 return QStringLiteral("203.0.113.7");
@@ -83,7 +92,9 @@ protected:
             m_whoisQueries << query;
             return quokka::whois::WhoisAnswer{QStringLiteral("netname: TEST-NET\nabuse-mailbox: abuse@route.test\n"), {}};
         };
-        services.newTracer = [hops, tracerValid](const QString &) { return std::make_unique<ListedTracer>(hops, tracerValid); };
+        services.newTracer = [hops, tracerValid, threads = &m_tracerThreads](const QString &) {
+            return std::make_unique<ListedTracer>(hops, tracerValid, threads);
+        };
         services.install = [](std::stop_token) {};
         services.reverseName = [names = m_names](const QString &address, int) -> std::optional<QString> {
             const auto found = names.find(address);
@@ -97,10 +108,10 @@ protected:
         return services;
     }
 
-    // Explores DOMAIN in DIALOG; returns every line the run listed, WHOIS and trace, and each
-    // hop's details as its `detail` report line, in order. STAMPS get the milliseconds from
-    // the start at which each line came, and lastly the run's end.
-    QStringList Explore(CQuokkaQuokkaDlg &dialog, const QString &domain, int withinMs = 1000,
+    // Explores DOMAIN with SERVICES; returns every line the run listed, WHOIS and trace, each
+    // hop plotted and each hop's details as its `detail` report line, in order. STAMPS get the
+    // milliseconds from the start at which each came, and lastly the run's end.
+    QStringList Explore(const ExplorationServices &services, const QString &domain, int withinMs = 1000,
                         QList<qint64> *stamps = nullptr)
     {
         QStringList listed;
@@ -110,22 +121,21 @@ protected:
             if (stamps)
                 *stamps << clock.elapsed();
         };
-        QObject listener; // the connections go with it
-        QObject::connect(&dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, &listener, [&] {
-            QObject::connect(dialog.WhoisLookup(), &CWhoisLookup::lineAdded, &listener,
-                             [&](const QString &line) { add("whois " + line); });
-            QObject::connect(dialog.TraceData(), &CTraceData::lineAdded, &listener,
-                             [&](const QString &line) { add("trace " + line); });
-        });
-        QObject::connect(&dialog, &CQuokkaQuokkaDlg::hopDetailSettled, &listener,
+        m_run.reset();
+        m_view = std::make_unique<RecordingView>();
+        m_view->onEvent = add;
+        m_run = std::make_unique<Exploration>(domain, services, *m_view);
+        QObject listener; // the connection goes with it
+        QObject::connect(m_run.get(), &Exploration::hopDetailSettled, &listener,
                          [&](const HopDetail &hop) { add("detail " + runreport::DetailFields(hop)); });
-        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+        QSignalSpy finished(m_run.get(), &Exploration::finished);
         clock.start();
-        dialog.StartExploration(domain);
+        m_run->Start();
         EXPECT_TRUE(finished.wait(5000 + withinMs));
         if (stamps)
             *stamps << clock.elapsed();
         EXPECT_LT(clock.elapsed(), withinMs) << "a run with fake services keeps to its own waits";
+        m_view->onEvent = nullptr;
         return listed;
     }
 
@@ -146,44 +156,73 @@ protected:
     AsDatabase m_asTable = MakeAsTable();
     std::map<QString, FakeName> m_names;
     QStringList m_whoisQueries;
+    TracerThreads m_tracerThreads;
+    std::unique_ptr<RecordingView> m_view;
+    std::unique_ptr<Exploration> m_run; // goes before its view
 };
 
 } // namespace
 
 TEST_F(ExplorationTest, FansEachHopOutToTheMapAndTheListAfterTheWhoisRecord)
 {
-    CQuokkaQuokkaDlg dialog;
-    dialog.SetServices(Fakes({{1, {"192.0.2.1", 3}}, {3, {"198.51.100.9", 20}}, {4, {"203.0.113.7", 31}}}));
-    dialog.show();
-    const QStringList listed = Explore(dialog, QStringLiteral("route.test")).filter(QRegularExpression("^(whois|trace) "));
+    const QStringList listed =
+        Explore(Fakes({{1, {"192.0.2.1", 3}}, {3, {"198.51.100.9", 20}}, {4, {"203.0.113.7", 31}}}), QStringLiteral("route.test"))
+            .filter(QRegularExpression("^(open|whois|trace|plot) "));
     EXPECT_EQ(listed, (QStringList{
-                          "whois netname: TEST-NET",
-                          "whois abuse-mailbox: abuse@route.test",
+                          "open 300,150",
+                          "whois netname: TEST-NET\nabuse-mailbox: abuse@route.test\n",
+                          "plot 0 51.50853,-0.12574",
                           "trace Hop 1     3ms       192.0.2.1      Home",
                           "trace Hop 3     20ms      198.51.100.9   No Information",
+                          "plot 2 -33.86785,151.2073 destination",
                           "trace Hop 4     31ms      203.0.113.7    Sydney, New South Wales, Australia",
                           "trace Route Complete, Total Round Trip Time 54ms",
                       }));
     EXPECT_EQ(m_whoisQueries, QStringList{"203.0.113.7"}) << "WHOIS asks for the address, not the name";
-    // The map got the located rows: London (hop 1) and Sydney, the destination.
-    ASSERT_TRUE(dialog.WorldMap());
-    const auto london = quokka::ProjectToMap(51.50853, -0.12574), sydney = quokka::ProjectToMap(-33.86785, 151.20732);
-    EXPECT_EQ(dialog.WorldMap()->RouteSegments(),
-              (std::vector<RouteSegment>{{300, 150, london->x, london->y}, {london->x, london->y, sydney->x, sydney->y}}));
+    // Each hop's details reach its marker and its row; the windows save the run's own report.
+    const RunReport &report = m_run->Report();
+    ASSERT_EQ(report.hops.size(), 3);
+    for (int hop = 0; hop < 3; ++hop) {
+        EXPECT_EQ(m_view->hopDetails.value(hop), runreport::ToolTipLines(report.hops[hop])) << hop;
+        EXPECT_EQ(m_view->rowDetails.value(report.hops[hop].row), runreport::ToolTipLines(report.hops[hop])) << hop;
+    }
+    EXPECT_FALSE(m_view->rowDetails.contains(3)) << "the completion line is no hop";
+    EXPECT_EQ(m_view->savedReport.get(), &report);
+    EXPECT_FALSE(m_view->busy);
+    m_run.reset();
+    EXPECT_NE(m_tracerThreads.made.load(), QThread::currentThread());
+    EXPECT_EQ(m_tracerThreads.destroyed.load(), m_tracerThreads.made.load()) << "made, used and gone on the worker";
 }
 
 TEST_F(ExplorationTest, SaysSoWhenTheNameIsUnknownOrTracingIsNotAllowed)
 {
-    CQuokkaQuokkaDlg dialog;
-    dialog.show();
-    dialog.SetServices(Fakes({}));
-    EXPECT_EQ(Explore(dialog, QStringLiteral("nowhere.test")), QStringList{"trace Cannot find an IPv4 address for \"nowhere.test\""});
+    EXPECT_EQ(Explore(Fakes({}), QStringLiteral("nowhere.test")).filter(QRegularExpression("^trace ")),
+              QStringList{"trace Cannot find an IPv4 address for \"nowhere.test\""});
     EXPECT_TRUE(m_whoisQueries.isEmpty());
 
-    dialog.SetServices(Fakes({{1, {"192.0.2.1", 3}}}, false));
-    const QStringList listed = Explore(dialog, QStringLiteral("route.test"));
-    ASSERT_EQ(listed.size(), 3);
-    EXPECT_TRUE(listed[2].startsWith("trace Route tracing is not permitted here")) << listed[2].toStdString();
+    const QStringList listed = Explore(Fakes({{1, {"192.0.2.1", 3}}}, false), QStringLiteral("route.test"))
+                                   .filter(QRegularExpression("^trace "));
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_TRUE(listed[0].startsWith("trace Route tracing is not permitted here")) << listed[0].toStdString();
+}
+
+// Without a home the run shows the welcome notice, then the setup, each for the run's own
+// time; a run ended while one is up closes it and goes no further.
+TEST_F(ExplorationTest, AFirstRunWelcomesThenSetsUpAndEndsAWindowLeftUp)
+{
+    ASSERT_TRUE(HomeLocation::Write({0, 0})); // no home stored
+    const QStringList listed = Explore(Fakes({}, true, {0, 70, 30}), QStringLiteral("nowhere.test"));
+    EXPECT_EQ(listed.mid(0, 3), (QStringList{"welcome Welcome to quokka quokka setup! 70", "setup 30", "open 0,0"}));
+
+    RecordingView view;
+    {
+        Exploration run(QStringLiteral("route.test"), Fakes({}), view);
+        run.Start();
+        EXPECT_EQ(view.events, QStringList{"welcome Welcome to quokka quokka setup! 5000"}) << "the designed time";
+    }
+    EXPECT_EQ(view.firstRunWindowsClosedEarly, 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.events.size(), 1) << "nothing follows a run's end";
 }
 
 // Each hop's detail line comes after its own line and before the next one, whenever its name
@@ -209,17 +248,13 @@ TEST_F(ExplorationTest, SettlesEachHostNameBetweenItsLineAndTheNextWithoutHoldin
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        quokka::SetTimings(c.timings);
         QStringList expected, names;
         for (const auto &[ttl, reply] : route)
             expected << QStringLiteral("trace Hop %1").arg(ttl) << QStringLiteral("detail %1").arg(ttl);
         expected << "trace Route Complete";
-        CQuokkaQuokkaDlg dialog;
-        dialog.SetServices(Fakes(route));
-        dialog.show();
         QList<qint64> stamps;
         const int hopWaitMs = c.timings.hopWaitMs, slackMs = 200;
-        QStringList listed = Explore(dialog, QStringLiteral("route.test"), 5 * hopWaitMs + slackMs, &stamps);
+        QStringList listed = Explore(Fakes(route, true, c.timings), QStringLiteral("route.test"), 5 * hopWaitMs + slackMs, &stamps);
         QStringList order;
         QList<qint64> hopStamps;
         for (qsizetype i = 0; i < listed.size(); ++i) {
@@ -246,17 +281,15 @@ TEST_F(ExplorationTest, SettlesEachHostNameBetweenItsLineAndTheNextWithoutHoldin
 TEST_F(ExplorationTest, ReportsTheRunAsJsonWithEachHopsNameNetworkAndPlace)
 {
     m_names = {{"192.0.2.1", {0, "<i>tag</i>.example"}}, {"203.0.113.7", {0, "=cmd|calc.example"}}};
-    quokka::SetTimings({300});
-    CQuokkaQuokkaDlg dialog;
-    dialog.SetServices(Fakes({{1, {"192.0.2.1", 3}}, {3, {"198.51.100.9", 20}}, {4, {"203.0.113.7", 31}}}));
-    dialog.show();
-    const QStringList details = Explore(dialog, QStringLiteral("route.test"), 1200).filter(QRegularExpression("^detail "));
+    const QStringList details = Explore(Fakes({{1, {"192.0.2.1", 3}}, {3, {"198.51.100.9", 20}}, {4, {"203.0.113.7", 31}}}, true, {300}),
+                                        QStringLiteral("route.test"), 1200)
+                                    .filter(QRegularExpression("^detail "));
     EXPECT_EQ(details, (QStringList{
                            "detail 1\t192.0.2.1\t<i>tag</i>.example\t64500\tDocumentation Net One\tHome\t3",
                            "detail 3\t198.51.100.9\t\t\t\tNo Information\t20",
                            "detail 4\t203.0.113.7\t=cmd|calc.example\t64511\tEvil\u241b[31m Corp\tSydney, New South Wales, Australia\t31",
                        }));
-    const RunReport &report = dialog.LastReport();
+    const RunReport &report = m_run->Report();
     ASSERT_EQ(report.hops.size(), 3);
     EXPECT_EQ((QList<int>{report.hops[0].row, report.hops[1].row, report.hops[2].row}), (QList<int>{0, 1, 2}));
 

@@ -4,6 +4,7 @@
 #include "geo_table_file.h"
 #include "list_menu.h"
 #include "map_pixels.h"
+#include "base/visible_text.h"
 #include "base/wait.h"
 #include "geo/geo_database.h"
 #include "geo/world_map.h"
@@ -218,45 +219,42 @@ TEST_F(WorldMapTest, EachWindowKeepsItsOwnRoute)
     EXPECT_FALSE(MarkerAt(Painted(second.get()), kFuzhou, CWorldMap::kRed));
 }
 
-// The Nth marker is the report's Nth located hop: a hop without a place has no marker.
+// Each plotted hop's marker tells the details handed in for it; a hop without a place has
+// no marker, and a marker without details tells nothing.
 TEST_F(WorldMapTest, EachMarkerTellsItsHopsDetailsOnHover)
 {
     auto map = ShownMap({300, 150});
-    RunReport report;
-    for (const char *address : {"198.51.100.1", "198.51.100.10", "198.51.100.3"}) {
-        const GeoRecord record = Plot(*map, address);
-        HopDetail hop;
-        hop.ttl = int(report.hops.size()) + 1;
-        hop.address = QString::fromLatin1(address);
-        if (record.hasLocation()) {
-            hop.latitude = record.latitude();
-            hop.longitude = record.longitude();
-        }
-        report.hops << hop;
+    const char *addresses[] = {"198.51.100.1", "198.51.100.10", "198.51.100.3"};
+    QList<QStringList> details;
+    for (int hop = 0; hop < 3; ++hop) {
+        GeoRecord record{};
+        GeoDatabase::Instance().Find(addresses[hop], record);
+        map->PlotHop(record, false, hop);
+        details << QStringList{QStringLiteral("Hop %1").arg(hop + 1), QStringLiteral("Address: %1").arg(addresses[hop])};
     }
-    report.hops[2].hostName = QStringLiteral("<img src=x>\u202e.example");
+    details[2] << QStringLiteral("Host name: <img src=x><U+202E>.example");
     const auto hover = [&map](QPoint at) {
         QToolTip::showText(map->mapToGlobal(QPoint(1, 1)), QStringLiteral("none"), map.get());
         QHelpEvent help(QEvent::ToolTip, at, map->mapToGlobal(at));
         QApplication::sendEvent(map.get(), &help);
         return QToolTip::text();
     };
-    EXPECT_NE(hover(kFuzhou), runreport::ToolTipHtml(report.hops[2])) << "no tooltip before the report";
-    map->UpdateReport(report);
-    EXPECT_EQ(hover(kLondon + QPoint(4, -4)), runreport::ToolTipHtml(report.hops[0]));
+    EXPECT_FALSE(hover(kFuzhou).contains(QStringLiteral("Hop"))) << "no tooltip before its details";
+    for (int hop = 0; hop < 3; ++hop)
+        map->DescribeHop(hop, details[hop]);
+    EXPECT_EQ(hover(kLondon + QPoint(4, -4)), quokka::PlainToolTipHtml(details[0]));
     const QString fuzhou = hover(kFuzhou);
-    EXPECT_EQ(fuzhou, runreport::ToolTipHtml(report.hops[2]));
+    EXPECT_EQ(fuzhou, quokka::PlainToolTipHtml(details[2]));
     EXPECT_TRUE(fuzhou.contains(QStringLiteral("&lt;img src=x&gt;&lt;U+202E&gt;.example"))) << qPrintable(fuzhou);
     EXPECT_FALSE(hover(kBrisbane).contains(QStringLiteral("Hop"))) << "no marker there";
-    EXPECT_EQ(hover(QPoint(303, 147)), runreport::PlainToolTipHtml({"Home", "Map point: 300, 150"}));
+    EXPECT_EQ(hover(QPoint(303, 147)), quokka::PlainToolTipHtml({"Home", "Map point: 300, 150"}));
 
-    report.hops[0].hostName = QStringLiteral("later.example"); // a name that came later
-    map->UpdateReport(report);
+    details[0] << QStringLiteral("Host name: later.example"); // a name that came later
+    map->DescribeHop(0, details[0]);
     EXPECT_TRUE(hover(kLondon).contains(QStringLiteral("Host name: later.example")));
 
-    report.hops[0].asn = 64500; // a name wider than the screen: the tooltip is broken to fit
-    report.hops[0].asName = QString(500, u'x');
-    map->UpdateReport(report);
+    details[0] << QStringLiteral("Network: AS64500 ") + QString(500, u'x'); // wider than the screen: broken to fit
+    map->DescribeHop(0, details[0]);
     EXPECT_TRUE(hover(kLondon).contains(QStringLiteral("x<br/>x")));
     const QWidget *label = testsupport::ShownToolTipLabel();
     ASSERT_TRUE(label);

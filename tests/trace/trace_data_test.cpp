@@ -1,7 +1,7 @@
 // The trace window: lines in order, the newest selected and in view, a fixed-pitch font,
-// a place on the screen; each hop's tooltip, copies, the saved report and spoken rows.
+// a place on the screen; each hop's tooltip, copies, the report's save and spoken rows.
+#include "base/visible_text.h"
 #include "list_menu.h"
-#include "trace/report_file.h"
 #include "trace/trace_data.h"
 
 #include <QClipboard>
@@ -111,33 +111,26 @@ namespace {
 
 using testsupport::ChooseFromListMenu;
 
-// Three hop lines and the completion line; hop 2 was named by a stranger.
+// Three hop lines with their details and the completion line; hop 2 was named by a stranger.
 struct TracedWindow {
     TracedWindow()
     {
         window.show();
         list = window.findChild<QListWidget *>(QStringLiteral("traceList"));
-        report.domain = QStringLiteral("accept.example");
-        report.target = QStringLiteral("203.0.113.2");
         for (int ttl : {1, 2, 4}) {
-            HopDetail hop;
-            hop.row = int(report.hops.size());
-            hop.ttl = ttl;
-            hop.address = QStringLiteral("198.51.100.%1").arg(ttl);
-            hop.rttMs = ttl * 10;
-            hop.place = QStringLiteral("London, England, United Kingdom");
-            hop.line = QStringLiteral("Hop %1     %2ms      %3  %4").arg(ttl).arg(hop.rttMs).arg(hop.address, hop.place);
-            report.hops << hop;
+            const QString address = QStringLiteral("198.51.100.%1").arg(ttl);
+            lines << QStringLiteral("Hop %1     %2ms      %3  London, England, United Kingdom").arg(ttl).arg(ttl * 10).arg(address);
+            details << QStringList{QStringLiteral("Hop %1").arg(ttl), QStringLiteral("Address: ") + address,
+                                   QStringLiteral("Place: London, England, United Kingdom"),
+                                   QStringLiteral("Round trip: %1 ms").arg(ttl * 10)};
         }
-        report.hops[1].hostName = QStringLiteral("<b>x</b>\u0007.example");
-        report.hops[1].asn = 64500;
-        report.hops[1].asName = QStringLiteral("=HYPERLINK(\"x\")");
-        for (const HopDetail &hop : report.hops)
-            window.AddLine(hop.line);
+        details[1].insert(2, QStringLiteral("Host name: <b>x</b>\u2407.example"));
+        details[1].insert(3, QStringLiteral("Network: AS64500 =HYPERLINK(\"x\")"));
+        for (int row = 0; row < 3; ++row) {
+            window.AddLine(lines[row]);
+            window.SetRowDetails(row, details[row]);
+        }
         window.AddLine(QStringLiteral("Route Complete, Total Round Trip Time 70ms"));
-        report.completed = true;
-        report.totalMs = 70;
-        window.UpdateReport(report);
     }
     QString ShownToolTip(int row)
     {
@@ -148,7 +141,8 @@ struct TracedWindow {
     }
     CTraceData window;
     QListWidget *list = nullptr;
-    RunReport report;
+    QStringList lines;
+    QList<QStringList> details;
 };
 
 } // namespace
@@ -157,21 +151,18 @@ TEST(TraceData, EachHopsLineTellsItsDetailsOnHoverAndLaterNamesReachIt)
 {
     TracedWindow t;
     ASSERT_TRUE(t.list);
-    EXPECT_EQ(t.ShownToolTip(0), runreport::ToolTipHtml(t.report.hops[0]));
+    EXPECT_EQ(t.ShownToolTip(0), quokka::PlainToolTipHtml(t.details[0]));
     const QString hostile = t.ShownToolTip(1);
     EXPECT_TRUE(hostile.contains(QStringLiteral("&lt;b&gt;x&lt;/b&gt;\u2407.example"))) << qPrintable(hostile);
     EXPECT_FALSE(hostile.contains(QStringLiteral("<b>"))) << "a stranger's name is never markup";
     EXPECT_EQ(t.list->item(3)->toolTip(), QString()) << "the completion line is no hop";
 
-    // A name that arrives later, and a line listed after its report.
-    t.report.hops[0].hostName = QStringLiteral("r1.example");
-    HopDetail later = t.report.hops[0];
-    later.row = 4;
-    later.ttl = 5;
-    t.report.hops << later;
-    t.window.UpdateReport(t.report);
+    // A name that arrives later, and a line listed after its details.
+    t.details[0].insert(2, QStringLiteral("Host name: r1.example"));
+    t.window.SetRowDetails(0, t.details[0]);
     EXPECT_TRUE(t.ShownToolTip(0).contains(QStringLiteral("Host name: r1.example")));
-    t.window.AddLine(later.line);
+    t.window.SetRowDetails(4, {QStringLiteral("Hop 5")});
+    t.window.AddLine(t.lines[0]);
     EXPECT_TRUE(t.ShownToolTip(4).contains(QStringLiteral("Hop 5")));
 }
 
@@ -182,86 +173,35 @@ TEST(TraceData, CopiesTheLineUnderThePointerEveryLineOrTheSelectedOneAndKeysStil
     QClipboard *clipboard = QGuiApplication::clipboard();
     const QStringList all{"Copy Line", "Copy All", "Save Report..."};
     EXPECT_EQ(ChooseFromListMenu(t.list, 1, QStringLiteral("Copy Line")), all);
-    EXPECT_EQ(clipboard->text(), t.report.hops[1].line);
+    EXPECT_EQ(clipboard->text(), t.lines[1]);
     EXPECT_EQ(ChooseFromListMenu(t.list, -1, QStringLiteral("Copy All")), all.mid(1)) << "no line under the pointer";
-    QStringList lines;
-    for (const HopDetail &hop : t.report.hops)
-        lines << hop.line;
+    QStringList lines = t.lines;
     lines << QStringLiteral("Route Complete, Total Round Trip Time 70ms") << QStringLiteral("odd\u2409line<U+202E>");
     EXPECT_EQ(clipboard->text(), lines.join(u'\n'));
 
     t.list->setCurrentRow(2);
     QTest::keyClick(t.list, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text(), t.report.hops[2].line);
+    EXPECT_EQ(clipboard->text(), t.lines[2]);
     EXPECT_TRUE(t.window.isVisible());
     QTest::keyClick(t.list, Qt::Key_Return);
     EXPECT_FALSE(t.window.isVisible()) << "Enter still ends the window";
 }
 
-// Each row: what is typed into the dialog, the filter chosen, the file written and its kind.
-TEST(TraceData, SavesTheReportWhereAskedAsJsonOrCsvAndSaysWhenItCannot)
+// "Save Report..." asks the run's own saving over this window.
+TEST(TraceData, SaveReportAsksOverThisWindow)
 {
-    QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8()); // the dialog's own settings
     TracedWindow t;
-    const struct {
-        const char *typed;
-        const QString &filter;
-        const char *written;
-    } rows[] = {
-        {"a.json", runreport::kCsvFilter, "a.json"},
-        {"b.CSV", runreport::kJsonFilter, "b.CSV"},
-        {"c", runreport::kCsvFilter, "c.csv"},
-        {"d.txt", runreport::kJsonFilter, "d.txt.json"},
-    };
-    for (const auto &row : rows) {
-        ChooseFromListMenu(t.list, 0, QStringLiteral("Save Report..."));
-        auto *dialog = t.window.findChild<QFileDialog *>(QStringLiteral("saveReport"));
-        ASSERT_TRUE(dialog && dialog->isVisible()) << row.typed;
-        EXPECT_EQ(dialog->nameFilters(), QStringList({runreport::kJsonFilter, runreport::kCsvFilter}));
-        // The filter picked with a key, as a person does: its suffix is what a bare name gets.
-        auto *filters = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
-        ASSERT_TRUE(filters);
-        QTest::keyClick(filters, row.filter == runreport::kCsvFilter ? Qt::Key_End : Qt::Key_Home);
-        EXPECT_EQ(dialog->selectedNameFilter(), row.filter);
-        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        ASSERT_TRUE(name);
-        name->setText(dir.filePath(QString::fromLatin1(row.typed)));
-        QTest::keyClick(name, Qt::Key_Return);
-        EXPECT_FALSE(dialog->isVisible());
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QFile file(dir.filePath(QString::fromLatin1(row.written)));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << row.written;
-        const QByteArray data = file.readAll();
-        if (QByteArray(row.written).toLower().endsWith(".csv")) {
-            EXPECT_EQ(data, runreport::ToCsv(t.report)) << row.written;
-            EXPECT_TRUE(data.contains("\"'=HYPERLINK(\"\"x\"\")\"")) << data.constData();
-        } else {
-            const QJsonObject root = QJsonDocument::fromJson(data).object();
-            EXPECT_EQ(root.value("hops").toArray().at(1).toObject().value("hostname").toString(),
-                      t.report.hops[1].hostName) << row.written;
-            EXPECT_EQ(root.value("domain").toString(), QStringLiteral("accept.example"));
-        }
-    }
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 4) << "no temporary file is left behind";
-
-    ChooseFromListMenu(t.list, 0, QStringLiteral("Save Report..."));
-    auto *dialog = t.window.findChild<QFileDialog *>(QStringLiteral("saveReport"));
-    ASSERT_TRUE(dialog);
-    const QString missing = dir.filePath(QStringLiteral("no such folder/e.json"));
-    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    name->setText(missing);
-    QTest::keyClick(name, Qt::Key_Return);
-    auto *box = t.window.findChild<QMessageBox *>(QStringLiteral("saveReportFailed"));
-    ASSERT_TRUE(box && box->isVisible()) << "a failed save is said";
-    EXPECT_TRUE(box->text().contains(missing)) << qPrintable(box->text());
+    QList<QWidget *> asked;
+    t.window.SetSaveReport([&](QWidget *window) { asked << window; });
+    ChooseFromListMenu(t.list, -1, QStringLiteral("Save Report..."));
+    EXPECT_EQ(asked, QList<QWidget *>{&t.window});
 }
 
 TEST(TraceData, EachLineShowsAndIsHeardWithItsControlCharactersAndHopsDetails)
 {
     TracedWindow t;
     t.window.AddLine(QStringLiteral("bell\u0007"));
-    EXPECT_EQ(testsupport::SpokenRow(t.list, 1), t.report.hops[1].line);
+    EXPECT_EQ(testsupport::SpokenRow(t.list, 1), t.lines[1]);
     EXPECT_EQ(testsupport::SpokenRow(t.list, 4), QStringLiteral("bell\u2407"));
     EXPECT_EQ(t.list->item(4)->text(), QStringLiteral("bell\u2407")) << "what the screen shows";
     EXPECT_EQ(testsupport::SpokenRow(t.list, 1, QAccessible::Description),
@@ -275,8 +215,8 @@ TEST(TraceData, EachLineShowsAndIsHeardWithItsControlCharactersAndHopsDetails)
 TEST(TraceData, ALongTooltipFitsTheScreen)
 {
     TracedWindow t;
-    t.report.hops[1].asName = QStringLiteral("<i>") + QString(60, u'w') + QStringLiteral(" ") + QString(400, u'x');
-    t.window.UpdateReport(t.report);
+    t.details[1][3] = QStringLiteral("Network: <i>") + QString(60, u'w') + QStringLiteral(" ") + QString(400, u'x');
+    t.window.SetRowDetails(1, t.details[1]);
     const QString tip = t.ShownToolTip(1);
     EXPECT_TRUE(tip.contains(QStringLiteral("&lt;i&gt;"))) << qPrintable(tip);
     EXPECT_FALSE(tip.contains(QStringLiteral("<i>")));

@@ -1,5 +1,6 @@
 // The run report's texts and exports: strangers' text stays plain, visible and inert.
-#include "trace/run_report.h"
+#include "app/run_report.h"
+#include "base/visible_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -63,17 +64,16 @@ TEST(RunReport, DetailFieldsAreSevenTabSeparatedVisibleFields)
 
 TEST(RunReport, ToolTipIsEscapedPlainText)
 {
-    const QString html = runreport::ToolTipHtml(HostileHop());
+    const QString html = quokka::PlainToolTipHtml(runreport::ToolTipLines(HostileHop()));
     EXPECT_TRUE(html.startsWith(QStringLiteral("<qt>")));
     EXPECT_FALSE(html.contains(QStringLiteral("<b>")));
     EXPECT_TRUE(html.contains(QStringLiteral("&lt;b&gt;evil&lt;/b&gt;")));
     EXPECT_FALSE(html.contains(QChar(0x1b)));
-    const QString text = runreport::ToolTipText(HostileHop());
-    EXPECT_EQ(text.count(QLatin1Char('\n')), 5); // hop, address, host, network, place, time
+    EXPECT_EQ(runreport::ToolTipLines(HostileHop()).size(), 6); // hop, address, host, network, place, time
     HopDetail bare = HostileHop();
     bare.hostName.clear();
     bare.asn.reset();
-    EXPECT_EQ(runreport::ToolTipText(bare).count(QLatin1Char('\n')), 3);
+    EXPECT_EQ(runreport::ToolTipLines(bare).size(), 4);
 }
 
 TEST(RunReport, JsonReadsBackFieldByField)

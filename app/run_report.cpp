@@ -1,4 +1,4 @@
-#include "trace/run_report.h"
+#include "app/run_report.h"
 
 #include "base/visible_text.h"
 
@@ -75,7 +75,7 @@ QString DetailFields(const HopDetail &hop)
         .join(QLatin1Char('\t'));
 }
 
-QString ToolTipText(const HopDetail &hop)
+QStringList ToolTipLines(const HopDetail &hop)
 {
     QStringList lines{QStringLiteral("Hop %1").arg(hop.ttl), QStringLiteral("Address: %1").arg(hop.address)};
     if (!hop.hostName.isEmpty())
@@ -84,23 +84,7 @@ QString ToolTipText(const HopDetail &hop)
         lines << QStringLiteral("Network: AS%1 %2").arg(*hop.asn).arg(VisibleText(hop.asName)).trimmed();
     lines << QStringLiteral("Place: %1").arg(VisibleText(hop.place))
           << QStringLiteral("Round trip: %1 ms").arg(hop.rttMs);
-    return lines.join(QLatin1Char('\n'));
-}
-
-QString PlainToolTipHtml(const QStringList &lines, const LineBreaker &breakLine)
-{
-    // "<qt>" makes Qt take the text as rich text whatever it holds; every line is escaped.
-    QStringList shown;
-    for (const QString &line : lines)
-        for (const QString &part : breakLine ? breakLine(line) : QStringList{line})
-            shown << part.toHtmlEscaped();
-    return QStringLiteral("<qt><p style=\"white-space:pre\">") + shown.join(QStringLiteral("<br/>"))
-        + QStringLiteral("</p></qt>");
-}
-
-QString ToolTipHtml(const HopDetail &hop, const LineBreaker &breakLine)
-{
-    return PlainToolTipHtml(ToolTipText(hop).split(QLatin1Char('\n')), breakLine);
+    return lines;
 }
 
 QByteArray ToJson(const RunReport &report)

@@ -8,7 +8,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <optional>
 
 struct HopDetail {
@@ -42,17 +41,9 @@ namespace runreport {
 // (quokka::VisibleText: a tab in a name cannot start a field).
 QString DetailFields(const HopDetail &hop);
 
-// A hop's tooltip as plain text: hop number, address, host name and network when known,
-// place and round-trip time, one per line.
-QString ToolTipText(const HopDetail &hop);
-
-// Splits one line of a tooltip into the lines it is shown as, such as to fit the screen.
-using LineBreaker = std::function<QStringList(const QString &line)>;
-// LINES as Qt rich text that shows exactly that plain text (escaped), for QToolTip; each
-// line broken by BREAKLINE when one is given.
-QString PlainToolTipHtml(const QStringList &lines, const LineBreaker &breakLine = {});
-// A hop's tooltip (ToolTipText) as such rich text.
-QString ToolTipHtml(const HopDetail &hop, const LineBreaker &breakLine = {});
+// A hop's tooltip as plain lines: hop number, address, host name and network when known,
+// place and round-trip time. The windows show them escaped (quokka::PlainToolTipHtml).
+QStringList ToolTipLines(const HopDetail &hop);
 
 // The whole run as a JSON document, written with Qt's JSON classes.
 QByteArray ToJson(const RunReport &report);

@@ -1,4 +1,4 @@
-#include "trace/report_file.h"
+#include "app/report_file.h"
 
 #include "base/output_file.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // A run report written to a file a person chose: JSON or CSV by the name's suffix.
-#include "trace/run_report.h"
+#include "app/run_report.h"
 
 #include <QString>
 
