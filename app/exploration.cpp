@@ -5,7 +5,6 @@
 #include "app/resolver.h"
 #include "base/debug_log.h"
 #include "base/host_names.h"
-#include "base/toast.h"
 #include "base/visible_text.h"
 #include "geo/as_database.h"
 #include "geo/dotted_quad.h"
@@ -153,7 +152,7 @@ void Exploration::LookUpWhois()
 
 void Exploration::OnWhois(const WhoisAnswer &answer)
 {
-    m_report->whoisLines = whois::AnswerLines(answer.text, answer.cutShortNote); // as the window lists them
+    m_report->whoisLines = ::whois::AnswerLines(answer.text, answer.cutShortNote); // as the window lists them
     m_view.ShowWhoisAnswer(m_report->whoisLines);
     m_view.SetBusy(false);
     m_ttl = 1;

@@ -30,7 +30,8 @@ public:
     virtual void OpenResultWindows(const HomeLocation &home, std::shared_ptr<const RunReport> report) = 0;
     // The busy pointer over the result windows, while they wait for their first line.
     virtual void SetBusy(bool busy) = 0;
-    virtual void ShowWhoisAnswer(const QString &text, const QString &cutShortNote) = 0;
+    // Lists the WHOIS answer's LINES, cleaned, with why it was cut short (if it was) last.
+    virtual void ShowWhoisAnswer(const QStringList &lines) = 0;
     // Appends LINE to the trace list.
     virtual void AddTraceLine(const QString &line) = 0;
     // Plots hop number HOP (its index in the report) on the map where RECORD places it.

@@ -7,7 +7,7 @@
 #include "base/window_support.h"
 #include "geo/setup.h"
 #include "geo/world_map.h"
-#include "trace/toast.h"
+#include "base/toast.h"
 #include "trace/trace_data.h"
 #include "whois/whois_lookup.h"
 
@@ -201,10 +201,10 @@ void CQuokkaQuokkaDlg::SetBusy(bool busy)
     }
 }
 
-void CQuokkaQuokkaDlg::ShowWhoisAnswer(const QString &text, const QString &cutShortNote)
+void CQuokkaQuokkaDlg::ShowWhoisAnswer(const QStringList &lines)
 {
     if (m_pWhoisLookup)
-        m_pWhoisLookup->ShowAnswer(text, cutShortNote);
+        m_pWhoisLookup->ShowAnswer(lines);
 }
 
 void CQuokkaQuokkaDlg::AddTraceLine(const QString &line)

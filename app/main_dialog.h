@@ -46,7 +46,7 @@ public:
     void CloseFirstRunWindow() override;
     void OpenResultWindows(const HomeLocation &home, std::shared_ptr<const RunReport> report) override;
     void SetBusy(bool busy) override;
-    void ShowWhoisAnswer(const QString &text, const QString &cutShortNote) override;
+    void ShowWhoisAnswer(const QStringList &lines) override;
     void AddTraceLine(const QString &line) override;
     void PlotHop(const GeoRecord &record, bool isDestination, int hop) override;
     void DescribeHop(int hop, int row, const QStringList &details) override;

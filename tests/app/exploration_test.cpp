@@ -170,7 +170,7 @@ TEST_F(ExplorationTest, FansEachHopOutToTheMapAndTheListAfterTheWhoisRecord)
             .filter(QRegularExpression("^(open|whois|trace|plot) "));
     EXPECT_EQ(listed, (QStringList{
                           "open 300,150",
-                          "whois netname: TEST-NET\nabuse-mailbox: abuse@route.test\n",
+                          "whois netname: TEST-NET\nabuse-mailbox: abuse@route.test",
                           "plot 0 51.50853,-0.12574",
                           "trace Hop 1     3ms       192.0.2.1      Home",
                           "trace Hop 3     20ms      198.51.100.9   No Information",

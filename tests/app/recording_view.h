@@ -42,9 +42,9 @@ public:
         Note(QStringLiteral("open %1,%2").arg(home.x).arg(home.y));
     }
     void SetBusy(bool on) override { busy = on; }
-    void ShowWhoisAnswer(const QString &text, const QString &cutShortNote) override
+    void ShowWhoisAnswer(const QStringList &lines) override
     {
-        Note(QStringLiteral("whois ") + text + cutShortNote);
+        Note(QStringLiteral("whois ") + lines.join(u'\n'));
     }
     void AddTraceLine(const QString &line) override { Note(QStringLiteral("trace ") + line); }
     void PlotHop(const GeoRecord &record, bool isDestination, int hop) override

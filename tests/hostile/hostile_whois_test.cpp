@@ -79,7 +79,7 @@ struct WindowLookup {
     qint64 elapsedMs = 0;
 };
 
-WindowLookup LookUpInWindow(const QString &query, const whois::ExchangeLimits &limits = {})
+WindowLookup LookupInWindow(const QString &query, const quokka::whois::ExchangeLimits &limits = {})
 {
     WindowLookup result;
     CWhoisLookup window;
@@ -87,7 +87,7 @@ WindowLookup LookUpInWindow(const QString &query, const whois::ExchangeLimits &l
     QObject::connect(&window, &CWhoisLookup::lineAdded, [&result](const QString &line) { result.announced << line; });
     QElapsedTimer clock;
     clock.start();
-    whoistest::LookUpAndShow(window, query, limits);
+    whoistest::LookupAndShow(window, query, limits);
     result.elapsedMs = clock.elapsed();
     result.lines = window.Lines();
     EXPECT_FALSE(window.grab().isNull()); // the rows paint, whatever their characters
@@ -115,7 +115,7 @@ TEST(HostileWhois, AStallMidAnswerKeepsEverythingThatCameUpToTheUnfinishedLine)
     EXPECT_LT(clock.elapsed(), 8'000);
 
     // In the window, with a last line that says why the answer ended.
-    const WindowLookup window = LookUpInWindow("192.0.2.15", Limits(1s));
+    const WindowLookup window = LookupInWindow("192.0.2.15", Limits(1s));
     EXPECT_EQ(window.lines, Listed(QString::fromLatin1(sent)) << kCutBySilence);
     ASSERT_GE(window.lines.size(), 2);
     EXPECT_EQ(window.lines[window.lines.size() - 2], "remarks: cut off mid-li");
@@ -139,7 +139,7 @@ TEST(HostileWhois, AnAnswerThatNeverEndsIsCutAtTheExchangeLimitWithItsLinesIntac
 
 TEST(HostileWhois, FiveMebibytesListAsTheirFirstMebibyteInTheWindow)
 {
-    const WindowLookup window = LookUpInWindow("192.0.2.5");
+    const WindowLookup window = LookupInWindow("192.0.2.5");
     const QStringList expected = Listed(BigAnswerPrefix(1 << 20)) << kCutBySize;
     EXPECT_EQ(window.lines.size(), expected.size());
     EXPECT_TRUE(window.lines == expected);
@@ -153,7 +153,7 @@ TEST(HostileWhois, OneLineOfAMebibyteListsAndPaintsWithoutFreezingTheWindow)
     clock.start();
     CWhoisLookup window;
     window.show();
-    whoistest::LookUpAndShow(window, "192.0.2.23");
+    whoistest::LookupAndShow(window, "192.0.2.23");
     ASSERT_EQ(window.Lines().size(), 2);
     EXPECT_EQ(window.Lines().back(), kCutBySize);
     EXPECT_EQ(window.Lines().front().size(), 1 << 20);
@@ -172,7 +172,7 @@ TEST(HostileWhois, NulAndFfBytesListByteForByteUpToTheNul)
     EXPECT_EQ(whois.GetData(), expected);
     EXPECT_EQ(whois.CutShortNote(), "") << "the server closed: the answer is whole";
 
-    const WindowLookup window = LookUpInWindow("192.0.2.17");
+    const WindowLookup window = LookupInWindow("192.0.2.17");
     EXPECT_EQ(window.lines, Listed(expected));
     ASSERT_EQ(window.lines.size(), 4);
     EXPECT_EQ(window.lines[2], QString::fromUtf16(u"\u00FE\u00FF\u00FF\u00FE"));
@@ -198,7 +198,7 @@ TEST(HostileWhois, AReferralToIanaItselfAsksIanaOnceMoreAndEnds)
         EXPECT_EQ(Record("iana"), QByteArray(query) + '\n' + query + '\n');
         EXPECT_LT(clock.elapsed(), 5'000);
 
-        const WindowLookup window = LookUpInWindow(query);
+        const WindowLookup window = LookupInWindow(query);
         EXPECT_EQ(window.lines, Listed(ianaAnswer));
         EXPECT_LT(window.elapsedMs, 5'000);
     }
@@ -216,7 +216,7 @@ TEST(HostileWhois, ReferralsThatDoNotResolveListTheErrorText)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
-        const WindowLookup window = LookUpInWindow(c.query);
+        const WindowLookup window = LookupInWindow(c.query);
         EXPECT_EQ(window.lines, QStringList{CWhois::DataErrorText()});
         EXPECT_LT(window.elapsedMs, 5'000);
     }
@@ -226,7 +226,7 @@ TEST(HostileWhois, ReferralsThatDoNotResolveListTheErrorText)
 TEST(HostileWhoisIanaBlackhole, TheWindowListsTheErrorTextAfterTheConnectLimit)
 {
     ClearRecords();
-    const WindowLookup window = LookUpInWindow("192.0.2.1", Limits(1s));
+    const WindowLookup window = LookupInWindow("192.0.2.1", Limits(1s));
     EXPECT_EQ(window.lines, QStringList{CWhois::DataErrorText()});
     EXPECT_GE(window.elapsedMs, 950);
     EXPECT_LT(window.elapsedMs, 8'000);

@@ -220,7 +220,7 @@ TEST(WhoisWindowExchange, ListsWhatDebiansClientPrintsCleaned)
         window.show();
         QStringList announced;
         QObject::connect(&window, &CWhoisLookup::lineAdded, [&announced](const QString &line) { announced << line; });
-        whoistest::LookUpAndShow(window, c.query);
+        whoistest::LookupAndShow(window, c.query);
         const QStringList expected = ListedLines(DebianWhois(c.host, "192.0.2.1"));
         EXPECT_GT(expected.size(), 0);
         EXPECT_EQ(window.Lines(), expected);
@@ -231,7 +231,7 @@ TEST(WhoisWindowExchange, ListsWhatDebiansClientPrintsCleaned)
 TEST(WhoisWindowExchange, ContactLinesOfARealAnswerAreRed)
 {
     CWhoisLookup window;
-    whoistest::LookUpAndShow(window, "192.0.2.2");
+    whoistest::LookupAndShow(window, "192.0.2.2");
     QStringList red;
     for (const QString &line : window.Lines()) {
         if (whois::IsContactLine(line))
@@ -246,10 +246,10 @@ TEST(WhoisWindowExchange, ContactLinesOfARealAnswerAreRed)
 // Nothing came from a silent server: only the line that says why the answer ended is listed.
 TEST(WhoisWindowExchange, ASilentServerListsOnlyWhyTheAnswerEnded)
 {
-    whois::ExchangeLimits limits;
+    ExchangeLimits limits;
     limits.silence = 2s;
     CWhoisLookup window;
-    whoistest::LookUpAndShow(window, "192.0.2.4", limits);
+    whoistest::LookupAndShow(window, "192.0.2.4", limits);
     EXPECT_EQ(window.Lines(), QStringList{"(The answer is cut short: nothing more arrived for 2 seconds.)"});
 }
 
@@ -270,7 +270,7 @@ TEST(WhoisShutdown, ClosingEndsALookupAtOnce)
     quokka::Worker worker(&receiver);
     const int socketsBefore = OpenSockets();
     bool handedOver = false;
-    worker.Run<WhoisAnswer>([](std::stop_token stop) { return LookUpWhois("192.0.2.4", stop); },
+    worker.Run<WhoisAnswer>([](std::stop_token stop) { return LookupWhois("192.0.2.4", stop); },
                             [&handedOver](WhoisAnswer) { handedOver = true; });
     QTest::qWait(300);
     EXPECT_GT(OpenSockets(), socketsBefore) << "the lookup is under way";
@@ -298,7 +298,7 @@ TEST(WhoisIanaMissing, ErrorTextIsListed)
     CWhois whois("192.0.2.1");
     EXPECT_EQ(whois.GetIANAData(), "CWhois::GetIANAData Error Cannot Find whois.iana.org IP Address ");
     CWhoisLookup window;
-    whoistest::LookUpAndShow(window, "192.0.2.1");
+    whoistest::LookupAndShow(window, "192.0.2.1");
     EXPECT_EQ(window.Lines(), QStringList{CWhois::DataErrorText()});
 }
 

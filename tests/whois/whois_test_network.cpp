@@ -311,9 +311,9 @@ void RemoveStaleNamespaces()
 
 } // namespace whoistest
 
-void whoistest::LookUpAndShow(CWhoisLookup &window, const QString &query, const whois::ExchangeLimits &limits)
+void whoistest::LookupAndShow(CWhoisLookup &window, const QString &query, const quokka::whois::ExchangeLimits &limits)
 {
-    CWhois whois(query, {}, limits);
-    const QString answer = whois.GetData();
-    window.ShowAnswer(whois::AnswerLines(answer, whois.CutShortNote()));
+    quokka::whois::CWhois client(query, {}, limits);
+    const QString answer = client.GetData();
+    window.ShowAnswer(::whois::AnswerLines(answer, client.CutShortNote()));
 }

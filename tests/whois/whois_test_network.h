@@ -68,6 +68,6 @@ namespace whoistest {
 
 // Runs the WHOIS client for QUERY within LIMITS and lists its answer, and why it was cut
 // short, in WINDOW as a run lists them.
-void LookUpAndShow(CWhoisLookup &window, const QString &query, const whois::ExchangeLimits &limits = {});
+void LookupAndShow(CWhoisLookup &window, const QString &query, const quokka::whois::ExchangeLimits &limits = {});
 
 } // namespace whoistest
