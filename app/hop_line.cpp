@@ -14,7 +14,7 @@ QString Latin1(std::string_view text)
 
 QString Pad(const QString &text, int width)
 {
-    return (text + QString(89, QLatin1Char(' '))).left(width);
+    return QString(text + QString(89, QLatin1Char(' '))).left(width);
 }
 
 QString LocationText(int ttl, const GeoRecord &record)
