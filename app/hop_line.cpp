@@ -2,6 +2,8 @@
 
 #include "trace/icmp_tracer.h"
 
+namespace quokka::app {
+
 namespace hopline {
 namespace {
 
@@ -44,3 +46,5 @@ QString RouteCompleteLine(int totalMs)
 }
 
 } // namespace hopline
+
+} // namespace quokka::app

@@ -35,6 +35,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace quokka::app;
+
 namespace {
 
 constexpr char kSinkAddress[] = "192.0.2.53";  // the resolver: takes queries, never answers
@@ -96,12 +98,12 @@ protected:
             if (services)
                 dialog.SetServices(*services);
             auto current = std::make_shared<QString>();
-            QObject::connect(&dialog, &CQuokkaQuokkaDlg::phaseStarted, [&, current](const QString &started) {
+            QObject::connect(&dialog, &CQuokkaQuokkaDlg::PhaseStarted, [&, current](const QString &started) {
                 *current = started;
                 if (started == phase)
                     QTimer::singleShot(delayMs, &dialog, [&, current] { Close(dialog, *current); });
             });
-            QObject::connect(&dialog, &CQuokkaQuokkaDlg::explorationFinished,
+            QObject::connect(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished,
                              [] { ADD_FAILURE() << "a run cut short by closing does not report itself finished"; });
             QTimer::singleShot(0, &dialog, [&] { dialog.StartExploration(domain); });
         });
@@ -244,7 +246,7 @@ TEST_F(CloseDuringRun, Replay)
     table.Add("127.0.0.0", "127.255.255.255", "Australia", -33.86785, 151.20732, "Sydney").Use();
     RunProgram(true, [&](CQuokkaQuokkaDlg &dialog) {
         // Once the run is over, "Trace Route" on its map; the window closes 300 ms into the replay.
-        QObject::connect(&dialog, &CQuokkaQuokkaDlg::explorationFinished, [&] {
+        QObject::connect(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished, [&] {
             CWorldMap *map = dialog.WorldMap();
             ASSERT_TRUE(map);
             ASSERT_EQ(map->RouteSegments().size(), 1u);

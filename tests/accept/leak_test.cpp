@@ -29,6 +29,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace quokka::app;
+
 namespace {
 
 constexpr int kRuns = 20;
@@ -123,7 +125,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
     CQuokkaQuokkaDlg dialog;
     dialog.show();
     int whoisRecords = 0;
-    QObject::connect(&dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, [&] {
+    QObject::connect(&dialog, &CQuokkaQuokkaDlg::ResultWindowsOpened, [&] {
         QObject::connect(dialog.WhoisLookup(), &CWhoisLookup::lineAdded, [&](const QString &line) {
             whoisRecords += line.contains(QLatin1String("LOOPBACK"));
         });
@@ -131,7 +133,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
     std::vector<int> fds;
     std::vector<long> rss;
     for (int run = 1; run <= kRuns; ++run) {
-        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished);
         dialog.StartExploration(QStringLiteral("127.0.0.1"));
         ASSERT_TRUE(finished.wait(30000)) << "run " << run;
         ASSERT_TRUE(dialog.TraceData() && dialog.WhoisLookup() && dialog.WorldMap());
