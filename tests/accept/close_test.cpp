@@ -58,7 +58,7 @@ public:
     ~Sink() { if (m_fd >= 0) ::close(m_fd); }
     Sink(const Sink &) = delete;
     Sink &operator=(const Sink &) = delete;
-    bool ok() const { return m_ok; }
+    bool Ok() const { return m_ok; }
 
 private:
     int m_fd;
@@ -85,7 +85,7 @@ protected:
             addresses += std::string(" && ip addr add ") + address + "/32 dev lo";
         ASSERT_TRUE(accepttest::Shell(addresses));
         m_resolver.emplace(kSinkAddress, SOCK_DGRAM, 53);
-        ASSERT_TRUE(m_resolver->ok());
+        ASSERT_TRUE(m_resolver->Ok());
         ASSERT_TRUE(m_home.isValid());
         qputenv("HOME", m_home.path().toUtf8());
     }
@@ -219,7 +219,7 @@ TEST_F(CloseDuringRun, Copy)
 TEST_F(CloseDuringRun, Whois)
 {
     const Sink silentServer(kWhoisAddress, SOCK_STREAM, 43);
-    ASSERT_TRUE(silentServer.ok());
+    ASSERT_TRUE(silentServer.Ok());
     ExploreAndClose(QStringLiteral("127.0.0.1"), QStringLiteral("whois"), 300);
 }
 

@@ -60,7 +60,7 @@ public:
     }
     LoopbackWhois(const LoopbackWhois &) = delete;
     LoopbackWhois &operator=(const LoopbackWhois &) = delete;
-    bool ok() const { return m_ok; }
+    bool Ok() const { return m_ok; }
     int Served() const { return m_served; }
 
 private:
@@ -113,7 +113,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
         GTEST_SKIP() << "needs root for a network namespace of its own";
     ASSERT_TRUE(accepttest::UseNameFiles("127.0.0.1 localhost whois.iana.org\n", "nameserver 127.0.0.1\n"));
     const LoopbackWhois whoisServer;
-    ASSERT_TRUE(whoisServer.ok());
+    ASSERT_TRUE(whoisServer.Ok());
     QTemporaryDir home;
     qputenv("HOME", home.path().toUtf8());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.filePath("config"));
