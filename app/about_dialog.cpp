@@ -7,6 +7,8 @@
 
 using namespace quokka;
 
+namespace quokka::app {
+
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("aboutDialog"));
@@ -36,3 +38,5 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
+
+} // namespace quokka::app

@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <cstdio>
 
+namespace quokka::app {
+
 namespace {
 
 void PrintReportLine(const char *window, const QString &line)
@@ -36,15 +38,15 @@ Automation::Automation(CQuokkaQuokkaDlg &dialog, const Options &options)
     : QObject(&dialog), m_dialog(dialog), m_options(options)
 {
     if (m_options.report) {
-        connect(&m_dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, this, &Automation::ConnectReport);
-        connect(&m_dialog, &CQuokkaQuokkaDlg::hopDetailSettled, this,
+        connect(&m_dialog, &CQuokkaQuokkaDlg::ResultWindowsOpened, this, &Automation::ConnectReport);
+        connect(&m_dialog, &CQuokkaQuokkaDlg::HopDetailSettled, this,
                 [](const HopDetail &hop) { PrintReportLine("detail", runreport::DetailFields(hop)); });
         // The first-run steps: "notice<TAB>text" for each notice, "setup<TAB>shown" for the map.
-        connect(&m_dialog, &CQuokkaQuokkaDlg::firstRunStepShown, this, [](const QString &step, const QString &text) {
+        connect(&m_dialog, &CQuokkaQuokkaDlg::FirstRunStepShown, this, [](const QString &step, const QString &text) {
             PrintReportLine(step.toLatin1().constData(), step == QLatin1String("setup") ? QStringLiteral("shown") : text);
         });
     }
-    connect(&m_dialog, &CQuokkaQuokkaDlg::explorationFinished, this, [this] {
+    connect(&m_dialog, &CQuokkaQuokkaDlg::ExplorationFinished, this, [this] {
         if (!m_options.jsonFile.isEmpty() && !WriteJson())
             m_failed = true;
         if (!m_options.screenshotDir.isEmpty() && !SaveScreenshots())
@@ -117,3 +119,5 @@ bool Automation::SaveScreenshots()
     }
     return true;
 }
+
+} // namespace quokka::app

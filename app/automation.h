@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+namespace quokka::app {
+
 class CQuokkaQuokkaDlg;
 
 class Automation : public QObject {
@@ -32,3 +34,5 @@ private:
     Options m_options;
     bool m_failed = false;
 };
+
+} // namespace quokka::app

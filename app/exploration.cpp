@@ -20,6 +20,8 @@
 using namespace quokka;
 using quokka::whois::WhoisAnswer;
 
+namespace quokka::app {
+
 namespace {
 
 // The highest time-to-live probed is one below this.
@@ -104,7 +106,7 @@ void Exploration::ShowSetup()
 // run's end stops it between two chunks.
 void Exploration::Install()
 {
-    emit phaseStarted(QStringLiteral("install"));
+    emit PhaseStarted(QStringLiteral("install"));
     m_worker.Run<bool>(
         [install = m_services.install](std::stop_token stop) {
             install(std::move(stop));
@@ -123,7 +125,7 @@ void Exploration::OpenResultWindows()
 
 void Exploration::Resolve()
 {
-    emit phaseStarted(QStringLiteral("resolution"));
+    emit PhaseStarted(QStringLiteral("resolution"));
     m_worker.Run<std::optional<QString>>(
         [resolve = m_services.resolve, domain = m_domain](std::stop_token stop) { return resolve(domain, stop); },
         [this](std::optional<QString> target) { OnResolved(target); });
@@ -137,13 +139,13 @@ void Exploration::OnResolved(const std::optional<QString> &target)
     }
     m_target = *target;
     m_report->target = m_target;
-    LookUpWhois();
+    LookupWhois();
 }
 
 // The record is listed before the first hop: the trace starts once it is in.
-void Exploration::LookUpWhois()
+void Exploration::LookupWhois()
 {
-    emit phaseStarted(QStringLiteral("whois"));
+    emit PhaseStarted(QStringLiteral("whois"));
     qCDebug(lcQuokka) << "Whois";
     m_worker.Run<WhoisAnswer>(
         [whois = m_services.whois, query = m_target](std::stop_token stop) { return whois(query, stop); },
@@ -163,7 +165,7 @@ void Exploration::Probe()
 {
     if (m_ttl >= kTtlLimit)
         return Finish();
-    emit phaseStarted(QStringLiteral("probe %1").arg(m_ttl));
+    emit PhaseStarted(QStringLiteral("probe %1").arg(m_ttl));
     // The tracer is made by the first probe, on the worker, and used there only.
     m_worker.Run<std::optional<HopReply>>(
         [tracer = m_tracer, newTracer = m_services.newTracer, target = m_target,
@@ -208,7 +210,7 @@ void Exploration::OnProbed(const HopReply &reply)
         std::memcpy(record.bytes.data(), row, GeoRecord::kSize);
     m_view.PlotHop(record, isDestination, int(m_report->hops.size()));
     AddHop(reply, parsed ? std::optional<std::uint32_t>(key) : std::nullopt, record);
-    emit phaseStarted(QStringLiteral("wait %1").arg(m_ttl));
+    emit PhaseStarted(QStringLiteral("wait %1").arg(m_ttl));
     After(m_timings.hopWaitMs, this, [this, address = reply.address, isDestination] { AfterHopWait(address, isDestination); });
 }
 
@@ -251,10 +253,10 @@ void Exploration::AddHop(const HopReply &reply, std::optional<std::uint32_t> key
     AddLine(hop.line);
     m_report->hops << hop;
     DescribeHop(m_report->hops.size() - 1);
-    LookUpHostName(m_report->hops.size() - 1);
+    LookupHostName(m_report->hops.size() - 1);
 }
 
-void Exploration::LookUpHostName(qsizetype hop)
+void Exploration::LookupHostName(qsizetype hop)
 {
     if (!m_services.reverseName)
         return SettleHostName(hop, std::nullopt);
@@ -272,7 +274,7 @@ void Exploration::SettleHostName(qsizetype hop, const std::optional<QString> &na
     detail.hostName = name.value_or(QString());
     detail.hostNameSettled = true;
     DescribeHop(hop);
-    emit hopDetailSettled(detail);
+    emit HopDetailSettled(detail);
 }
 
 void Exploration::DescribeHop(qsizetype hop)
@@ -299,5 +301,7 @@ void Exploration::Finish()
     m_report->totalMs = m_totalMs;
     m_view.SetBusy(false);
     DropTracer();
-    emit finished();
+    emit Finished();
 }
+
+} // namespace quokka::app

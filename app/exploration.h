@@ -21,6 +21,8 @@ class AsDatabase;
 class GeoDatabase;
 struct GeoRecord;
 
+namespace quokka::app {
+
 // The world a run talks to. The program's own are real; tests hand in fakes, so that a run
 // needs no network and no privileges. The blocking ones run on the run's worker thread, but
 // for reverseName: each hop's name is looked up on a thread of its own, so that no probe,
@@ -64,12 +66,12 @@ public:
 
 signals:
     // A step begins: "install", "resolution", "whois", "probe TTL" or "wait TTL".
-    void phaseStarted(const QString &phase);
+    void PhaseStarted(const QString &phase);
     // A hop's host name is final: found, or none known by its deadline (a few seconds at
     // most). Sent after the hop's line is listed and before the next line or the run's end.
-    void hopDetailSettled(const HopDetail &hop);
+    void HopDetailSettled(const HopDetail &hop);
     // The run has come to its end (not sent for a run cancelled or destroyed).
-    void finished();
+    void Finished();
 
 private:
     void ShowWelcome();
@@ -78,14 +80,14 @@ private:
     void OpenResultWindows();
     void Resolve();
     void OnResolved(const std::optional<QString> &target);
-    void LookUpWhois();
+    void LookupWhois();
     void OnWhois(const quokka::whois::WhoisAnswer &answer);
     void Probe();
     void OnProbed(const HopReply &reply);
     void AfterHopWait(const QString &address, bool isDestination);
     // Lists the hop's line and adds its details to the report; its name is looked up.
     void AddHop(const HopReply &reply, std::optional<std::uint32_t> key, const GeoRecord &record);
-    void LookUpHostName(qsizetype hop);
+    void LookupHostName(qsizetype hop);
     void SettleHostName(qsizetype hop, const std::optional<QString> &name);
     // Hands hop HOP's details as they now stand to the view.
     void DescribeHop(qsizetype hop);
@@ -114,3 +116,5 @@ private:
     std::shared_ptr<std::unique_ptr<HopProber>> m_tracer = std::make_shared<std::unique_ptr<HopProber>>();
     quokka::Worker m_worker{this};
 };
+
+} // namespace quokka::app

@@ -12,6 +12,8 @@
 struct GeoRecord;
 struct HomeLocation;
 
+namespace quokka::app {
+
 class ExplorationView {
 public:
     virtual ~ExplorationView() = default;
@@ -39,3 +41,5 @@ public:
     // Hop HOP's details, one a line, for its marker and for its line in trace list row ROW.
     virtual void DescribeHop(int hop, int row, const QStringList &details) = 0;
 };
+
+} // namespace quokka::app

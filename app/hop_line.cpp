@@ -2,6 +2,8 @@
 
 #include "trace/icmp_tracer.h"
 
+namespace quokka::app {
+
 namespace hopline {
 namespace {
 
@@ -14,7 +16,7 @@ QString Latin1(std::string_view text)
 
 QString Pad(const QString &text, int width)
 {
-    return (text + QString(89, QLatin1Char(' '))).left(width);
+    return QString(text + QString(89, QLatin1Char(' '))).left(width);
 }
 
 QString LocationText(int ttl, const GeoRecord &record)
@@ -44,3 +46,5 @@ QString RouteCompleteLine(int totalMs)
 }
 
 } // namespace hopline
+
+} // namespace quokka::app

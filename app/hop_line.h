@@ -7,6 +7,8 @@
 
 struct HopReply;
 
+namespace quokka::app {
+
 namespace hopline {
 
 // Appends 89 spaces to TEXT and keeps its first WIDTH characters.
@@ -21,3 +23,5 @@ QString HopLine(int ttl, const HopReply &reply, const GeoRecord &record);
 QString RouteCompleteLine(int totalMs);
 
 } // namespace hopline
+
+} // namespace quokka::app

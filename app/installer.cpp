@@ -23,6 +23,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace quokka::app {
+
 namespace {
 
 constexpr QLatin1String kFolderName("Quokka Quokka");
@@ -293,3 +295,5 @@ CInstaller::CInstaller(std::stop_token stop)
 {
     InstallProgram(InstallPlacesFromEnvironment(), std::move(stop));
 }
+
+} // namespace quokka::app

@@ -4,6 +4,8 @@
 #include <QString>
 #include <stop_token>
 
+namespace quokka::app {
+
 // Where the installer reads and writes. CInstaller fills it from the environment; tests fill
 // it with folders of their own.
 struct InstallPlaces {
@@ -30,3 +32,5 @@ class CInstaller {
 public:
     explicit CInstaller(std::stop_token stop = {});
 };
+
+} // namespace quokka::app

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace quokka::app {
+
 QString LauncherValue(const QString &value)
 {
     QString escaped;
@@ -33,3 +35,5 @@ QString LauncherExec(const QString &program)
         argument += u'"';
     return LauncherValue(argument);
 }
+
+} // namespace quokka::app

@@ -4,6 +4,8 @@
 // installation writes (quokka-desktop-entry).
 #include <QString>
 
+namespace quokka::app {
+
 // A string value: backslashes, line ends and tabs written as escapes.
 QString LauncherValue(const QString &value);
 
@@ -11,3 +13,5 @@ QString LauncherValue(const QString &value);
 // character the launcher rules reserve, else in double quotes with " ` $ \ escaped; "%"
 // doubled either way (no field code); then escaped as a string value.
 QString LauncherExec(const QString &program);
+
+} // namespace quokka::app

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <unistd.h>
 
+namespace quokka::app {
+
 namespace {
 
 // Answers the arguments before the next "-" (or the end) from AT, and moves AT past them.
@@ -54,3 +56,5 @@ int RunLookup(const QStringList &arguments)
         }
     }
 }
+
+} // namespace quokka::app

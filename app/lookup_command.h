@@ -5,4 +5,8 @@
 // or cannot be read (one message), or when standard output is closed or broken (quietly).
 #include <QStringList>
 
+namespace quokka::app {
+
 int RunLookup(const QStringList &arguments);
+
+} // namespace quokka::app

@@ -11,6 +11,8 @@
 #include <QLoggingCategory>
 #include <cstdio>
 
+using namespace quokka::app;
+
 namespace {
 
 bool DisplayAvailable()
@@ -51,7 +53,7 @@ int main(int argc, char **argv)
         GeoDatabase::UseFile(options.geoTable.toStdString());
     if (!options.asTable.isEmpty())
         AsDatabase::UseFile(options.asTable.toStdString());
-    if (options.isCommandOnly()) {
+    if (options.IsCommandOnly()) {
         QCoreApplication app(argc, argv);
         return RunCommand(options);
     }

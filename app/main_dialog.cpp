@@ -25,6 +25,8 @@
 
 using namespace quokka;
 
+namespace quokka::app {
+
 CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFlags)
 {
     DressWindow(this, QStringLiteral("mainDialog"));
@@ -37,14 +39,14 @@ CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFla
     auto *label = new QLabel(QStringLiteral("Domain to Explore (example.com, .net, .org, etc)"), this);
     label->setGeometry(DluRect(60, 12, 161, 8));
 
-    m_pDomainEdit = new QLineEdit(this);
-    m_pDomainEdit->setObjectName(QStringLiteral("domainEdit"));
-    m_pDomainEdit->setGeometry(DluRect(60, 24, 186, 12));
-    label->setBuddy(m_pDomainEdit); // the field's name for a screen reader
+    m_domainEdit = new QLineEdit(this);
+    m_domainEdit->setObjectName(QStringLiteral("domainEdit"));
+    m_domainEdit->setGeometry(DluRect(60, 24, 186, 12));
+    label->setBuddy(m_domainEdit); // the field's name for a screen reader
 
-    m_pExploreButton = new QPushButton(QStringLiteral("Explore"), this);
-    m_pExploreButton->setObjectName(QStringLiteral("exploreButton"));
-    m_pExploreButton->setGeometry(DluRect(144, 42, 50, 14));
+    m_exploreButton = new QPushButton(QStringLiteral("Explore"), this);
+    m_exploreButton->setObjectName(QStringLiteral("exploreButton"));
+    m_exploreButton->setGeometry(DluRect(144, 42, 50, 14));
 
     auto *allDone = new QPushButton(QStringLiteral("All Done"), this);
     allDone->setObjectName(QStringLiteral("allDoneButton"));
@@ -52,19 +54,19 @@ CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFla
 
     // Neither button is the default: Enter in the field explores, it does not end the program;
     // Enter on a focused button presses that button (FollowKeyConventions).
-    for (QPushButton *button : {m_pExploreButton, allDone}) {
+    for (QPushButton *button : {m_exploreButton, allDone}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
-    connect(m_pExploreButton, &QPushButton::clicked, this, &CQuokkaQuokkaDlg::OnExplore);
-    connect(m_pDomainEdit, &QLineEdit::returnPressed, this, &CQuokkaQuokkaDlg::OnExplore);
+    connect(m_exploreButton, &QPushButton::clicked, this, &CQuokkaQuokkaDlg::OnExplore);
+    connect(m_domainEdit, &QLineEdit::returnPressed, this, &CQuokkaQuokkaDlg::OnExplore);
     connect(allDone, &QPushButton::clicked, this, &CQuokkaQuokkaDlg::reject);
 
     // The window menu belongs to the window manager, so About lives in the context menu and on F1.
     auto *about = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(about, &QShortcut::activated, this, &CQuokkaQuokkaDlg::ShowAbout);
 
-    m_pDomainEdit->setFocus();
+    m_domainEdit->setFocus();
 }
 
 CQuokkaQuokkaDlg::~CQuokkaQuokkaDlg()
@@ -78,8 +80,8 @@ CQuokkaQuokkaDlg::~CQuokkaQuokkaDlg()
 
 void CQuokkaQuokkaDlg::StartExploration(const QString &domain)
 {
-    m_pDomainEdit->setText(domain);
-    m_pExploreButton->click();
+    m_domainEdit->setText(domain);
+    m_exploreButton->click();
 }
 
 void CQuokkaQuokkaDlg::OnExplore()
@@ -89,14 +91,14 @@ void CQuokkaQuokkaDlg::OnExplore()
     // Focus goes back where it was when the run ends; meanwhile it must not fall to "All Done"
     // when the focused Explore is disabled.
     m_focusBeforeRun = focusWidget();
-    if (m_focusBeforeRun == m_pExploreButton)
-        m_pDomainEdit->setFocus(Qt::OtherFocusReason);
-    m_pExploreButton->setEnabled(false);
+    if (m_focusBeforeRun == m_exploreButton)
+        m_domainEdit->setFocus(Qt::OtherFocusReason);
+    m_exploreButton->setEnabled(false);
     m_lastExploration.reset();
-    m_exploration = std::make_unique<Exploration>(m_pDomainEdit->text(), m_services, *this);
-    connect(m_exploration.get(), &Exploration::phaseStarted, this, &CQuokkaQuokkaDlg::phaseStarted);
-    connect(m_exploration.get(), &Exploration::hopDetailSettled, this, &CQuokkaQuokkaDlg::hopDetailSettled);
-    connect(m_exploration.get(), &Exploration::finished, this, &CQuokkaQuokkaDlg::OnExplorationFinished);
+    m_exploration = std::make_unique<Exploration>(m_domainEdit->text(), m_services, *this);
+    connect(m_exploration.get(), &Exploration::PhaseStarted, this, &CQuokkaQuokkaDlg::PhaseStarted);
+    connect(m_exploration.get(), &Exploration::HopDetailSettled, this, &CQuokkaQuokkaDlg::HopDetailSettled);
+    connect(m_exploration.get(), &Exploration::Finished, this, &CQuokkaQuokkaDlg::OnExplorationFinished);
     m_exploration->Start();
 }
 
@@ -104,14 +106,14 @@ void CQuokkaQuokkaDlg::OnExplorationFinished()
 {
     m_lastReport = m_exploration->Report();
     m_lastExploration = std::move(m_exploration); // its worker ends at the next run, not now
-    m_pExploreButton->setEnabled(true);
+    m_exploreButton->setEnabled(true);
     if (m_focusBeforeRun)
         m_focusBeforeRun->setFocus(Qt::OtherFocusReason);
     // The result windows came up above this dialog without taking the keyboard from it: the
     // window that has the keyboard comes back into view, unless the user has gone elsewhere.
     if (isActiveWindow())
         RaiseWindow(this);
-    emit explorationFinished();
+    emit ExplorationFinished();
 }
 
 void CQuokkaQuokkaDlg::OpenFirstRunWindow(QDialog *window, std::function<void()> closed)
@@ -131,7 +133,7 @@ void CQuokkaQuokkaDlg::ShowWelcome(const QString &text, int durationMs, std::fun
     welcome->m_nPointSize = 100;
     welcome->m_nDuration = durationMs;
     OpenFirstRunWindow(welcome, std::move(closed));
-    emit firstRunStepShown(QStringLiteral("notice"), text);
+    emit FirstRunStepShown(QStringLiteral("notice"), text);
 }
 
 void CQuokkaQuokkaDlg::ShowSetup(int noticeMs, std::function<void()> closed)
@@ -139,8 +141,8 @@ void CQuokkaQuokkaDlg::ShowSetup(int noticeMs, std::function<void()> closed)
     auto *setup = new CSetup(this);
     setup->SetNoticeDuration(noticeMs);
     connect(setup, &CSetup::noticeShown, this,
-            [this](const QString &text) { emit firstRunStepShown(QStringLiteral("notice"), text); });
-    connect(setup, &CSetup::mapShown, this, [this] { emit firstRunStepShown(QStringLiteral("setup"), {}); });
+            [this](const QString &text) { emit FirstRunStepShown(QStringLiteral("notice"), text); });
+    connect(setup, &CSetup::mapShown, this, [this] { emit FirstRunStepShown(QStringLiteral("setup"), {}); });
     OpenFirstRunWindow(setup, std::move(closed));
 }
 
@@ -184,7 +186,7 @@ void CQuokkaQuokkaDlg::OpenResultWindows(const HomeLocation &home, std::shared_p
     };
     m_pTraceData->SetSaveReport(save);
     m_pWhoisLookup->SetSaveReport(save);
-    emit resultWindowsOpened();
+    emit ResultWindowsOpened();
 }
 
 void CQuokkaQuokkaDlg::SetBusy(bool busy)
@@ -325,3 +327,5 @@ void CQuokkaQuokkaDlg::CloseResultWindows()
     }
     m_resultWindows.clear();
 }
+
+} // namespace quokka::app

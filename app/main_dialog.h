@@ -19,6 +19,8 @@ class CWhoisLookup;
 class QLineEdit;
 class QPushButton;
 
+namespace quokka::app {
+
 class CQuokkaQuokkaDlg : public QDialog, public ExplorationView {
     Q_OBJECT
 
@@ -27,7 +29,7 @@ public:
     ~CQuokkaQuokkaDlg() override;
 
     // Types DOMAIN into the field and presses Explore, as a user would. The run goes on in
-    // the background; explorationFinished tells its end.
+    // the background; ExplorationFinished tells its end.
     void StartExploration(const QString &domain);
     bool IsExploring() const;
     // What the explorations from now on talk to; the program's own unless a test hands in others.
@@ -52,15 +54,15 @@ public:
     void DescribeHop(int hop, int row, const QStringList &details) override;
 
 signals:
-    void resultWindowsOpened();
-    void explorationFinished();
+    void ResultWindowsOpened();
+    void ExplorationFinished();
     // A first-run window shows: "notice" with its text, or "setup".
-    void firstRunStepShown(const QString &step, const QString &text);
+    void FirstRunStepShown(const QString &step, const QString &text);
     // A step of the run begins: "install", "resolution", "whois", "probe TTL" or "wait TTL". Lets tests
     // and benchmarks follow a run from outside.
-    void phaseStarted(const QString &phase);
-    // A hop's host name is final (Exploration::hopDetailSettled).
-    void hopDetailSettled(const HopDetail &hop);
+    void PhaseStarted(const QString &phase);
+    // A hop's host name is final (Exploration::HopDetailSettled).
+    void HopDetailSettled(const HopDetail &hop);
 
 public slots:
     void OnExplore();
@@ -97,11 +99,13 @@ private:
     QPointer<CWhoisLookup> m_pWhoisLookup;
     std::vector<ResultWindows> m_resultWindows; // of every run, closed with this dialog
     QPointer<QDialog> m_firstRunWindow;
-    QLineEdit *m_pDomainEdit = nullptr;
-    QPushButton *m_pExploreButton = nullptr;
+    QLineEdit *m_domainEdit = nullptr;
+    QPushButton *m_exploreButton = nullptr;
     ExplorationServices m_services = ExplorationServices::Real();
     std::unique_ptr<Exploration> m_exploration; // the run under way
     std::unique_ptr<Exploration> m_lastExploration; // the run ended last, gone with the next one
     RunReport m_lastReport;
     QPointer<QWidget> m_focusBeforeRun;
 };
+
+} // namespace quokka::app

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <cstdio>
 
+namespace quokka::app {
+
 namespace {
 
 struct Declared {
@@ -116,3 +118,5 @@ int RunCommand(const Options &options)
         return StoreHome(options.home);
     return RunLookup(options.addresses);
 }
+
+} // namespace quokka::app

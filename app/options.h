@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <optional>
 
+namespace quokka::app {
+
 struct Options {
     QString explore;       // --explore DOMAIN: type it and press Explore once shown
     bool quit = false;     // --quit: end the program when that run ends
@@ -21,10 +23,12 @@ struct Options {
     QString error;         // why the command line was refused
 
     // The modes that need no display.
-    bool isCommandOnly() const { return lookup || !home.isNull() || help || version || !error.isEmpty(); }
+    bool IsCommandOnly() const { return lookup || !home.isNull() || help || version || !error.isEmpty(); }
 };
 
 Options ParseOptions(const QStringList &arguments);
 
 // Runs a command-only mode; returns the process's exit status. Needs the application object.
 int RunCommand(const Options &options);
+
+} // namespace quokka::app

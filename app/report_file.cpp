@@ -2,6 +2,8 @@
 
 #include "base/output_file.h"
 
+namespace quokka::app {
+
 namespace runreport {
 
 const QString kJsonFilter = QStringLiteral("JSON report (*.json)");
@@ -29,3 +31,5 @@ QString SaveReport(const RunReport &report, const QString &path)
 }
 
 } // namespace runreport
+
+} // namespace quokka::app

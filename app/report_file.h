@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace quokka::app {
+
 namespace runreport {
 
 // The name filters a save dialog offers, JSON first.
@@ -20,3 +22,5 @@ QString PathForFilter(const QString &name, const QString &filter);
 QString SaveReport(const RunReport &report, const QString &path);
 
 } // namespace runreport
+
+} // namespace quokka::app

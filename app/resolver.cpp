@@ -2,6 +2,8 @@
 
 #include "base/ipv4_names.h"
 
+namespace quokka::app {
+
 std::optional<QString> ResolveFirstIPv4(const QString &name, std::stop_token stop)
 {
     const QStringList addresses = quokka::ResolveIPv4(name, std::move(stop));
@@ -9,3 +11,5 @@ std::optional<QString> ResolveFirstIPv4(const QString &name, std::stop_token sto
         return std::nullopt;
     return addresses.first();
 }
+
+} // namespace quokka::app

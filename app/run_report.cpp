@@ -9,6 +9,8 @@
 
 using quokka::VisibleText;
 
+namespace quokka::app {
+
 namespace runreport {
 
 namespace {
@@ -129,3 +131,5 @@ QByteArray ToCsv(const RunReport &report)
 }
 
 } // namespace runreport
+
+} // namespace quokka::app

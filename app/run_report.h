@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <optional>
 
+namespace quokka::app {
+
 struct HopDetail {
     int row = -1;          // the trace list row of the hop's line
     int ttl = 0;
@@ -52,3 +54,5 @@ QByteArray ToJson(const RunReport &report);
 QByteArray ToCsv(const RunReport &report);
 
 } // namespace runreport
+
+} // namespace quokka::app

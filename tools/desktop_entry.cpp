@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+using quokka::app::LauncherExec;
+
 int main(int argc, char *argv[])
 {
     const QCoreApplication application(argc, argv);

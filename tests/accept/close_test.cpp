@@ -35,6 +35,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace quokka::app;
+
 namespace {
 
 constexpr char kSinkAddress[] = "192.0.2.53";  // the resolver: takes queries, never answers
@@ -56,7 +58,7 @@ public:
     ~Sink() { if (m_fd >= 0) ::close(m_fd); }
     Sink(const Sink &) = delete;
     Sink &operator=(const Sink &) = delete;
-    bool ok() const { return m_ok; }
+    bool Ok() const { return m_ok; }
 
 private:
     int m_fd;
@@ -83,7 +85,7 @@ protected:
             addresses += std::string(" && ip addr add ") + address + "/32 dev lo";
         ASSERT_TRUE(accepttest::Shell(addresses));
         m_resolver.emplace(kSinkAddress, SOCK_DGRAM, 53);
-        ASSERT_TRUE(m_resolver->ok());
+        ASSERT_TRUE(m_resolver->Ok());
         ASSERT_TRUE(m_home.isValid());
         qputenv("HOME", m_home.path().toUtf8());
     }
@@ -96,12 +98,12 @@ protected:
             if (services)
                 dialog.SetServices(*services);
             auto current = std::make_shared<QString>();
-            QObject::connect(&dialog, &CQuokkaQuokkaDlg::phaseStarted, [&, current](const QString &started) {
+            QObject::connect(&dialog, &CQuokkaQuokkaDlg::PhaseStarted, [&, current](const QString &started) {
                 *current = started;
                 if (started == phase)
                     QTimer::singleShot(delayMs, &dialog, [&, current] { Close(dialog, *current); });
             });
-            QObject::connect(&dialog, &CQuokkaQuokkaDlg::explorationFinished,
+            QObject::connect(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished,
                              [] { ADD_FAILURE() << "a run cut short by closing does not report itself finished"; });
             QTimer::singleShot(0, &dialog, [&] { dialog.StartExploration(domain); });
         });
@@ -217,7 +219,7 @@ TEST_F(CloseDuringRun, Copy)
 TEST_F(CloseDuringRun, Whois)
 {
     const Sink silentServer(kWhoisAddress, SOCK_STREAM, 43);
-    ASSERT_TRUE(silentServer.ok());
+    ASSERT_TRUE(silentServer.Ok());
     ExploreAndClose(QStringLiteral("127.0.0.1"), QStringLiteral("whois"), 300);
 }
 
@@ -244,7 +246,7 @@ TEST_F(CloseDuringRun, Replay)
     table.Add("127.0.0.0", "127.255.255.255", "Australia", -33.86785, 151.20732, "Sydney").Use();
     RunProgram(true, [&](CQuokkaQuokkaDlg &dialog) {
         // Once the run is over, "Trace Route" on its map; the window closes 300 ms into the replay.
-        QObject::connect(&dialog, &CQuokkaQuokkaDlg::explorationFinished, [&] {
+        QObject::connect(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished, [&] {
             CWorldMap *map = dialog.WorldMap();
             ASSERT_TRUE(map);
             ASSERT_EQ(map->RouteSegments().size(), 1u);

@@ -70,7 +70,7 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    bool ok() const { return m_ok; }
+    bool Ok() const { return m_ok; }
 
     // Requests seen so far to DESTINATION (any, when 0), after a moment for the last to arrive.
     std::vector<Clock::time_point> SentTo(std::uint32_t destination = 0)
@@ -204,7 +204,7 @@ class HelperTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(sniffer.ok()) << "no packet socket on " << g_interface;
+        ASSERT_TRUE(sniffer.Ok()) << "no packet socket on " << g_interface;
         auto ready = helper.Answer();
         ASSERT_TRUE(ready && ready->status == probe::Status::Ready) << "the helper did not say it is ready";
     }

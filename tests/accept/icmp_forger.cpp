@@ -39,7 +39,7 @@ public:
     ~Fd() { if (m_fd >= 0) ::close(m_fd); }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
+    int Get() const { return m_fd; }
 
 private:
     int m_fd;
@@ -245,7 +245,7 @@ int main(int argc, char **argv)
     ::sigaction(SIGINT, &action, nullptr);
     const Fd watch(OpenWatch(argv[1]));
     const Fd inject(OpenInject());
-    if (watch.get() < 0 || inject.get() < 0)
+    if (watch.Get() < 0 || inject.Get() < 0)
         return 1;
     std::printf("ready\n");
     std::fflush(stdout);
@@ -253,19 +253,19 @@ int main(int argc, char **argv)
     std::map<std::string, int> sent;
     while (!g_stop) {
         while (!pending.empty() && pending.front().due <= Clock::now()) {
-            Inject(inject.get(), pending.front(), sent);
+            Inject(inject.Get(), pending.front(), sent);
             pending.pop_front();
         }
         int wait = 100;
         if (!pending.empty())
             wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(pending.front().due - Clock::now()).count()) + 1;
-        pollfd pfd{watch.get(), POLLIN, 0};
+        pollfd pfd{watch.Get(), POLLIN, 0};
         if (::poll(&pfd, 1, wait) <= 0)
             continue;
         std::uint8_t buffer[2048];
         sockaddr_ll from{};
         socklen_t length = sizeof from;
-        const ssize_t n = ::recvfrom(watch.get(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
+        const ssize_t n = ::recvfrom(watch.Get(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
         Request request;
         if (n <= 0 || from.sll_pkttype != PACKET_OUTGOING || from.sll_protocol != htons(ETH_P_IP)
             || !ParseRequest(buffer, std::size_t(n), request))
@@ -273,7 +273,7 @@ int main(int argc, char **argv)
         // Forgeries are sent in due order: the late ones go after every earlier forgery.
         for (Forgery &f : ForgeriesFor(request, inTime)) {
             if (f.due <= Clock::now())
-                Inject(inject.get(), f, sent);
+                Inject(inject.Get(), f, sent);
             else
                 pending.push_back(std::move(f));
         }

@@ -29,6 +29,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace quokka::app;
+
 namespace {
 
 constexpr int kRuns = 20;
@@ -58,7 +60,7 @@ public:
     }
     LoopbackWhois(const LoopbackWhois &) = delete;
     LoopbackWhois &operator=(const LoopbackWhois &) = delete;
-    bool ok() const { return m_ok; }
+    bool Ok() const { return m_ok; }
     int Served() const { return m_served; }
 
 private:
@@ -111,7 +113,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
         GTEST_SKIP() << "needs root for a network namespace of its own";
     ASSERT_TRUE(accepttest::UseNameFiles("127.0.0.1 localhost whois.iana.org\n", "nameserver 127.0.0.1\n"));
     const LoopbackWhois whoisServer;
-    ASSERT_TRUE(whoisServer.ok());
+    ASSERT_TRUE(whoisServer.Ok());
     QTemporaryDir home;
     qputenv("HOME", home.path().toUtf8());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.filePath("config"));
@@ -123,7 +125,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
     CQuokkaQuokkaDlg dialog;
     dialog.show();
     int whoisRecords = 0;
-    QObject::connect(&dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, [&] {
+    QObject::connect(&dialog, &CQuokkaQuokkaDlg::ResultWindowsOpened, [&] {
         QObject::connect(dialog.WhoisLookup(), &CWhoisLookup::lineAdded, [&](const QString &line) {
             whoisRecords += line.contains(QLatin1String("LOOPBACK"));
         });
@@ -131,7 +133,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
     std::vector<int> fds;
     std::vector<long> rss;
     for (int run = 1; run <= kRuns; ++run) {
-        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished);
         dialog.StartExploration(QStringLiteral("127.0.0.1"));
         ASSERT_TRUE(finished.wait(30000)) << "run " << run;
         ASSERT_TRUE(dialog.TraceData() && dialog.WhoisLookup() && dialog.WorldMap());

@@ -15,6 +15,8 @@
 #include <map>
 #include <vector>
 
+using namespace quokka::app;
+
 namespace {
 
 struct Step {
@@ -47,10 +49,10 @@ int main(int argc, char **argv)
     std::vector<Step> steps;
     std::map<int, int> reportedRtt; // hop -> milliseconds
     bool complete = false;
-    QObject::connect(&dialog, &CQuokkaQuokkaDlg::phaseStarted, [&](const QString &phase) {
+    QObject::connect(&dialog, &CQuokkaQuokkaDlg::PhaseStarted, [&](const QString &phase) {
         steps.push_back({phase, clock.elapsed(), 0});
     });
-    QObject::connect(&dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, [&] {
+    QObject::connect(&dialog, &CQuokkaQuokkaDlg::ResultWindowsOpened, [&] {
         QObject::connect(dialog.TraceData(), &CTraceData::lineAdded, [&](const QString &line) {
             if (line.startsWith(QLatin1String("Hop ")))
                 reportedRtt[line.mid(4, 6).trimmed().toInt()] = LineRoundTrip(line);
@@ -58,7 +60,7 @@ int main(int argc, char **argv)
         });
     });
     qint64 totalMs = 0;
-    QObject::connect(&dialog, &CQuokkaQuokkaDlg::explorationFinished, [&] {
+    QObject::connect(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished, [&] {
         totalMs = clock.elapsed();
         QCoreApplication::quit();
     });

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+using namespace quokka::app;
+
 namespace {
 
 // Milliseconds since this process started, from /proc/self/stat and the boot clock.

@@ -27,6 +27,8 @@
 #include <map>
 #include <thread>
 
+using namespace quokka::app;
+
 using namespace testgeo;
 
 namespace {
@@ -126,9 +128,9 @@ protected:
         m_view->onEvent = add;
         m_run = std::make_unique<Exploration>(domain, services, *m_view);
         QObject listener; // the connection goes with it
-        QObject::connect(m_run.get(), &Exploration::hopDetailSettled, &listener,
+        QObject::connect(m_run.get(), &Exploration::HopDetailSettled, &listener,
                          [&](const HopDetail &hop) { add("detail " + runreport::DetailFields(hop)); });
-        QSignalSpy finished(m_run.get(), &Exploration::finished);
+        QSignalSpy finished(m_run.get(), &Exploration::Finished);
         clock.start();
         m_run->Start();
         EXPECT_TRUE(finished.wait(5000 + withinMs));

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using namespace quokka::app;
+
 namespace {
 
 class ExploreFirstRunTest : public ::testing::Test {
@@ -33,7 +35,7 @@ protected:
     void Explore(CQuokkaQuokkaDlg &dialog)
     {
         const QMetaObject::Connection following = m_watch.Follow(dialog);
-        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished);
         dialog.StartExploration(QString());
         EXPECT_TRUE(finished.count() == 1 || finished.wait(30000));
         QObject::disconnect(following);

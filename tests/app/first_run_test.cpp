@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 
+using namespace quokka::app;
+
 namespace {
 
 class FirstRunTest : public InstallFixture {
@@ -32,7 +34,7 @@ protected:
     {
         CQuokkaQuokkaDlg dialog;
         dialog.show();
-        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished);
         dialog.StartExploration(QString());
         ASSERT_TRUE(finished.count() == 1 || finished.wait(60000));
     }

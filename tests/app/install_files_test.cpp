@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <sys/stat.h>
 
+using namespace quokka::app;
+
 namespace {
 
 const QString kFolder = QStringLiteral("/Quokka Quokka");

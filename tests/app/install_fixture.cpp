@@ -5,6 +5,8 @@
 #include <QLoggingCategory>
 #include <sys/stat.h>
 
+using namespace quokka::app;
+
 namespace {
 
 const char *const kVariables[] = {"HOME", "APPDATA", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DESKTOP_DIR"};

@@ -22,7 +22,7 @@ protected:
     QString Path(const QString &relative) const;
     QString Home() const { return Path(QStringLiteral("home")); }
     // The places of a program made by the test, with a desktop folder that exists.
-    InstallPlaces MadePlaces(const QByteArray &program = ProgramBytes(), mode_t mode = 0751);
+    quokka::app::InstallPlaces MadePlaces(const QByteArray &program = ProgramBytes(), mode_t mode = 0751);
     static QByteArray ProgramBytes();
 
     static void SetVariable(const char *name, const QString &value);

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+using namespace quokka::app;
+
 namespace {
 
 class InstallPlacesTest : public InstallFixture {

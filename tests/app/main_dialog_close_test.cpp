@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using namespace quokka::app;
+
 TEST(MainDialogClose, EndsARunDuringItsWaitWithinHalfASecond)
 {
     if (!testsupport::IsolateNetwork())
@@ -23,7 +25,7 @@ TEST(MainDialogClose, EndsARunDuringItsWaitWithinHalfASecond)
     dialog.show();
     QElapsedTimer sinceClose;
     bool finishedSignal = false;
-    QObject::connect(&dialog, &CQuokkaQuokkaDlg::explorationFinished, [&] { finishedSignal = true; });
+    QObject::connect(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished, [&] { finishedSignal = true; });
     // Loopback answers the first probe at once, so the run is in its two-second wait by then.
     QTimer::singleShot(600, [&] {
         sinceClose.start();

@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using namespace quokka::app;
+
 namespace {
 
 template <class T>
@@ -126,7 +128,7 @@ TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)
     QLineEdit *edit = Child<QLineEdit>(dialog, "domainEdit");
     QPushButton *explore = Child<QPushButton>(dialog, "exploreButton");
     edit->setText(QStringLiteral("127.0.0.1"));
-    QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+    QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished);
     QTest::keyClick(edit, Qt::Key_Return);
     const bool disabledDuringRun = !explore->isEnabled();
     ASSERT_TRUE(finished.wait(10000));

@@ -10,13 +10,13 @@
 #include <QMap>
 #include <QTimer>
 
-class RecordingView : public ExplorationView {
+class RecordingView : public quokka::app::ExplorationView {
 public:
     QStringList events;
     std::function<void(const QString &event)> onEvent; // each event as it comes
     QMap<int, QStringList> hopDetails;  // by hop
     QMap<int, QStringList> rowDetails;  // by trace list row
-    std::shared_ptr<const RunReport> savedReport; // what "Save Report..." would write
+    std::shared_ptr<const quokka::app::RunReport> savedReport; // what "Save Report..." would write
     bool busy = false;
     int firstRunWindowsClosedEarly = 0;
 
@@ -36,7 +36,7 @@ public:
             ++firstRunWindowsClosedEarly;
         m_pending = false;
     }
-    void OpenResultWindows(const HomeLocation &home, std::shared_ptr<const RunReport> report) override
+    void OpenResultWindows(const HomeLocation &home, std::shared_ptr<const quokka::app::RunReport> report) override
     {
         savedReport = std::move(report);
         Note(QStringLiteral("open %1,%2").arg(home.x).arg(home.y));

@@ -19,6 +19,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace quokka::app;
+
 namespace {
 
 using testsupport::ChooseFromListMenu;

@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+using namespace quokka::app;
+
 namespace {
 
 // A hop whose names come from hostile zones and registries.

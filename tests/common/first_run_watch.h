@@ -9,9 +9,9 @@ struct FirstRunWatch {
     QStringList seen;
 
     // Notes what DIALOG's explorations show until the connection is taken down.
-    QMetaObject::Connection Follow(CQuokkaQuokkaDlg &dialog)
+    QMetaObject::Connection Follow(quokka::app::CQuokkaQuokkaDlg &dialog)
     {
-        return QObject::connect(&dialog, &CQuokkaQuokkaDlg::firstRunStepShown,
+        return QObject::connect(&dialog, &quokka::app::CQuokkaQuokkaDlg::FirstRunStepShown,
                                 [this](const QString &step, const QString &text) {
                                     seen << (step == QLatin1String("setup") ? step : text);
                                 });

@@ -192,7 +192,7 @@ struct Luminance {
                 values.push_back(std::uint8_t(Gray(line[x])));
         }
     }
-    int at(int x, int y) const { return values[std::size_t(y) * width + x]; }
+    int At(int x, int y) const { return values[std::size_t(y) * width + x]; }
     int width, height;
     std::vector<std::uint8_t> values;
 };
@@ -212,12 +212,12 @@ int Misses(const Luminance &shot, QPoint at, const Reference &reference, int fgG
     for (const auto &[p, share] : reference.order) {
         int &bg = rowBg[std::min(p.y(), 511)];
         if (bg < 0) {
-            const int left = shot.at(std::max(at.x() - 1, 0), at.y() + p.y());
-            const int right = shot.at(std::min(at.x() + w, shot.width - 1), at.y() + p.y());
+            const int left = shot.At(std::max(at.x() - 1, 0), at.y() + p.y());
+            const int right = shot.At(std::min(at.x() + w, shot.width - 1), at.y() + p.y());
             // The side farther from the text colour is the background.
             bg = std::abs(left - fgGray) > std::abs(right - fgGray) ? left : right;
         }
-        if (std::abs(Share(shot.at(at.x() + p.x(), at.y() + p.y()), bg, fgGray) - share) > 0.25 && ++misses >= bound)
+        if (std::abs(Share(shot.At(at.x() + p.x(), at.y() + p.y()), bg, fgGray) - share) > 0.25 && ++misses >= bound)
             return bound;
         // The strongest pixels decide most places at once.
         if (++checked == 8 && misses >= 3)

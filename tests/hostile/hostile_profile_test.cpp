@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using namespace quokka::app;
+
 namespace {
 
 const QString kProfileFolder = QStringLiteral("Local AppWizard-Generated Applications");
@@ -89,7 +91,7 @@ protected:
     {
         m_seen.clear();
         const QMetaObject::Connection following = m_watch.Follow(dialog);
-        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::explorationFinished);
+        QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished);
         dialog.StartExploration(QString());
         EXPECT_TRUE(finished.count() == 1 || finished.wait(30000));
         QObject::disconnect(following);
