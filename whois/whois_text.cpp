@@ -32,7 +32,8 @@ bool Utf8ButForAnUnfinishedEnd(QByteArrayView bytes)
 {
     for (const char continuation : {'\x80', '\xBF'}) {
         for (int count = 1; count <= 3; ++count) {
-            if (WellFormedUtf8(bytes.toByteArray() + QByteArray(count, continuation)))
+            const QByteArray finished = bytes.toByteArray() + QByteArray(count, continuation);
+            if (WellFormedUtf8(finished))
                 return true;
         }
     }
