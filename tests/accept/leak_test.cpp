@@ -29,6 +29,8 @@
 #include <thread>
 #include <unistd.h>
 
+using quokka::whois::CWhoisLookup;
+
 namespace {
 
 constexpr int kRuns = 20;
@@ -124,7 +126,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
     dialog.show();
     int whoisRecords = 0;
     QObject::connect(&dialog, &CQuokkaQuokkaDlg::resultWindowsOpened, [&] {
-        QObject::connect(dialog.WhoisLookup(), &CWhoisLookup::lineAdded, [&](const QString &line) {
+        QObject::connect(dialog.WhoisLookup(), &CWhoisLookup::LineAdded, [&](const QString &line) {
             whoisRecords += line.contains(QLatin1String("LOOPBACK"));
         });
     });

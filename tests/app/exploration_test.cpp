@@ -27,6 +27,9 @@
 #include <map>
 #include <thread>
 
+using quokka::trace::HopReply;
+using quokka::trace::HopProber;
+
 using namespace testgeo;
 
 namespace {

@@ -23,6 +23,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using quokka::trace::CTraceData;
+using quokka::whois::CWhoisLookup;
+
 namespace {
 
 template <class T>

@@ -19,6 +19,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using quokka::trace::CTraceData;
+
 namespace {
 
 using testsupport::ChooseFromListMenu;
