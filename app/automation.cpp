@@ -15,6 +15,9 @@
 #include <QTimer>
 #include <cstdio>
 
+using quokka::trace::CTraceData;
+using quokka::whois::CWhoisLookup;
+
 namespace quokka::app {
 
 namespace {
@@ -67,9 +70,9 @@ void Automation::Start()
 void Automation::ConnectReport()
 {
     if (CTraceData *trace = m_dialog.TraceData())
-        connect(trace, &CTraceData::lineAdded, this, [](const QString &line) { PrintWindowLine("trace", line); });
+        connect(trace, &CTraceData::LineAdded, this, [](const QString &line) { PrintWindowLine("trace", line); });
     if (CWhoisLookup *whois = m_dialog.WhoisLookup())
-        connect(whois, &CWhoisLookup::lineAdded, this, [](const QString &line) { PrintWindowLine("whois", line); });
+        connect(whois, &CWhoisLookup::LineAdded, this, [](const QString &line) { PrintWindowLine("whois", line); });
 }
 
 bool Automation::WriteJson()

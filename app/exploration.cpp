@@ -17,6 +17,9 @@
 #include <cstring>
 #include <utility>
 
+using quokka::trace::CIcmpTracer;
+using quokka::trace::HopReply;
+
 using namespace quokka;
 using quokka::whois::WhoisAnswer;
 
@@ -154,7 +157,7 @@ void Exploration::LookupWhois()
 
 void Exploration::OnWhois(const WhoisAnswer &answer)
 {
-    m_report->whoisLines = ::whois::AnswerLines(answer.text, answer.cutShortNote); // as the window lists them
+    m_report->whoisLines = whois::AnswerLines(answer.text, answer.cutShortNote); // as the window lists them
     m_view.ShowWhoisAnswer(m_report->whoisLines);
     m_view.SetBusy(false);
     m_ttl = 1;

@@ -32,7 +32,7 @@ struct ExplorationServices {
     std::function<std::optional<QString>(const QString &domain, std::stop_token stop)> resolve;
     std::function<quokka::whois::WhoisAnswer(const QString &query, std::stop_token stop)> whois;
     // Called on the run's worker, where the tracer is used and destroyed.
-    std::function<std::unique_ptr<HopProber>(const QString &target)> newTracer;
+    std::function<std::unique_ptr<quokka::trace::HopProber>(const QString &target)> newTracer;
     std::function<void(std::stop_token stop)> install; // the first run's per-user copy and launchers
     std::function<std::optional<QString>(const QString &address, int boundMs)> reverseName; // none: no names
     const GeoDatabase *database = nullptr; // none: the process-wide table in use at each lookup
@@ -83,10 +83,10 @@ private:
     void LookupWhois();
     void OnWhois(const quokka::whois::WhoisAnswer &answer);
     void Probe();
-    void OnProbed(const HopReply &reply);
+    void OnProbed(const quokka::trace::HopReply &reply);
     void AfterHopWait(const QString &address, bool isDestination);
     // Lists the hop's line and adds its details to the report; its name is looked up.
-    void AddHop(const HopReply &reply, std::optional<std::uint32_t> key, const GeoRecord &record);
+    void AddHop(const quokka::trace::HopReply &reply, std::optional<std::uint32_t> key, const GeoRecord &record);
     void LookupHostName(qsizetype hop);
     void SettleHostName(qsizetype hop, const std::optional<QString> &name);
     // Hands hop HOP's details as they now stand to the view.
@@ -113,7 +113,8 @@ private:
     unsigned m_outcomesSaid = 0; // bit per probe outcome whose line is listed
     quokka::NameLookups m_hostNames{this};
     // Made, used and reset on the worker's thread only; declared before the worker.
-    std::shared_ptr<std::unique_ptr<HopProber>> m_tracer = std::make_shared<std::unique_ptr<HopProber>>();
+    std::shared_ptr<std::unique_ptr<quokka::trace::HopProber>> m_tracer =
+        std::make_shared<std::unique_ptr<quokka::trace::HopProber>>();
     quokka::Worker m_worker{this};
 };
 

@@ -2,6 +2,8 @@
 
 #include "trace/icmp_tracer.h"
 
+using quokka::trace::HopReply;
+
 namespace quokka::app {
 
 namespace hopline {

@@ -5,7 +5,7 @@
 
 #include <QString>
 
-struct HopReply;
+namespace quokka::trace { struct HopReply; }
 
 namespace quokka::app {
 
@@ -18,7 +18,7 @@ QString Pad(const QString &text, int width);
 QString LocationText(int ttl, const GeoRecord &record);
 
 // "Hop N" in columns 1-10, the time in 11-20, the address in 21-35, then the place.
-QString HopLine(int ttl, const HopReply &reply, const GeoRecord &record);
+QString HopLine(int ttl, const quokka::trace::HopReply &reply, const GeoRecord &record);
 
 QString RouteCompleteLine(int totalMs);
 

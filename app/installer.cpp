@@ -23,6 +23,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using quokka::trace::CIcmpTracer;
+
 namespace quokka::app {
 
 namespace {

@@ -23,6 +23,9 @@
 #include <QShortcut>
 #include <utility>
 
+using quokka::trace::CTraceData;
+using quokka::whois::CWhoisLookup;
+
 using namespace quokka;
 
 namespace quokka::app {

@@ -13,9 +13,9 @@
 #include <memory>
 #include <vector>
 
-class CTraceData;
 class CWorldMap;
-class CWhoisLookup;
+namespace quokka::trace { class CTraceData; }
+namespace quokka::whois { class CWhoisLookup; }
 class QLineEdit;
 class QPushButton;
 
@@ -36,8 +36,8 @@ public:
     void SetServices(ExplorationServices services) { m_services = std::move(services); }
 
     // The newest result windows (null before the first run).
-    CTraceData *TraceData() const;
-    CWhoisLookup *WhoisLookup() const;
+    quokka::trace::CTraceData *TraceData() const;
+    quokka::whois::CWhoisLookup *WhoisLookup() const;
     CWorldMap *WorldMap() const;
     // What the newest run found, as it stood when that run ended.
     const RunReport &LastReport() const { return m_lastReport; }
@@ -81,8 +81,8 @@ private:
     // One run's result windows, owned here: deleted with this dialog unless gone before.
     struct ResultWindows {
         QPointer<CWorldMap> map;
-        QPointer<CTraceData> trace;
-        QPointer<CWhoisLookup> whois;
+        QPointer<quokka::trace::CTraceData> trace;
+        QPointer<quokka::whois::CWhoisLookup> whois;
         QList<QWidget *> All() const;
     };
 
@@ -95,8 +95,8 @@ private:
     QImage m_bitmap; // the emblem, drawn with its transparency
     // The newest run's result windows (null before the first run), of m_resultWindows.
     QPointer<CWorldMap> m_pWorldMap;
-    QPointer<CTraceData> m_pTraceData;
-    QPointer<CWhoisLookup> m_pWhoisLookup;
+    QPointer<quokka::trace::CTraceData> m_pTraceData;
+    QPointer<quokka::whois::CWhoisLookup> m_pWhoisLookup;
     std::vector<ResultWindows> m_resultWindows; // of every run, closed with this dialog
     QPointer<QDialog> m_firstRunWindow;
     QLineEdit *m_domainEdit = nullptr;

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+namespace quokka {
+
 inline std::uint32_t ReadLe32(const unsigned char *at)
 {
     return qFromLittleEndian<quint32>(at);
@@ -40,3 +42,5 @@ inline void WriteLeDouble(unsigned char *at, double value)
 {
     qToLittleEndian<quint64>(std::bit_cast<std::uint64_t>(value), at);
 }
+
+} // namespace quokka

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QScreen>
 
+namespace quokka {
+
 Toast::Toast(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
@@ -26,7 +28,7 @@ Toast::Toast(QWidget *parent)
 QFont Toast::TextFont() const
 {
     // One face for measuring and painting, so that the text always fits its window.
-    return quokka::PointFont(QStringLiteral("Arial"), m_nPointSize);
+    return PointFont(QStringLiteral("Arial"), m_nPointSize);
 }
 
 QString Toast::OneLine() const
@@ -48,11 +50,11 @@ void Toast::PlaceOverOwner()
 {
     QRect area;
     if (const QWidget *owner = parentWidget(); owner && owner->isVisible() && !owner->isMinimized()) {
-        area = quokka::FrameRect(owner->window());
+        area = FrameRect(owner->window());
     } else if (const QScreen *screen = QGuiApplication::primaryScreen())
         area = screen->availableGeometry();
     const QPoint topLeft = area.center() - QPoint(width() / 2, height() / 2);
-    move(quokka::ClampToScreen(topLeft, size()));
+    move(ClampToScreen(topLeft, size()));
 }
 
 void Toast::open()
@@ -109,3 +111,5 @@ bool Toast::eventFilter(QObject *watched, QEvent *event)
 void Toast::reject() {}
 
 void Toast::accept() {}
+
+} // namespace quokka

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QString>
 
+namespace quokka {
+
 class Toast : public QDialog {
     Q_OBJECT
 public:
@@ -44,3 +46,5 @@ private:
     int m_timerId = 0;
     bool m_timeUp = false;
 };
+
+} // namespace quokka

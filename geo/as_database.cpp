@@ -8,6 +8,8 @@
 #include <arpa/inet.h>
 #include <cstring>
 
+using quokka::ReadLe32;
+
 namespace {
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+using quokka::ReadLe32;
+
 namespace {
 
 // One search of FindKeys under way: FindKey's bounds, for the key at INDEX.

@@ -22,15 +22,15 @@ struct GeoRecord {
 
     std::array<unsigned char, kSize> bytes{};
 
-    std::uint32_t firstAddress() const { return ReadLe32(bytes.data() + kFirstAddress); }
-    std::uint32_t lastAddress() const { return ReadLe32(bytes.data() + kLastAddress); }
+    std::uint32_t firstAddress() const { return quokka::ReadLe32(bytes.data() + kFirstAddress); }
+    std::uint32_t lastAddress() const { return quokka::ReadLe32(bytes.data() + kLastAddress); }
     // A text field's value is its bytes up to the first NUL or the end of the field.
     std::string_view countryCode() const { return text(kCountryCode, kCountryCodeSize); }
     std::string_view countryName() const { return text(kCountryName, kCountryNameSize); }
     std::string_view region() const { return text(kRegion, kRegionSize); }
     std::string_view city() const { return text(kCity, kCitySize); }
-    double latitude() const { return ReadLeDouble(bytes.data() + kLatitude); }
-    double longitude() const { return ReadLeDouble(bytes.data() + kLongitude); }
+    double latitude() const { return quokka::ReadLeDouble(bytes.data() + kLatitude); }
+    double longitude() const { return quokka::ReadLeDouble(bytes.data() + kLongitude); }
 
     // A located row: its country name is neither empty (no match) nor "-" (no location).
     bool hasLocation() const { return bytes[kCountryName] != 0 && bytes[kCountryName] != '-'; }

@@ -6,6 +6,9 @@
 
 #include <charconv>
 
+using quokka::ReadLe32;
+using quokka::ReadLeDouble;
+
 namespace {
 
 std::string_view Trimmed(std::string_view text)

@@ -3,6 +3,8 @@
 #include "base/little_endian.h"
 #include "geo/geo_record.h"
 
+using quokka::ReadLe32;
+
 void ForEachOrderFault(std::span<const unsigned char> ranges, std::size_t stride,
                        const std::function<bool(std::size_t index, const char *what)> &fault)
 {

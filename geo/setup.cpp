@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QTimer>
 
+using quokka::Toast;
+
 namespace {
 
 std::optional<CSetup::Answer> &NextAnswer()

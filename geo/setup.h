@@ -7,7 +7,7 @@
 #include <QPoint>
 #include <optional>
 
-class Toast;
+namespace quokka { class Toast; }
 
 class CSetup : public QDialog {
     Q_OBJECT
@@ -44,7 +44,7 @@ protected:
 private:
     void DeliverScriptedAnswer();
     // The notice "Left click on your exact location", owned by the caller.
-    Toast *NewNotice() const;
+    quokka::Toast *NewNotice() const;
 
     QPixmap m_mapBitmap;
     bool m_homeChosen = false;

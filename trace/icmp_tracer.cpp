@@ -1,10 +1,13 @@
 #include "trace/icmp_tracer.h"
 
+#include "trace/probe_helper_client.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+namespace quokka::trace {
 namespace {
 
 constexpr char kHelperName[] = "quokka-quokka-probe";
@@ -45,6 +48,8 @@ CIcmpTracer::CIcmpTracer(const QString &destination, const QStringList &helpers)
     m_bHandleValid = m_kind != SocketKind::None;
     m_nFailures = 0;
 }
+
+CIcmpTracer::~CIcmpTracer() = default;
 
 HopReply CIcmpTracer::ProbeHop(int ttl)
 {
@@ -107,3 +112,5 @@ QString CIcmpTracer::OutcomeText(icmp::Outcome outcome, const QString &destinati
     }
     return QString();
 }
+
+} // namespace quokka::trace

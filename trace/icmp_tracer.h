@@ -2,15 +2,14 @@
 // Finds the nodes on the way to one IPv4 destination: each probe sends one ICMP echo request
 // with the given time-to-live and reports who answered it and after how long.
 #include "trace/icmp_socket.h"
-#include "trace/probe_helper_client.h"
 
 #include <QString>
 #include <QStringList>
 #include <memory>
 
-// The probe socket's and the helper client's names as the tracer uses them.
-namespace icmp = quokka::trace::icmp;
-using quokka::trace::ProbeHelperClient;
+namespace quokka::trace {
+
+class ProbeHelperClient;
 
 // What one probe gives back: the answering node's dotted address, or exactly "Error" when
 // nothing answered in time, the round-trip time in whole milliseconds, and how the probe
@@ -44,6 +43,7 @@ public:
     explicit CIcmpTracer(const QString &destination);
     // The same with the helper programs to try given.
     CIcmpTracer(const QString &destination, const QStringList &helpers);
+    ~CIcmpTracer() override;
     CIcmpTracer(const CIcmpTracer &) = delete;
     CIcmpTracer &operator=(const CIcmpTracer &) = delete;
 
@@ -77,3 +77,5 @@ private:
     bool m_bHandleValid = false;
     int m_nFailures = 0;
 };
+
+} // namespace quokka::trace

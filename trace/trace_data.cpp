@@ -13,8 +13,7 @@
 #include <QToolTip>
 #include <cmath>
 
-using namespace quokka;
-
+namespace quokka::trace {
 namespace {
 
 // Rows as high as the list font, as a list box makes them.
@@ -92,7 +91,7 @@ void CTraceData::AddLine(const QString &line)
     m_pList->setCurrentRow(m_nLines);
     m_pList->scrollToItem(m_pList->item(m_nLines));
     ++m_nLines;
-    emit lineAdded(line);
+    emit LineAdded(line);
 }
 
 void CTraceData::keyPressEvent(QKeyEvent *event)
@@ -147,3 +146,5 @@ QStringList CTraceData::Lines() const
         lines << m_pList->item(row)->text();
     return lines;
 }
+
+} // namespace quokka::trace

@@ -9,6 +9,8 @@
 
 class QListWidget;
 
+namespace quokka::trace {
+
 class CTraceData : public QDialog {
     Q_OBJECT
 
@@ -25,7 +27,7 @@ public:
     void SetSaveReport(std::function<void(QWidget *window)> save) { m_saveReport = std::move(save); }
 
 signals:
-    void lineAdded(const QString &line);
+    void LineAdded(const QString &line);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -41,3 +43,5 @@ private:
     QList<QStringList> m_rowDetails; // by row; empty: no hop's line
     std::function<void(QWidget *window)> m_saveReport;
 };
+
+} // namespace quokka::trace

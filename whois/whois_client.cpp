@@ -51,7 +51,7 @@ CWhois::CWhois(const QString &query, std::stop_token stop, ExchangeLimits limits
     m_serverAddress = QString::fromUtf16(kIanaWhoisHost);
     GetIPAddress(m_serverAddress, m_stop);
     // A carriage return before the line feed would make the referred name unresolvable.
-    QString referral = ::whois::TrimTrailingSpace(GetFieldValue(GetIANAData(), QString::fromUtf16(kReferralKey)));
+    QString referral = TrimTrailingSpace(GetFieldValue(GetIANAData(), QString::fromUtf16(kReferralKey)));
     if (!referral.isEmpty())
         GetIPAddress(referral, m_stop);
     m_serverAddress = referral;
@@ -98,7 +98,7 @@ QString CWhois::GetIANAData()
         return {};
     // A receive error still leaves what came before it as IANA's answer.
     const ExchangeResult result = Exchange(*request);
-    return ::whois::DecodeAnswer(result.answer, result.cutShort == CutShort::SizeCap);
+    return DecodeAnswer(result.answer, result.cutShort == CutShort::SizeCap);
 }
 
 QString CWhois::GetData()
@@ -113,7 +113,7 @@ QString CWhois::GetData()
     if (result.failed)
         return {};
     m_cutShort = result.cutShort;
-    return ::whois::DecodeAnswer(result.answer, result.cutShort == CutShort::SizeCap);
+    return DecodeAnswer(result.answer, result.cutShort == CutShort::SizeCap);
 }
 
 std::optional<QByteArray> CWhois::RequestBytes() const
@@ -124,7 +124,7 @@ std::optional<QByteArray> CWhois::RequestBytes() const
     if (query.size() > kMaxQueryChars || query.contains(u'\n') || query.contains(u'\r')
         || query.contains(QChar(0)))
         return std::nullopt;
-    return ::whois::ToLatin1Bytes(m_query);
+    return ToLatin1Bytes(m_query);
 }
 
 ExchangeResult CWhois::Exchange(const QByteArray &request) const

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QStyledItemDelegate>
 
+namespace quokka::whois {
+
 class CWhoisLineDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -23,7 +25,9 @@ public:
     void ForgetLines();
 
 private:
-    const QStringList *m_pLines;
+    const QStringList *m_lines;
     mutable qsizetype m_measured = 0; // lines[0, m_measured) are measured
     mutable int m_widest = 0;         // the widest of them drawn, in pixels
 };
+
+} // namespace quokka::whois

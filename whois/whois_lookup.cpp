@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPushButton>
 
+namespace quokka::whois {
 namespace {
 
 constexpr int kListInset = 5;
@@ -17,20 +18,20 @@ const QString kItemPlaceholder = QStringLiteral("Push Data");
 
 } // namespace
 
-CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent, quokka::kWindowFlags)
+CWhoisLookup::CWhoisLookup(QWidget *parent) : QDialog(parent, kWindowFlags)
 {
-    quokka::DressWindow(this, QStringLiteral("whoisLookup"));
+    DressWindow(this, QStringLiteral("whoisLookup"));
     setAccessibleName(QStringLiteral("WHOIS record"));
-    setFixedSize(quokka::DluX(287), quokka::DluY(336));
+    setFixedSize(DluX(287), DluY(336));
 
-    m_pAllDone = new QPushButton(QStringLiteral("All Done"), this);
-    m_pAllDone->setObjectName(QStringLiteral("allDone"));
-    m_pAllDone->setGeometry(quokka::DluRect(230, 315, 50, 14));
-    m_pAllDone->setDefault(true);
-    connect(m_pAllDone, &QPushButton::clicked, this, &QDialog::accept);
+    m_allDone = new QPushButton(QStringLiteral("All Done"), this);
+    m_allDone->setObjectName(QStringLiteral("allDone"));
+    m_allDone->setGeometry(DluRect(230, 315, 50, 14));
+    m_allDone->setDefault(true);
+    connect(m_allDone, &QPushButton::clicked, this, &QDialog::accept);
 
     CreateList();
-    quokka::PlaceByFrame(this, [](QSize frame, QSize screen) { return PlannedPosition(screen, frame); });
+    PlaceByFrame(this, [](QSize frame, QSize screen) { return PlannedPosition(screen, frame); });
 }
 
 void CWhoisLookup::CreateList()
@@ -38,16 +39,16 @@ void CWhoisLookup::CreateList()
     m_pList = new QListWidget(this);
     m_pList->setObjectName(QStringLiteral("whoisList"));
     m_pList->setAccessibleName(QStringLiteral("WHOIS record lines"));
-    m_pList->setFont(quokka::PointFont(QStringLiteral("Segoe UI"), 75));
+    m_pList->setFont(PointFont(QStringLiteral("Segoe UI"), 75));
     m_pList->setGeometry(kListInset, kListInset, width() - 2 * kListInset, height() - kListInset - kButtonSpace);
     // Whole rows filling the list's rectangle, a row fewer while a line wider than the list
     // brings up the horizontal scroll bar.
-    quokka::KeepWholeRows(m_pList, CWhoisLineDelegate::kRowHeight, m_pList->height(), quokka::SidewaysBar::WithinHeight);
+    KeepWholeRows(m_pList, CWhoisLineDelegate::kRowHeight, m_pList->height(), SidewaysBar::WithinHeight);
     m_pList->setUniformItemSizes(true);
-    m_pDelegate = new CWhoisLineDelegate(&m_lines, m_pList);
-    m_pList->setItemDelegate(m_pDelegate);
+    m_delegate = new CWhoisLineDelegate(&m_lines, m_pList);
+    m_pList->setItemDelegate(m_delegate);
     // The rows hold a placeholder: the copies take the lines the rows show.
-    quokka::AddCopyCommands(m_pList, [this] { return m_lines; }, [this](QMenu *menu) {
+    AddCopyCommands(m_pList, [this] { return m_lines; }, [this](QMenu *menu) {
         if (!m_saveReport)
             return;
         menu->addSeparator();
@@ -64,7 +65,7 @@ void CWhoisLookup::ShowAnswer(const QStringList &lines)
 {
     m_pList->clear();
     m_lines.clear();
-    m_pDelegate->ForgetLines();
+    m_delegate->ForgetLines();
     for (const QString &line : lines)
         AppendLine(line);
     if (!m_lines.isEmpty()) {
@@ -80,7 +81,9 @@ void CWhoisLookup::AppendLine(const QString &line)
     // The line is stored before its item exists, because the new item is drawn from it.
     m_lines.append(line);
     auto *item = new QListWidgetItem(kItemPlaceholder);
-    item->setData(Qt::AccessibleTextRole, quokka::VisibleText(line)); // what a screen reader says
+    item->setData(Qt::AccessibleTextRole, VisibleText(line)); // what a screen reader says
     m_pList->addItem(item);
-    emit lineAdded(line);
+    emit LineAdded(line);
 }
+
+} // namespace quokka::whois

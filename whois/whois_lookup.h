@@ -6,16 +6,19 @@
 #include <QStringList>
 #include <functional>
 
-class CWhoisLineDelegate;
 class QListWidget;
 class QPushButton;
+
+namespace quokka::whois {
+
+class CWhoisLineDelegate;
 
 class CWhoisLookup : public QDialog {
     Q_OBJECT
 public:
     explicit CWhoisLookup(QWidget *parent = nullptr);
 
-    // Lists the lines of an answer (whois::AnswerLines), replacing what was listed before.
+    // Lists the lines of an answer (AnswerLines), replacing what was listed before.
     void ShowAnswer(const QStringList &lines);
 
     const QStringList &Lines() const { return m_lines; }
@@ -28,15 +31,17 @@ public:
     static QPoint PlannedPosition(QSize screen, QSize window);
 
 signals:
-    void lineAdded(const QString &line);
+    void LineAdded(const QString &line);
 
 private:
     void CreateList();
     void AppendLine(const QString &line);
 
     QListWidget *m_pList = nullptr;
-    CWhoisLineDelegate *m_pDelegate = nullptr; // draws the list's rows
-    QPushButton *m_pAllDone = nullptr;
+    CWhoisLineDelegate *m_delegate = nullptr; // draws the list's rows
+    QPushButton *m_allDone = nullptr;
     QStringList m_lines; // row i of the list shows m_lines[i]
     std::function<void(QWidget *window)> m_saveReport;
 };
+
+} // namespace quokka::whois

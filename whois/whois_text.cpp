@@ -2,7 +2,7 @@
 
 #include <QStringDecoder>
 
-namespace whois {
+namespace quokka::whois {
 namespace {
 
 bool IsCSpace(QChar c)
@@ -32,7 +32,8 @@ bool Utf8ButForAnUnfinishedEnd(QByteArrayView bytes)
 {
     for (const char continuation : {'\x80', '\xBF'}) {
         for (int count = 1; count <= 3; ++count) {
-            if (WellFormedUtf8(bytes.toByteArray() + QByteArray(count, continuation)))
+            const QByteArray finished = bytes.toByteArray() + QByteArray(count, continuation);
+            if (WellFormedUtf8(finished))
                 return true;
         }
     }
@@ -122,8 +123,6 @@ bool IsContactLine(const QString &line)
     return false;
 }
 
-} // namespace whois
-
 QString GetFieldValue(const QString &text, const QString &key)
 {
     const qsizetype at = text.indexOf(key);
@@ -134,7 +133,9 @@ QString GetFieldValue(const QString &text, const QString &key)
     if (lineEnd < 0)
         return {};
     QStringView value = rest.first(lineEnd);
-    while (!value.isEmpty() && whois::IsCSpace(value.front()))
+    while (!value.isEmpty() && IsCSpace(value.front()))
         value = value.sliced(1);
     return value.toString();
 }
+
+} // namespace quokka::whois

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace whois {
+namespace quokka::whois {
 
 // True when BYTES are well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(QByteArrayView bytes);
@@ -40,9 +40,9 @@ QStringList AnswerLines(const QString &answer, const QString &note = {});
 // "email", "phone" or "abuse". Such lines are drawn red.
 bool IsContactLine(const QString &line);
 
-} // namespace whois
-
 // The value after the first occurrence of KEY in TEXT (case-sensitive, anywhere in the text)
 // up to the next line feed, without leading white space. Empty when KEY is absent or no line
 // feed follows it. Trailing characters, a carriage return included, are kept.
 QString GetFieldValue(const QString &text, const QString &key);
+
+} // namespace quokka::whois

@@ -30,6 +30,7 @@
 #include <unistd.h>
 
 using namespace quokka::app;
+using quokka::whois::CWhoisLookup;
 
 namespace {
 
@@ -126,7 +127,7 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
     dialog.show();
     int whoisRecords = 0;
     QObject::connect(&dialog, &CQuokkaQuokkaDlg::ResultWindowsOpened, [&] {
-        QObject::connect(dialog.WhoisLookup(), &CWhoisLookup::lineAdded, [&](const QString &line) {
+        QObject::connect(dialog.WhoisLookup(), &CWhoisLookup::LineAdded, [&](const QString &line) {
             whoisRecords += line.contains(QLatin1String("LOOPBACK"));
         });
     });

@@ -16,6 +16,7 @@
 #include <vector>
 
 using namespace quokka::app;
+using quokka::trace::CTraceData;
 
 namespace {
 
@@ -53,7 +54,7 @@ int main(int argc, char **argv)
         steps.push_back({phase, clock.elapsed(), 0});
     });
     QObject::connect(&dialog, &CQuokkaQuokkaDlg::ResultWindowsOpened, [&] {
-        QObject::connect(dialog.TraceData(), &CTraceData::lineAdded, [&](const QString &line) {
+        QObject::connect(dialog.TraceData(), &CTraceData::LineAdded, [&](const QString &line) {
             if (line.startsWith(QLatin1String("Hop ")))
                 reportedRtt[line.mid(4, 6).trimmed().toInt()] = LineRoundTrip(line);
             complete = complete || line.startsWith(QLatin1String("Route Complete"));

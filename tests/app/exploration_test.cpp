@@ -28,6 +28,8 @@
 #include <thread>
 
 using namespace quokka::app;
+using quokka::trace::HopReply;
+using quokka::trace::HopProber;
 
 using namespace testgeo;
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 using namespace quokka::app;
+using quokka::trace::HopReply;
 
 namespace {
 

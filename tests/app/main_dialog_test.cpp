@@ -24,6 +24,8 @@
 #include <gtest/gtest.h>
 
 using namespace quokka::app;
+using quokka::trace::CTraceData;
+using quokka::whois::CWhoisLookup;
 
 namespace {
 

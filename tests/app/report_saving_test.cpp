@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 using namespace quokka::app;
+using quokka::trace::CTraceData;
 
 namespace {
 

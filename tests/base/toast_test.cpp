@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using quokka::Toast;
+
 namespace {
 
 class ToastTest : public ::testing::Test {

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+using quokka::ReadLe32;
+using quokka::WriteLe32;
+
 namespace {
 
 // Rows of the table: each starts with 8 bytes (first, last address) from the input; the

@@ -13,6 +13,9 @@
 #include <functional>
 #include <sstream>
 
+using quokka::ReadLe32;
+using quokka::WriteLe32;
+
 using namespace astable;
 
 namespace {

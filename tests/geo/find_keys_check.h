@@ -17,8 +17,8 @@ inline std::vector<std::uint32_t> BoundaryKeys(std::span<const unsigned char> ta
 {
     std::vector<std::uint32_t> keys;
     for (std::size_t at = 0; at + GeoRecord::kSize <= table.size(); at += GeoRecord::kSize) {
-        const std::uint32_t first = ReadLe32(table.data() + at + GeoRecord::kFirstAddress);
-        const std::uint32_t last = ReadLe32(table.data() + at + GeoRecord::kLastAddress);
+        const std::uint32_t first = quokka::ReadLe32(table.data() + at + GeoRecord::kFirstAddress);
+        const std::uint32_t last = quokka::ReadLe32(table.data() + at + GeoRecord::kLastAddress);
         keys.insert(keys.end(), {first - 1, first, last, last + 1});
     }
     return keys;
@@ -34,7 +34,7 @@ inline std::optional<std::string> FindKeysFault(const GeoDatabase &db, std::span
         const unsigned char *row = rows[i];
         if (row != db.FindKey(keys[i]))
             return "key " + std::to_string(keys[i]) + " (at " + std::to_string(i) + "): not FindKey's row";
-        if (row && !(ReadLe32(row) <= keys[i] && keys[i] <= ReadLe32(row + 4)))
+        if (row && !(quokka::ReadLe32(row) <= keys[i] && keys[i] <= quokka::ReadLe32(row + 4)))
             return "key " + std::to_string(keys[i]) + ": a row that does not hold it";
     }
     return std::nullopt;

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+using quokka::ReadLe32;
+using quokka::ReadLeDouble;
+
 using namespace testgeo;
 using namespace geotable;
 

@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using quokka::Toast;
+
 namespace {
 
 QSettings Profile()

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <unistd.h>
 
+using quokka::AppendLe32;
+
 namespace testgeo {
 
 Place At(const std::string &code, const std::string &country, const std::string &region,

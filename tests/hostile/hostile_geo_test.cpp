@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using quokka::ReadLe32;
+
 using namespace testgeo;
 
 namespace {

@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+using quokka::whois::CWhoisLookup;
+
 // Failures show texts as text.
 void PrintTo(const QString &text, std::ostream *out)
 {
@@ -69,7 +71,7 @@ ExchangeLimits Limits(std::chrono::milliseconds silence, std::chrono::millisecon
 
 QStringList Listed(const QString &answer)
 {
-    return whois::AnswerLines(answer);
+    return quokka::whois::AnswerLines(answer);
 }
 
 // One lookup within LIMITS listed in a real window, timed.
@@ -84,7 +86,7 @@ WindowLookup LookupInWindow(const QString &query, const quokka::whois::ExchangeL
     WindowLookup result;
     CWhoisLookup window;
     window.show();
-    QObject::connect(&window, &CWhoisLookup::lineAdded, [&result](const QString &line) { result.announced << line; });
+    QObject::connect(&window, &CWhoisLookup::LineAdded, [&result](const QString &line) { result.announced << line; });
     QElapsedTimer clock;
     clock.start();
     whoistest::LookupAndShow(window, query, limits);
@@ -176,7 +178,7 @@ TEST(HostileWhois, NulAndFfBytesListByteForByteUpToTheNul)
     EXPECT_EQ(window.lines, Listed(expected));
     ASSERT_EQ(window.lines.size(), 4);
     EXPECT_EQ(window.lines[2], QString::fromUtf16(u"\u00FE\u00FF\u00FF\u00FE"));
-    EXPECT_TRUE(whois::IsContactLine(window.lines[3])) << window.lines[3].toStdString();
+    EXPECT_TRUE(quokka::whois::IsContactLine(window.lines[3])) << window.lines[3].toStdString();
 
     // 0xFF bytes around IANA's referral do not hide it.
     ClearRecords();

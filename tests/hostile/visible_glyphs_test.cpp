@@ -12,6 +12,9 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+using quokka::trace::CTraceData;
+using quokka::whois::CWhoisLookup;
+
 namespace {
 
 // TEXT drawn in black in FONT on white, on a canvas four times the font's height square.

@@ -12,6 +12,9 @@
 #include <sstream>
 #include <string>
 
+using quokka::WriteLe32;
+using quokka::WriteLeDouble;
+
 namespace {
 
 std::uint32_t Key(const std::string &dotted)

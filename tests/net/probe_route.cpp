@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+using quokka::trace::HopReply;
+using quokka::trace::CIcmpTracer;
+
 int main(int argc, char **argv)
 {
     if (argc < 2) {

@@ -25,11 +25,13 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+using quokka::trace::CTraceData;
+
 TEST(TraceData, AppendsInOrderAndKeepsTheNewestLineSelectedAndVisible)
 {
     CTraceData window;
     window.show();
-    QSignalSpy added(&window, &CTraceData::lineAdded);
+    QSignalSpy added(&window, &CTraceData::LineAdded);
     auto *list = window.findChild<QListWidget *>(QStringLiteral("traceList"));
     ASSERT_TRUE(list);
     for (int hop : {1, 2, 4, 3})

@@ -13,29 +13,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const qsizetype nul = bytes.indexOf('\0');
     const QByteArrayView beforeNul = nul >= 0 ? bytes.first(nul) : bytes;
 
-    const QString text = whois::DecodeAnswer(bytes);
+    const QString text = quokka::whois::DecodeAnswer(bytes);
     Check(!text.contains(QChar(0)));
-    if (!whois::IsValidUtf8(beforeNul)) // byte for byte: the bytes come back unchanged
-        Check(whois::ToLatin1Bytes(text) == beforeNul.toByteArray());
+    if (!quokka::whois::IsValidUtf8(beforeNul)) // byte for byte: the bytes come back unchanged
+        Check(quokka::whois::ToLatin1Bytes(text) == beforeNul.toByteArray());
     else
         Check(text.toUtf8() == beforeNul);
-    const QString cut = whois::DecodeAnswer(bytes, true);
+    const QString cut = quokka::whois::DecodeAnswer(bytes, true);
     Check(cut.size() <= beforeNul.size());
 
-    const QString value = GetFieldValue(text, QStringLiteral("refer:"));
+    const QString value = quokka::whois::GetFieldValue(text, QStringLiteral("refer:"));
     Check(!value.contains(u'\n'));
     Check(value.isEmpty() || !QStringView(u" \t\n\v\f\r").contains(value.front()));
-    Check(!whois::TrimTrailingSpace(value).endsWith(u'\r'));
+    Check(!quokka::whois::TrimTrailingSpace(value).endsWith(u'\r'));
 
-    const QString cleaned = whois::CleanAnswer(text);
+    const QString cleaned = quokka::whois::CleanAnswer(text);
     Check(cleaned.size() <= text.size());
     Check(cleaned.count(u'\n') <= text.count(u'\n'));
-    const QStringList lines = whois::SplitLines(cleaned);
+    const QStringList lines = quokka::whois::SplitLines(cleaned);
     qsizetype total = 0;
     for (const QString &line : lines) {
         Check(!line.contains(u'\n'));
         total += line.size() + 1;
-        whois::IsContactLine(line);
+        quokka::whois::IsContactLine(line);
     }
     Check(lines.isEmpty() ? cleaned.isEmpty() : total >= cleaned.size() && total <= cleaned.size() + 1);
     return 0;

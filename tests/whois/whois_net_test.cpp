@@ -80,7 +80,7 @@ QByteArray DebianWhois(const char *host, const char *query)
 
 QStringList ListedLines(const QByteArray &bytes)
 {
-    return whois::AnswerLines(whois::DecodeAnswer(bytes));
+    return quokka::whois::AnswerLines(quokka::whois::DecodeAnswer(bytes));
 }
 
 TEST(WhoisExchange, QueryGoesToIanaThenToTheReferredServerUnchanged)
@@ -100,7 +100,7 @@ TEST(WhoisExchange, ReferralsAreFoundAsTheRulesSay)
         const char *why;
         QString expected;
     } cases[] = {
-        {"192.0.2.2", "CR LF answer: the carriage return leaves the referral", whois::DecodeAnswer(ReadBytes("arin.txt"))},
+        {"192.0.2.2", "CR LF answer: the carriage return leaves the referral", quokka::whois::DecodeAnswer(ReadBytes("arin.txt"))},
         {"192.0.2.3", "blanks and tabs before the name; Latin-1 answer byte for byte",
          QString::fromLatin1(ReadBytes("latin.txt"))},
         {"192.0.2.12", "first lower-case key wins, inside a longer line; answer ends at NUL",
@@ -219,7 +219,7 @@ TEST(WhoisWindowExchange, ListsWhatDebiansClientPrintsCleaned)
         CWhoisLookup window;
         window.show();
         QStringList announced;
-        QObject::connect(&window, &CWhoisLookup::lineAdded, [&announced](const QString &line) { announced << line; });
+        QObject::connect(&window, &CWhoisLookup::LineAdded, [&announced](const QString &line) { announced << line; });
         whoistest::LookupAndShow(window, c.query);
         const QStringList expected = ListedLines(DebianWhois(c.host, "192.0.2.1"));
         EXPECT_GT(expected.size(), 0);
@@ -234,7 +234,7 @@ TEST(WhoisWindowExchange, ContactLinesOfARealAnswerAreRed)
     whoistest::LookupAndShow(window, "192.0.2.2");
     QStringList red;
     for (const QString &line : window.Lines()) {
-        if (whois::IsContactLine(line))
+        if (quokka::whois::IsContactLine(line))
             red << line.section(u':', 0, 0);
     }
     EXPECT_EQ(red, (QStringList{"OrgAbuseHandle", "OrgAbuseName", "OrgAbusePhone", "OrgAbuseEmail", "OrgTechEmail"}));

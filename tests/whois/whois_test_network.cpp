@@ -311,9 +311,9 @@ void RemoveStaleNamespaces()
 
 } // namespace whoistest
 
-void whoistest::LookupAndShow(CWhoisLookup &window, const QString &query, const quokka::whois::ExchangeLimits &limits)
+void whoistest::LookupAndShow(quokka::whois::CWhoisLookup &window, const QString &query, const quokka::whois::ExchangeLimits &limits)
 {
     quokka::whois::CWhois client(query, {}, limits);
     const QString answer = client.GetData();
-    window.ShowAnswer(::whois::AnswerLines(answer, client.CutShortNote()));
+    window.ShowAnswer(quokka::whois::AnswerLines(answer, client.CutShortNote()));
 }

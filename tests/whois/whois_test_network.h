@@ -61,13 +61,13 @@ void RemoveStaleNamespaces();
 
 } // namespace whoistest
 
-class CWhoisLookup;
+namespace quokka::whois { class CWhoisLookup; }
 class QString;
 
 namespace whoistest {
 
 // Runs the WHOIS client for QUERY within LIMITS and lists its answer, and why it was cut
 // short, in WINDOW as a run lists them.
-void LookupAndShow(CWhoisLookup &window, const QString &query, const quokka::whois::ExchangeLimits &limits = {});
+void LookupAndShow(quokka::whois::CWhoisLookup &window, const QString &query, const quokka::whois::ExchangeLimits &limits = {});
 
 } // namespace whoistest

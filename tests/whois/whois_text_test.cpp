@@ -35,7 +35,7 @@ TEST(WhoisText, CleaningPassesRunInOrder)
     };
     for (const TextCase &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(whois::CleanAnswer(c.input), c.expected);
+        EXPECT_EQ(quokka::whois::CleanAnswer(c.input), c.expected);
     }
 }
 
@@ -57,12 +57,12 @@ TEST(WhoisText, SplittingListsEveryLineIncludingAnUnterminatedLast)
     };
     for (const SplitCase &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(whois::SplitLines(c.input), c.expected);
+        EXPECT_EQ(quokka::whois::SplitLines(c.input), c.expected);
     }
     // The worked example, cleaned and split.
-    EXPECT_EQ(whois::SplitLines(whois::CleanAnswer("\n#\n# terms\n#\n\nNetRange: x\n")),
+    EXPECT_EQ(quokka::whois::SplitLines(quokka::whois::CleanAnswer("\n#\n# terms\n#\n\nNetRange: x\n")),
               (QStringList{"", " terms", "#", "NetRange: x"}));
-    EXPECT_EQ(whois::SplitLines(whois::CleanAnswer("a\r\nb\r\n")), (QStringList{"a", "b"}));
+    EXPECT_EQ(quokka::whois::SplitLines(quokka::whois::CleanAnswer("a\r\nb\r\n")), (QStringList{"a", "b"}));
 }
 
 TEST(WhoisText, ContactLinesAreRedOthersBlack)
@@ -87,7 +87,7 @@ TEST(WhoisText, ContactLinesAreRedOthersBlack)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.line);
-        EXPECT_EQ(whois::IsContactLine(QString::fromUtf8(c.line)), c.red);
+        EXPECT_EQ(quokka::whois::IsContactLine(QString::fromUtf8(c.line)), c.red);
     }
 }
 
@@ -113,10 +113,10 @@ TEST(WhoisText, GetFieldValueTakesTheFirstKeyUpToTheLineFeed)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(GetFieldValue(c.text, "refer:"), c.expected);
+        EXPECT_EQ(quokka::whois::GetFieldValue(c.text, "refer:"), c.expected);
     }
-    EXPECT_EQ(whois::TrimTrailingSpace("whois.example.net\r"), "whois.example.net");
-    EXPECT_EQ(whois::TrimTrailingSpace(" a \t\r\n\v\f"), " a");
+    EXPECT_EQ(quokka::whois::TrimTrailingSpace("whois.example.net\r"), "whois.example.net");
+    EXPECT_EQ(quokka::whois::TrimTrailingSpace(" a \t\r\n\v\f"), " a");
 }
 
 TEST(WhoisText, BytesDecodeAsUtf8WhenValidElseByteForByte)
@@ -146,16 +146,16 @@ TEST(WhoisText, BytesDecodeAsUtf8WhenValidElseByteForByte)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(whois::DecodeAnswer(c.bytes, c.truncated), c.expected);
+        EXPECT_EQ(quokka::whois::DecodeAnswer(c.bytes, c.truncated), c.expected);
     }
 }
 
 TEST(WhoisText, TextToBytesOneByteACodeUnit)
 {
-    EXPECT_EQ(whois::ToLatin1Bytes("192.0.2.1\n"), QByteArray("192.0.2.1\n"));
-    EXPECT_EQ(whois::ToLatin1Bytes(QString::fromUtf16(u"\u00FF")), QByteArray("\xFF"));
-    EXPECT_EQ(whois::ToLatin1Bytes(QString::fromUtf16(u"a\u0100")), std::nullopt);
-    EXPECT_EQ(whois::ToLatin1Bytes(""), QByteArray());
+    EXPECT_EQ(quokka::whois::ToLatin1Bytes("192.0.2.1\n"), QByteArray("192.0.2.1\n"));
+    EXPECT_EQ(quokka::whois::ToLatin1Bytes(QString::fromUtf16(u"\u00FF")), QByteArray("\xFF"));
+    EXPECT_EQ(quokka::whois::ToLatin1Bytes(QString::fromUtf16(u"a\u0100")), std::nullopt);
+    EXPECT_EQ(quokka::whois::ToLatin1Bytes(""), QByteArray());
 }
 
 } // namespace

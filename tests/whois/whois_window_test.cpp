@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+using quokka::whois::CWhoisLookup;
+
 namespace {
 
 struct RowInk {
@@ -55,7 +57,7 @@ protected:
         ASSERT_NE(list, nullptr);
     }
     // Lists ANSWER as a run lists the answer it got.
-    void Show(const QString &answer, const QString &note = {}) { window.ShowAnswer(whois::AnswerLines(answer, note)); }
+    void Show(const QString &answer, const QString &note = {}) { window.ShowAnswer(quokka::whois::AnswerLines(answer, note)); }
 
     CWhoisLookup window;
     QListWidget *list = nullptr;
@@ -63,7 +65,7 @@ protected:
 
 TEST_F(WhoisWindow, ListsCleanedLinesInOrderAndAnnouncesEach)
 {
-    QSignalSpy added(&window, &CWhoisLookup::lineAdded);
+    QSignalSpy added(&window, &CWhoisLookup::LineAdded);
     Show("\n#\n# terms\n#\n\nNetRange: x\n");
     const QStringList expected{"", " terms", "#", "NetRange: x"};
     ASSERT_EQ(list->count(), 4);

@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <utility>
 
+using quokka::AppendLe32;
+
 namespace astable {
 namespace {
 

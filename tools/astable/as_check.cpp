@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+using quokka::ReadLe32;
+
 namespace astable {
 namespace {
 

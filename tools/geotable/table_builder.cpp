@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+using quokka::WriteLe32;
+
 namespace geotable {
 
 std::optional<Place> TablePlace(const SourcePlace &source, const CountryNames &names, AsciiText &ascii)

@@ -11,6 +11,9 @@
 #include <set>
 #include <sstream>
 
+using quokka::ReadLe32;
+using quokka::ReadLeDouble;
+
 namespace geotable {
 namespace {
 

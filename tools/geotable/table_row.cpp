@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+using quokka::WriteLe32;
+using quokka::WriteLeDouble;
+
 namespace geotable {
 
 void PutText(unsigned char *field, std::size_t size, std::string_view text)
