@@ -10,6 +10,12 @@
 #include <cstring>
 #include <unistd.h>
 
+using quokka::geo::AsDatabase;
+using quokka::geo::GeoDatabase;
+using quokka::geo::LookupLines;
+using quokka::geo::LookupStream;
+using quokka::geo::StreamEnd;
+
 namespace {
 
 // Answers the arguments before the next "-" (or the end) from AT, and moves AT past them.

@@ -11,6 +11,9 @@
 #include <QLoggingCategory>
 #include <cstdio>
 
+using quokka::geo::AsDatabase;
+using quokka::geo::GeoDatabase;
+
 namespace {
 
 bool DisplayAvailable()

@@ -23,6 +23,11 @@
 #include <QShortcut>
 #include <utility>
 
+using quokka::geo::CSetup;
+using quokka::geo::CWorldMap;
+using quokka::geo::GeoRecord;
+using quokka::geo::HomeLocation;
+
 using namespace quokka;
 
 CQuokkaQuokkaDlg::CQuokkaQuokkaDlg(QWidget *parent) : QDialog(parent, kWindowFlags)
@@ -138,9 +143,9 @@ void CQuokkaQuokkaDlg::ShowSetup(int noticeMs, std::function<void()> closed)
 {
     auto *setup = new CSetup(this);
     setup->SetNoticeDuration(noticeMs);
-    connect(setup, &CSetup::noticeShown, this,
+    connect(setup, &CSetup::NoticeShown, this,
             [this](const QString &text) { emit firstRunStepShown(QStringLiteral("notice"), text); });
-    connect(setup, &CSetup::mapShown, this, [this] { emit firstRunStepShown(QStringLiteral("setup"), {}); });
+    connect(setup, &CSetup::MapShown, this, [this] { emit firstRunStepShown(QStringLiteral("setup"), {}); });
     OpenFirstRunWindow(setup, std::move(closed));
 }
 

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <cstdio>
 
+using quokka::geo::HomeLocation;
+
 namespace {
 
 struct Declared {

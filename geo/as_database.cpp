@@ -8,6 +8,8 @@
 #include <arpa/inet.h>
 #include <cstring>
 
+namespace quokka::geo {
+
 namespace {
 
 } // namespace
@@ -99,3 +101,5 @@ std::optional<AsMatch> AsDatabase::Find(const char *address) const
         return std::nullopt;
     return FindKey(ntohl(parsed.s_addr));
 }
+
+} // namespace quokka::geo

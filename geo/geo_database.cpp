@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+namespace quokka::geo {
+
 namespace {
 
 // One search of FindKeys under way: FindKey's bounds, for the key at INDEX.
@@ -193,3 +195,5 @@ bool GeoDatabase::Find(const char *address, GeoRecord &record) const
     std::memcpy(record.bytes.data(), row, GeoRecord::kSize);
     return true;
 }
+
+} // namespace quokka::geo

@@ -3,6 +3,8 @@
 #include "base/little_endian.h"
 #include "geo/geo_record.h"
 
+namespace quokka::geo {
+
 void ForEachOrderFault(std::span<const unsigned char> ranges, std::size_t stride,
                        const std::function<bool(std::size_t index, const char *what)> &fault)
 {
@@ -19,3 +21,5 @@ void ForEachOrderFault(std::span<const unsigned char> ranges, std::size_t stride
         previousLast = last;
     }
 }
+
+} // namespace quokka::geo

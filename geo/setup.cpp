@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QTimer>
 
+namespace quokka::geo {
+
 namespace {
 
 std::optional<CSetup::Answer> &NextAnswer()
@@ -66,13 +68,13 @@ void CSetup::open()
     });
     connect(this, &QObject::destroyed, notice, &QObject::deleteLater);
     notice->open();
-    emit noticeShown(notice->m_strText);
+    emit NoticeShown(notice->m_strText);
 }
 
 void CSetup::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    emit mapShown();
+    emit MapShown();
     QTimer::singleShot(0, this, &CSetup::DeliverScriptedAnswer);
 }
 
@@ -112,3 +114,5 @@ void CSetup::mousePressEvent(QMouseEvent *event)
     HomeLocation::Write({at.x(), at.y()});
     accept();
 }
+
+} // namespace quokka::geo

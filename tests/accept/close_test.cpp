@@ -35,6 +35,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using quokka::geo::CWorldMap;
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
+
 namespace {
 
 constexpr char kSinkAddress[] = "192.0.2.53";  // the resolver: takes queries, never answers

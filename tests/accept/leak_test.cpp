@@ -29,6 +29,8 @@
 #include <thread>
 #include <unistd.h>
 
+using quokka::geo::HomeLocation;
+
 namespace {
 
 constexpr int kRuns = 20;

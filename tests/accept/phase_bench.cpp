@@ -15,6 +15,9 @@
 #include <map>
 #include <vector>
 
+using quokka::geo::GeoDatabase;
+using quokka::geo::HomeLocation;
+
 namespace {
 
 struct Step {
@@ -39,7 +42,7 @@ int main(int argc, char **argv)
         return 2;
     }
     GeoDatabase::UseFile(argv[2]);
-    if (!HomeLocation::Read().isSet())
+    if (!HomeLocation::Read().IsSet())
         HomeLocation::Write({300, 150});
     CQuokkaQuokkaDlg dialog;
     dialog.show();

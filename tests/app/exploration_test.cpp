@@ -27,6 +27,11 @@
 #include <map>
 #include <thread>
 
+using quokka::geo::GeoDatabase;
+using quokka::geo::HomeLocation;
+using quokka::geo::AsDatabase;
+namespace astable = quokka::tools::astable;
+
 using namespace testgeo;
 
 namespace {

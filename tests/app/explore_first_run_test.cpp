@@ -13,6 +13,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using quokka::geo::CWorldMap;
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
+
 namespace {
 
 class ExploreFirstRunTest : public ::testing::Test {
@@ -54,7 +58,7 @@ TEST_F(ExploreFirstRunTest, WelcomesThenAsksForTheHomeAndStartsTheMapThere)
     Explore(dialog);
     EXPECT_EQ(m_seen.join(" | ").toStdString(),
               "Welcome to quokka quokka setup! | Left click on your exact location | setup");
-    EXPECT_EQ(HomeLocation::Read().encode(), QByteArray::fromHex("a6010000dc000000"));
+    EXPECT_EQ(HomeLocation::Read().Encode(), QByteArray::fromHex("a6010000dc000000"));
     ASSERT_TRUE(dialog.WorldMap());
     EXPECT_TRUE(dialog.WorldMap()->isVisible());
     EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(422, 220));
@@ -76,7 +80,7 @@ TEST_F(ExploreFirstRunTest, ASetupLeftWithEscGoesOnFromTheOriginAndAsksAgainNext
     Explore(dialog);
     ASSERT_TRUE(dialog.WorldMap());
     EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(0, 0));
-    EXPECT_FALSE(HomeLocation::Read().isSet());
+    EXPECT_FALSE(HomeLocation::Read().IsSet());
 
     m_seen.clear();
     CSetup::SetNextAnswer(CSetup::Answer{false, {30, 40}});

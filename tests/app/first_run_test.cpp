@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
+
 namespace {
 
 class FirstRunTest : public InstallFixture {
@@ -48,7 +51,7 @@ protected:
 
 TEST_F(FirstRunTest, installsOnTheFirstExplorationAndNotOnceAHomeIsStored)
 {
-    ASSERT_FALSE(HomeLocation::Read().isSet());
+    ASSERT_FALSE(HomeLocation::Read().IsSet());
     Explore();
     EXPECT_TRUE(ReadFile(Copy()) == ReadFile(QFile::symLinkTarget("/proc/self/exe")));
     for (const QString &launcher : {DesktopLauncher(), MenuLauncher()}) {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+using quokka::geo::GeoRecord;
+
 namespace {
 
 void PutText(GeoRecord &r, std::size_t at, std::size_t size, const std::string &text)

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using quokka::geo::HomeLocation;
+
 TEST(MainDialogClose, EndsARunDuringItsWaitWithinHalfASecond)
 {
     if (!testsupport::IsolateNetwork())

@@ -23,6 +23,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using quokka::geo::CWorldMap;
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
+
 namespace {
 
 template <class T>

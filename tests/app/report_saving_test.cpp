@@ -19,6 +19,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using quokka::geo::HomeLocation;
+
 namespace {
 
 using testsupport::ChooseFromListMenu;

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+using quokka::geo::GeoDatabase;
+using quokka::geo::GeoRecord;
+
 namespace {
 
 // Rows of the table: each starts with 8 bytes (first, last address) from the input; the
@@ -92,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (found) {
         Check(database.FindKey(key) != nullptr);
         Check(std::memcmp(record.bytes.data(), database.FindKey(key), GeoRecord::kSize) == 0);
-        Check(record.firstAddress() <= key && key <= record.lastAddress());
+        Check(record.FirstAddress() <= key && key <= record.LastAddress());
     } else {
         Check(record.bytes == untouched.bytes);
     }

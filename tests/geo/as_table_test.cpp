@@ -13,7 +13,9 @@
 #include <functional>
 #include <sstream>
 
-using namespace astable;
+using namespace quokka::geo;
+
+using namespace quokka::tools::astable;
 
 namespace {
 

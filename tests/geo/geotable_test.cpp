@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace quokka::geo;
+
 using namespace testgeo;
-using namespace geotable;
+using namespace quokka::tools::geotable;
 
 namespace {
 

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <unistd.h>
 
+using namespace quokka::geo;
+using namespace quokka::tools;
+
 namespace testgeo {
 
 Place At(const std::string &code, const std::string &country, const std::string &region,

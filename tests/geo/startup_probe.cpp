@@ -13,6 +13,8 @@
 #include <random>
 #include <string>
 
+using namespace quokka::geo;
+
 namespace {
 
 // "TOTAL ANON FILE": resident kilobytes in all, private, and pages of mapped files.

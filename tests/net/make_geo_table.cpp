@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+using quokka::geo::GeoRecord;
+
 namespace {
 
 std::uint32_t Key(const std::string &dotted)

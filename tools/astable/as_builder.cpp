@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <utility>
 
-namespace astable {
+namespace quokka::tools::astable {
 namespace {
 
 using SystemKey = std::pair<std::uint32_t, std::string_view>; // AS number, name
@@ -111,11 +111,11 @@ std::vector<unsigned char> EncodeTable(const std::vector<SourceRange> &source, B
     if (pending)
         Append(ranges, {pending->first, pending->second.last, pending->second.system});
 
-    figures.ranges = ranges.size() / AsDatabase::kRangeSize;
+    figures.ranges = ranges.size() / geo::AsDatabase::kRangeSize;
     figures.systems = systemOf.size();
     figures.names = offsetOf.size();
     figures.nameBytes = names.size();
-    std::vector<unsigned char> table(AsDatabase::kMagic.begin(), AsDatabase::kMagic.end());
+    std::vector<unsigned char> table(geo::AsDatabase::kMagic.begin(), geo::AsDatabase::kMagic.end());
     Append(table, {Count(figures.ranges), Count(figures.systems), Count(figures.nameBytes), 0});
     table.insert(table.end(), ranges.begin(), ranges.end());
     table.insert(table.end(), systems.begin(), systems.end());
@@ -134,4 +134,4 @@ BuildFigures BuildTable(const std::string &source, const std::string &path)
     return figures;
 }
 
-} // namespace astable
+} // namespace quokka::tools::astable

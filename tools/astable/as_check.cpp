@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace astable {
+namespace quokka::tools::astable {
 namespace {
 
 using tablefile::DottedQuad;
@@ -42,16 +42,16 @@ void Checker::checkRanges()
 {
     const auto rangeFault = [this](std::size_t i, const char *what) {
         m_result.add([&] {
-            const std::size_t at = i * AsDatabase::kRangeSize;
+            const std::size_t at = i * geo::AsDatabase::kRangeSize;
             return "range " + std::to_string(i) + " (" + DottedQuad(ReadLe32(m_ranges, at)) + "-"
                 + DottedQuad(ReadLe32(m_ranges, at + 4)) + "): " + what;
         });
         return true;
     };
-    ForEachOrderFault(m_ranges, AsDatabase::kRangeSize, rangeFault);
+    geo::ForEachOrderFault(m_ranges, geo::AsDatabase::kRangeSize, rangeFault);
     const std::size_t systems = m_used.size();
     for (std::size_t i = 0; i < m_result.figures.ranges; ++i) {
-        const std::size_t at = i * AsDatabase::kRangeSize;
+        const std::size_t at = i * geo::AsDatabase::kRangeSize;
         const std::uint32_t first = ReadLe32(m_ranges, at), last = ReadLe32(m_ranges, at + 4), system = ReadLe32(m_ranges, at + 8);
         if (first <= last)
             m_result.figures.addresses += std::uint64_t(last) - first + 1;
@@ -64,7 +64,7 @@ void Checker::checkRanges()
 
 void Checker::checkSystem(std::uint32_t i)
 {
-    const std::size_t at = std::size_t(i) * AsDatabase::kSystemSize;
+    const std::size_t at = std::size_t(i) * geo::AsDatabase::kSystemSize;
     const std::uint32_t number = ReadLe32(m_systems, at), offset = ReadLe32(m_systems, at + 4), length = ReadLe32(m_systems, at + 8);
     const auto fault = [&](const char *what) {
         m_result.add([&] { return "AS entry " + std::to_string(i) + " (AS" + std::to_string(number) + "): " + what; });
@@ -107,7 +107,7 @@ CheckResult Checker::run()
 {
     TableFigures &f = m_result.figures;
     f.bytes = m_table.size();
-    if (const std::string problem = AsDatabase::Problem(m_table); !problem.empty()) {
+    if (const std::string problem = geo::AsDatabase::Problem(m_table); !problem.empty()) {
         m_result.add([&] { return "the table is not usable: " + problem; });
         return m_result;
     }
@@ -115,9 +115,9 @@ CheckResult Checker::run()
     f.systems = ReadLe32(m_table, 12);
     f.nameBytes = ReadLe32(m_table, 16);
     f.maxProbes = std::bit_width(f.ranges);
-    m_ranges = m_table.subspan(AsDatabase::kHeaderSize, f.ranges * AsDatabase::kRangeSize);
-    m_systems = m_table.subspan(AsDatabase::kHeaderSize + m_ranges.size(), f.systems * AsDatabase::kSystemSize);
-    m_names = m_table.subspan(AsDatabase::kHeaderSize + m_ranges.size() + m_systems.size());
+    m_ranges = m_table.subspan(geo::AsDatabase::kHeaderSize, f.ranges * geo::AsDatabase::kRangeSize);
+    m_systems = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size(), f.systems * geo::AsDatabase::kSystemSize);
+    m_names = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size() + m_systems.size());
     m_used.assign(f.systems, false);
     checkRanges();
     for (std::uint32_t i = 0; i < f.systems; ++i)
@@ -146,4 +146,4 @@ std::string FormatFigures(const TableFigures &f)
     return out.str();
 }
 
-} // namespace astable
+} // namespace quokka::tools::astable

@@ -4,7 +4,7 @@
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 namespace {
 
 // Schwa, modifier letters for ayin and hamza, acute accent, ordinal indicators.
@@ -63,4 +63,4 @@ std::string AsciiText::convert(std::string_view utf8) const
     return ascii;
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -9,7 +9,7 @@
 
 #include <unicode/translit.h>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 class AsciiText {
 public:
@@ -30,4 +30,4 @@ private:
     std::unordered_map<std::string, std::string> m_cache;
 };
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

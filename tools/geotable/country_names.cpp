@@ -8,7 +8,7 @@
 #include <QJsonObject>
 #include <stdexcept>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 namespace {
 
 // Codes in use by address registries that the ISO list does not (yet) hold.
@@ -38,4 +38,4 @@ CountryNames LoadCountryNames(const std::string &iso3166Json, AsciiText &ascii)
     return names;
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 namespace {
 
 std::string Text(MMDB_entry_s entry, const char *key)
@@ -110,4 +110,4 @@ std::optional<SourcePlace> MmdbSource::lookup(const char *address) const
     return read(result.entry);
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

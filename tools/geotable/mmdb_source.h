@@ -8,7 +8,7 @@
 
 #include <maxminddb.h>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 // A record of the source as it stands there (UTF-8 texts, the coordinates as stored).
 struct SourcePlace {
@@ -49,4 +49,4 @@ private:
 // it was written from (its shortest round-trip text), so 37.422001f becomes 37.422001.
 double SourceCoordinate(const MMDB_entry_data_s &data);
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

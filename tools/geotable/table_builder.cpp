@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 std::optional<Place> TablePlace(const SourcePlace &source, const CountryNames &names, AsciiText &ascii)
 {
@@ -94,4 +94,4 @@ BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, Asc
     return figures;
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 class AsciiText;
 class MmdbSource;
@@ -57,4 +57,4 @@ struct BuildFigures {
 BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, AsciiText &ascii,
                         const std::string &path);
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 void PutText(unsigned char *field, std::size_t size, std::string_view text)
 {
@@ -42,4 +42,4 @@ Row TerminatingRow()
     return EncodeRow(0, 0, Place{});
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

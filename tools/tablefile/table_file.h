@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tablefile {
+namespace quokka::tools::tablefile {
 
 // "a.b.c.d" for a key in host order.
 std::string DottedQuad(std::uint32_t address);
@@ -77,4 +77,4 @@ struct TableTool {
 // 2 usage.
 int RunTableTool(int argc, char **argv, const TableTool &tool);
 
-} // namespace tablefile
+} // namespace quokka::tools::tablefile
