@@ -78,7 +78,7 @@ TEST_F(BuiltTable, AgreesWithTheSourceOnTenThousandRandomAddresses)
         const std::string address = geotable::DottedQuad(keys(random));
         GeoRecord record;
         const bool found = db.Find(address.c_str(), record);
-        const std::optional<geotable::SourcePlace> source = s_source->lookup(address.c_str());
+        const std::optional<geotable::SourcePlace> source = s_source->Lookup(address.c_str());
         if (!source) {
             ++unlocated;
             EXPECT_TRUE(!found || record.CountryName() == "-") << address;
@@ -90,8 +90,8 @@ TEST_F(BuiltTable, AgreesWithTheSourceOnTenThousandRandomAddresses)
         EXPECT_EQ(record.CountryName(), Truncated(names.at(source->countryCode))) << address;
         EXPECT_EQ(record.Region(), Truncated(ascii(source->region))) << address;
         EXPECT_EQ(record.City(), Truncated(ascii(source->city))) << address;
-        EXPECT_EQ(float(record.Latitude()), SourceFloat(s_source->handle(), address, "latitude")) << address;
-        EXPECT_EQ(float(record.Longitude()), SourceFloat(s_source->handle(), address, "longitude")) << address;
+        EXPECT_EQ(float(record.Latitude()), SourceFloat(s_source->Handle(), address, "latitude")) << address;
+        EXPECT_EQ(float(record.Longitude()), SourceFloat(s_source->Handle(), address, "longitude")) << address;
         EXPECT_EQ(record.Latitude(), source->latitude) << address;
         EXPECT_EQ(record.Longitude(), source->longitude) << address;
     }

@@ -37,8 +37,8 @@ std::vector<unsigned char> Merge(const std::vector<std::tuple<std::uint32_t, std
     std::vector<unsigned char> table;
     RowMerger merger([&](const Row &row) { table.insert(table.end(), row.begin(), row.end()); });
     for (const auto &[first, last, row] : ranges)
-        merger.add(first, last, row);
-    merger.finish();
+        merger.Add(first, last, row);
+    merger.Finish();
     return table;
 }
 

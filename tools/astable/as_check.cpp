@@ -41,7 +41,7 @@ private:
 void Checker::checkRanges()
 {
     const auto rangeFault = [this](std::size_t i, const char *what) {
-        m_result.add([&] {
+        m_result.Add([&] {
             const std::size_t at = i * geo::AsDatabase::kRangeSize;
             return "range " + std::to_string(i) + " (" + DottedQuad(ReadLe32(m_ranges, at)) + "-"
                 + DottedQuad(ReadLe32(m_ranges, at + 4)) + "): " + what;
@@ -67,7 +67,7 @@ void Checker::checkSystem(std::uint32_t i)
     const std::size_t at = std::size_t(i) * geo::AsDatabase::kSystemSize;
     const std::uint32_t number = ReadLe32(m_systems, at), offset = ReadLe32(m_systems, at + 4), length = ReadLe32(m_systems, at + 8);
     const auto fault = [&](const char *what) {
-        m_result.add([&] { return "AS entry " + std::to_string(i) + " (AS" + std::to_string(number) + "): " + what; });
+        m_result.Add([&] { return "AS entry " + std::to_string(i) + " (AS" + std::to_string(number) + "): " + what; });
     };
     if (!m_used[i])
         fault("no range refers to it");
@@ -94,13 +94,13 @@ void Checker::checkNameSpans()
     std::uint64_t end = 0;
     for (const auto &[offset, length] : m_spans) {
         if (offset != end) {
-            m_result.add([&] { return "names: byte " + std::to_string(end) + " begins no name or names overlap"; });
+            m_result.Add([&] { return "names: byte " + std::to_string(end) + " begins no name or names overlap"; });
             return;
         }
         end = std::uint64_t(offset) + length;
     }
     if (end != m_names.size())
-        m_result.add([&] { return "names: bytes after the last name"; });
+        m_result.Add([&] { return "names: bytes after the last name"; });
 }
 
 CheckResult Checker::run()
@@ -108,7 +108,7 @@ CheckResult Checker::run()
     TableFigures &f = m_result.figures;
     f.bytes = m_table.size();
     if (const std::string problem = geo::AsDatabase::Problem(m_table); !problem.empty()) {
-        m_result.add([&] { return "the table is not usable: " + problem; });
+        m_result.Add([&] { return "the table is not usable: " + problem; });
         return m_result;
     }
     f.ranges = ReadLe32(m_table, 8);

@@ -23,7 +23,7 @@ public:
     std::size_t distinctStrings() const { return m_cache.size(); }
 
 private:
-    std::string convert(std::string_view utf8) const;
+    std::string Convert(std::string_view utf8) const;
 
     std::unique_ptr<icu::Transliterator> m_transliterator;
     std::unique_ptr<icu::Transliterator> m_extras; // letters the ASCII step leaves alone

@@ -36,7 +36,7 @@ private:
 
 void Checker::fault(std::size_t i, const std::string &what)
 {
-    m_result.add([&] {
+    m_result.Add([&] {
         const unsigned char *r = row(i);
         return "row " + std::to_string(i) + " (" + DottedQuad(ReadLe32(r)) + "-"
             + DottedQuad(ReadLe32(r + 4)) + "): " + what;
@@ -132,11 +132,11 @@ CheckResult Checker::run()
     f.rows = m_table.size() / kRowSize;
     f.maxProbes = std::bit_width(f.rows);
     if (m_table.size() % kRowSize != 0 || f.rows < 2) {
-        m_result.add([] { return "the table is not a whole number of 124-byte rows, at least two"; });
+        m_result.Add([] { return "the table is not a whole number of 124-byte rows, at least two"; });
         return m_result;
     }
     if (f.maxProbes > kMaxProbes) {
-        m_result.add([] { return "too many rows: a lookup would need more than 22 probes"; });
+        m_result.Add([] { return "too many rows: a lookup would need more than 22 probes"; });
     }
     const std::size_t dataRows = f.rows - 1;
     geo::ForEachOrderFault(m_table.first(dataRows * kRowSize), kRowSize, [this](std::size_t i, const char *what) {

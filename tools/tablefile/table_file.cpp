@@ -36,7 +36,7 @@ void TableWriter::Commit()
         throw std::runtime_error("cannot write " + m_path + ": " + m_file.errorString().toStdString());
 }
 
-void Faults::add(const std::function<std::string()> &describe)
+void Faults::Add(const std::function<std::string()> &describe)
 {
     if (faults.size() < kKept)
         faults.push_back(describe());

@@ -38,7 +38,7 @@ struct Faults {
     std::size_t faultCount = 0;
 
     // DESCRIBE runs only for a fault that is kept.
-    void add(const std::function<std::string()> &describe);
+    void Add(const std::function<std::string()> &describe);
     bool ok() const { return faultCount == 0; }
 };
 
