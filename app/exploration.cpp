@@ -19,6 +19,12 @@
 
 using quokka::trace::CIcmpTracer;
 using quokka::trace::HopReply;
+using quokka::geo::AsDatabase;
+using quokka::geo::AsMatch;
+using quokka::geo::GeoDatabase;
+using quokka::geo::GeoRecord;
+using quokka::geo::HomeLocation;
+using quokka::geo::ParseDottedQuad;
 
 using namespace quokka;
 using quokka::whois::WhoisAnswer;
@@ -74,7 +80,7 @@ void Exploration::DropTracer()
 
 void Exploration::Start()
 {
-    if (HomeLocation::Read().isSet())
+    if (HomeLocation::Read().IsSet())
         return OpenResultWindows();
     ShowWelcome();
 }
@@ -242,14 +248,14 @@ void Exploration::AddHop(const HopReply &reply, std::optional<std::uint32_t> key
         hop.asn = network->number;
         hop.asName = QString::fromUtf8(network->name.data(), qsizetype(network->name.size()));
     }
-    if (record.hasLocation()) {
+    if (record.HasLocation()) {
         const auto text = [](std::string_view field) { return QString::fromLatin1(field.data(), qsizetype(field.size())); };
-        hop.countryCode = text(record.countryCode());
-        hop.country = text(record.countryName());
-        hop.region = text(record.region());
-        hop.city = text(record.city());
-        hop.latitude = record.latitude();
-        hop.longitude = record.longitude();
+        hop.countryCode = text(record.CountryCode());
+        hop.country = text(record.CountryName());
+        hop.region = text(record.Region());
+        hop.city = text(record.City());
+        hop.latitude = record.Latitude();
+        hop.longitude = record.Longitude();
     }
     hop.place = hopline::LocationText(m_ttl, record);
     hop.line = hopline::HopLine(m_ttl, reply, record);

@@ -17,9 +17,11 @@
 #include <memory>
 #include <optional>
 
+namespace quokka::geo {
 class AsDatabase;
 class GeoDatabase;
 struct GeoRecord;
+} // namespace quokka::geo
 
 namespace quokka::app {
 
@@ -35,8 +37,8 @@ struct ExplorationServices {
     std::function<std::unique_ptr<quokka::trace::HopProber>(const QString &target)> newTracer;
     std::function<void(std::stop_token stop)> install; // the first run's per-user copy and launchers
     std::function<std::optional<QString>(const QString &address, int boundMs)> reverseName; // none: no names
-    const GeoDatabase *database = nullptr; // none: the process-wide table in use at each lookup
-    const AsDatabase *asTable = nullptr;   // none: the process-wide AS table in use at each lookup
+    const quokka::geo::GeoDatabase *database = nullptr; // none: the process-wide table in use at each lookup
+    const quokka::geo::AsDatabase *asTable = nullptr;   // none: the process-wide AS table in use at each lookup
     // Set when no one can click the setup window (no display to click on, a scripted run):
     // a first run calls it instead of showing that window and goes on as if it was closed.
     std::function<void()> setupUnattended;
@@ -86,7 +88,7 @@ private:
     void OnProbed(const quokka::trace::HopReply &reply);
     void AfterHopWait(const QString &address, bool isDestination);
     // Lists the hop's line and adds its details to the report; its name is looked up.
-    void AddHop(const quokka::trace::HopReply &reply, std::optional<std::uint32_t> key, const GeoRecord &record);
+    void AddHop(const quokka::trace::HopReply &reply, std::optional<std::uint32_t> key, const quokka::geo::GeoRecord &record);
     void LookupHostName(qsizetype hop);
     void SettleHostName(qsizetype hop, const std::optional<QString> &name);
     // Hands hop HOP's details as they now stand to the view.

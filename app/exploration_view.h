@@ -9,8 +9,10 @@
 #include <functional>
 #include <memory>
 
+namespace quokka::geo {
 struct GeoRecord;
 struct HomeLocation;
+} // namespace quokka::geo
 
 namespace quokka::app {
 
@@ -29,7 +31,7 @@ public:
 
     // A new set of result windows, the route starting at HOME. REPORT is what their
     // "Save Report..." writes, read when the user has chosen where; it outlives the run.
-    virtual void OpenResultWindows(const HomeLocation &home, std::shared_ptr<const RunReport> report) = 0;
+    virtual void OpenResultWindows(const quokka::geo::HomeLocation &home, std::shared_ptr<const RunReport> report) = 0;
     // The busy pointer over the result windows, while they wait for their first line.
     virtual void SetBusy(bool busy) = 0;
     // Lists the WHOIS answer's LINES, cleaned, with why it was cut short (if it was) last.
@@ -37,7 +39,7 @@ public:
     // Appends LINE to the trace list.
     virtual void AddTraceLine(const QString &line) = 0;
     // Plots hop number HOP (its index in the report) on the map where RECORD places it.
-    virtual void PlotHop(const GeoRecord &record, bool isDestination, int hop) = 0;
+    virtual void PlotHop(const quokka::geo::GeoRecord &record, bool isDestination, int hop) = 0;
     // Hop HOP's details, one a line, for its marker and for its line in trace list row ROW.
     virtual void DescribeHop(int hop, int row, const QStringList &details) = 0;
 };

@@ -5,6 +5,7 @@
 using quokka::trace::HopReply;
 
 namespace quokka::app {
+using quokka::geo::GeoRecord;
 
 namespace hopline {
 namespace {
@@ -25,12 +26,12 @@ QString LocationText(int ttl, const GeoRecord &record)
 {
     if (ttl == 1)
         return QStringLiteral("Home");
-    const std::string_view country = record.countryName();
+    const std::string_view country = record.CountryName();
     if (!country.empty() && country.front() == '-')
         return QStringLiteral("Not Found");
     if (country.empty())
         return QStringLiteral("No Information");
-    return Latin1(record.city()) + QStringLiteral(", ") + Latin1(record.region()) + QStringLiteral(", ")
+    return Latin1(record.City()) + QStringLiteral(", ") + Latin1(record.Region()) + QStringLiteral(", ")
         + Latin1(country);
 }
 

@@ -15,10 +15,10 @@ namespace hopline {
 QString Pad(const QString &text, int width);
 
 // "Home" for the first hop, else "Not Found", "No Information" or "city, region, country".
-QString LocationText(int ttl, const GeoRecord &record);
+QString LocationText(int ttl, const quokka::geo::GeoRecord &record);
 
 // "Hop N" in columns 1-10, the time in 11-20, the address in 21-35, then the place.
-QString HopLine(int ttl, const quokka::trace::HopReply &reply, const GeoRecord &record);
+QString HopLine(int ttl, const quokka::trace::HopReply &reply, const quokka::geo::GeoRecord &record);
 
 QString RouteCompleteLine(int totalMs);
 

@@ -11,6 +11,11 @@
 #include <unistd.h>
 
 namespace quokka::app {
+using quokka::geo::AsDatabase;
+using quokka::geo::GeoDatabase;
+using quokka::geo::LookupLines;
+using quokka::geo::LookupStream;
+using quokka::geo::StreamEnd;
 
 namespace {
 

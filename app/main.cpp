@@ -12,6 +12,8 @@
 #include <cstdio>
 
 using namespace quokka::app;
+using quokka::geo::AsDatabase;
+using quokka::geo::GeoDatabase;
 
 namespace {
 

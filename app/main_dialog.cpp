@@ -25,6 +25,10 @@
 
 using quokka::trace::CTraceData;
 using quokka::whois::CWhoisLookup;
+using quokka::geo::CSetup;
+using quokka::geo::CWorldMap;
+using quokka::geo::GeoRecord;
+using quokka::geo::HomeLocation;
 
 using namespace quokka;
 
@@ -143,9 +147,9 @@ void CQuokkaQuokkaDlg::ShowSetup(int noticeMs, std::function<void()> closed)
 {
     auto *setup = new CSetup(this);
     setup->SetNoticeDuration(noticeMs);
-    connect(setup, &CSetup::noticeShown, this,
+    connect(setup, &CSetup::NoticeShown, this,
             [this](const QString &text) { emit FirstRunStepShown(QStringLiteral("notice"), text); });
-    connect(setup, &CSetup::mapShown, this, [this] { emit FirstRunStepShown(QStringLiteral("setup"), {}); });
+    connect(setup, &CSetup::MapShown, this, [this] { emit FirstRunStepShown(QStringLiteral("setup"), {}); });
     OpenFirstRunWindow(setup, std::move(closed));
 }
 

@@ -16,6 +16,10 @@
 class CWorldMap;
 namespace quokka::trace { class CTraceData; }
 namespace quokka::whois { class CWhoisLookup; }
+class CTraceData;
+namespace quokka::geo {
+} // namespace quokka::geo
+class CWhoisLookup;
 class QLineEdit;
 class QPushButton;
 
@@ -38,7 +42,7 @@ public:
     // The newest result windows (null before the first run).
     quokka::trace::CTraceData *TraceData() const;
     quokka::whois::CWhoisLookup *WhoisLookup() const;
-    CWorldMap *WorldMap() const;
+    quokka::geo::CWorldMap *WorldMap() const;
     // What the newest run found, as it stood when that run ended.
     const RunReport &LastReport() const { return m_lastReport; }
 
@@ -46,11 +50,11 @@ public:
     void ShowWelcome(const QString &text, int durationMs, std::function<void()> closed) override;
     void ShowSetup(int noticeMs, std::function<void()> closed) override;
     void CloseFirstRunWindow() override;
-    void OpenResultWindows(const HomeLocation &home, std::shared_ptr<const RunReport> report) override;
+    void OpenResultWindows(const quokka::geo::HomeLocation &home, std::shared_ptr<const RunReport> report) override;
     void SetBusy(bool busy) override;
     void ShowWhoisAnswer(const QStringList &lines) override;
     void AddTraceLine(const QString &line) override;
-    void PlotHop(const GeoRecord &record, bool isDestination, int hop) override;
+    void PlotHop(const quokka::geo::GeoRecord &record, bool isDestination, int hop) override;
     void DescribeHop(int hop, int row, const QStringList &details) override;
 
 signals:
@@ -80,7 +84,7 @@ protected:
 private:
     // One run's result windows, owned here: deleted with this dialog unless gone before.
     struct ResultWindows {
-        QPointer<CWorldMap> map;
+        QPointer<quokka::geo::CWorldMap> map;
         QPointer<quokka::trace::CTraceData> trace;
         QPointer<quokka::whois::CWhoisLookup> whois;
         QList<QWidget *> All() const;
@@ -94,7 +98,7 @@ private:
 
     QImage m_bitmap; // the emblem, drawn with its transparency
     // The newest run's result windows (null before the first run), of m_resultWindows.
-    QPointer<CWorldMap> m_pWorldMap;
+    QPointer<quokka::geo::CWorldMap> m_pWorldMap;
     QPointer<quokka::trace::CTraceData> m_pTraceData;
     QPointer<quokka::whois::CWhoisLookup> m_pWhoisLookup;
     std::vector<ResultWindows> m_resultWindows; // of every run, closed with this dialog

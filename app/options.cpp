@@ -8,6 +8,7 @@
 #include <cstdio>
 
 namespace quokka::app {
+using quokka::geo::HomeLocation;
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 using quokka::ReadLe32;
+namespace quokka::geo {
 
 namespace {
 
@@ -101,3 +102,5 @@ std::optional<AsMatch> AsDatabase::Find(const char *address) const
         return std::nullopt;
     return FindKey(ntohl(parsed.s_addr));
 }
+
+} // namespace quokka::geo

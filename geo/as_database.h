@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+namespace quokka::geo {
+
 // The AS table linked into the program (geo/embedded_table.cpp); without it, an empty default.
 std::span<const unsigned char> EmbeddedAsTable();
 
@@ -60,3 +62,4 @@ private:
     std::size_t m_rangeCount = 0, m_systemCount = 0;
 };
 
+} // namespace quokka::geo

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace quokka::geo {
+
 // Reads TEXT as an address in host order into KEY. Takes exactly what inet_pton(AF_INET)
 // takes: four decimal parts of 0 to 255 joined by dots, no part with a leading zero, nothing
 // before, between or after.
@@ -47,3 +49,5 @@ inline void AppendDottedQuad(std::string &out, std::uint32_t key)
             out += '.';
     }
 }
+
+} // namespace quokka::geo

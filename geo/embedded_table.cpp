@@ -9,6 +9,8 @@ extern "C" const std::uint64_t quokka_geo_table_size;
 extern "C" const unsigned char quokka_as_table_begin[];
 extern "C" const std::uint64_t quokka_as_table_size;
 
+namespace quokka::geo {
+
 std::span<const unsigned char> EmbeddedGeoTable()
 {
     return {quokka_geo_table_begin, static_cast<std::size_t>(quokka_geo_table_size)};
@@ -18,3 +20,5 @@ std::span<const unsigned char> EmbeddedAsTable()
 {
     return {quokka_as_table_begin, static_cast<std::size_t>(quokka_as_table_size)};
 }
+
+} // namespace quokka::geo

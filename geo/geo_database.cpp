@@ -11,6 +11,7 @@
 #include <vector>
 
 using quokka::ReadLe32;
+namespace quokka::geo {
 
 namespace {
 
@@ -195,3 +196,5 @@ bool GeoDatabase::Find(const char *address, GeoRecord &record) const
     std::memcpy(record.bytes.data(), row, GeoRecord::kSize);
     return true;
 }
+
+} // namespace quokka::geo

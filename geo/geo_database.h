@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+namespace quokka::geo {
+
 // The table linked into the program (geo/embedded_table.cpp); without it, an empty default.
 std::span<const unsigned char> EmbeddedGeoTable();
 
@@ -49,3 +51,4 @@ private:
     std::span<const unsigned char> m_table;
 };
 
+} // namespace quokka::geo

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace quokka::geo {
+
 struct GeoRecord {
     static constexpr std::size_t kSize = 124;
     static constexpr std::size_t kFirstAddress = 0;
@@ -22,20 +24,20 @@ struct GeoRecord {
 
     std::array<unsigned char, kSize> bytes{};
 
-    std::uint32_t firstAddress() const { return quokka::ReadLe32(bytes.data() + kFirstAddress); }
-    std::uint32_t lastAddress() const { return quokka::ReadLe32(bytes.data() + kLastAddress); }
+    std::uint32_t FirstAddress() const { return quokka::ReadLe32(bytes.data() + kFirstAddress); }
+    std::uint32_t LastAddress() const { return quokka::ReadLe32(bytes.data() + kLastAddress); }
     // A text field's value is its bytes up to the first NUL or the end of the field.
-    std::string_view countryCode() const { return text(kCountryCode, kCountryCodeSize); }
-    std::string_view countryName() const { return text(kCountryName, kCountryNameSize); }
-    std::string_view region() const { return text(kRegion, kRegionSize); }
-    std::string_view city() const { return text(kCity, kCitySize); }
-    double latitude() const { return quokka::ReadLeDouble(bytes.data() + kLatitude); }
-    double longitude() const { return quokka::ReadLeDouble(bytes.data() + kLongitude); }
+    std::string_view CountryCode() const { return Text(kCountryCode, kCountryCodeSize); }
+    std::string_view CountryName() const { return Text(kCountryName, kCountryNameSize); }
+    std::string_view Region() const { return Text(kRegion, kRegionSize); }
+    std::string_view City() const { return Text(kCity, kCitySize); }
+    double Latitude() const { return quokka::ReadLeDouble(bytes.data() + kLatitude); }
+    double Longitude() const { return quokka::ReadLeDouble(bytes.data() + kLongitude); }
 
     // A located row: its country name is neither empty (no match) nor "-" (no location).
-    bool hasLocation() const { return bytes[kCountryName] != 0 && bytes[kCountryName] != '-'; }
+    bool HasLocation() const { return bytes[kCountryName] != 0 && bytes[kCountryName] != '-'; }
 
-    std::string_view text(std::size_t offset, std::size_t size) const { return ReadText(bytes.data() + offset, size); }
+    std::string_view Text(std::size_t offset, std::size_t size) const { return ReadText(bytes.data() + offset, size); }
 
     // A text field's bytes, on any row's bytes, up to its first NUL or its end (the numbers
     // are read with base/little_endian.h).
@@ -43,3 +45,5 @@ struct GeoRecord {
 };
 
 static_assert(sizeof(GeoRecord) == GeoRecord::kSize);
+
+} // namespace quokka::geo

@@ -89,6 +89,7 @@ quokka_add_table(NAME as
 add_library(quokka_geo_table_embedded OBJECT embedded_table.S embedded_table.cpp
   ${geo_table_checked} ${as_table_checked})
 target_link_libraries(quokka_geo_table_embedded PUBLIC quokka_geo_core)
+quokka_program_settings(quokka_geo_table_embedded)
 target_compile_options(quokka_geo_table_embedded PRIVATE
   $<$<COMPILE_LANGUAGE:ASM>:-Wa,-I${CMAKE_CURRENT_BINARY_DIR}>)
 set_source_files_properties(embedded_table.S PROPERTIES

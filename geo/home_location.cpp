@@ -4,6 +4,8 @@
 #include <QSettings>
 #include <QtEndian>
 
+namespace quokka::geo {
+
 namespace {
 
 QSettings Profile()
@@ -17,7 +19,7 @@ const QString kKey = QStringLiteral("quokka/Data");
 
 } // namespace
 
-QByteArray HomeLocation::encode() const
+QByteArray HomeLocation::Encode() const
 {
     QByteArray bytes(8, '\0');
     qToLittleEndian<qint32>(x, bytes.data());
@@ -25,7 +27,7 @@ QByteArray HomeLocation::encode() const
     return bytes;
 }
 
-HomeLocation HomeLocation::decode(const QByteArray &bytes)
+HomeLocation HomeLocation::Decode(const QByteArray &bytes)
 {
     if (bytes.size() != 8)
         return {};
@@ -37,7 +39,7 @@ HomeLocation HomeLocation::Read()
     const QVariant value = Profile().value(kKey);
     if (value.typeId() != QMetaType::QByteArray)
         return {};
-    return decode(value.toByteArray());
+    return Decode(value.toByteArray());
 }
 
 bool HomeLocation::Write(const HomeLocation &home)
@@ -47,10 +49,12 @@ bool HomeLocation::Write(const HomeLocation &home)
     // after the file has been replaced, tells which it was.
     for (int attempt = 0; attempt < 2; ++attempt) {
         QSettings profile = Profile();
-        profile.setValue(kKey, home.encode());
+        profile.setValue(kKey, home.Encode());
         profile.sync();
         if (profile.status() != QSettings::FormatError)
             return profile.status() == QSettings::NoError;
     }
     return false;
 }
+
+} // namespace quokka::geo

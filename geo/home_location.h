@@ -5,18 +5,22 @@
 #include <QByteArray>
 #include <optional>
 
+namespace quokka::geo {
+
 struct HomeLocation {
     qint32 x = 0;
     qint32 y = 0;
 
-    bool isSet() const { return x != 0 || y != 0; }
+    bool IsSet() const { return x != 0 || y != 0; }
 
     // The 8 stored bytes, and back; anything but exactly 8 bytes decodes as no home.
-    QByteArray encode() const;
-    static HomeLocation decode(const QByteArray &bytes);
+    QByteArray Encode() const;
+    static HomeLocation Decode(const QByteArray &bytes);
 
     // The profile of the running program (named after the program file).
     static HomeLocation Read();
     // Returns false when the profile could not be written.
     static bool Write(const HomeLocation &home);
 };
+
+} // namespace quokka::geo

@@ -8,6 +8,7 @@
 
 using quokka::ReadLe32;
 using quokka::ReadLeDouble;
+namespace quokka::geo {
 
 namespace {
 
@@ -55,18 +56,18 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
     std::size_t address = 0;
     for (std::size_t i = 0; i < m_trimmed.size(); ++i) {
         if (m_isAddress[i]) {
-            appendLine(out, m_trimmed[i], &m_keys[address], m_rows[address]);
+            AppendLine(out, m_trimmed[i], &m_keys[address], m_rows[address]);
             ++address;
         } else {
-            appendLine(out, m_trimmed[i], nullptr, nullptr);
+            AppendLine(out, m_trimmed[i], nullptr, nullptr);
         }
         out += '\n';
     }
 }
 
-void LookupLines::appendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row)
+void LookupLines::AppendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row)
 {
-    appendVisible(out, text, false);
+    AppendVisible(out, text, false);
     if (row == nullptr) {
         out += "\tno match";
     } else {
@@ -74,10 +75,10 @@ void LookupLines::appendLine(std::string &out, std::string_view text, const std:
         AppendDottedQuad(out, ReadLe32(row + GeoRecord::kFirstAddress));
         out += '-';
         AppendDottedQuad(out, ReadLe32(row + GeoRecord::kLastAddress));
-        appendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
-        appendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
-        appendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
-        appendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
+        AppendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
+        AppendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
+        AppendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
+        AppendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
         out += '\t';
         AppendShortest(out, ReadLeDouble(row + GeoRecord::kLatitude));
         out += '\t';
@@ -91,18 +92,18 @@ void LookupLines::appendLine(std::string &out, std::string_view text, const std:
     }
     out += '\t';
     if (as)
-        appendVisible(out, as->name, true);
+        AppendVisible(out, as->name, true);
 }
 
 // A table file need not be the checked ASCII the builder writes: its texts show their control
 // characters too, and each row's visible texts are kept, as the organisations' are.
-void LookupLines::appendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size)
+void LookupLines::AppendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size)
 {
     out += '\t';
-    appendVisible(out, GeoRecord::ReadText(row + offset, size), true);
+    AppendVisible(out, GeoRecord::ReadText(row + offset, size), true);
 }
 
-void LookupLines::appendVisible(std::string &out, std::string_view text, bool remember)
+void LookupLines::AppendVisible(std::string &out, std::string_view text, bool remember)
 {
     if (IsPlainAscii(text)) {
         out += text;
@@ -129,3 +130,5 @@ std::string LookupLine(const GeoDatabase &geo, const AsDatabase &as, std::string
     out.pop_back();
     return out;
 }
+
+} // namespace quokka::geo

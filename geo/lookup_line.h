@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+namespace quokka::geo {
+
 class LookupLines {
 public:
     LookupLines(const GeoDatabase &geo, const AsDatabase &as) : m_geo(geo), m_as(as) {}
@@ -27,9 +29,9 @@ public:
     void Append(std::span<const std::string_view> texts, std::string &out);
 
 private:
-    void appendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row);
-    void appendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size);
-    void appendVisible(std::string &out, std::string_view text, bool remember);
+    void AppendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row);
+    void AppendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size);
+    void AppendVisible(std::string &out, std::string_view text, bool remember);
 
     const GeoDatabase &m_geo;
     const AsDatabase &m_as;
@@ -44,3 +46,5 @@ private:
 
 // The line for TEXT, without its newline.
 std::string LookupLine(const GeoDatabase &geo, const AsDatabase &as, std::string_view text);
+
+} // namespace quokka::geo

@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace quokka::geo {
+
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
@@ -82,3 +84,5 @@ StreamEnd LookupStream(int in, int out, LookupLines &lines)
         std::memmove(buffer.data(), all.data() + answered, held);
     }
 }
+
+} // namespace quokka::geo

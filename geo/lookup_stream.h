@@ -4,6 +4,8 @@
 // write, so a line written to a pipe is answered at once and a long file in big strides.
 #include "geo/lookup_line.h"
 
+namespace quokka::geo {
+
 enum class StreamEnd {
     InputEnded,  // every line was answered
     ReadFailed,  // errno says why
@@ -15,3 +17,5 @@ enum class StreamEnd {
 // than 4 KiB cannot be an address: it is answered with its first 4 KiB only, and at the latest
 // when the buffer of 256 KiB is full of it.
 StreamEnd LookupStream(int in, int out, LookupLines &lines);
+
+} // namespace quokka::geo

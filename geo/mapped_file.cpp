@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace quokka::geo {
+
 MappedFile::MappedFile(const std::string &path)
 {
     // Non-blocking, so a FIFO or device given by mistake cannot hang the start-up.
@@ -37,3 +39,5 @@ MappedFile::~MappedFile()
     if (m_data)
         ::munmap(const_cast<unsigned char *>(m_data), m_size);
 }
+
+} // namespace quokka::geo

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace quokka {
+namespace quokka::geo {
 namespace {
 
 // Truncation toward zero to a whole number, as the projection's steps need.
@@ -41,4 +41,4 @@ std::optional<MapPoint> ProjectToMap(double latitude, double longitude)
     return MapPoint{kPrimeMeridianX + Trunc(2.5 * longitude), Row(latitude, longitude)};
 }
 
-} // namespace quokka
+} // namespace quokka::geo

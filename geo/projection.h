@@ -4,7 +4,7 @@
 // hop lands on its place in the picture.
 #include <optional>
 
-namespace quokka {
+namespace quokka::geo {
 
 struct MapPoint {
     int x = 0;
@@ -26,4 +26,4 @@ constexpr int kEquatorY = 353;
 // the picture's right edge, which starts again at 168.8 W).
 std::optional<MapPoint> ProjectToMap(double latitude, double longitude);
 
-} // namespace quokka
+} // namespace quokka::geo

@@ -4,6 +4,7 @@
 #include "geo/geo_record.h"
 
 using quokka::ReadLe32;
+namespace quokka::geo {
 
 void ForEachOrderFault(std::span<const unsigned char> ranges, std::size_t stride,
                        const std::function<bool(std::size_t index, const char *what)> &fault)
@@ -21,3 +22,5 @@ void ForEachOrderFault(std::span<const unsigned char> ranges, std::size_t stride
         previousLast = last;
     }
 }
+
+} // namespace quokka::geo

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 using quokka::Toast;
+namespace quokka::geo {
 
 namespace {
 
@@ -68,13 +69,13 @@ void CSetup::open()
     });
     connect(this, &QObject::destroyed, notice, &QObject::deleteLater);
     notice->open();
-    emit noticeShown(notice->m_strText);
+    emit NoticeShown(notice->m_strText);
 }
 
 void CSetup::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    emit mapShown();
+    emit MapShown();
     QTimer::singleShot(0, this, &CSetup::DeliverScriptedAnswer);
 }
 
@@ -114,3 +115,5 @@ void CSetup::mousePressEvent(QMouseEvent *event)
     HomeLocation::Write({at.x(), at.y()});
     accept();
 }
+
+} // namespace quokka::geo

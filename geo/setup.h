@@ -9,6 +9,8 @@
 
 namespace quokka { class Toast; }
 
+namespace quokka::geo {
+
 class CSetup : public QDialog {
     Q_OBJECT
 public:
@@ -33,8 +35,8 @@ public:
 
 signals:
     // The notice before the map shows (its text), and the map itself.
-    void noticeShown(const QString &text);
-    void mapShown();
+    void NoticeShown(const QString &text);
+    void MapShown();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -50,3 +52,5 @@ private:
     bool m_homeChosen = false;
     std::optional<int> m_noticeMs;
 };
+
+} // namespace quokka::geo

@@ -14,6 +14,8 @@
 #include <span>
 #include <string>
 
+namespace quokka::geo {
+
 template <class Database>
 class TableInUse {
 public:
@@ -30,9 +32,9 @@ public:
     static bool UseFile(const std::string &path)
     {
         auto file = std::make_unique<MappedFile>(path);
-        std::string problem = file->error();
+        std::string problem = file->Error();
         if (problem.empty())
-            problem = Database::FileProblem(file->bytes());
+            problem = Database::FileProblem(file->Bytes());
         if (!problem.empty()) {
             std::fprintf(stderr, "quokka-quokka: %s %s not used: %s; %s\n", Database::kTableName, path.c_str(),
                          problem.c_str(), Database::kWithoutTable);
@@ -43,7 +45,7 @@ public:
     }
 
 private:
-    explicit TableInUse(std::unique_ptr<MappedFile> file) : m_file(std::move(file)), m_database(m_file->bytes()) {}
+    explicit TableInUse(std::unique_ptr<MappedFile> file) : m_file(std::move(file)), m_database(m_file->Bytes()) {}
 
     static std::unique_ptr<TableInUse> &Used()
     {
@@ -54,3 +56,5 @@ private:
     std::unique_ptr<MappedFile> m_file; // declared first: the mapping outlives the search
     Database m_database;
 };
+
+} // namespace quokka::geo

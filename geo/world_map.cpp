@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace quokka::geo {
+
 namespace {
 
 constexpr int kMarker = 10; // markers are 10 x 10, centred on their point
@@ -82,7 +84,7 @@ void CWorldMap::SetHome(const HomeLocation &home)
 
 void CWorldMap::PlotHop(const GeoRecord &record, bool isDestination, int hop)
 {
-    if (record.hasLocation())
+    if (record.HasLocation())
         PlotPoint(record, isDestination, hop);
 }
 
@@ -96,7 +98,7 @@ GeoRecord CWorldMap::LookupAndPlot(const GeoDatabase &database, const char *addr
 
 void CWorldMap::PlotPoint(const GeoRecord &record, bool isDestination, int hop)
 {
-    const std::optional<quokka::MapPoint> point = quokka::ProjectToMap(record.latitude(), record.longitude());
+    const std::optional<MapPoint> point = ProjectToMap(record.Latitude(), record.Longitude());
     if (!point)
         return;
     PlottedHop plotted{*point, isDestination, -1, hop, {}};
@@ -181,7 +183,7 @@ void CWorldMap::EndReplay(std::optional<std::size_t> last)
         m_replayEnd = *last;
         repaint();
     }
-    emit replayFinished();
+    emit ReplayFinished();
 }
 
 void CWorldMap::DescribeHop(int hop, const QStringList &details)
@@ -198,7 +200,7 @@ const CWorldMap::PlottedHop *CWorldMap::HopAt(QPoint pos) const
 {
     // The marker drawn last lies on top.
     for (auto hop = m_plotted.rbegin(); hop != m_plotted.rend(); ++hop) {
-        const quokka::MapPoint point = hop->point;
+        const MapPoint point = hop->point;
         const bool under = std::abs(pos.x() - point.x) <= kMarker / 2 && std::abs(pos.y() - point.y) <= kMarker / 2;
         if (under && !hop->details.isEmpty())
             return &*hop;
@@ -210,7 +212,7 @@ bool CWorldMap::ShowToolTip(QPoint pos, QPoint global)
 {
     const auto breakLine = quokka::ToolTipLineBreaker(screen());
     if (const PlottedHop *hop = HopAt(pos)) {
-        const quokka::MapPoint point = hop->point;
+        const MapPoint point = hop->point;
         const QRect marker(point.x - kMarker / 2, point.y - kMarker / 2, kMarker + 1, kMarker + 1);
         QToolTip::showText(global, quokka::PlainToolTipHtml(hop->details, breakLine), this, marker);
         return true;
@@ -237,3 +239,5 @@ bool CWorldMap::event(QEvent *event)
     }
     return true;
 }
+
+} // namespace quokka::geo

@@ -13,9 +13,12 @@
 #include <optional>
 #include <vector>
 
-class GeoDatabase;
 class QPainter;
 class QPushButton;
+
+namespace quokka::geo {
+
+class GeoDatabase;
 
 // One drawn line of a route in map pixels: from the previous point to the hop's point.
 struct RouteSegment {
@@ -58,7 +61,7 @@ public:
 
 signals:
     // A replay has shown its last segment.
-    void replayFinished();
+    void ReplayFinished();
 
 public slots:
     // "Trace Route": each segment green for the hop wait, then red again, one after the
@@ -73,7 +76,7 @@ protected:
 private:
     // One located hop as it was plotted: its marker and whether a line led to it.
     struct PlottedHop {
-        quokka::MapPoint point;
+        MapPoint point;
         bool isDestination = false;
         int segment = -1; // index into m_routeSegments, or -1 without a line
         int hop = -1;     // the name DescribeHop knows it by
@@ -107,3 +110,5 @@ private:
     bool m_replaying = false;
     unsigned m_replay = 0; // the number of the latest replay started
 };
+
+} // namespace quokka::geo

@@ -36,6 +36,9 @@
 #include <unistd.h>
 
 using namespace quokka::app;
+using quokka::geo::CWorldMap;
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
 
 namespace {
 

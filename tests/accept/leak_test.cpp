@@ -31,6 +31,7 @@
 
 using namespace quokka::app;
 using quokka::whois::CWhoisLookup;
+using quokka::geo::HomeLocation;
 
 namespace {
 

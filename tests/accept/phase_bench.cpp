@@ -17,6 +17,8 @@
 
 using namespace quokka::app;
 using quokka::trace::CTraceData;
+using quokka::geo::GeoDatabase;
+using quokka::geo::HomeLocation;
 
 namespace {
 
@@ -42,7 +44,7 @@ int main(int argc, char **argv)
         return 2;
     }
     GeoDatabase::UseFile(argv[2]);
-    if (!HomeLocation::Read().isSet())
+    if (!HomeLocation::Read().IsSet())
         HomeLocation::Write({300, 150});
     CQuokkaQuokkaDlg dialog;
     dialog.show();

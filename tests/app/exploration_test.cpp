@@ -30,6 +30,10 @@
 using namespace quokka::app;
 using quokka::trace::HopReply;
 using quokka::trace::HopProber;
+using quokka::geo::GeoDatabase;
+using quokka::geo::HomeLocation;
+using quokka::geo::AsDatabase;
+namespace astable = quokka::tools::astable;
 
 using namespace testgeo;
 

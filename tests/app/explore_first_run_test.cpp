@@ -14,6 +14,9 @@
 #include <gtest/gtest.h>
 
 using namespace quokka::app;
+using quokka::geo::CWorldMap;
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
 
 namespace {
 
@@ -56,7 +59,7 @@ TEST_F(ExploreFirstRunTest, WelcomesThenAsksForTheHomeAndStartsTheMapThere)
     Explore(dialog);
     EXPECT_EQ(m_seen.join(" | ").toStdString(),
               "Welcome to quokka quokka setup! | Left click on your exact location | setup");
-    EXPECT_EQ(HomeLocation::Read().encode(), QByteArray::fromHex("a6010000dc000000"));
+    EXPECT_EQ(HomeLocation::Read().Encode(), QByteArray::fromHex("a6010000dc000000"));
     ASSERT_TRUE(dialog.WorldMap());
     EXPECT_TRUE(dialog.WorldMap()->isVisible());
     EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(422, 220));
@@ -78,7 +81,7 @@ TEST_F(ExploreFirstRunTest, ASetupLeftWithEscGoesOnFromTheOriginAndAsksAgainNext
     Explore(dialog);
     ASSERT_TRUE(dialog.WorldMap());
     EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(0, 0));
-    EXPECT_FALSE(HomeLocation::Read().isSet());
+    EXPECT_FALSE(HomeLocation::Read().IsSet());
 
     m_seen.clear();
     CSetup::SetNextAnswer(CSetup::Answer{false, {30, 40}});

@@ -10,6 +10,8 @@
 #include <QSignalSpy>
 
 using namespace quokka::app;
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
 
 namespace {
 
@@ -50,7 +52,7 @@ protected:
 
 TEST_F(FirstRunTest, installsOnTheFirstExplorationAndNotOnceAHomeIsStored)
 {
-    ASSERT_FALSE(HomeLocation::Read().isSet());
+    ASSERT_FALSE(HomeLocation::Read().IsSet());
     Explore();
     EXPECT_TRUE(ReadFile(Copy()) == ReadFile(QFile::symLinkTarget("/proc/self/exe")));
     for (const QString &launcher : {DesktopLauncher(), MenuLauncher()}) {

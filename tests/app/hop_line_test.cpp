@@ -7,6 +7,7 @@
 
 using namespace quokka::app;
 using quokka::trace::HopReply;
+using quokka::geo::GeoRecord;
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 using namespace quokka::app;
+using quokka::geo::HomeLocation;
 
 TEST(MainDialogClose, EndsARunDuringItsWaitWithinHalfASecond)
 {

@@ -26,6 +26,9 @@
 using namespace quokka::app;
 using quokka::trace::CTraceData;
 using quokka::whois::CWhoisLookup;
+using quokka::geo::CWorldMap;
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
 
 namespace {
 

@@ -36,7 +36,7 @@ public:
             ++firstRunWindowsClosedEarly;
         m_pending = false;
     }
-    void OpenResultWindows(const HomeLocation &home, std::shared_ptr<const quokka::app::RunReport> report) override
+    void OpenResultWindows(const quokka::geo::HomeLocation &home, std::shared_ptr<const quokka::app::RunReport> report) override
     {
         savedReport = std::move(report);
         Note(QStringLiteral("open %1,%2").arg(home.x).arg(home.y));
@@ -47,14 +47,14 @@ public:
         Note(QStringLiteral("whois ") + lines.join(u'\n'));
     }
     void AddTraceLine(const QString &line) override { Note(QStringLiteral("trace ") + line); }
-    void PlotHop(const GeoRecord &record, bool isDestination, int hop) override
+    void PlotHop(const quokka::geo::GeoRecord &record, bool isDestination, int hop) override
     {
-        if (!record.hasLocation())
+        if (!record.HasLocation())
             return;
         Note(QStringLiteral("plot %1 %2,%3%4")
                  .arg(hop)
-                 .arg(record.latitude(), 0, 'g', 7)
-                 .arg(record.longitude(), 0, 'g', 7)
+                 .arg(record.Latitude(), 0, 'g', 7)
+                 .arg(record.Longitude(), 0, 'g', 7)
                  .arg(isDestination ? QStringLiteral(" destination") : QString()));
     }
     void DescribeHop(int hop, int row, const QStringList &details) override

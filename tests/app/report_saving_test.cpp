@@ -21,6 +21,7 @@
 
 using namespace quokka::app;
 using quokka::trace::CTraceData;
+using quokka::geo::HomeLocation;
 
 namespace {
 

@@ -426,7 +426,7 @@ int Map(const QStringList &args)
     const QImage shot = Load(args[0].toLocal8Bit().constData());
     const int ox = args[1].toInt(), oy = args[2].toInt();
     const int scale = int(std::lround(qGuiApp->devicePixelRatio()));
-    QImage map(quokka::kMapWidth, quokka::kMapHeight, QImage::Format_RGB32);
+    QImage map(quokka::geo::kMapWidth, quokka::geo::kMapHeight, QImage::Format_RGB32);
     map.fill(Qt::black);
     for (int y = 0; y < map.height(); ++y)
         for (int x = 0; x < map.width(); ++x)
@@ -441,7 +441,7 @@ int Map(const QStringList &args)
             continue;
         }
         const QStringList parts = arg.split(u',');
-        const auto point = quokka::ProjectToMap(parts.value(0).toDouble(), parts.value(1).toDouble());
+        const auto point = quokka::geo::ProjectToMap(parts.value(0).toDouble(), parts.value(1).toDouble());
         if (!point) {
             Check(false, arg + QStringLiteral(" projects onto the map"));
             continue;
@@ -487,7 +487,7 @@ int Map(const QStringList &args)
 int Point(const QString &place)
 {
     const QStringList parts = place.split(u',');
-    const auto point = quokka::ProjectToMap(parts.value(0).toDouble(), parts.value(1).toDouble());
+    const auto point = quokka::geo::ProjectToMap(parts.value(0).toDouble(), parts.value(1).toDouble());
     if (!point)
         return 1;
     const int scale = int(std::lround(qGuiApp->devicePixelRatio()));

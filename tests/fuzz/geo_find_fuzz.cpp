@@ -15,6 +15,8 @@
 
 using quokka::ReadLe32;
 using quokka::WriteLe32;
+using quokka::geo::GeoDatabase;
+using quokka::geo::GeoRecord;
 
 namespace {
 
@@ -95,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (found) {
         Check(database.FindKey(key) != nullptr);
         Check(std::memcmp(record.bytes.data(), database.FindKey(key), GeoRecord::kSize) == 0);
-        Check(record.firstAddress() <= key && key <= record.lastAddress());
+        Check(record.FirstAddress() <= key && key <= record.LastAddress());
     } else {
         Check(record.bytes == untouched.bytes);
     }

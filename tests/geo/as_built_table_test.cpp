@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+using namespace quokka::geo;
+using namespace quokka::tools;
+
 namespace {
 
 struct CsvRow {
@@ -60,7 +63,7 @@ std::unique_ptr<MappedFile> BuiltAsTable::s_table;
 TEST_F(BuiltAsTable, PassesTheCheckerAndIsTheOneLinkedIn)
 {
     ASSERT_TRUE(s_table->error().empty()) << s_table->error();
-    const astable::CheckResult result = astable::CheckTable(s_table->bytes());
+    const astable::CheckResult result = astable::CheckTable(s_table->Bytes());
     std::printf("%s", astable::FormatFigures(result.figures).c_str());
     EXPECT_TRUE(result.ok()) << (result.faults.empty() ? "" : result.faults.front());
     EXPECT_GT(result.figures.ranges, 100000u);
@@ -68,7 +71,7 @@ TEST_F(BuiltAsTable, PassesTheCheckerAndIsTheOneLinkedIn)
 
     const std::span<const unsigned char> linked = EmbeddedAsTable();
     ASSERT_EQ(linked.size(), s_table->size());
-    EXPECT_EQ(std::memcmp(linked.data(), s_table->bytes().data(), linked.size()), 0);
+    EXPECT_EQ(std::memcmp(linked.data(), s_table->Bytes().data(), linked.size()), 0);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(linked.data()) % 4096, 0u);
     EXPECT_EQ(AsDatabase::Instance().RangeCount(), result.figures.ranges);
 }
@@ -100,7 +103,7 @@ TEST_F(BuiltAsTable, AgreesWithTheSourceOnRandomAddressesAndEveryRangeEnd)
         }
     }
 
-    const AsDatabase db(s_table->bytes());
+    const AsDatabase db(s_table->Bytes());
     std::size_t matched = 0, mismatched = 0;
     for (std::size_t i = 0; i < probes.size(); ++i) {
         const std::optional<AsMatch> found = db.FindKey(probes[i]);

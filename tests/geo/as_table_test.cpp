@@ -17,6 +17,8 @@ using quokka::ReadLe32;
 using quokka::WriteLe32;
 
 using namespace astable;
+using namespace quokka::geo;
+using namespace quokka::tools::astable;
 
 namespace {
 

@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 #include <random>
 
+using namespace quokka::geo;
+using namespace quokka::tools;
+
 namespace {
 
 constexpr const char *kIsoCountries = "/usr/share/iso-codes/json/iso_3166-1.json";
@@ -29,7 +32,7 @@ protected:
         s_source.reset();
         s_table.reset();
     }
-    static GeoDatabase Database() { return GeoDatabase(s_table->bytes()); }
+    static GeoDatabase Database() { return GeoDatabase(s_table->Bytes()); }
 
     static std::unique_ptr<MappedFile> s_table;
     static std::unique_ptr<geotable::MmdbSource> s_source;
@@ -57,7 +60,7 @@ float SourceFloat(const MMDB_s &db, const std::string &address, const char *key)
 TEST_F(BuiltTable, PassesTheChecker)
 {
     ASSERT_TRUE(s_table->error().empty()) << s_table->error();
-    const geotable::CheckResult result = geotable::CheckTable(s_table->bytes());
+    const geotable::CheckResult result = geotable::CheckTable(s_table->Bytes());
     std::printf("%s", geotable::FormatFigures(result.figures).c_str());
     EXPECT_TRUE(result.ok()) << (result.faults.empty() ? "" : result.faults.front());
     EXPECT_LE(result.figures.maxProbes, 22);
@@ -75,22 +78,22 @@ TEST_F(BuiltTable, AgreesWithTheSourceOnTenThousandRandomAddresses)
         const std::string address = geotable::DottedQuad(keys(random));
         GeoRecord record;
         const bool found = db.Find(address.c_str(), record);
-        const std::optional<geotable::SourcePlace> source = s_source->lookup(address.c_str());
+        const std::optional<geotable::SourcePlace> source = s_source->Lookup(address.c_str());
         if (!source) {
             ++unlocated;
-            EXPECT_TRUE(!found || record.countryName() == "-") << address;
+            EXPECT_TRUE(!found || record.CountryName() == "-") << address;
             continue;
         }
         ++located;
         ASSERT_TRUE(found) << address;
-        EXPECT_EQ(record.countryCode(), source->countryCode) << address;
-        EXPECT_EQ(record.countryName(), Truncated(names.at(source->countryCode))) << address;
-        EXPECT_EQ(record.region(), Truncated(ascii(source->region))) << address;
-        EXPECT_EQ(record.city(), Truncated(ascii(source->city))) << address;
-        EXPECT_EQ(float(record.latitude()), SourceFloat(s_source->handle(), address, "latitude")) << address;
-        EXPECT_EQ(float(record.longitude()), SourceFloat(s_source->handle(), address, "longitude")) << address;
-        EXPECT_EQ(record.latitude(), source->latitude) << address;
-        EXPECT_EQ(record.longitude(), source->longitude) << address;
+        EXPECT_EQ(record.CountryCode(), source->countryCode) << address;
+        EXPECT_EQ(record.CountryName(), Truncated(names.at(source->countryCode))) << address;
+        EXPECT_EQ(record.Region(), Truncated(ascii(source->region))) << address;
+        EXPECT_EQ(record.City(), Truncated(ascii(source->city))) << address;
+        EXPECT_EQ(float(record.Latitude()), SourceFloat(s_source->Handle(), address, "latitude")) << address;
+        EXPECT_EQ(float(record.Longitude()), SourceFloat(s_source->Handle(), address, "longitude")) << address;
+        EXPECT_EQ(record.Latitude(), source->latitude) << address;
+        EXPECT_EQ(record.Longitude(), source->longitude) << address;
     }
     std::printf("%d addresses located by the source, %d not\n", located, unlocated);
     EXPECT_GT(located, 9000);
@@ -103,25 +106,25 @@ TEST_F(BuiltTable, SpanEdgesAndBlocksWithoutLocation)
     for (const char *outside : {"0.0.0.0", "0.255.255.255", "1.0.0.255", "224.0.0.1", "255.255.255.255"})
         EXPECT_FALSE(db.Find(outside, record)) << outside;
     ASSERT_TRUE(db.Find("1.0.1.0", record));
-    EXPECT_EQ(record.firstAddress(), geotable::kFirstCovered);
+    EXPECT_EQ(record.FirstAddress(), geotable::kFirstCovered);
     ASSERT_TRUE(db.Find("223.255.255.255", record));
-    EXPECT_EQ(record.lastAddress(), geotable::kLastCovered);
-    EXPECT_TRUE(record.hasLocation());
+    EXPECT_EQ(record.LastAddress(), geotable::kLastCovered);
+    EXPECT_TRUE(record.HasLocation());
     for (const char *none : {"10.1.2.3", "127.0.0.1", "172.16.0.1", "192.168.1.1", "100.64.0.1",
                              "192.0.2.1", "198.51.100.1", "203.0.113.1"}) {
         GeoRecord row;
         ASSERT_TRUE(db.Find(none, row)) << none;
-        EXPECT_EQ(row.countryName(), "-") << none;
-        EXPECT_EQ(row.city(), "-") << none;
-        EXPECT_EQ(row.latitude(), 0.0) << none;
-        EXPECT_EQ(row.longitude(), 0.0) << none;
+        EXPECT_EQ(row.CountryName(), "-") << none;
+        EXPECT_EQ(row.City(), "-") << none;
+        EXPECT_EQ(row.Latitude(), 0.0) << none;
+        EXPECT_EQ(row.Longitude(), 0.0) << none;
     }
 }
 
 TEST_F(BuiltTable, FindKeysIsFindKeyOnEveryRowBoundAndAMillionRandomKeys)
 {
     const GeoDatabase db = Database();
-    const std::vector<std::uint32_t> bounds = testgeo::BoundaryKeys(s_table->bytes());
+    const std::vector<std::uint32_t> bounds = testgeo::BoundaryKeys(s_table->Bytes());
     const auto boundFault = testgeo::FindKeysFault(db, bounds);
     EXPECT_FALSE(boundFault) << *boundFault;
     std::mt19937 random(99);

@@ -16,9 +16,9 @@ namespace testgeo {
 inline std::vector<std::uint32_t> BoundaryKeys(std::span<const unsigned char> table)
 {
     std::vector<std::uint32_t> keys;
-    for (std::size_t at = 0; at + GeoRecord::kSize <= table.size(); at += GeoRecord::kSize) {
-        const std::uint32_t first = quokka::ReadLe32(table.data() + at + GeoRecord::kFirstAddress);
-        const std::uint32_t last = quokka::ReadLe32(table.data() + at + GeoRecord::kLastAddress);
+    for (std::size_t at = 0; at + quokka::geo::GeoRecord::kSize <= table.size(); at += quokka::geo::GeoRecord::kSize) {
+        const std::uint32_t first = quokka::ReadLe32(table.data() + at + quokka::geo::GeoRecord::kFirstAddress);
+        const std::uint32_t last = quokka::ReadLe32(table.data() + at + quokka::geo::GeoRecord::kLastAddress);
         keys.insert(keys.end(), {first - 1, first, last, last + 1});
     }
     return keys;
@@ -26,7 +26,7 @@ inline std::vector<std::uint32_t> BoundaryKeys(std::span<const unsigned char> ta
 
 // Empty when FindKeys gives FindKey's row for every key, each row holding its key; else what
 // went wrong first.
-inline std::optional<std::string> FindKeysFault(const GeoDatabase &db, std::span<const std::uint32_t> keys)
+inline std::optional<std::string> FindKeysFault(const quokka::geo::GeoDatabase &db, std::span<const std::uint32_t> keys)
 {
     std::vector<const unsigned char *> rows(keys.size(), reinterpret_cast<const unsigned char *>(1));
     db.FindKeys(keys, rows);

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <random>
 
+using namespace quokka::geo;
+
 using namespace testgeo;
 
 namespace {
@@ -31,7 +33,7 @@ SmallTable ThreeCities()
 std::string CityOf(const GeoDatabase &db, const char *address)
 {
     GeoRecord record;
-    return db.Find(address, record) ? std::string(record.city()) : "(no match)";
+    return db.Find(address, record) ? std::string(record.City()) : "(no match)";
 }
 
 } // namespace
@@ -114,11 +116,11 @@ TEST(GeoDatabaseFind, CopiesTheWholeRowOrLeavesTheRecordUntouched)
     GeoRecord record;
     ASSERT_TRUE(db.Find("1.0.2.3", record));
     EXPECT_TRUE(std::equal(record.bytes.begin(), record.bytes.end(), table.bytes().begin()));
-    EXPECT_EQ(record.firstAddress(), Key(1, 0, 1, 0));
-    EXPECT_EQ(record.lastAddress(), Key(1, 0, 3, 255));
-    EXPECT_EQ(record.countryCode(), "CN");
-    EXPECT_DOUBLE_EQ(record.latitude(), 26.06139);
-    EXPECT_DOUBLE_EQ(record.longitude(), 119.30611);
+    EXPECT_EQ(record.FirstAddress(), Key(1, 0, 1, 0));
+    EXPECT_EQ(record.LastAddress(), Key(1, 0, 3, 255));
+    EXPECT_EQ(record.CountryCode(), "CN");
+    EXPECT_DOUBLE_EQ(record.Latitude(), 26.06139);
+    EXPECT_DOUBLE_EQ(record.Longitude(), 119.30611);
 
     GeoRecord untouched;
     untouched.bytes.fill(0xAB);
@@ -131,11 +133,11 @@ TEST(GeoDatabaseFind, CopiesTheWholeRowOrLeavesTheRecordUntouched)
 
     GeoRecord zero;
     EXPECT_FALSE(db.Find("0.0.0.0", zero));
-    EXPECT_FALSE(zero.hasLocation());
-    EXPECT_EQ(zero.countryName(), ""); // "No Information"
+    EXPECT_FALSE(zero.HasLocation());
+    EXPECT_EQ(zero.CountryName(), ""); // "No Information"
     ASSERT_TRUE(db.Find("10.0.0.1", zero));
-    EXPECT_FALSE(zero.hasLocation());
-    EXPECT_EQ(zero.countryName(), "-"); // "Not Found"
+    EXPECT_FALSE(zero.HasLocation());
+    EXPECT_EQ(zero.CountryName(), "-"); // "Not Found"
 }
 
 TEST(GeoRecordText, FullFieldsEndAtTheFieldAndTheFillIsNeverRead)
@@ -150,18 +152,18 @@ TEST(GeoRecordText, FullFieldsEndAtTheFieldAndTheFillIsNeverRead)
     const GeoDatabase db(table.bytes());
     GeoRecord full;
     ASSERT_TRUE(db.Find("1.0.1.1", full));
-    EXPECT_EQ(full.countryName(), country32);
-    EXPECT_EQ(full.region(), region32);
-    EXPECT_EQ(full.city(), city32);
+    EXPECT_EQ(full.CountryName(), country32);
+    EXPECT_EQ(full.Region(), region32);
+    EXPECT_EQ(full.City(), city32);
     EXPECT_EQ(full.bytes[GeoRecord::kCity + 32], 0); // the city's NUL in the field's last byte
 
     GeoRecord shortTexts;
     ASSERT_TRUE(db.Find("1.0.2.1", shortTexts));
-    EXPECT_EQ(shortTexts.countryName(), "Italy");
+    EXPECT_EQ(shortTexts.CountryName(), "Italy");
     EXPECT_EQ(shortTexts.bytes[GeoRecord::kCountryName + 5], 0);
     EXPECT_EQ(shortTexts.bytes[GeoRecord::kCountryName + 6], 0xFE); // fill, not zero
-    EXPECT_EQ(shortTexts.region(), "");
-    EXPECT_EQ(shortTexts.city(), "Roma");
+    EXPECT_EQ(shortTexts.Region(), "");
+    EXPECT_EQ(shortTexts.City(), "Roma");
     EXPECT_EQ(shortTexts.bytes[GeoRecord::kCity + 32], 0xFE);
 }
 

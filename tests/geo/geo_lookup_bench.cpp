@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+using namespace quokka::geo;
+using namespace quokka::tools;
+
 namespace {
 
 // The processor time WORK takes: on a shared machine, time spent waiting for the processor
@@ -75,7 +78,7 @@ int main()
         std::fprintf(stderr, "cannot open the table or the source\n");
         return 1;
     }
-    const GeoDatabase db(table.bytes());
+    const GeoDatabase db(table.Bytes());
     constexpr int kLookups = 1000000;
     std::mt19937 random(7);
     std::uniform_int_distribution<std::uint32_t> keys;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <stdexcept>
 
+using namespace quokka::geo;
+
 namespace {
 
 std::uint32_t Key(const std::string &dotted)

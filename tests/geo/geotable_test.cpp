@@ -12,9 +12,10 @@
 
 using quokka::ReadLe32;
 using quokka::ReadLeDouble;
+using namespace quokka::geo;
 
 using namespace testgeo;
-using namespace geotable;
+using namespace quokka::tools::geotable;
 
 namespace {
 
@@ -38,8 +39,8 @@ std::vector<unsigned char> Merge(const std::vector<std::tuple<std::uint32_t, std
     std::vector<unsigned char> table;
     RowMerger merger([&](const Row &row) { table.insert(table.end(), row.begin(), row.end()); });
     for (const auto &[first, last, row] : ranges)
-        merger.add(first, last, row);
-    merger.finish();
+        merger.Add(first, last, row);
+    merger.Finish();
     return table;
 }
 

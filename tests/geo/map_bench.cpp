@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace quokka::geo;
+
 namespace {
 
 // Microseconds per call of FN, over COUNT calls.

@@ -24,7 +24,7 @@ bool IsSea(const QImage &picture, QPoint at)
 
 QPoint Project(double latitude, double longitude)
 {
-    const auto point = quokka::ProjectToMap(latitude, longitude);
+    const auto point = quokka::geo::ProjectToMap(latitude, longitude);
     return point ? QPoint(point->x, point->y) : QPoint(-1, -1);
 }
 

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <limits>
 
-using quokka::MapPoint;
-using quokka::ProjectToMap;
+using quokka::geo::MapPoint;
+using quokka::geo::ProjectToMap;
 
 namespace {
 

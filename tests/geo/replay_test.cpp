@@ -17,6 +17,8 @@
 #include <functional>
 #include <memory>
 
+using namespace quokka::geo;
+
 using namespace mappixels;
 
 namespace {

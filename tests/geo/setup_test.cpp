@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 using quokka::Toast;
+using namespace quokka::geo;
 
 namespace {
 
@@ -64,7 +65,7 @@ protected:
 
 TEST_F(HomeSetupTest, StoresEightLittleEndianBytesAndReadsThemBack)
 {
-    EXPECT_FALSE(HomeLocation::Read().isSet()); // fresh profile
+    EXPECT_FALSE(HomeLocation::Read().IsSet()); // fresh profile
     ASSERT_TRUE(HomeLocation::Write({422, 220}));
     EXPECT_EQ(StoredBytes(), QByteArray::fromHex("a6010000dc000000"));
     EXPECT_EQ(HomeLocation::Read().x, 422);
@@ -72,8 +73,8 @@ TEST_F(HomeSetupTest, StoresEightLittleEndianBytesAndReadsThemBack)
     ASSERT_TRUE(HomeLocation::Write({-3, 70000}));
     EXPECT_EQ(HomeLocation::Read().x, -3);
     EXPECT_EQ(HomeLocation::Read().y, 70000);
-    EXPECT_TRUE(HomeLocation({0, 5}).isSet());
-    EXPECT_FALSE(HomeLocation({0, 0}).isSet());
+    EXPECT_TRUE(HomeLocation({0, 5}).IsSet());
+    EXPECT_FALSE(HomeLocation({0, 0}).IsSet());
 }
 
 TEST_F(HomeSetupTest, AStoredValueThatIsNotEightBytesReadsAsNoHome)
@@ -81,10 +82,10 @@ TEST_F(HomeSetupTest, AStoredValueThatIsNotEightBytesReadsAsNoHome)
     for (const QByteArray &bytes : {QByteArray::fromHex("a6010000dc0000"), QByteArray::fromHex("a6010000dc00000000"),
                                     QByteArray()}) {
         Profile().setValue(QStringLiteral("quokka/Data"), bytes);
-        EXPECT_FALSE(HomeLocation::Read().isSet()) << bytes.toHex().constData();
+        EXPECT_FALSE(HomeLocation::Read().IsSet()) << bytes.toHex().constData();
     }
     Profile().setValue(QStringLiteral("quokka/Data"), QStringLiteral("not bytes"));
-    EXPECT_FALSE(HomeLocation::Read().isSet());
+    EXPECT_FALSE(HomeLocation::Read().IsSet());
 }
 
 TEST_F(HomeSetupTest, TheFirstLeftClickIsStoredAndEndsTheSetup)

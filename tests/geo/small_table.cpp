@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 using quokka::AppendLe32;
+using namespace quokka::geo;
+using namespace quokka::tools;
 
 namespace testgeo {
 

@@ -8,7 +8,7 @@
 
 namespace testgeo {
 
-using geotable::Place;
+using quokka::tools::geotable::Place;
 
 // Place of a located row with the given texts and coordinates.
 Place At(const std::string &code, const std::string &country, const std::string &region,
@@ -29,7 +29,7 @@ public:
     std::string writeFile(const std::string &name) const;
 
 private:
-    void append(const geotable::Row &row);
+    void append(const quokka::tools::geotable::Row &row);
     std::vector<unsigned char> m_bytes;
 };
 

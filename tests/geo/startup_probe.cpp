@@ -14,6 +14,7 @@
 #include <string>
 
 using quokka::app::CQuokkaQuokkaDlg;
+using namespace quokka::geo;
 
 namespace {
 

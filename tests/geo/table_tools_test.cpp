@@ -12,6 +12,8 @@
 
 #include <regex>
 
+using namespace quokka::tools;
+
 namespace {
 
 using testgeo::Key;

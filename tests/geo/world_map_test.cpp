@@ -21,6 +21,8 @@
 #include <cmath>
 #include <memory>
 
+using namespace quokka::geo;
+
 using namespace mappixels;
 
 namespace {
@@ -92,7 +94,7 @@ TEST_F(WorldMapTest, DrawsAMarkerOnEveryLocatedHopAndLinesBetweenThem)
 {
     auto map = ShownMap({300, 150});
     const GeoRecord london = Plot(*map, "198.51.100.1");
-    EXPECT_EQ(london.city(), "London");
+    EXPECT_EQ(london.City(), "London");
     Plot(*map, "198.51.100.3");
     Plot(*map, "198.51.100.4");
     const std::vector<RouteSegment> expected{{300, 150, 422, 220}, {422, 220, 720, 279}, {720, 279, 804, 432}};
@@ -159,11 +161,11 @@ TEST_F(WorldMapTest, LeavesTheMapAloneForHopsWithoutAPlace)
     auto map = ShownMap({300, 150});
     const QImage before = Live(map.get());
     const GeoRecord dash = Plot(*map, "198.51.100.10");
-    EXPECT_EQ(dash.countryName(), "-");
+    EXPECT_EQ(dash.CountryName(), "-");
     const GeoRecord none = Plot(*map, "198.51.100.99");
     EXPECT_EQ(none.bytes, GeoRecord{}.bytes); // untouched
     const GeoRecord nan = Plot(*map, "198.51.100.11");
-    EXPECT_EQ(nan.countryName(), "Nowhere");
+    EXPECT_EQ(nan.CountryName(), "Nowhere");
     Plot(*map, "not an address");
     Plot(*map, nullptr);
     EXPECT_EQ(map->LastPoint(), QPoint(300, 150));

@@ -21,6 +21,10 @@
 #include <unistd.h>
 
 using quokka::ReadLe32;
+using quokka::geo::GeoDatabase;
+using quokka::geo::GeoRecord;
+using quokka::geo::MappedFile;
+namespace geotable = quokka::tools::geotable;
 
 using namespace testgeo;
 
@@ -291,10 +295,10 @@ TEST_F(HostileGeoFile, ATableOfMoreThan2To31RowsIsSearchedToItsEndAndRefusedByTh
     {
         const MappedFile file(path);
         std::remove(path.c_str()); // the mapping keeps it for the searches
-        ASSERT_EQ(file.error(), "");
-        const GeoDatabase db(file.bytes());
+        ASSERT_EQ(file.Error(), "");
+        const GeoDatabase db(file.Bytes());
         ASSERT_EQ(db.RecordCount(), rows);
-        const unsigned char *lastRow = file.bytes().data() + (rows - 1) * GeoRecord::kSize;
+        const unsigned char *lastRow = file.Bytes().data() + (rows - 1) * GeoRecord::kSize;
         EXPECT_EQ(db.FindKey(Key(10, 0, 0, 7)), lastRow);
         const std::uint32_t keys[] = {Key(10, 0, 0, 7), Key(10, 0, 1, 0)};
         const unsigned char *found[2] = {};

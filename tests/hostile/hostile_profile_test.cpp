@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 using namespace quokka::app;
+using quokka::geo::CSetup;
+using quokka::geo::HomeLocation;
 
 namespace {
 
@@ -129,14 +131,14 @@ TEST_F(HostileProfileTest, ABadValueReadsAsNoHomeAndTheClickReplacesIt)
         const QString config = home.filePath("config");
         UseFolders(home, config);
         ASSERT_TRUE(WriteFile(ProfilePath(config), bad.text));
-        EXPECT_FALSE(HomeLocation::Read().isSet());
+        EXPECT_FALSE(HomeLocation::Read().IsSet());
 
         CQuokkaQuokkaDlg dialog;
         dialog.show();
         EXPECT_EQ(Explore(dialog), kFirstRunSteps);
         ASSERT_TRUE(dialog.WorldMap());
         EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(422, 220));
-        EXPECT_EQ(HomeLocation::Read().encode(), kLondonBytes);
+        EXPECT_EQ(HomeLocation::Read().Encode(), kLondonBytes);
         const QByteArray stored = ReadFile(ProfilePath(config));
         EXPECT_TRUE(stored.startsWith("[quokka]\nData=@ByteArray(")) << stored.toStdString();
 
@@ -154,7 +156,7 @@ TEST_F(HostileProfileTest, AWriteOverACorruptFileReportsItsSuccess)
     UseFolders(home, config);
     ASSERT_TRUE(WriteFile(ProfilePath(config), CorruptOrMistypedProfiles().front().text));
     EXPECT_TRUE(HomeLocation::Write({422, 220}));
-    EXPECT_EQ(HomeLocation::Read().encode(), kLondonBytes);
+    EXPECT_EQ(HomeLocation::Read().Encode(), kLondonBytes);
     EXPECT_TRUE(HomeLocation::Write({-5, 7}));
     EXPECT_EQ(HomeLocation::Read().x, -5);
 }
@@ -179,16 +181,16 @@ TEST_F(HostileProfileTest, AProfileThatCannotBeWrittenLeavesTheNextExplorationAs
         else
             ASSERT_TRUE(QDir().mkpath(ProfilePath(config)));
         EXPECT_FALSE(HomeLocation::Write({422, 220}));
-        EXPECT_FALSE(HomeLocation::Read().isSet());
+        EXPECT_FALSE(HomeLocation::Read().IsSet());
 
         CQuokkaQuokkaDlg dialog;
         dialog.show();
         EXPECT_EQ(Explore(dialog), kFirstRunSteps);
         ASSERT_TRUE(dialog.WorldMap());
         EXPECT_EQ(dialog.WorldMap()->HomePoint(), QPoint(0, 0)); // nothing could be stored
-        EXPECT_FALSE(HomeLocation::Read().isSet());
+        EXPECT_FALSE(HomeLocation::Read().IsSet());
         EXPECT_EQ(Explore(dialog), kFirstRunSteps);
-        EXPECT_FALSE(HomeLocation::Read().isSet());
+        EXPECT_FALSE(HomeLocation::Read().IsSet());
     }
 }
 

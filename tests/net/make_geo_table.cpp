@@ -14,6 +14,7 @@
 
 using quokka::WriteLe32;
 using quokka::WriteLeDouble;
+using quokka::geo::GeoRecord;
 
 namespace {
 

@@ -18,6 +18,7 @@
 using quokka::AppendLe32;
 
 namespace astable {
+namespace quokka::tools::astable {
 namespace {
 
 using SystemKey = std::pair<std::uint32_t, std::string_view>; // AS number, name
@@ -113,11 +114,11 @@ std::vector<unsigned char> EncodeTable(const std::vector<SourceRange> &source, B
     if (pending)
         Append(ranges, {pending->first, pending->second.last, pending->second.system});
 
-    figures.ranges = ranges.size() / AsDatabase::kRangeSize;
+    figures.ranges = ranges.size() / geo::AsDatabase::kRangeSize;
     figures.systems = systemOf.size();
     figures.names = offsetOf.size();
     figures.nameBytes = names.size();
-    std::vector<unsigned char> table(AsDatabase::kMagic.begin(), AsDatabase::kMagic.end());
+    std::vector<unsigned char> table(geo::AsDatabase::kMagic.begin(), geo::AsDatabase::kMagic.end());
     Append(table, {Count(figures.ranges), Count(figures.systems), Count(figures.nameBytes), 0});
     table.insert(table.end(), ranges.begin(), ranges.end());
     table.insert(table.end(), systems.begin(), systems.end());
@@ -136,4 +137,4 @@ BuildFigures BuildTable(const std::string &source, const std::string &path)
     return figures;
 }
 
-} // namespace astable
+} // namespace quokka::tools::astable

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace astable {
+namespace quokka::tools::astable {
 
 struct BuildFigures {
     std::size_t sourceRanges = 0;
@@ -29,4 +29,4 @@ std::vector<unsigned char> EncodeTable(const std::vector<SourceRange> &source, B
 // end). Throws std::runtime_error on a malformed source or a file it cannot write.
 BuildFigures BuildTable(const std::string &source, const std::string &path);
 
-} // namespace astable
+} // namespace quokka::tools::astable

@@ -18,6 +18,7 @@
 using quokka::ReadLe32;
 
 namespace astable {
+namespace quokka::tools::astable {
 namespace {
 
 using tablefile::DottedQuad;
@@ -43,17 +44,17 @@ private:
 void Checker::checkRanges()
 {
     const auto rangeFault = [this](std::size_t i, const char *what) {
-        m_result.add([&] {
-            const std::size_t at = i * AsDatabase::kRangeSize;
+        m_result.Add([&] {
+            const std::size_t at = i * geo::AsDatabase::kRangeSize;
             return "range " + std::to_string(i) + " (" + DottedQuad(ReadLe32(m_ranges, at)) + "-"
                 + DottedQuad(ReadLe32(m_ranges, at + 4)) + "): " + what;
         });
         return true;
     };
-    ForEachOrderFault(m_ranges, AsDatabase::kRangeSize, rangeFault);
+    geo::ForEachOrderFault(m_ranges, geo::AsDatabase::kRangeSize, rangeFault);
     const std::size_t systems = m_used.size();
     for (std::size_t i = 0; i < m_result.figures.ranges; ++i) {
-        const std::size_t at = i * AsDatabase::kRangeSize;
+        const std::size_t at = i * geo::AsDatabase::kRangeSize;
         const std::uint32_t first = ReadLe32(m_ranges, at), last = ReadLe32(m_ranges, at + 4), system = ReadLe32(m_ranges, at + 8);
         if (first <= last)
             m_result.figures.addresses += std::uint64_t(last) - first + 1;
@@ -66,10 +67,10 @@ void Checker::checkRanges()
 
 void Checker::checkSystem(std::uint32_t i)
 {
-    const std::size_t at = std::size_t(i) * AsDatabase::kSystemSize;
+    const std::size_t at = std::size_t(i) * geo::AsDatabase::kSystemSize;
     const std::uint32_t number = ReadLe32(m_systems, at), offset = ReadLe32(m_systems, at + 4), length = ReadLe32(m_systems, at + 8);
     const auto fault = [&](const char *what) {
-        m_result.add([&] { return "AS entry " + std::to_string(i) + " (AS" + std::to_string(number) + "): " + what; });
+        m_result.Add([&] { return "AS entry " + std::to_string(i) + " (AS" + std::to_string(number) + "): " + what; });
     };
     if (!m_used[i])
         fault("no range refers to it");
@@ -96,30 +97,30 @@ void Checker::checkNameSpans()
     std::uint64_t end = 0;
     for (const auto &[offset, length] : m_spans) {
         if (offset != end) {
-            m_result.add([&] { return "names: byte " + std::to_string(end) + " begins no name or names overlap"; });
+            m_result.Add([&] { return "names: byte " + std::to_string(end) + " begins no name or names overlap"; });
             return;
         }
         end = std::uint64_t(offset) + length;
     }
     if (end != m_names.size())
-        m_result.add([&] { return "names: bytes after the last name"; });
+        m_result.Add([&] { return "names: bytes after the last name"; });
 }
 
 CheckResult Checker::run()
 {
     TableFigures &f = m_result.figures;
     f.bytes = m_table.size();
-    if (const std::string problem = AsDatabase::Problem(m_table); !problem.empty()) {
-        m_result.add([&] { return "the table is not usable: " + problem; });
+    if (const std::string problem = geo::AsDatabase::Problem(m_table); !problem.empty()) {
+        m_result.Add([&] { return "the table is not usable: " + problem; });
         return m_result;
     }
     f.ranges = ReadLe32(m_table, 8);
     f.systems = ReadLe32(m_table, 12);
     f.nameBytes = ReadLe32(m_table, 16);
     f.maxProbes = std::bit_width(f.ranges);
-    m_ranges = m_table.subspan(AsDatabase::kHeaderSize, f.ranges * AsDatabase::kRangeSize);
-    m_systems = m_table.subspan(AsDatabase::kHeaderSize + m_ranges.size(), f.systems * AsDatabase::kSystemSize);
-    m_names = m_table.subspan(AsDatabase::kHeaderSize + m_ranges.size() + m_systems.size());
+    m_ranges = m_table.subspan(geo::AsDatabase::kHeaderSize, f.ranges * geo::AsDatabase::kRangeSize);
+    m_systems = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size(), f.systems * geo::AsDatabase::kSystemSize);
+    m_names = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size() + m_systems.size());
     m_used.assign(f.systems, false);
     checkRanges();
     for (std::uint32_t i = 0; i < f.systems; ++i)
@@ -148,4 +149,4 @@ std::string FormatFigures(const TableFigures &f)
     return out.str();
 }
 
-} // namespace astable
+} // namespace quokka::tools::astable

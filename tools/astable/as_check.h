@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-namespace astable {
+namespace quokka::tools::astable {
 
 struct TableFigures {
     std::size_t bytes = 0;
@@ -28,4 +28,4 @@ struct CheckResult : tablefile::Faults {
 CheckResult CheckTable(std::span<const unsigned char> table);
 std::string FormatFigures(const TableFigures &figures);
 
-} // namespace astable
+} // namespace quokka::tools::astable

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace astable {
+namespace quokka::tools::astable {
 namespace {
 
 [[noreturn]] void Malformed(std::size_t line, const std::string &what)
@@ -122,4 +122,4 @@ std::vector<SourceRange> ReadSource(const std::string &path)
     return ranges;
 }
 
-} // namespace astable
+} // namespace quokka::tools::astable

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace astable {
+namespace quokka::tools::astable {
 
 struct SourceRange {
     std::uint32_t first = 0, last = 0; // inclusive, host order
@@ -30,4 +30,4 @@ SourceRange ParseSourceLine(std::string_view text, std::size_t line);
 // std::runtime_error when the file cannot be read or a line is malformed.
 std::vector<SourceRange> ReadSource(const std::string &path);
 
-} // namespace astable
+} // namespace quokka::tools::astable

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace quokka::tools;
+
 namespace {
 
 std::string Build(const std::vector<std::string> &operands)

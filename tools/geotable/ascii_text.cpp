@@ -4,7 +4,7 @@
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 namespace {
 
 // Schwa, modifier letters for ayin and hamza, acute accent, ordinal indicators.
@@ -33,11 +33,11 @@ const std::string &AsciiText::operator()(std::string_view utf8)
 {
     auto found = m_cache.find(std::string(utf8));
     if (found == m_cache.end())
-        found = m_cache.emplace(std::string(utf8), convert(utf8)).first;
+        found = m_cache.emplace(std::string(utf8), Convert(utf8)).first;
     return found->second;
 }
 
-std::string AsciiText::convert(std::string_view utf8) const
+std::string AsciiText::Convert(std::string_view utf8) const
 {
     bool plain = true;
     for (unsigned char c : utf8)
@@ -63,4 +63,4 @@ std::string AsciiText::convert(std::string_view utf8) const
     return ascii;
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

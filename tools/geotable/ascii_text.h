@@ -9,7 +9,7 @@
 
 #include <unicode/translit.h>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 class AsciiText {
 public:
@@ -23,11 +23,11 @@ public:
     std::size_t distinctStrings() const { return m_cache.size(); }
 
 private:
-    std::string convert(std::string_view utf8) const;
+    std::string Convert(std::string_view utf8) const;
 
     std::unique_ptr<icu::Transliterator> m_transliterator;
     std::unique_ptr<icu::Transliterator> m_extras; // letters the ASCII step leaves alone
     std::unordered_map<std::string, std::string> m_cache;
 };
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 class AsciiText;
 
@@ -13,4 +13,4 @@ using CountryNames = std::map<std::string, std::string>;
 // Reads ISO_3166_1_JSON (iso_3166-1.json); throws std::runtime_error when it cannot.
 CountryNames LoadCountryNames(const std::string &iso3166Json, AsciiText &ascii);
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

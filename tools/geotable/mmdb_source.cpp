@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 namespace {
 
 std::string Text(MMDB_entry_s entry, const char *key)
@@ -55,7 +55,7 @@ MmdbSource::~MmdbSource()
     MMDB_close(&m_db);
 }
 
-void MmdbSource::walk(const Visitor &visit) const
+void MmdbSource::Walk(const Visitor &visit) const
 {
     struct Step {
         std::uint64_t record;
@@ -90,24 +90,24 @@ void MmdbSource::walk(const Visitor &visit) const
     }
 }
 
-SourcePlace MmdbSource::read(MMDB_entry_s entry) const
+SourcePlace MmdbSource::Read(MMDB_entry_s entry) const
 {
     return {Text(entry, "country_code"), Text(entry, "state1"), Text(entry, "city"),
             Coordinate(entry, "latitude"), Coordinate(entry, "longitude")};
 }
 
-SourcePlace MmdbSource::placeAt(std::uint32_t offset) const
+SourcePlace MmdbSource::PlaceAt(std::uint32_t offset) const
 {
-    return read(MMDB_entry_s{&m_db, offset});
+    return Read(MMDB_entry_s{&m_db, offset});
 }
 
-std::optional<SourcePlace> MmdbSource::lookup(const char *address) const
+std::optional<SourcePlace> MmdbSource::Lookup(const char *address) const
 {
     int gaiError = 0, mmdbError = 0;
     const MMDB_lookup_result_s result = MMDB_lookup_string(&m_db, address, &gaiError, &mmdbError);
     if (gaiError != 0 || mmdbError != MMDB_SUCCESS || !result.found_entry)
         return std::nullopt;
-    return read(result.entry);
+    return Read(result.entry);
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -8,7 +8,7 @@
 
 #include <maxminddb.h>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 // A record of the source as it stands there (UTF-8 texts, the coordinates as stored).
 struct SourcePlace {
@@ -31,16 +31,16 @@ public:
     // offset of its record in the data section, or no offset where the tree has no record.
     using Visitor = std::function<void(std::uint32_t first, std::uint32_t last,
                                        std::optional<std::uint32_t> record)>;
-    void walk(const Visitor &visit) const;
+    void Walk(const Visitor &visit) const;
 
     // The record at OFFSET (from walk) or of ADDRESS (dotted-decimal, via MMDB_lookup_string).
-    SourcePlace placeAt(std::uint32_t offset) const;
-    std::optional<SourcePlace> lookup(const char *address) const;
+    SourcePlace PlaceAt(std::uint32_t offset) const;
+    std::optional<SourcePlace> Lookup(const char *address) const;
 
-    const MMDB_s &handle() const { return m_db; }
+    const MMDB_s &Handle() const { return m_db; }
 
 private:
-    SourcePlace read(MMDB_entry_s entry) const;
+    SourcePlace Read(MMDB_entry_s entry) const;
 
     MMDB_s m_db{};
 };
@@ -49,4 +49,4 @@ private:
 // it was written from (its shortest round-trip text), so 37.422001f becomes 37.422001.
 double SourceCoordinate(const MMDB_entry_data_s &data);
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

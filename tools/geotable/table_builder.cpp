@@ -11,6 +11,7 @@
 using quokka::WriteLe32;
 
 namespace geotable {
+namespace quokka::tools::geotable {
 
 std::optional<Place> TablePlace(const SourcePlace &source, const CountryNames &names, AsciiText &ascii)
 {
@@ -23,18 +24,18 @@ std::optional<Place> TablePlace(const SourcePlace &source, const CountryNames &n
                  source.latitude, source.longitude};
 }
 
-void RowMerger::add(std::uint32_t first, std::uint32_t last, const Row &row)
+void RowMerger::Add(std::uint32_t first, std::uint32_t last, const Row &row)
 {
     if (last < m_next || first > kLastCovered)
         return;
     const std::uint32_t from = std::max<std::uint64_t>(first, m_next);
     const std::uint32_t to = std::min(last, kLastCovered);
     if (from > m_next)
-        append(std::uint32_t(m_next), from - 1, NoLocationRow(0, 0));
-    append(from, to, row);
+        Append(std::uint32_t(m_next), from - 1, NoLocationRow(0, 0));
+    Append(from, to, row);
 }
 
-void RowMerger::append(std::uint32_t first, std::uint32_t last, const Row &row)
+void RowMerger::Append(std::uint32_t first, std::uint32_t last, const Row &row)
 {
     if (m_pending && std::memcmp(m_pending->data() + kCountryCode, row.data() + kCountryCode,
                                  kRowSize - kCountryCode) == 0) {
@@ -51,10 +52,10 @@ void RowMerger::append(std::uint32_t first, std::uint32_t last, const Row &row)
     m_next = std::uint64_t(last) + 1;
 }
 
-void RowMerger::finish()
+void RowMerger::Finish()
 {
     if (m_next <= kLastCovered)
-        append(std::uint32_t(m_next), kLastCovered, NoLocationRow(0, 0));
+        Append(std::uint32_t(m_next), kLastCovered, NoLocationRow(0, 0));
     if (m_pending) {
         m_sink(*m_pending);
         ++m_emitted;
@@ -73,21 +74,21 @@ BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, Asc
     BuildFigures figures;
     const Row noLocation = NoLocationRow(0, 0);
     std::unordered_map<std::uint32_t, Row> rowOfRecord; // by the record's data offset
-    source.walk([&](std::uint32_t first, std::uint32_t last, std::optional<std::uint32_t> record) {
+    source.Walk([&](std::uint32_t first, std::uint32_t last, std::optional<std::uint32_t> record) {
         ++figures.networks;
         if (!record) {
-            merger.add(first, last, noLocation);
+            merger.Add(first, last, noLocation);
             return;
         }
         auto found = rowOfRecord.find(*record);
         if (found == rowOfRecord.end()) {
-            const std::optional<Place> place = TablePlace(source.placeAt(*record), names, ascii);
+            const std::optional<Place> place = TablePlace(source.PlaceAt(*record), names, ascii);
             figures.unlocatedRecords += !place;
             found = rowOfRecord.emplace(*record, place ? EncodeRow(0, 0, *place) : noLocation).first;
         }
-        merger.add(first, last, found->second);
+        merger.Add(first, last, found->second);
     });
-    merger.finish();
+    merger.Finish();
 
     figures.sourceRecords = rowOfRecord.size();
     figures.distinctStrings = ascii.distinctStrings();
@@ -96,4 +97,4 @@ BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, Asc
     return figures;
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 class AsciiText;
 class MmdbSource;
@@ -30,13 +30,13 @@ public:
     // Adds FIRST..LAST with the place of ROW (its addresses are ignored). Ranges must come in
     // address order; the part outside the covered span is dropped, a gap before it is filled
     // with a row without location.
-    void add(std::uint32_t first, std::uint32_t last, const Row &row);
+    void Add(std::uint32_t first, std::uint32_t last, const Row &row);
     // Fills up to the end of the span, emits the last row and the terminating row.
-    void finish();
+    void Finish();
     std::size_t rowsEmitted() const { return m_emitted; }
 
 private:
-    void append(std::uint32_t first, std::uint32_t last, const Row &row);
+    void Append(std::uint32_t first, std::uint32_t last, const Row &row);
 
     Sink m_sink;
     std::optional<Row> m_pending;
@@ -57,4 +57,4 @@ struct BuildFigures {
 BuildFigures BuildTable(const MmdbSource &source, const CountryNames &names, AsciiText &ascii,
                         const std::string &path);
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -15,6 +15,7 @@ using quokka::ReadLe32;
 using quokka::ReadLeDouble;
 
 namespace geotable {
+namespace quokka::tools::geotable {
 namespace {
 
 class Checker {
@@ -39,7 +40,7 @@ private:
 
 void Checker::fault(std::size_t i, const std::string &what)
 {
-    m_result.add([&] {
+    m_result.Add([&] {
         const unsigned char *r = row(i);
         return "row " + std::to_string(i) + " (" + DottedQuad(ReadLe32(r)) + "-"
             + DottedQuad(ReadLe32(r + 4)) + "): " + what;
@@ -65,7 +66,7 @@ void Checker::checkCoverage(std::size_t i)
 void Checker::checkText(std::size_t i, std::size_t offset, std::size_t size, const char *name)
 {
     const unsigned char *field = row(i) + offset;
-    const std::string_view value = GeoRecord::ReadText(field, size);
+    const std::string_view value = geo::GeoRecord::ReadText(field, size);
     for (unsigned char c : value) {
         if (c < 0x20 || c > 0x7E) {
             fault(i, std::string(name) + " is not plain ASCII");
@@ -86,9 +87,9 @@ void Checker::checkNoLocation(std::size_t i)
 {
     const unsigned char *r = row(i);
     ++m_result.figures.noLocationRows;
-    if (GeoRecord::ReadText(r + kCountryCode, kCountryCodeSize) != kNoLocation
-        || GeoRecord::ReadText(r + kRegion, kRegionSize) != kNoLocation
-        || GeoRecord::ReadText(r + kCity, kCitySize) != kNoLocation)
+    if (geo::GeoRecord::ReadText(r + kCountryCode, kCountryCodeSize) != kNoLocation
+        || geo::GeoRecord::ReadText(r + kRegion, kRegionSize) != kNoLocation
+        || geo::GeoRecord::ReadText(r + kCity, kCitySize) != kNoLocation)
         fault(i, "a row without location whose texts are not all \"-\"");
     if (std::bit_cast<std::uint64_t>(ReadLeDouble(r + kLatitude)) != 0
         || std::bit_cast<std::uint64_t>(ReadLeDouble(r + kLongitude)) != 0)
@@ -98,7 +99,7 @@ void Checker::checkNoLocation(std::size_t i)
 void Checker::checkLocated(std::size_t i)
 {
     const unsigned char *r = row(i);
-    const std::string_view code = GeoRecord::ReadText(r + kCountryCode, kCountryCodeSize);
+    const std::string_view code = geo::GeoRecord::ReadText(r + kCountryCode, kCountryCodeSize);
     if (code.size() != 2 || code[0] < 'A' || code[0] > 'Z' || code[1] < 'A' || code[1] > 'Z')
         fault(i, "country code is not two upper-case letters");
     m_codes.emplace(code);
@@ -123,9 +124,9 @@ void Checker::checkLocated(std::size_t i)
 void Checker::countFull(const unsigned char *r)
 {
     TableFigures &f = m_result.figures;
-    f.fullCountryNames += GeoRecord::ReadText(r + kCountryName, kCountryNameSize).size() == kCountryNameSize;
-    f.fullRegions += GeoRecord::ReadText(r + kRegion, kRegionSize).size() == kRegionSize;
-    f.fullCities += GeoRecord::ReadText(r + kCity, kCitySize).size() == kMaxText;
+    f.fullCountryNames += geo::GeoRecord::ReadText(r + kCountryName, kCountryNameSize).size() == kCountryNameSize;
+    f.fullRegions += geo::GeoRecord::ReadText(r + kRegion, kRegionSize).size() == kRegionSize;
+    f.fullCities += geo::GeoRecord::ReadText(r + kCity, kCitySize).size() == kMaxText;
 }
 
 CheckResult Checker::run()
@@ -135,14 +136,14 @@ CheckResult Checker::run()
     f.rows = m_table.size() / kRowSize;
     f.maxProbes = std::bit_width(f.rows);
     if (m_table.size() % kRowSize != 0 || f.rows < 2) {
-        m_result.add([] { return "the table is not a whole number of 124-byte rows, at least two"; });
+        m_result.Add([] { return "the table is not a whole number of 124-byte rows, at least two"; });
         return m_result;
     }
     if (f.maxProbes > kMaxProbes) {
-        m_result.add([] { return "too many rows: a lookup would need more than 22 probes"; });
+        m_result.Add([] { return "too many rows: a lookup would need more than 22 probes"; });
     }
     const std::size_t dataRows = f.rows - 1;
-    ForEachOrderFault(m_table.first(dataRows * kRowSize), kRowSize, [this](std::size_t i, const char *what) {
+    geo::ForEachOrderFault(m_table.first(dataRows * kRowSize), kRowSize, [this](std::size_t i, const char *what) {
         fault(i, what);
         return true;
     });
@@ -152,7 +153,7 @@ CheckResult Checker::run()
         checkText(i, kCountryName, kCountryNameSize, "country name");
         checkText(i, kRegion, kRegionSize, "region");
         checkText(i, kCity, kCitySize, "city");
-        const std::string_view country = GeoRecord::ReadText(row(i) + kCountryName, kCountryNameSize);
+        const std::string_view country = geo::GeoRecord::ReadText(row(i) + kCountryName, kCountryNameSize);
         if (country.empty())
             fault(i, "empty country name");
         else if (country == kNoLocation)
@@ -195,4 +196,4 @@ std::string FormatFigures(const TableFigures &f)
     return out.str();
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
 struct TableFigures {
     std::size_t bytes = 0;
@@ -32,4 +32,4 @@ constexpr int kMaxProbes = 22;
 CheckResult CheckTable(std::span<const unsigned char> table);
 std::string FormatFigures(const TableFigures &figures);
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

@@ -9,6 +9,7 @@ using quokka::WriteLe32;
 using quokka::WriteLeDouble;
 
 namespace geotable {
+namespace quokka::tools::geotable {
 
 void PutText(unsigned char *field, std::size_t size, std::string_view text)
 {
@@ -45,4 +46,4 @@ Row TerminatingRow()
     return EncodeRow(0, 0, Place{});
 }
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

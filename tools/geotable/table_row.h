@@ -10,14 +10,14 @@
 #include <string>
 #include <string_view>
 
-namespace geotable {
+namespace quokka::tools::geotable {
 
-constexpr std::size_t kRowSize = GeoRecord::kSize;
-constexpr std::size_t kCountryCode = GeoRecord::kCountryCode, kCountryCodeSize = GeoRecord::kCountryCodeSize;
-constexpr std::size_t kCountryName = GeoRecord::kCountryName, kCountryNameSize = GeoRecord::kCountryNameSize;
-constexpr std::size_t kRegion = GeoRecord::kRegion, kRegionSize = GeoRecord::kRegionSize;
-constexpr std::size_t kCity = GeoRecord::kCity, kCitySize = GeoRecord::kCitySize;
-constexpr std::size_t kLatitude = GeoRecord::kLatitude, kLongitude = GeoRecord::kLongitude;
+constexpr std::size_t kRowSize = geo::GeoRecord::kSize;
+constexpr std::size_t kCountryCode = geo::GeoRecord::kCountryCode, kCountryCodeSize = geo::GeoRecord::kCountryCodeSize;
+constexpr std::size_t kCountryName = geo::GeoRecord::kCountryName, kCountryNameSize = geo::GeoRecord::kCountryNameSize;
+constexpr std::size_t kRegion = geo::GeoRecord::kRegion, kRegionSize = geo::GeoRecord::kRegionSize;
+constexpr std::size_t kCity = geo::GeoRecord::kCity, kCitySize = geo::GeoRecord::kCitySize;
+constexpr std::size_t kLatitude = geo::GeoRecord::kLatitude, kLongitude = geo::GeoRecord::kLongitude;
 constexpr std::size_t kMaxText = 32;
 constexpr unsigned char kFill = 0xFE;
 
@@ -50,4 +50,4 @@ Row TerminatingRow();
 void PutText(unsigned char *field, std::size_t size, std::string_view text);
 using tablefile::DottedQuad;
 
-} // namespace geotable
+} // namespace quokka::tools::geotable

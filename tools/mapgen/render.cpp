@@ -8,6 +8,12 @@
 #include <cmath>
 
 namespace quokka::tools::mapgen {
+
+using geo::kMapHeight;
+using geo::kMapWidth;
+using geo::kPrimeMeridianX;
+using geo::ProjectToMap;
+
 namespace {
 
 const QColor kSea(164, 204, 236);

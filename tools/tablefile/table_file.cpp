@@ -11,7 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace tablefile {
+namespace quokka::tools::tablefile {
 
 std::string DottedQuad(std::uint32_t a)
 {
@@ -36,7 +36,7 @@ void TableWriter::Commit()
         throw std::runtime_error("cannot write " + m_path + ": " + m_file.errorString().toStdString());
 }
 
-void Faults::add(const std::function<std::string()> &describe)
+void Faults::Add(const std::function<std::string()> &describe)
 {
     if (faults.size() < kKept)
         faults.push_back(describe());
@@ -45,11 +45,11 @@ void Faults::add(const std::function<std::string()> &describe)
 
 int CheckTableFile(const char *tool, const std::string &path, const Checker &check)
 {
-    const MappedFile file(path);
-    if (!file.error().empty())
-        throw std::runtime_error("cannot map " + path + ": " + file.error());
+    const geo::MappedFile file(path);
+    if (!file.Error().empty())
+        throw std::runtime_error("cannot map " + path + ": " + file.Error());
     std::string figures;
-    const Faults result = check(file.bytes(), figures);
+    const Faults result = check(file.Bytes(), figures);
     std::printf("%s", figures.c_str());
     for (const std::string &fault : result.faults)
         std::fprintf(stderr, "%s: %s: %s\n", tool, path.c_str(), fault.c_str());
@@ -102,4 +102,4 @@ int RunTableTool(int argc, char **argv, const TableTool &tool)
     }
 }
 
-} // namespace tablefile
+} // namespace quokka::tools::tablefile

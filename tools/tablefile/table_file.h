@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tablefile {
+namespace quokka::tools::tablefile {
 
 // "a.b.c.d" for a key in host order.
 std::string DottedQuad(std::uint32_t address);
@@ -38,7 +38,7 @@ struct Faults {
     std::size_t faultCount = 0;
 
     // DESCRIBE runs only for a fault that is kept.
-    void add(const std::function<std::string()> &describe);
+    void Add(const std::function<std::string()> &describe);
     bool ok() const { return faultCount == 0; }
 };
 
@@ -77,4 +77,4 @@ struct TableTool {
 // 2 usage.
 int RunTableTool(int argc, char **argv, const TableTool &tool);
 
-} // namespace tablefile
+} // namespace quokka::tools::tablefile
