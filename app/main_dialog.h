@@ -13,13 +13,9 @@
 #include <memory>
 #include <vector>
 
-class CWorldMap;
+namespace quokka::geo { class CWorldMap; }
 namespace quokka::trace { class CTraceData; }
 namespace quokka::whois { class CWhoisLookup; }
-class CTraceData;
-namespace quokka::geo {
-} // namespace quokka::geo
-class CWhoisLookup;
 class QLineEdit;
 class QPushButton;
 

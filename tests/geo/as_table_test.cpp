@@ -16,7 +16,6 @@
 using quokka::ReadLe32;
 using quokka::WriteLe32;
 
-using namespace astable;
 using namespace quokka::geo;
 using namespace quokka::tools::astable;
 

@@ -17,7 +17,6 @@
 
 using quokka::AppendLe32;
 
-namespace astable {
 namespace quokka::tools::astable {
 namespace {
 

@@ -17,7 +17,6 @@
 
 using quokka::ReadLe32;
 
-namespace astable {
 namespace quokka::tools::astable {
 namespace {
 

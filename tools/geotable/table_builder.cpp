@@ -10,7 +10,6 @@
 
 using quokka::WriteLe32;
 
-namespace geotable {
 namespace quokka::tools::geotable {
 
 std::optional<Place> TablePlace(const SourcePlace &source, const CountryNames &names, AsciiText &ascii)

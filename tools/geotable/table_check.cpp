@@ -14,7 +14,6 @@
 using quokka::ReadLe32;
 using quokka::ReadLeDouble;
 
-namespace geotable {
 namespace quokka::tools::geotable {
 namespace {
 

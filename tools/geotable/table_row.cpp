@@ -8,7 +8,6 @@
 using quokka::WriteLe32;
 using quokka::WriteLeDouble;
 
-namespace geotable {
 namespace quokka::tools::geotable {
 
 void PutText(unsigned char *field, std::size_t size, std::string_view text)
