@@ -62,7 +62,7 @@ std::unique_ptr<MappedFile> BuiltAsTable::s_table;
 
 TEST_F(BuiltAsTable, PassesTheCheckerAndIsTheOneLinkedIn)
 {
-    ASSERT_TRUE(s_table->error().empty()) << s_table->error();
+    ASSERT_TRUE(s_table->Error().empty()) << s_table->Error();
     const astable::CheckResult result = astable::CheckTable(s_table->Bytes());
     std::printf("%s", astable::FormatFigures(result.figures).c_str());
     EXPECT_TRUE(result.ok()) << (result.faults.empty() ? "" : result.faults.front());
@@ -70,7 +70,7 @@ TEST_F(BuiltAsTable, PassesTheCheckerAndIsTheOneLinkedIn)
     EXPECT_GT(result.figures.systems, 10000u);
 
     const std::span<const unsigned char> linked = EmbeddedAsTable();
-    ASSERT_EQ(linked.size(), s_table->size());
+    ASSERT_EQ(linked.size(), s_table->Size());
     EXPECT_EQ(std::memcmp(linked.data(), s_table->Bytes().data(), linked.size()), 0);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(linked.data()) % 4096, 0u);
     EXPECT_EQ(AsDatabase::Instance().RangeCount(), result.figures.ranges);

@@ -59,7 +59,7 @@ float SourceFloat(const MMDB_s &db, const std::string &address, const char *key)
 
 TEST_F(BuiltTable, PassesTheChecker)
 {
-    ASSERT_TRUE(s_table->error().empty()) << s_table->error();
+    ASSERT_TRUE(s_table->Error().empty()) << s_table->Error();
     const geotable::CheckResult result = geotable::CheckTable(s_table->Bytes());
     std::printf("%s", geotable::FormatFigures(result.figures).c_str());
     EXPECT_TRUE(result.ok()) << (result.faults.empty() ? "" : result.faults.front());

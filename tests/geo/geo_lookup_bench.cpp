@@ -74,7 +74,7 @@ int main()
 {
     const MappedFile table(QUOKKA_GEO_TABLE_FILE);
     MMDB_s mmdb{};
-    if (!table.error().empty() || MMDB_open(QUOKKA_GEO_SOURCE_MMDB, MMDB_MODE_MMAP, &mmdb) != MMDB_SUCCESS) {
+    if (!table.Error().empty() || MMDB_open(QUOKKA_GEO_SOURCE_MMDB, MMDB_MODE_MMAP, &mmdb) != MMDB_SUCCESS) {
         std::fprintf(stderr, "cannot open the table or the source\n");
         return 1;
     }
