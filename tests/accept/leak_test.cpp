@@ -1,7 +1,7 @@
 // Twenty explorations in one process: each resolves, asks WHOIS (a server of the test's own
 // on loopback, with a referral back to itself), probes and plots a hop. The open descriptors
 // and resident memory are printed after every run; a clear leak fails (one descriptor or more
-// per run, or megabytes per run), small noise does not. A run's windows stay open by design,
+// per run, or megabytes per run), small noise does not. A run's windows stay open on purpose,
 // so the test closes them after each run to see what the run itself leaves behind.
 #include "geo_table_file.h"
 #include "base/wait.h"

@@ -86,12 +86,12 @@ int main(int argc, char **argv)
             own = QStringLiteral(" (%1 %2 ms)").arg(hop != reportedRtt.end() ? "round trip" : "no answer,").arg(ms);
         } else if (step.name.startsWith(QLatin1String("wait "))) {
             designMs += quokka::CurrentTimings().hopWaitMs;
-            own = QStringLiteral(" (%1 ms by design)").arg(quokka::CurrentTimings().hopWaitMs);
+            own = QStringLiteral(" (%1 ms the run waits)").arg(quokka::CurrentTimings().hopWaitMs);
         }
         std::printf("%-12s %6lld ms%s\n", qPrintable(step.name), step.lengthMs, qPrintable(own));
     }
     std::printf("total        %6lld ms (windows opened at %lld ms)\n", totalMs, steps.empty() ? 0 : steps.front().startMs);
-    std::printf("design's own probe times and waits: %lld ms; overhead beyond them: %lld ms (%.2f%% of the run)\n",
+    std::printf("the run's own probe times and waits: %lld ms; overhead beyond them: %lld ms (%.2f%% of the run)\n",
                 designMs, totalMs - designMs, totalMs ? 100.0 * double(totalMs - designMs) / double(totalMs) : 0.0);
     std::printf("before the first step (home check, windows): %lld ms\n", totalMs - stepsMs);
     return complete ? 0 : 1;
