@@ -52,8 +52,7 @@ ExplorationServices ExplorationServices::Real()
 }
 
 Exploration::Exploration(const QString &domain, ExplorationServices services, ExplorationView &view, QObject *parent)
-    : QObject(parent), m_domain(domain), m_services(std::move(services)),
-      m_timings(m_services.timings.value_or(CurrentTimings())), m_view(view)
+    : QObject(parent), m_domain(domain), m_services(std::move(services)), m_view(view)
 {
     m_report->domain = domain;
 }
@@ -98,7 +97,7 @@ std::function<void()> Exploration::Then(void (Exploration::*next)())
 
 void Exploration::ShowWelcome()
 {
-    m_view.ShowWelcome(QStringLiteral("Welcome to quokka quokka setup!"), m_timings.welcomeMs, Then(&Exploration::ShowSetup));
+    m_view.ShowWelcome(QStringLiteral("Welcome to quokka quokka setup!"), m_services.timings.welcomeMs, Then(&Exploration::ShowSetup));
 }
 
 void Exploration::ShowSetup()
@@ -108,7 +107,7 @@ void Exploration::ShowSetup()
         return Install();
     }
     // Shows its own notice first, then stores the user's first left click as the home point.
-    m_view.ShowSetup(m_timings.setupNoticeMs, Then(&Exploration::Install));
+    m_view.ShowSetup(m_services.timings.setupNoticeMs, Then(&Exploration::Install));
 }
 
 // The copy of the program can be hundreds of megabytes: it is made on the worker, and the
@@ -220,7 +219,7 @@ void Exploration::OnProbed(const HopReply &reply)
     m_view.PlotHop(record, isDestination, int(m_report->hops.size()));
     AddHop(reply, parsed ? std::optional<std::uint32_t>(key) : std::nullopt, record);
     emit PhaseStarted(QStringLiteral("wait %1").arg(m_ttl));
-    After(m_timings.hopWaitMs, this, [this, address = reply.address, isDestination] { AfterHopWait(address, isDestination); });
+    After(m_services.timings.hopWaitMs, this, [this, address = reply.address, isDestination] { AfterHopWait(address, isDestination); });
 }
 
 void Exploration::AfterHopWait(const QString &address, bool isDestination)
@@ -269,7 +268,7 @@ void Exploration::LookupHostName(qsizetype hop)
 {
     if (!m_services.reverseName)
         return SettleHostName(hop, std::nullopt);
-    const int boundMs = m_timings.hostNameMs;
+    const int boundMs = m_services.timings.hostNameMs;
     m_hostNames.Start([lookup = m_services.reverseName, address = m_report->hops[hop].address,
                        boundMs] { return lookup(address, boundMs); },
                       boundMs, [this, hop](const std::optional<QString> &name) { SettleHostName(hop, name); });

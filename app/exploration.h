@@ -42,9 +42,8 @@ struct ExplorationServices {
     // Set when no one can click the setup window (no display to click on, a scripted run):
     // a first run calls it instead of showing that window and goes on as if it was closed.
     std::function<void()> setupUnattended;
-    // How long the run's timed steps last; none: the program's own (quokka::CurrentTimings()
-    // when the run starts).
-    std::optional<quokka::Timings> timings;
+    // How long the run's timed steps last.
+    quokka::Timings timings;
 
     // The name resolver, WHOIS client, ICMP tracer, installer and table of the program.
     static ExplorationServices Real();
@@ -56,14 +55,14 @@ class Exploration : public QObject {
 public:
     // VIEW shows what the run finds; it must outlive the run.
     Exploration(const QString &domain, ExplorationServices services, ExplorationView &view, QObject *parent = nullptr);
-    // Ends the run where it stands and waits for its worker's job under way.
+    // Ends the run where it stands; the worker's job under way ends on its own, unwaited.
     ~Exploration() override;
 
     void Start();
     // What the run has found so far.
     const RunReport &Report() const { return *m_report; }
     // Ends the run at once without waiting: nothing more of it happens, and its worker's job
-    // under way is asked to stop (it is waited for when the exploration goes).
+    // under way is asked to stop.
     void Cancel();
 
 signals:
@@ -96,14 +95,14 @@ private:
     // Lists LINE, after settling the hop before it (its name unknown if not yet in).
     void AddLine(const QString &line);
     void Finish();
-    // The tracer goes on the worker, after the job under way: its helper's end is waited for there.
+    // The tracer goes on the worker, after the job under way: its helper's end is waited for
+    // there, and by no one else.
     void DropTracer();
     // NEXT, unless the run has been cancelled meanwhile: what a first-run window calls on closing.
     std::function<void()> Then(void (Exploration::*next)());
 
     const QString m_domain;
     const ExplorationServices m_services;
-    const quokka::Timings m_timings;
     ExplorationView &m_view;
     bool m_cancelled = false;
     bool m_firstRunWindowUp = false;

@@ -6,6 +6,7 @@
 #include "app/options.h"
 #include "base/standard_streams.h"
 #include "base/window_support.h"
+#include "base/worker.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -71,11 +72,17 @@ int main(int argc, char **argv)
     app.setQuitOnLastWindowClosed(false); // the main dialog's close ends the program
     QApplication::setFont(quokka::DialogFont()); // menus and tooltips too
     quokka::FollowKeyConventions(app);
-    CQuokkaQuokkaDlg dialog;
-    GoOnWithoutSetupWhenUnattended(dialog, options);
-    Automation automation(dialog, options);
-    dialog.show();
-    automation.Start();
-    const int status = app.exec();
-    return status != 0 ? status : automation.ExitStatus();
+    int status = 0;
+    {
+        CQuokkaQuokkaDlg dialog;
+        GoOnWithoutSetupWhenUnattended(dialog, options);
+        Automation automation(dialog, options);
+        dialog.show();
+        automation.Start();
+        status = app.exec();
+        status = status != 0 ? status : automation.ExitStatus();
+    }
+    // A run's probe helper may still be on its way out; nothing is on screen any more.
+    quokka::WaitForWorkers();
+    return status;
 }

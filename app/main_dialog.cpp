@@ -112,7 +112,7 @@ void CQuokkaQuokkaDlg::OnExplore()
 void CQuokkaQuokkaDlg::OnExplorationFinished()
 {
     m_lastReport = m_exploration->Report();
-    m_lastExploration = std::move(m_exploration); // its worker ends at the next run, not now
+    m_lastExploration = std::move(m_exploration); // it is still sending its end
     m_exploreButton->setEnabled(true);
     if (m_focusBeforeRun)
         m_focusBeforeRun->setFocus(Qt::OtherFocusReason);
@@ -169,6 +169,7 @@ void CQuokkaQuokkaDlg::OpenResultWindows(const HomeLocation &home, std::shared_p
     std::erase_if(m_resultWindows, [](const ResultWindows &windows) { return windows.All().count(nullptr) == 3; });
     m_pWorldMap = new CWorldMap;
     m_pWorldMap->SetHome(home); // the first paint already shows the home marker
+    m_pWorldMap->SetReplayStepMs(m_services.timings.hopWaitMs);
     m_pTraceData = new CTraceData;
     m_pWhoisLookup = new CWhoisLookup;
     m_resultWindows.push_back({m_pWorldMap, m_pTraceData, m_pWhoisLookup});
@@ -311,7 +312,7 @@ void CQuokkaQuokkaDlg::accept()
 }
 
 // Ends a run in progress, closes every result window and leaves the program. The run's
-// worker is waited for when this dialog goes, after the event loop has ended.
+// worker thread ends on its own; the program's end waits for it once no window is left.
 void CQuokkaQuokkaDlg::Shutdown()
 {
     BeginShutdown();

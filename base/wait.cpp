@@ -19,12 +19,6 @@ std::stop_source &ShutdownSource()
     return source;
 }
 
-Timings &TimingsInForce()
-{
-    static Timings timings;
-    return timings;
-}
-
 // Runs THEN once CLOCK has reached MS, always from the event queue; a precise timer may fire
 // a little before its time, and the rest is waited for again.
 void AfterElapsed(std::shared_ptr<QElapsedTimer> clock, int ms, QPointer<QObject> context,
@@ -50,16 +44,6 @@ std::stop_token ShutdownToken()
     return ShutdownSource().get_token();
 }
 
-const Timings &CurrentTimings()
-{
-    return TimingsInForce();
-}
-
-void SetTimings(const Timings &timings)
-{
-    TimingsInForce() = timings;
-}
-
 bool ShuttingDown()
 {
     return g_shuttingDown.load();
@@ -78,9 +62,9 @@ void After(int ms, QObject *context, std::function<void()> then)
     AfterElapsed(std::move(clock), ms, context, std::move(then));
 }
 
-void WaitWithMessagePump(QObject *context, std::function<void()> then)
+void WaitWithMessagePump(int ms, QObject *context, std::function<void()> then)
 {
-    After(CurrentTimings().hopWaitMs, context, std::move(then));
+    After(ms, context, std::move(then));
 }
 
 } // namespace quokka

@@ -7,17 +7,13 @@
 
 namespace quokka {
 
-// How long the program's timed steps last.
+// How long the program's timed steps last: the designed pace unless a run is handed others.
 struct Timings {
     int hopWaitMs = 2000;     // after each listed hop, and for each replayed segment
     int welcomeMs = 5000;     // the welcome notice of a first run
     int setupNoticeMs = 3000; // the setup window's own notice
     int hostNameMs = 1500;    // a hop's host name is waited for, from its listing on (below its pause)
 };
-// The timings in force: the designed ones, unless a test has handed in others.
-const Timings &CurrentTimings();
-void SetTimings(const Timings &timings);
-
 // True once the program has begun to close: pending waits and work end without continuing.
 bool ShuttingDown();
 // Marks the program as closing, ends pending waits and asks all running work to stop.
@@ -27,8 +23,8 @@ void BeginShutdown();
 // earlier), unless CONTEXT has gone or the program is closing by then.
 void After(int ms, QObject *context, std::function<void()> then);
 
-// The responsive wait after a listed hop (2000 ms): THEN runs once it is over, unless CONTEXT
-// has gone or the program is closing. Nothing blocks meanwhile.
-void WaitWithMessagePump(QObject *context, std::function<void()> then);
+// The responsive wait after a listed hop (MS, the designed 2000 ms): THEN runs once it is
+// over, unless CONTEXT has gone or the program is closing. Nothing blocks meanwhile.
+void WaitWithMessagePump(int ms, QObject *context, std::function<void()> then);
 
 } // namespace quokka

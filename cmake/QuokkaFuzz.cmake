@@ -40,7 +40,8 @@ function(quokka_add_fuzz_target name)
   if(QUOKKA_WERROR)
     list(APPEND warning_flags -Werror)
   endif()
-  set(binary ${CMAKE_CURRENT_BINARY_DIR}/${name})
+  # Not named as the target itself: a generator may not have a file and a target of one name.
+  set(binary ${CMAKE_CURRENT_BINARY_DIR}/${name}-fuzzer)
   add_custom_command(OUTPUT ${binary}
     COMMAND ${QUOKKA_CLANGXX} -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined
             -fno-sanitize-recover=all ${warning_flags} ${include_flags} ${sources} ${qt_flags}

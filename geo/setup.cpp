@@ -54,7 +54,7 @@ Toast *CSetup::NewNotice() const
     auto *notice = new Toast(parentWidget());
     notice->m_strText = QStringLiteral("Left click on your exact location");
     notice->m_nPointSize = 100;
-    notice->m_nDuration = m_noticeMs.value_or(quokka::CurrentTimings().setupNoticeMs);
+    notice->m_nDuration = m_noticeMs;
     return notice;
 }
 

@@ -2,6 +2,8 @@
 // The home-location setup window of the first run: after a short notice it shows the world
 // map, stores the point of the first left click as the home location and closes. Esc and
 // the close box leave without storing anything.
+#include "base/wait.h"
+
 #include <QDialog>
 #include <QPixmap>
 #include <QPoint>
@@ -29,7 +31,7 @@ public:
         QPoint click;
     };
     static void SetNextAnswer(std::optional<Answer> answer);
-    // How long the notice before the map stays up; not set: the program's own timing.
+    // How long the notice before the map stays up (the designed 3 s unless set).
     void SetNoticeDuration(int ms) { m_noticeMs = ms; }
     static void SetStandingAnswer(std::optional<Answer> answer);
 
@@ -50,7 +52,7 @@ private:
 
     QPixmap m_mapBitmap;
     bool m_homeChosen = false;
-    std::optional<int> m_noticeMs;
+    int m_noticeMs = quokka::Timings{}.setupNoticeMs;
 };
 
 } // namespace quokka::geo

@@ -167,7 +167,7 @@ void CWorldMap::ReplaySegment(unsigned replay, std::size_t index)
         return EndReplay(index == 0 ? std::nullopt : std::optional(index - 1));
     m_greenSegment = index;
     repaint();
-    quokka::WaitWithMessagePump(this, [this, replay, index] {
+    quokka::WaitWithMessagePump(m_replayStepMs, this, [this, replay, index] {
         if (replay != m_replay)
             return;
         m_greenSegment.reset();

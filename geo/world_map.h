@@ -6,6 +6,7 @@
 #include "geo/geo_record.h"
 #include "geo/home_location.h"
 #include "geo/projection.h"
+#include "base/wait.h"
 
 #include <QDialog>
 #include <QPixmap>
@@ -48,6 +49,8 @@ public:
     QPoint HomePoint() const { return {m_homeX, m_homeY}; }
     // True while a replay runs in this window.
     bool IsReplaying() const { return m_replaying; }
+    // How long each replayed segment stays green: the run's hop wait.
+    void SetReplayStepMs(int ms) { m_replayStepMs = ms; }
 
     // The map picture shared by the map and setup windows, decoded from the resources.
     static QPixmap Picture();
@@ -109,6 +112,7 @@ private:
     std::optional<std::size_t> m_replayEnd;
     bool m_replaying = false;
     unsigned m_replay = 0; // the number of the latest replay started
+    int m_replayStepMs = quokka::Timings{}.hopWaitMs;
 };
 
 } // namespace quokka::geo

@@ -210,7 +210,7 @@ TEST_F(CloseDuringRun, Copy)
     places.dataHome = m_home.filePath("data");
     ExplorationServices services = ExplorationServices::Real();
     services.install = [places](std::stop_token stop) { InstallProgram(places, std::move(stop)); };
-    quokka::SetTimings({2000, 100, 100}); // short notices
+    services.timings = {2000, 100, 100}; // short notices
     CSetup::SetStandingAnswer(CSetup::Answer{true, {}});
     ExploreAndClose(QStringLiteral("127.0.0.1"), QStringLiteral("install"), 300, false, services);
     std::vector<std::string> left;
@@ -239,8 +239,9 @@ TEST_F(CloseDuringRun, HostName)
 {
     // The destination answers the first probe; its name goes to the silent resolver, which
     // the lookup waits for up to four seconds.
-    quokka::SetTimings({2000, 5000, 3000, 4000});
-    ExploreAndClose(QString::fromLatin1(kSinkAddress), QStringLiteral("wait 1"), 100);
+    ExplorationServices services = ExplorationServices::Real();
+    services.timings = {2000, 5000, 3000, 4000};
+    ExploreAndClose(QString::fromLatin1(kSinkAddress), QStringLiteral("wait 1"), 100, true, services);
 }
 
 TEST_F(CloseDuringRun, Replay)
@@ -253,7 +254,7 @@ TEST_F(CloseDuringRun, Replay)
             CWorldMap *map = dialog.WorldMap();
             ASSERT_TRUE(map);
             ASSERT_EQ(map->RouteSegments().size(), 1u);
-            quokka::SetTimings({}); // the replay's waits are the full two seconds
+            map->SetReplayStepMs(2000); // the replay's waits are the full two seconds
             for (QPushButton *button : map->findChildren<QPushButton *>())
                 if (button->text() == QLatin1String("Trace Route"))
                     button->click();
@@ -262,7 +263,9 @@ TEST_F(CloseDuringRun, Replay)
                 Close(dialog, QStringLiteral("replay"));
             });
         });
-        quokka::SetTimings({0}); // the run's own wait
+        ExplorationServices services = ExplorationServices::Real();
+        services.timings.hopWaitMs = 0; // the run's own wait
+        dialog.SetServices(std::move(services));
         QTimer::singleShot(0, &dialog, [&] { dialog.StartExploration(QStringLiteral("127.0.0.1")); });
     });
     EXPECT_EQ(m_closedIn, QStringLiteral("replay"));

@@ -122,9 +122,10 @@ TEST(TwentyExplorations, LeaveNoDescriptorsOrMemoryBehind)
     ASSERT_TRUE(HomeLocation::Write({300, 150}));
     GeoTableFile table;
     table.Add("127.0.0.0", "127.255.255.255", "Australia", -33.86785, 151.20732, "Sydney").Use();
-    quokka::SetTimings({0});
-
     CQuokkaQuokkaDlg dialog;
+    ExplorationServices services = ExplorationServices::Real();
+    services.timings.hopWaitMs = 0;
+    dialog.SetServices(std::move(services));
     dialog.show();
     int whoisRecords = 0;
     QObject::connect(&dialog, &CQuokkaQuokkaDlg::ResultWindowsOpened, [&] {

@@ -85,8 +85,8 @@ int main(int argc, char **argv)
             designMs += ms;
             own = QStringLiteral(" (%1 %2 ms)").arg(hop != reportedRtt.end() ? "round trip" : "no answer,").arg(ms);
         } else if (step.name.startsWith(QLatin1String("wait "))) {
-            designMs += quokka::CurrentTimings().hopWaitMs;
-            own = QStringLiteral(" (%1 ms the run waits)").arg(quokka::CurrentTimings().hopWaitMs);
+            designMs += quokka::Timings{}.hopWaitMs;
+            own = QStringLiteral(" (%1 ms the run waits)").arg(quokka::Timings{}.hopWaitMs);
         }
         std::printf("%-12s %6lld ms%s\n", qPrintable(step.name), step.lengthMs, qPrintable(own));
     }

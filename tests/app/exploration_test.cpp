@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
+#include "base/worker.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <map>
@@ -85,6 +86,12 @@ protected:
                       .terminate()
                       .bytes();
         m_database = GeoDatabase(m_table);
+    }
+    // The fakes refer to this fixture: the run's worker thread ends before it goes.
+    void TearDown() override
+    {
+        m_run.reset();
+        EXPECT_TRUE(quokka::WaitForWorkers());
     }
 
     ExplorationServices Fakes(std::map<int, HopReply> hops, bool tracerValid = true, quokka::Timings timings = {0})
@@ -198,6 +205,7 @@ TEST_F(ExplorationTest, FansEachHopOutToTheMapAndTheListAfterTheWhoisRecord)
     EXPECT_EQ(m_view->savedReport.get(), &report);
     EXPECT_FALSE(m_view->busy);
     m_run.reset();
+    ASSERT_TRUE(quokka::WaitForWorkers());
     EXPECT_NE(m_tracerThreads.made.load(), QThread::currentThread());
     EXPECT_EQ(m_tracerThreads.destroyed.load(), m_tracerThreads.made.load()) << "made, used and gone on the worker";
 }

@@ -30,15 +30,16 @@ protected:
             qunsetenv(name);
         qputenv("HOME", m_dir.path().toUtf8());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath("config"));
-        quokka::SetTimings({2000, 100, 100}); // short notices
     }
-    void TearDown() override { quokka::SetTimings({}); }
 
     // Explores an empty name: it resolves to nothing, so the run ends after opening its windows.
     void Explore(CQuokkaQuokkaDlg &dialog)
     {
         const QMetaObject::Connection following = m_watch.Follow(dialog);
         QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished);
+        ExplorationServices services = ExplorationServices::Real();
+        services.timings = {2000, 100, 100}; // short notices
+        dialog.SetServices(std::move(services));
         dialog.StartExploration(QString());
         EXPECT_TRUE(finished.count() == 1 || finished.wait(30000));
         QObject::disconnect(following);

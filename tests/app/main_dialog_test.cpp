@@ -127,8 +127,10 @@ TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
     ASSERT_TRUE(HomeLocation::Write({422, 220}));
-    quokka::SetTimings({0});
     CQuokkaQuokkaDlg dialog;
+    ExplorationServices services = ExplorationServices::Real();
+    services.timings.hopWaitMs = 0;
+    dialog.SetServices(std::move(services));
     dialog.show();
     QLineEdit *edit = Child<QLineEdit>(dialog, "domainEdit");
     QPushButton *explore = Child<QPushButton>(dialog, "exploreButton");
@@ -166,7 +168,6 @@ TEST(MainDialog, EnterInTheFieldExploresAndKeepsTheProgramOpen)
     EXPECT_EQ(dialog.focusWidget(), explore);
     for (QWidget *window : firstRun)
         EXPECT_TRUE(window->isVisible()) << "an earlier run's " << qPrintable(window->objectName());
-    quokka::SetTimings({});
 }
 
 TEST(MainDialog, NoTextIsClippedInAnyWindow)

@@ -37,7 +37,6 @@ void RunLoop(QEventLoop &loop, int timeoutMs = 10000)
 
 TEST(WaitWithMessagePump, LastsTwoSecondsHandlesTimersAndInputAndIdles)
 {
-    quokka::SetTimings({});
     QLineEdit edit;
     edit.show();
     qint64 timerFiredAt = -1;
@@ -50,7 +49,7 @@ TEST(WaitWithMessagePump, LastsTwoSecondsHandlesTimersAndInputAndIdles)
     qint64 elapsed = -1;
     const double cpuBefore = CpuSeconds();
     clock.start();
-    quokka::WaitWithMessagePump(&context, [&] {
+    quokka::WaitWithMessagePump(quokka::Timings{}.hopWaitMs, &context, [&] {
         elapsed = clock.elapsed();
         loop.quit();
     });
@@ -153,19 +152,29 @@ TEST(Worker, RunsJobsInTurnAndMissesNoneThatEndAtOnce)
         ASSERT_EQ(results[std::size_t(i)], i);
 }
 
-TEST(Worker, GoingAsksTheJobToStopWaitsForItAndHandsNothingOver)
+TEST(Worker, GoingAsksTheJobToStopWaitsForNothingAndHandsNothingOver)
 {
     QObject receiver;
     bool delivered = false;
     auto stopSeen = std::make_shared<std::atomic<bool>>(false);
+    auto finallyRan = std::make_shared<std::atomic<bool>>(false);
+    QElapsedTimer clock;
     {
         quokka::Worker worker(&receiver);
         worker.Run<int>(
             JobUntilStopped(stopSeen),
             [&](int) { delivered = true; });
+        worker.Finally([finallyRan] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // a helper's slow end
+            *finallyRan = true;
+        });
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        clock.start();
     }
-    EXPECT_TRUE(stopSeen->load()) << "the job ended before its worker went";
+    EXPECT_LT(clock.elapsed(), 100) << "the worker's end waited for its thread";
+    EXPECT_TRUE(quokka::WaitForWorkers());
+    EXPECT_TRUE(stopSeen->load()) << "the job was asked to stop";
+    EXPECT_TRUE(finallyRan->load()) << "what Finally posted ran after the worker went";
     QEventLoop loop;
     QTimer::singleShot(200, &loop, &QEventLoop::quit);
     loop.exec();

@@ -59,12 +59,12 @@ protected:
             .Add("198.51.100.5", "198.51.100.5", "Brazil", -23.5475, -46.63611)
             .Use();
     }
-    void SetUp() override { quokka::SetTimings({300}); }
-    void TearDown() override { quokka::SetTimings({}); }
-
-    static std::unique_ptr<CWorldMap> MapWithRoute(std::initializer_list<const char *> hops)
+    // A map whose replay keeps each segment green for STEP_MS (short, unless a case checks
+    // the designed two seconds).
+    static std::unique_ptr<CWorldMap> MapWithRoute(std::initializer_list<const char *> hops, int stepMs = 300)
     {
         auto map = std::make_unique<CWorldMap>();
+        map->SetReplayStepMs(stepMs);
         map->SetHome({kHome.x(), kHome.y()});
         map->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(map.get()));
@@ -221,8 +221,7 @@ TEST_F(ReplayTest, EndsQuietlyWhenItsWindowIsDestroyedDuringAWait)
 
 TEST_F(ReplayTest, ShowsEachSegmentGreenForTheRealTwoSeconds)
 {
-    quokka::SetTimings({});
-    auto map = MapWithRoute({"198.51.100.1"});
+    auto map = MapWithRoute({"198.51.100.1"}, quokka::Timings{}.hopWaitMs);
     const QPointF middle = Middle(kHome, kLondon);
     bool greenAfterOneSecond = false;
     QTimer::singleShot(1000, [&] { greenAfterOneSecond = NearPixel(Live(map.get()), middle, Greenish); });

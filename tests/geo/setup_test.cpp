@@ -37,12 +37,15 @@ protected:
     {
         ASSERT_TRUE(m_profileDir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_profileDir.path());
-        quokka::Timings timings;
-        timings.setupNoticeMs = 100;
-        quokka::SetTimings(timings);
         CSetup::SetNextAnswer(std::nullopt);
     }
-    void TearDown() override { quokka::SetTimings({}); }
+
+    // Opens SETUP with a short notice before its map and waits for its end.
+    static int Open(CSetup &setup)
+    {
+        setup.SetNoticeDuration(100);
+        return testsupport::OpenAndWait(setup);
+    }
 
     // Runs FN on the setup window as soon as it is the modal window on screen.
     static void WhenSetupShows(std::function<void(CSetup *)> fn)
@@ -99,7 +102,7 @@ TEST_F(HomeSetupTest, TheFirstLeftClickIsStoredAndEndsTheSetup)
         QTest::mouseClick(setup, Qt::LeftButton, {}, QPoint(10, 10)); // too late to count
     });
     CSetup setup;
-    EXPECT_EQ(testsupport::OpenAndWait(setup), QDialog::Accepted);
+    EXPECT_EQ(Open(setup), QDialog::Accepted);
     EXPECT_EQ(StoredBytes(), QByteArray::fromHex("a6010000dc000000"));
 
     // The next map window starts from there.
@@ -116,10 +119,10 @@ TEST_F(HomeSetupTest, EscAndTheCloseBoxStoreNothing)
     HomeLocation::Write({5, 6});
     WhenSetupShows([](CSetup *setup) { QTest::keyClick(setup, Qt::Key_Escape); });
     CSetup esc;
-    EXPECT_EQ(testsupport::OpenAndWait(esc), QDialog::Rejected);
+    EXPECT_EQ(Open(esc), QDialog::Rejected);
     WhenSetupShows([](CSetup *setup) { setup->close(); });
     CSetup closed;
-    EXPECT_EQ(testsupport::OpenAndWait(closed), QDialog::Rejected);
+    EXPECT_EQ(Open(closed), QDialog::Rejected);
     EXPECT_EQ(StoredBytes(), QByteArray::fromHex("0500000006000000"));
 }
 
@@ -132,23 +135,23 @@ TEST_F(HomeSetupTest, ShowsTheMapPicture)
         QTest::keyClick(setup, Qt::Key_Escape);
     });
     CSetup setup;
-    testsupport::OpenAndWait(setup);
+    Open(setup);
 }
 
 TEST_F(HomeSetupTest, AScriptedAnswerDrivesTheWindowWithoutAPerson)
 {
     CSetup::SetNextAnswer(CSetup::Answer{false, {30, 40}});
     CSetup clicked;
-    EXPECT_EQ(testsupport::OpenAndWait(clicked), QDialog::Accepted);
+    EXPECT_EQ(Open(clicked), QDialog::Accepted);
     EXPECT_EQ(HomeLocation::Read().x, 30);
     EXPECT_EQ(HomeLocation::Read().y, 40);
 
     CSetup::SetStandingAnswer(CSetup::Answer{true, {}});
     CSetup escaped;
-    EXPECT_EQ(testsupport::OpenAndWait(escaped), QDialog::Rejected);
+    EXPECT_EQ(Open(escaped), QDialog::Rejected);
     CSetup::SetStandingAnswer(CSetup::Answer{false, {7, 8}});
     CSetup standing;
-    EXPECT_EQ(testsupport::OpenAndWait(standing), QDialog::Accepted);
+    EXPECT_EQ(Open(standing), QDialog::Accepted);
     CSetup::SetStandingAnswer(std::nullopt);
     EXPECT_EQ(HomeLocation::Read().x, 7);
     EXPECT_EQ(HomeLocation::Read().y, 8);
@@ -156,7 +159,6 @@ TEST_F(HomeSetupTest, AScriptedAnswerDrivesTheWindowWithoutAPerson)
 
 TEST_F(HomeSetupTest, TheNoticeStaysItsRealThreeSecondsBeforeTheMapShows)
 {
-    quokka::SetTimings({});
     bool noticeUpAlone = false;
     QTimer::singleShot(1500, [&] {
         auto *notice = qobject_cast<Toast *>(QApplication::activeModalWidget());

@@ -48,12 +48,10 @@ protected:
             .Use();
     }
 
-    void SetUp() override { quokka::SetTimings({150}); }
-    void TearDown() override { quokka::SetTimings({}); }
-
     std::unique_ptr<CWorldMap> ShownMap(HomeLocation home)
     {
         auto map = std::make_unique<CWorldMap>();
+        map->SetReplayStepMs(150);
         map->SetHome(home);
         map->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(map.get()));

@@ -65,12 +65,10 @@ protected:
 
     void SetUp() override
     {
-        quokka::SetTimings({2000, 50, 50}); // short notices
         CSetup::SetStandingAnswer(CSetup::Answer{false, {422, 220}});
     }
     void TearDown() override
     {
-        quokka::SetTimings({});
         CSetup::SetStandingAnswer(std::nullopt);
     }
 
@@ -94,6 +92,9 @@ protected:
         m_seen.clear();
         const QMetaObject::Connection following = m_watch.Follow(dialog);
         QSignalSpy finished(&dialog, &CQuokkaQuokkaDlg::ExplorationFinished);
+        ExplorationServices services = ExplorationServices::Real();
+        services.timings = {2000, 50, 50}; // short notices
+        dialog.SetServices(std::move(services));
         dialog.StartExploration(QString());
         EXPECT_TRUE(finished.count() == 1 || finished.wait(30000));
         QObject::disconnect(following);
