@@ -1,35 +1,40 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
-# `make test` also builds the cores' unit tests and one whole-program scenario with
-# AddressSanitizer and UndefinedBehaviorSanitizer in $(SAN_BUILD); CTest in $(BUILD) runs those
-# too (as asan.*), so its closing summary covers both trees. CTest runs JOBS tests at a time;
-# tests that need the machine to themselves say so (RUN_SERIAL). Then the benchmarks' figures
-# are printed again.
+# `make test` also configures $(SAN_BUILD), where the cores' unit tests and one whole-program
+# scenario are built with AddressSanitizer and UndefinedBehaviorSanitizer; CTest in $(BUILD)
+# builds that tree (its first test, asan.build) and runs those tests too (as asan.*), so its
+# closing summary covers both trees. CTest runs JOBS tests at a time; tests that need the
+# machine to themselves say so (RUN_SERIAL, or the lock quokka_timing). Then the benchmarks'
+# figures are printed again.
 # `make package` builds the Debian package.
 BUILD ?= build
 SAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Ninja for a new tree; a tree configured before keeps the generator it has.
+GENERATOR = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
 ifeq ($(CI),true)
 CMAKE_FLAGS += -DQUOKKA_WERROR=ON
 endif
 
-.PHONY: run test setup build sanitize package clean
+.PHONY: run test setup build sanitize sanitize-tree package clean
 
 setup:
 	bash tools/setup.sh
 
 build: setup
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOKKA_SANITIZER_TREE=$(abspath $(SAN_BUILD)) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(call GENERATOR,$(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOKKA_SANITIZER_TREE=$(abspath $(SAN_BUILD)) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-sanitize: setup
-	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(CMAKE_FLAGS)
+sanitize-tree: setup
+	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(CMAKE_FLAGS)
+
+sanitize: sanitize-tree
 	cmake --build $(SAN_BUILD) -j$(JOBS) --target quokka_sanitized_tests
 
 run: build
 	bash tools/run.sh $(BUILD)/quokka-quokka
 
-test: build sanitize
+test: build sanitize-tree
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 900; status=$$?; \
 	  bash $(CURDIR)/tools/bench_summary.sh .; exit $$status
 

@@ -4,8 +4,15 @@
 # whole-program namespace scenario; the windows' tests run in the normal tree alone) in
 # sanitized_tests.cmake, under names starting "asan.", and builds only what those need
 # (target quokka_sanitized_tests). A normal tree configured with QUOKKA_SANITIZER_TREE runs that
-# list as part of its own CTest run, so one summary covers both trees. The fuzz targets are
-# sanitized in every tree (cmake/QuokkaFuzz.cmake), so their seed runs are not repeated here.
+# list as part of its own CTest run, so one summary covers both trees. The list begins with
+# asan.build, which builds the sanitizer tree: the sanitized tests wait for it, and the normal
+# tree's tests that wait mostly on the clock (whole-program scenarios at the program's pace)
+# run meanwhile. The fuzz targets are sanitized in every tree (cmake/QuokkaFuzz.cmake), so
+# their seed runs are not repeated here.
+#
+# Tests whose verdict rests on a pace or a race take the lock quokka_timing, as do the tests
+# that keep the processors busy (that build, the package's, the fuzzers'): so a timed scenario
+# never shares the machine with a compiler. Benchmarks have it to themselves (RUN_SERIAL).
 option(QUOKKA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 set(QUOKKA_SANITIZER_TREE "" CACHE PATH "A build tree configured with QUOKKA_SANITIZE whose tests CTest runs here too")
 
@@ -65,7 +72,7 @@ function(_quokka_sanitized_test_entry name)
   set(entry "add_test([[asan.${name}]]${command})\n")
   string(APPEND entry "set_tests_properties([[asan.${name}]] PROPERTIES ENVIRONMENT [[${environment}]]"
          " WORKING_DIRECTORY [[${CMAKE_CURRENT_BINARY_DIR}]] SKIP_RETURN_CODE 77 TIMEOUT ${timeout}"
-         " LABELS sanitizer)\n")
+         " LABELS sanitizer FIXTURES_REQUIRED quokka_sanitizer_tree)\n")
   set_property(GLOBAL APPEND_STRING PROPERTY QUOKKA_SANITIZED_TEST_LIST "${entry}")
   set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${QUOKKA_SANITIZER_ENV})
   if(S_DEPENDS)
@@ -76,8 +83,13 @@ endfunction()
 # Runs at the end of the top folder, after every test folder has been read.
 function(_quokka_write_sanitized_tests)
   get_property(entries GLOBAL PROPERTY QUOKKA_SANITIZED_TEST_LIST)
+  cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
+  set(build "add_test([[asan.build]] [[${CMAKE_COMMAND}]] --build [[${CMAKE_BINARY_DIR}]]"
+            " --target quokka_sanitized_tests --parallel ${cores})\n"
+            "set_tests_properties([[asan.build]] PROPERTIES FIXTURES_SETUP quokka_sanitizer_tree"
+            " RESOURCE_LOCK quokka_timing COST 10000 TIMEOUT 3600 LABELS sanitizer)\n")
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/sanitized_tests.cmake
-       CONTENT "# The unit and GUI tests of this tree, built with sanitizers.\n${entries}")
+       CONTENT "# The tests of the cores and one whole-program scenario, built with sanitizers.\n${build}${entries}")
 endfunction()
 
 if(QUOKKA_SANITIZE)
@@ -90,7 +102,7 @@ if(QUOKKA_SANITIZER_TREE)
 "if(EXISTS [[${list_file}]])
   include([[${list_file}]])
 else()
-  add_test(asan.tree_missing ${CMAKE_COMMAND} -E echo [[the sanitizer tree ${QUOKKA_SANITIZER_TREE} is not built; make test builds it]])
+  add_test(asan.tree_missing ${CMAKE_COMMAND} -E echo [[the sanitizer tree ${QUOKKA_SANITIZER_TREE} is not configured; make test configures it]])
   set_tests_properties(asan.tree_missing PROPERTIES WILL_FAIL TRUE)
 endif()
 ")

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake ninja-build mold pkg-config
   qt6-base-dev qt6-base-dev-tools libxcb1-dev libxfixes-dev
   libgtest-dev googletest
   libmaxminddb-dev python3-maxminddb libicu-dev iso-codes npm

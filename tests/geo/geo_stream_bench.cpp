@@ -91,7 +91,7 @@ int main()
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("quokka-stream-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string input = dir / "addresses.txt", ourOutput = dir / "ours.txt", theirOutput = dir / "theirs.txt";
-    constexpr int kAddresses = 1000000;
+    constexpr int kAddresses = 300000;
     {
         std::mt19937 random(17);
         std::ofstream file(input);
