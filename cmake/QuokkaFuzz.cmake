@@ -36,7 +36,7 @@ function(quokka_add_fuzz_target name)
     set(qt_flags "-isystem$<JOIN:$<TARGET_PROPERTY:Qt6::Core,INTERFACE_INCLUDE_DIRECTORIES>,$<SEMICOLON>-isystem>"
                  $<TARGET_LINKER_FILE:Qt6::Core>)
   endif()
-  set(warning_flags -Wall -Wextra -Wpedantic)
+  set(warning_flags -Wall -Wextra -Wpedantic ${QUOKKA_PROGRAM_WARNINGS})
   if(QUOKKA_WERROR)
     list(APPEND warning_flags -Werror)
   endif()

@@ -84,10 +84,10 @@ endfunction()
 function(_quokka_write_sanitized_tests)
   get_property(entries GLOBAL PROPERTY QUOKKA_SANITIZED_TEST_LIST)
   cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
-  set(build "add_test([[asan.build]] [[${CMAKE_COMMAND}]] --build [[${CMAKE_BINARY_DIR}]]"
-            " --target quokka_sanitized_tests --parallel ${cores})\n"
-            "set_tests_properties([[asan.build]] PROPERTIES FIXTURES_SETUP quokka_sanitizer_tree"
-            " RESOURCE_LOCK quokka_timing COST 10000 TIMEOUT 3600 LABELS sanitizer)\n")
+  string(CONCAT build "add_test([[asan.build]] [[${CMAKE_COMMAND}]] --build [[${CMAKE_BINARY_DIR}]]"
+         " --target quokka_sanitized_tests --parallel ${cores})\n"
+         "set_tests_properties([[asan.build]] PROPERTIES FIXTURES_SETUP quokka_sanitizer_tree"
+         " RESOURCE_LOCK quokka_timing COST 10000 TIMEOUT 3600 LABELS sanitizer)\n")
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/sanitized_tests.cmake
        CONTENT "# The tests of the cores and one whole-program scenario, built with sanitizers.\n${build}${entries}")
 endfunction()
