@@ -185,7 +185,8 @@ TEST(MonitorStatistics, RingFoldsOldSamplesIntoMinutesAndAnswersSpans)
 TEST(MonitorReport, LinesJsonAndCsvShowStrangersTextInert)
 {
     Statistics statistics;
-    Play(statistics, {{'A', 1, 1, "192.0.2.1", 1}, {'L', 1, 2}, {'A', 2, 1, "192.0.2.1", 3}});
+    Play(statistics, {{'A', 1, 1, "192.0.2.1", 1}, {'L', 1, 2}, {'A', 1, 3, "203.0.113.9\u202e", 4},
+                      {'A', 2, 1, "192.0.2.1", 3}});
     RowDetail hostile{1, QStringLiteral("192.0.2.1"), QStringLiteral("evil\thost\n.example\u202e"), 64500,
                       QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("-Sydney, @region, Australia")};
     const QList<RowDetail> details{hostile};
@@ -194,10 +195,11 @@ TEST(MonitorReport, LinesJsonAndCsvShowStrangersTextInert)
               (QStringList{QStringLiteral("monitor\t1\t192.0.2.1\t2\t2\t0.0\t3.0\t2.0\t1.0\t3.0\t1.4\t2.0\t"
                                           "evil\u2409host\u240a.example<U+202E>\t64500\t=HYPERLINK(\"x\")\t"
                                           "-Sydney, @region, Australia"),
-                           QStringLiteral("monitor\t2\t\t1\t0\t100.0\t-\t-\t-\t-\t-\t-\t\t\t\t")}));
+                           QStringLiteral("monitor\t2\t\t1\t0\t100.0\t-\t-\t-\t-\t-\t-\t\t\t\t"),
+                           QStringLiteral("monitor\t3\t203.0.113.9<U+202E>\t1\t1\t0.0\t4.0\t4.0\t4.0\t4.0\t0.0\t0.0\t\t\t\t")}));
 
     const QStringList csv = QString::fromUtf8(ToCsv(statistics, details)).split(QStringLiteral("\r\n"));
-    ASSERT_EQ(csv.size(), 4); // header, two rows, the empty text after the last line end
+    ASSERT_EQ(csv.size(), 5); // header, three rows, the empty text after the last line end
     EXPECT_EQ(csv[0], QStringLiteral("\"ttl\",\"address\",\"sent\",\"received\",\"loss_percent\",\"last_ms\",\"avg_ms\","
                                      "\"best_ms\",\"worst_ms\",\"stdev_ms\",\"jitter_ms\",\"hostname\",\"asn\",\"as_name\","
                                      "\"place\""));
@@ -207,7 +209,7 @@ TEST(MonitorReport, LinesJsonAndCsvShowStrangersTextInert)
 
     const QJsonObject json = QJsonDocument::fromJson(ToJson(statistics, details)).object();
     const QJsonArray rows = json[QStringLiteral("rows")].toArray();
-    ASSERT_EQ(rows.size(), 2);
+    ASSERT_EQ(rows.size(), 3);
     const QJsonObject first = rows[0].toObject(), second = rows[1].toObject();
     EXPECT_EQ(first[QStringLiteral("hostname")].toString(), hostile.hostName); // JSON keeps it exact, escaped
     EXPECT_EQ(first[QStringLiteral("avg_ms")].toDouble(), 2.0);
