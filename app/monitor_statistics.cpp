@@ -23,6 +23,9 @@ qint64 MinuteStart(qint64 atMs)
 void Statistics::Ring::Add(const Sample &sample)
 {
     if (m_samples.size() < std::size_t(kRawSamples)) {
+        // Grown by hand so that a full ring holds exactly kRawSamples, not a power of two.
+        if (m_samples.size() == m_samples.capacity())
+            m_samples.reserve(std::min(std::size_t(kRawSamples), std::max<std::size_t>(64, 2 * m_samples.size())));
         m_samples.push_back(sample);
         return;
     }

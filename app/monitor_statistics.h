@@ -85,9 +85,10 @@ public:
     History Query(int ttl, const QString &address, qint64 fromMs, qint64 toMs) const;
 
 private:
-    // A row's history: kRawSamples raw samples in a ring (32 bytes each, 115,200 bytes when
-    // full) and at most 1,441 minute summaries (40 bytes each, 57,640 bytes, plus the deque's
-    // blocks): under 180 KiB per row, some 5.2 MiB for 30 rows, however long the monitor runs.
+    // Memory per row: kRawSamples raw samples in a ring (32 bytes each, 115,200 bytes when
+    // full) and at most 1,441 minute summaries (40 bytes each, about 62,000 bytes in the
+    // deque's 512-byte blocks): under 180 KiB per row, some 5.1 MiB for 30 rows, however long
+    // the monitor runs.
     class Ring {
     public:
         void Add(const Sample &sample);
