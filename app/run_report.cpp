@@ -56,8 +56,10 @@ QJsonObject HopObject(const HopDetail &hop)
     };
 }
 
-// A CSV cell: always quoted, quotes doubled. A text from outside that a spreadsheet would
-// take for a formula gets a leading apostrophe, which spreadsheets show as text.
+} // namespace
+
+// A text from outside that a spreadsheet would take for a formula gets a leading apostrophe,
+// which spreadsheets show as text.
 QString CsvCell(const QString &value, bool untrusted)
 {
     QString text = untrusted ? VisibleText(value) : value;
@@ -68,7 +70,13 @@ QString CsvCell(const QString &value, bool untrusted)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-} // namespace
+QByteArray CsvDocument(const QList<QStringList> &rows)
+{
+    QString text;
+    for (const QStringList &cells : rows)
+        text += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    return text.toUtf8();
+}
 
 QString DetailFields(const HopDetail &hop)
 {
@@ -112,22 +120,21 @@ QByteArray ToCsv(const RunReport &report)
         QStringLiteral("asn"), QStringLiteral("as_name"), QStringLiteral("country_code"), QStringLiteral("country"),
         QStringLiteral("region"), QStringLiteral("city"), QStringLiteral("latitude"), QStringLiteral("longitude"),
         QStringLiteral("line")};
-    QStringList rows;
+    QList<QStringList> rows;
     QStringList cells;
     for (const QString &name : header)
         cells << CsvCell(name, false);
-    rows << cells.join(QLatin1Char(','));
+    rows << cells;
     for (const HopDetail &hop : report.hops) {
         const auto optional = [](const std::optional<double> &v) { return v ? Number(*v) : QString(); };
-        cells = {CsvCell(QString::number(hop.ttl), false), CsvCell(hop.address, true),
-                 CsvCell(QString::number(hop.rttMs), false), CsvCell(hop.hostName, true),
-                 CsvCell(AsNumber(hop), false), CsvCell(hop.asName, true), CsvCell(hop.countryCode, true),
-                 CsvCell(hop.country, true), CsvCell(hop.region, true), CsvCell(hop.city, true),
-                 CsvCell(optional(hop.latitude), false), CsvCell(optional(hop.longitude), false),
-                 CsvCell(hop.line, true)};
-        rows << cells.join(QLatin1Char(','));
+        rows << QStringList{CsvCell(QString::number(hop.ttl), false), CsvCell(hop.address, true),
+                            CsvCell(QString::number(hop.rttMs), false), CsvCell(hop.hostName, true),
+                            CsvCell(AsNumber(hop), false), CsvCell(hop.asName, true), CsvCell(hop.countryCode, true),
+                            CsvCell(hop.country, true), CsvCell(hop.region, true), CsvCell(hop.city, true),
+                            CsvCell(optional(hop.latitude), false), CsvCell(optional(hop.longitude), false),
+                            CsvCell(hop.line, true)};
     }
-    return (rows.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
+    return CsvDocument(rows);
 }
 
 } // namespace runreport

@@ -53,6 +53,13 @@ QByteArray ToJson(const RunReport &report);
 // for a formula (leading '=', '+', '-', '@') defused.
 QByteArray ToCsv(const RunReport &report);
 
+// One CSV cell as ToCsv writes it: always quoted, quotes doubled; an UNTRUSTED text is made
+// visible and, when a spreadsheet would take it for a formula, defused. Other reports share it.
+QString CsvCell(const QString &value, bool untrusted);
+// ROWS of cells (each made by CsvCell) as a CSV document: cells joined by commas, every row
+// ended by CR LF, in UTF-8.
+QByteArray CsvDocument(const QList<QStringList> &rows);
+
 } // namespace runreport
 
 } // namespace quokka::app
