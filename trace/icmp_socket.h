@@ -88,8 +88,8 @@ public:
     // Sends one echo request with time-to-live TTL and sequence SEQ to DESTINATION (network
     // order) and waits at most TIMEOUT for an answer to that very request; other traffic and
     // late answers to earlier probes are ignored. An echo reply counts only from DESTINATION,
-    // an error report only when it quotes DESTINATION.
-    // Whatever arrived before, and the probes in flight, are thrown away first.
+    // an error report only when it quotes DESTINATION. Whatever arrived before, and any
+    // probes still in flight, are thrown away first.
     Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq,
                               std::chrono::milliseconds timeout);
 
