@@ -209,6 +209,29 @@ std::optional<Answer> ProbeSocket::Receive(std::uint32_t destination, Clock::tim
     }
 }
 
+void ProbeSocket::Gather(std::uint32_t destination, Clock::time_point deadline)
+{
+    if (!m_fd.Valid())
+        return;
+    for (;;) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            return;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{time_t(ns / 1000000000), long(ns % 1000000000)};
+        pollfd pfd{m_fd.Get(), POLLIN, 0};
+        const int ready = ::ppoll(&pfd, 1, &wait, nullptr);
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (ready <= 0)
+            continue;
+        if (pfd.revents & POLLERR)
+            ReadErrorQueue(destination);
+        if (pfd.revents & POLLIN)
+            ReadAnswers(destination);
+    }
+}
+
 void ProbeSocket::Matched(std::uint16_t seq, std::uint32_t node, AnswerKind kind, Clock::time_point arrival)
 {
     if (const auto probe = m_inFlight.Take(seq)) {

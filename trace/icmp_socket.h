@@ -99,6 +99,9 @@ public:
     // Waits until DEADLINE for the next answer to any probe in flight to DESTINATION, matched
     // as Probe matches; nothing when none came in time.
     std::optional<Answer> Receive(std::uint32_t destination, Clock::time_point deadline);
+    // Reads the answers that come until DEADLINE, to be handed out by Receive: between the
+    // probes of a round, so that an answer is timed when it arrives, not when the round is sent.
+    void Gather(std::uint32_t destination, Clock::time_point deadline);
     // Gives up the probes sent before LIMIT (see InFlightProbes).
     std::vector<std::uint16_t> ExpireSentBefore(Clock::time_point limit) { return m_inFlight.ExpireSentBefore(limit); }
     std::size_t InFlight() const { return m_inFlight.Size(); }

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <algorithm>
-#include <thread>
 
 namespace quokka::trace {
 
@@ -30,8 +29,9 @@ std::vector<RoundProber::Sent> RoundProber::SendRound(std::uint16_t firstSeq, in
         return round;
     round.reserve(std::size_t(std::max(ttls, 0)));
     for (int ttl = 1; ttl <= ttls; ++ttl) {
+        // The answers to the round's first probes come while the rest are sent.
         if (ttl > 1)
-            std::this_thread::sleep_for(kSpacing);
+            m_socket.Gather(m_destination, round.back().at + kSpacing);
         const auto seq = std::uint16_t(firstSeq + ttl - 1);
         const icmp::SendResult result = m_socket.Send(m_destination, ttl, seq);
         round.push_back({seq, ttl, result.at, result.error});
