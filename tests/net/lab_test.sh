@@ -122,18 +122,21 @@ rounds)
   expected_rounds=$(for r in $(seq 20); do echo "round $r$theirs"; done)
   start_strays
   cp "$bin/quokka-probe-rounds" "$work/" && chmod 755 "$work/quokka-probe-rounds"
-  # 20 rounds 0.1 s apart, each probe lost after 1 s: ten rounds in flight at a time.
-  for row in "raw|1 0|in_client" "ping|0 2147483647|as_nobody"; do
-    IFS='|' read -r kind range runner <<< "$row"
+  # 20 rounds 0.1 s apart, each probe lost after 1 s: ten rounds in flight at a time; then
+  # 0.02 s apart, so that answers from beyond the wire come while later rounds are sent.
+  for row in "raw|1 0|in_client|100" "raw|1 0|in_client|20" "ping|0 2147483647|as_nobody|100" \
+             "ping|0 2147483647|as_nobody|20"; do
+    IFS='|' read -r kind range runner interval <<< "$row"
     allow_ping_sockets "$range"
-    out=$($runner "$work/quokka-probe-rounds" 203.0.113.2 20 100 1000)
-    check "rounds, $kind: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
-    check "rounds, $kind: the destination's time-to-live" "destination ttl $(wc -w <<< "$theirs")" \
+    out=$($runner "$work/quokka-probe-rounds" 203.0.113.2 20 "$interval" 1000)
+    label="rounds, $kind, every ${interval}ms"
+    check "$label: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
+    check "$label: the destination's time-to-live" "destination ttl $(wc -w <<< "$theirs")" \
       "$(grep '^destination' <<< "$out")"
-    check "rounds, $kind: every round finds traceroute -I's hops, r2 silent in both" \
+    check "$label: every round finds traceroute -I's hops, r2 silent in both" \
       "$expected_rounds" "$(grep '^round' <<< "$out")"
     slow=$(awk -v d=$((2 * delay_ms)) '$1 == "rtt" && $3 >= 3 && $4 < d' <<< "$out")
-    check "rounds, $kind: hops past the delaying wire take at least ${delay_ms}ms each way" "" "$slow"
+    check "$label: hops past the delaying wire take at least ${delay_ms}ms each way" "" "$slow"
   done
   ;;
 explore)
