@@ -27,10 +27,10 @@ std::size_t IcmpOffset(std::span<const std::uint8_t> packet)
     return length;
 }
 
-bool IsOurEcho(std::span<const std::uint8_t> icmpHeader, std::uint8_t type, Request request)
+// An echo message of TYPE with identifier ID (any sequence).
+bool IsOurEcho(std::span<const std::uint8_t> icmpHeader, std::uint8_t type, std::uint16_t id)
 {
-    return icmpHeader[0] == type && icmpHeader[1] == 0 && Read16(icmpHeader, 4) == request.id
-        && Read16(icmpHeader, 6) == request.seq;
+    return icmpHeader[0] == type && icmpHeader[1] == 0 && Read16(icmpHeader, 4) == id;
 }
 
 } // namespace
@@ -77,7 +77,19 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t id, std::uint16_t seq)
     return packet;
 }
 
-std::optional<std::uint32_t> AnswerFromRawPacket(std::span<const std::uint8_t> packet, Request request)
+AnswerKind ReportKind(std::uint8_t type)
+{
+    switch (type) {
+    case 11:
+        return AnswerKind::TimeExceeded;
+    case 3:
+        return AnswerKind::Unreachable;
+    default:
+        return AnswerKind::OtherReport;
+    }
+}
+
+std::optional<Match> MatchRawPacket(std::span<const std::uint8_t> packet, std::uint16_t id, std::uint32_t destination)
 {
     const std::size_t offset = IcmpOffset(packet);
     if (offset == 0)
@@ -86,8 +98,9 @@ std::optional<std::uint32_t> AnswerFromRawPacket(std::span<const std::uint8_t> p
     std::memcpy(&source, packet.data() + 12, 4);
     const auto message = packet.subspan(offset);
     if (message[0] == kEchoReply)
-        return IsOurEcho(message, kEchoReply, request) && source == request.destination ? std::optional(source)
-                                                                                        : std::nullopt;
+        return IsOurEcho(message, kEchoReply, id) && source == destination
+                   ? std::optional(Match{source, Read16(message, 6), AnswerKind::EchoReply})
+                   : std::nullopt;
     if (!IsErrorReport(message[0]))
         return std::nullopt;
     // An error report quotes the offending packet's IP header and its first 8 bytes.
@@ -97,9 +110,18 @@ std::optional<std::uint32_t> AnswerFromRawPacket(std::span<const std::uint8_t> p
         return std::nullopt;
     std::uint32_t quotedDestination;
     std::memcpy(&quotedDestination, quoted.data() + 16, 4);
-    if (quotedDestination != request.destination)
+    if (quotedDestination != destination)
         return std::nullopt;
-    return IsOurEcho(quoted.subspan(quotedOffset), kEchoRequest, request) ? std::optional(source) : std::nullopt;
+    const auto request = quoted.subspan(quotedOffset);
+    return IsOurEcho(request, kEchoRequest, id)
+               ? std::optional(Match{source, Read16(request, 6), ReportKind(message[0])})
+               : std::nullopt;
+}
+
+std::optional<std::uint32_t> AnswerFromRawPacket(std::span<const std::uint8_t> packet, Request request)
+{
+    const auto match = MatchRawPacket(packet, request.id, request.destination);
+    return match && match->seq == request.seq ? std::optional(match->node) : std::nullopt;
 }
 
 std::vector<sock_filter> RawSocketFilter(std::uint16_t id)
@@ -134,16 +156,30 @@ std::vector<sock_filter> RawSocketFilter(std::uint16_t id)
     };
 }
 
+std::optional<std::uint16_t> EchoReplySequence(std::span<const std::uint8_t> message, std::uint32_t source,
+                                               std::uint32_t destination)
+{
+    if (message.size() < kHeaderSize || message[0] != kEchoReply || source != destination)
+        return std::nullopt;
+    return Read16(message, 6);
+}
+
 bool IsEchoReplyTo(std::span<const std::uint8_t> message, std::uint32_t source, Request request)
 {
-    return message.size() >= kHeaderSize && message[0] == kEchoReply && Read16(message, 6) == request.seq
-        && source == request.destination;
+    return EchoReplySequence(message, source, request.destination) == request.seq;
+}
+
+std::optional<std::uint16_t> QuotedSequence(std::span<const std::uint8_t> quoted, std::uint32_t original,
+                                            std::uint32_t destination)
+{
+    if (quoted.size() < kHeaderSize || quoted[0] != kEchoRequest || original != destination)
+        return std::nullopt;
+    return Read16(quoted, 6);
 }
 
 bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint32_t original, Request request)
 {
-    return quoted.size() >= kHeaderSize && quoted[0] == kEchoRequest && Read16(quoted, 6) == request.seq
-        && original == request.destination;
+    return QuotedSequence(quoted, original, request.destination) == request.seq;
 }
 
 } // namespace quokka::trace::icmp

@@ -1,6 +1,8 @@
 #pragma once
 // ICMP echo packets as bytes: building the request and deciding whether a received packet
 // answers it. Pure functions, no sockets, so they can be tested with captured bytes.
+#include "trace/icmp_socket.h"
+
 #include <array>
 #include <linux/filter.h>
 #include <cstdint>
@@ -34,6 +36,23 @@ struct Request {
     std::uint32_t destination = 0;
 };
 
+// The kind of an error report of ICMP type TYPE.
+AnswerKind ReportKind(std::uint8_t type);
+
+// An answer to one of the echo requests that carry one identifier and go to one destination,
+// whichever sequence it names: the answering node (network byte order), the sequence, the kind.
+struct Match {
+    std::uint32_t node = 0;
+    std::uint16_t seq = 0;
+    AnswerKind kind = AnswerKind::EchoReply;
+    bool operator==(const Match &) const = default;
+};
+
+// A packet read from a raw ICMP socket, IP header first: an echo reply with identifier ID from
+// DESTINATION, or an error report (unreachable, source quench, redirect, time exceeded,
+// parameter problem) quoting an echo request with identifier ID sent to DESTINATION.
+std::optional<Match> MatchRawPacket(std::span<const std::uint8_t> packet, std::uint16_t id, std::uint32_t destination);
+
 // A packet read from a raw ICMP socket, IP header first. Returns the answering node
 // (network byte order) when the packet is an echo reply to REQUEST from its destination, or
 // an error report (unreachable, source quench, redirect, time exceeded, parameter problem)
@@ -49,10 +68,16 @@ std::vector<sock_filter> RawSocketFilter(std::uint16_t id);
 // identifier) that came from SOURCE: true when it is an echo reply to REQUEST from its
 // destination.
 bool IsEchoReplyTo(std::span<const std::uint8_t> message, std::uint32_t source, Request request);
+// The same for any sequence: the sequence of an echo reply from DESTINATION.
+std::optional<std::uint16_t> EchoReplySequence(std::span<const std::uint8_t> message, std::uint32_t source,
+                                               std::uint32_t destination);
 
 // The bytes the kernel returns with a queued ICMP error on a ping socket: the quoted ICMP
 // header of the offending packet, and in the message's name the destination it was sent to
 // (ORIGINAL). True when it quotes an echo request to REQUEST's destination with its sequence.
 bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint32_t original, Request request);
+// The same for any sequence: the sequence of the quoted echo request sent to DESTINATION.
+std::optional<std::uint16_t> QuotedSequence(std::span<const std::uint8_t> quoted, std::uint32_t original,
+                                            std::uint32_t destination);
 
 } // namespace quokka::trace::icmp

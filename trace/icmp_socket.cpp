@@ -2,6 +2,7 @@
 
 #include "trace/icmp_packet.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -15,8 +16,6 @@
 namespace quokka::trace::icmp {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 UniqueFd OpenPingSocket()
 {
@@ -90,47 +89,91 @@ ProbeSocket ProbeSocket::Open(SocketKind kind)
     return socket;
 }
 
+std::optional<InFlightProbes::Probe> InFlightProbes::Take(std::uint16_t seq)
+{
+    const auto found = m_probes.find(seq);
+    if (found == m_probes.end())
+        return std::nullopt;
+    const Probe probe = found->second;
+    m_probes.erase(found);
+    return probe;
+}
+
+std::vector<std::uint16_t> InFlightProbes::ExpireSentBefore(Clock::time_point limit)
+{
+    std::vector<std::pair<Clock::time_point, std::uint16_t>> expired;
+    for (auto i = m_probes.begin(); i != m_probes.end();) {
+        if (i->second.sentAt < limit) {
+            expired.emplace_back(i->second.sentAt, i->first);
+            i = m_probes.erase(i);
+        } else {
+            ++i;
+        }
+    }
+    std::sort(expired.begin(), expired.end());
+    std::vector<std::uint16_t> sequences;
+    sequences.reserve(expired.size());
+    for (const auto &probe : expired)
+        sequences.push_back(probe.second);
+    return sequences;
+}
+
 Echo ProbeSocket::Probe(std::uint32_t destination, int ttl, std::uint16_t seq, std::chrono::milliseconds timeout)
 {
     const auto start = Clock::now();
     if (!m_fd.Valid())
         return {};
-    if (const int error = Send(destination, ttl, seq))
-        return {OutcomeOfSendError(error)};
-    std::uint32_t answeredBy = 0;
-    if (!WaitForAnswer(destination, seq, timeout, answeredBy))
-        return {};
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    return {Outcome::Answered, answeredBy, int(elapsed.count())};
+    DrainPending();
+    if (const SendResult sent = Send(destination, ttl, seq); !sent.Sent())
+        return {OutcomeOfSendError(sent.error)};
+    const auto deadline = Clock::now() + timeout;
+    while (const auto answer = Receive(destination, deadline)) {
+        if (answer->seq != seq)
+            continue;
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        return {Outcome::Answered, answer->node, int(elapsed.count())};
+    }
+    return {};
 }
 
-int ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t seq)
+bool ProbeSocket::SetReceiveBuffer(int bytes)
 {
-    DrainPending();
+    return ::setsockopt(m_fd.Get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
+}
+
+SendResult ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t seq)
+{
     const int hops = ttl & 0xFF;
     if (::setsockopt(m_fd.Get(), SOL_IP, IP_TTL, &hops, sizeof hops) != 0)
-        return errno;
+        return {errno, Clock::now()};
     // On a ping socket the kernel puts in its own identifier and checksum.
     const auto packet = BuildEchoRequest(m_id, seq);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
     for (;;) {
+        // Taken before the request leaves, so no answer can seem to arrive before it.
+        const auto at = Clock::now();
         const ssize_t sent
             = ::sendto(m_fd.Get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
-        if (sent == ssize_t(packet.size()))
-            return 0;
+        if (sent == ssize_t(packet.size())) {
+            m_inFlight.Add(seq, ttl, at);
+            return {0, at};
+        }
         if (sent >= 0)
-            return EMSGSIZE; // cut short: no whole request left
+            return {EMSGSIZE, at}; // cut short: no whole request left
         if (errno != EINTR)
-            return errno;
+            return {errno, at};
     }
 }
 
-// Throws away whatever arrived since the last probe: late answers and queued errors. A
-// pending socket error is reported (and cleared) by the receive that meets it.
+// Throws away whatever arrived since the last probe: late answers and queued errors, and
+// the probes in flight. A pending socket error is reported (and cleared) by the receive that
+// meets it.
 void ProbeSocket::DrainPending()
 {
+    m_inFlight.Clear();
+    m_ready.clear();
     unsigned char buffer[1500];
     for (const int flags : {int(MSG_DONTWAIT | MSG_ERRQUEUE), int(MSG_DONTWAIT)}) {
         for (int i = 0; i < 1024; ++i) {
@@ -140,31 +183,66 @@ void ProbeSocket::DrainPending()
     }
 }
 
-bool ProbeSocket::WaitForAnswer(std::uint32_t destination, std::uint16_t seq, std::chrono::milliseconds timeout,
-                                std::uint32_t &answeredBy)
+std::optional<Answer> ProbeSocket::Receive(std::uint32_t destination, Clock::time_point deadline)
 {
-    const auto deadline = Clock::now() + timeout;
+    if (!m_fd.Valid())
+        return std::nullopt;
     for (;;) {
+        if (!m_ready.empty()) {
+            const Answer answer = m_ready.front();
+            m_ready.pop_front();
+            return answer;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
-            return false;
+            return std::nullopt;
         pollfd pfd{m_fd.Get(), POLLIN, 0};
         const int ready = ::poll(&pfd, 1, int(left));
         if (ready < 0 && errno != EINTR)
-            return false;
+            return std::nullopt;
         if (ready <= 0)
             continue;
-        if ((pfd.revents & POLLERR) && ReadErrorQueue(destination, seq, answeredBy))
-            return true;
-        if ((pfd.revents & POLLIN) && ReadAnswer(destination, seq, answeredBy))
-            return true;
+        if (pfd.revents & POLLERR)
+            ReadErrorQueue(destination);
+        if (pfd.revents & POLLIN)
+            ReadAnswers(destination);
+    }
+}
+
+void ProbeSocket::Gather(std::uint32_t destination, Clock::time_point deadline)
+{
+    if (!m_fd.Valid())
+        return;
+    for (;;) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            return;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{time_t(ns / 1000000000), long(ns % 1000000000)};
+        pollfd pfd{m_fd.Get(), POLLIN, 0};
+        const int ready = ::ppoll(&pfd, 1, &wait, nullptr);
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (ready <= 0)
+            continue;
+        if (pfd.revents & POLLERR)
+            ReadErrorQueue(destination);
+        if (pfd.revents & POLLIN)
+            ReadAnswers(destination);
+    }
+}
+
+void ProbeSocket::Matched(std::uint16_t seq, std::uint32_t node, AnswerKind kind, Clock::time_point arrival)
+{
+    if (const auto probe = m_inFlight.Take(seq)) {
+        const double ms = std::chrono::duration<double, std::milli>(arrival - probe->sentAt).count();
+        m_ready.push_back({seq, probe->ttl, node, ms, kind});
     }
 }
 
 // A ping socket receives time-exceeded and unreachable reports on its error queue.
-bool ProbeSocket::ReadErrorQueue(std::uint32_t destination, std::uint16_t seq, std::uint32_t &answeredBy)
+void ProbeSocket::ReadErrorQueue(std::uint32_t destination)
 {
-    bool answered = false;
     for (;;) {
         unsigned char data[576];
         unsigned char control[512];
@@ -180,20 +258,22 @@ bool ProbeSocket::ReadErrorQueue(std::uint32_t destination, std::uint16_t seq, s
         const ssize_t n = ::recvmsg(m_fd.Get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (n < 0)
             break;
+        const auto arrival = Clock::now();
         for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
                 continue;
             const auto *error = reinterpret_cast<const sock_extended_err *>(CMSG_DATA(c));
-            if (error->ee_origin != SO_EE_ORIGIN_ICMP || answered)
+            if (error->ee_origin != SO_EE_ORIGIN_ICMP)
                 continue;
             // The message's name is the destination the quoted request was sent to.
             const std::uint32_t original = message.msg_namelen >= sizeof from ? from.sin_addr.s_addr : 0;
-            if (!QuotesEchoRequest({data, std::size_t(n)}, original, {m_id, seq, destination}))
+            const auto seq = QuotedSequence({data, std::size_t(n)}, original, destination);
+            if (!seq)
                 continue;
             sockaddr_in offender{};
             std::memcpy(&offender, SO_EE_OFFENDER(error), sizeof offender);
-            answeredBy = offender.sin_addr.s_addr;
-            answered = true;
+            Matched(*seq, offender.sin_addr.s_addr, ReportKind(error->ee_type), arrival);
+            break; // one report per queued error
         }
     }
     if (m_kind == SocketKind::Raw) {
@@ -201,10 +281,9 @@ bool ProbeSocket::ReadErrorQueue(std::uint32_t destination, std::uint16_t seq, s
         socklen_t length = sizeof pending;
         ::getsockopt(m_fd.Get(), SOL_SOCKET, SO_ERROR, &pending, &length);
     }
-    return answered;
 }
 
-bool ProbeSocket::ReadAnswer(std::uint32_t destination, std::uint16_t seq, std::uint32_t &answeredBy)
+void ProbeSocket::ReadAnswers(std::uint32_t destination)
 {
     for (;;) {
         unsigned char data[1500];
@@ -213,16 +292,14 @@ bool ProbeSocket::ReadAnswer(std::uint32_t destination, std::uint16_t seq, std::
         const ssize_t n = ::recvfrom(m_fd.Get(), data, sizeof data, MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr *>(&from), &fromLength);
         if (n < 0)
-            return false; // nothing more queued, or a pending error that the error queue holds
+            return; // nothing more queued, or a pending error that the error queue holds
+        const auto arrival = Clock::now();
         const std::span<const std::uint8_t> bytes(data, std::size_t(n));
         if (m_kind == SocketKind::Ping) {
-            if (IsEchoReplyTo(bytes, from.sin_addr.s_addr, {m_id, seq, destination})) {
-                answeredBy = from.sin_addr.s_addr;
-                return true;
-            }
-        } else if (const auto source = AnswerFromRawPacket(bytes, {m_id, seq, destination})) {
-            answeredBy = *source;
-            return true;
+            if (const auto seq = EchoReplySequence(bytes, from.sin_addr.s_addr, destination))
+                Matched(*seq, from.sin_addr.s_addr, AnswerKind::EchoReply, arrival);
+        } else if (const auto match = MatchRawPacket(bytes, m_id, destination)) {
+            Matched(match->seq, match->node, match->kind, arrival);
         }
     }
 }

@@ -1,11 +1,16 @@
 #pragma once
-// One ICMP socket that sends echo requests and recognises the answer to the latest one: an
-// unprivileged ping socket or a raw socket. The tracer uses it directly, and the probe
-// helper uses it when only the helper may open a raw socket. Standard library only.
+// One ICMP socket that sends echo requests and recognises their answers: an unprivileged
+// ping socket or a raw socket. One probe at a time (Probe) for the tracer and the probe
+// helper, or many in flight together (Send, Receive) for rounds of probes. Standard library
+// only.
 #include "base/unique_fd.h"
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <vector>
 
 namespace quokka::trace::icmp {
 
@@ -27,6 +32,50 @@ struct Echo {
     int roundTripMs = 0;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// What answered an echo request: the echo reply itself, or an error report about it.
+enum class AnswerKind : std::uint8_t { EchoReply, TimeExceeded, Unreachable, OtherReport };
+
+// The echo requests sent and not yet answered nor given up: sequence, time-to-live, send
+// time. An answer counts only for a sequence in flight, and only once; a probe given up is
+// forgotten, so a late answer to it matches nothing.
+class InFlightProbes {
+public:
+    struct Probe {
+        int ttl = 0;
+        Clock::time_point sentAt;
+    };
+    // Sending SEQ again while an older probe with it is in flight replaces the older one.
+    void Add(std::uint16_t seq, int ttl, Clock::time_point sentAt) { m_probes[seq] = {ttl, sentAt}; }
+    // The probe SEQ answers, no longer in flight; nothing when none is.
+    std::optional<Probe> Take(std::uint16_t seq);
+    // Gives up the probes sent before LIMIT: their sequences, oldest first.
+    std::vector<std::uint16_t> ExpireSentBefore(Clock::time_point limit);
+    void Clear() { m_probes.clear(); }
+    std::size_t Size() const { return m_probes.size(); }
+
+private:
+    std::map<std::uint16_t, Probe> m_probes;
+};
+
+// An answer to one of the probes in flight: who answered how, and the round trip from the
+// probe's send time to the answer's arrival.
+struct Answer {
+    std::uint16_t seq = 0;
+    int ttl = 0;
+    std::uint32_t node = 0; // network byte order
+    double roundTripMs = 0;
+    AnswerKind kind = AnswerKind::EchoReply;
+};
+
+// How a send went: 0 or the errno value of the failure, and when it was sent.
+struct SendResult {
+    int error = 0;
+    Clock::time_point at;
+    bool Sent() const { return error == 0; }
+};
+
 class ProbeSocket {
 public:
     // An open socket of KIND, or one that is not valid when the system refuses it.
@@ -39,19 +88,36 @@ public:
     // Sends one echo request with time-to-live TTL and sequence SEQ to DESTINATION (network
     // order) and waits at most TIMEOUT for an answer to that very request; other traffic and
     // late answers to earlier probes are ignored. An echo reply counts only from DESTINATION,
-    // an error report only when it quotes DESTINATION.
+    // an error report only when it quotes DESTINATION. Whatever arrived before, and any
+    // probes still in flight, are thrown away first.
     Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq,
                               std::chrono::milliseconds timeout);
 
+    // Sends one echo request with time-to-live TTL and sequence SEQ to DESTINATION (network
+    // order) without waiting; once sent, it is in flight until answered or given up.
+    SendResult Send(std::uint32_t destination, int ttl, std::uint16_t seq);
+    // Waits until DEADLINE for the next answer to any probe in flight to DESTINATION, matched
+    // as Probe matches; nothing when none came in time.
+    std::optional<Answer> Receive(std::uint32_t destination, Clock::time_point deadline);
+    // Reads the answers that come until DEADLINE, to be handed out by Receive: between the
+    // probes of a round, so that an answer is timed when it arrives, not when the round is sent.
+    void Gather(std::uint32_t destination, Clock::time_point deadline);
+    // Gives up the probes sent before LIMIT (see InFlightProbes).
+    std::vector<std::uint16_t> ExpireSentBefore(Clock::time_point limit) { return m_inFlight.ExpireSentBefore(limit); }
+    std::size_t InFlight() const { return m_inFlight.Size(); }
+    // Sets the receive buffer to BYTES (the kernel doubles it, within its bound), for the
+    // answers of many probes at once.
+    bool SetReceiveBuffer(int bytes);
+
 private:
-    // 0 once sent, else the errno value of the failure.
-    int Send(std::uint32_t destination, int ttl, std::uint16_t seq);
-    bool WaitForAnswer(std::uint32_t destination, std::uint16_t seq, std::chrono::milliseconds timeout,
-                       std::uint32_t &answeredBy);
-    bool ReadErrorQueue(std::uint32_t destination, std::uint16_t seq, std::uint32_t &answeredBy);
-    bool ReadAnswer(std::uint32_t destination, std::uint16_t seq, std::uint32_t &answeredBy);
+    void ReadErrorQueue(std::uint32_t destination);
+    void ReadAnswers(std::uint32_t destination);
+    // Queues the answer to SEQ of KIND from NODE that arrived at ARRIVAL, if SEQ is in flight.
+    void Matched(std::uint16_t seq, std::uint32_t node, AnswerKind kind, Clock::time_point arrival);
     void DrainPending();
 
+    InFlightProbes m_inFlight;
+    std::deque<Answer> m_ready; // matched answers not yet handed out
     UniqueFd m_fd;
     SocketKind m_kind = SocketKind::None;
     std::uint16_t m_id = 0; // the raw socket's echo identifier (a ping socket's is the kernel's)

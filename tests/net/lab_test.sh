@@ -6,6 +6,8 @@
 #   outcomes   probes that cannot be sent (a firewall rule, no route, a destination the helper
 #              refuses): each run lists the one line that says why, by each kind of socket
 #   traceroute the same hops as Debian's traceroute -I
+#   rounds     whole rounds of probes in flight together, overlapping, on a raw socket (root)
+#              and a ping socket (unprivileged): every round finds traceroute -I's hops
 #   explore    the whole program, offscreen, in the client namespace
 #   bench      figures: the overhead of a run beyond its probes and waits, and its CPU time
 set -uo pipefail
@@ -113,6 +115,29 @@ traceroute)
   theirs=$(in_client traceroute -I -n -q 1 -w 1 -m 29 203.0.113.2 |
            awk 'NR > 1 { printf "%s ", ($2 == "*" ? "Error" : $2) }')
   check "traceroute -I finds the same hops" "$theirs" "$ours"
+  ;;
+rounds)
+  theirs=$(in_client traceroute -I -n -q 1 -w 1 -m 29 203.0.113.2 |
+           awk 'NR > 1 { printf " %s", ($2 == "*" ? "Error" : $2) }')
+  expected_rounds=$(for r in $(seq 20); do echo "round $r$theirs"; done)
+  start_strays
+  cp "$bin/quokka-probe-rounds" "$work/" && chmod 755 "$work/quokka-probe-rounds"
+  # 20 rounds 0.1 s apart, each probe lost after 1 s: ten rounds in flight at a time; then
+  # 0.02 s apart, so that answers from beyond the wire come while later rounds are sent.
+  for row in "raw|1 0|in_client|100" "raw|1 0|in_client|20" "ping|0 2147483647|as_nobody|100" \
+             "ping|0 2147483647|as_nobody|20"; do
+    IFS='|' read -r kind range runner interval <<< "$row"
+    allow_ping_sockets "$range"
+    out=$($runner "$work/quokka-probe-rounds" 203.0.113.2 20 "$interval" 1000)
+    label="rounds, $kind, every ${interval}ms"
+    check "$label: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
+    check "$label: the destination's time-to-live" "destination ttl $(wc -w <<< "$theirs")" \
+      "$(grep '^destination' <<< "$out")"
+    check "$label: every round finds traceroute -I's hops, r2 silent in both" \
+      "$expected_rounds" "$(grep '^round' <<< "$out")"
+    slow=$(awk -v d=$((2 * delay_ms)) '$1 == "rtt" && $3 >= 3 && $4 < d' <<< "$out")
+    check "$label: hops past the delaying wire take at least ${delay_ms}ms each way" "" "$slow"
+  done
   ;;
 explore)
   printf '192.0.2.0 192.0.2.255 US|United States of America|Texas|Austin\t30.26715 -97.74306\n198.51.100.0 198.51.100.255 GB|United Kingdom of Great Britain |England|London\t51.50853 -0.12574\n203.0.113.0 203.0.113.255 -|-|-|-\t0 0\n' |

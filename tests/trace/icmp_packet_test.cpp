@@ -170,3 +170,58 @@ TEST(PingSocketAnswer, MatchesBySequenceAndAddress)
     EXPECT_FALSE(icmp::QuotesEchoRequest(Icmp(0, 0, 99, 7), dest, kOurs));
     EXPECT_FALSE(icmp::QuotesEchoRequest(Bytes{8, 0, 0}, dest, {0, 0, dest}));
 }
+
+// Many probes in flight: a received packet names the sequence it answers and how, and only
+// then is it matched to a probe in flight.
+TEST(RoundAnswer, NamesSequenceAndKindForAnyProbeToTheDestination)
+{
+    using Kind = icmp::AnswerKind;
+    const std::uint32_t dest = kOurs.destination, router = Addr("198.51.100.6");
+    const auto none = std::optional<icmp::Match>();
+    const struct {
+        const char *what;
+        Bytes packet;
+        std::optional<icmp::Match> match;
+    } rows[] = {
+        {"an echo reply", Reply("203.0.113.2", 0x1234, 6), icmp::Match{dest, 6, Kind::EchoReply}},
+        {"time exceeded", Report(11, "198.51.100.6", 0x1234, 65535), icmp::Match{router, 65535, Kind::TimeExceeded}},
+        {"unreachable", Report(3, "198.51.100.6", 0x1234, 0), icmp::Match{router, 0, Kind::Unreachable}},
+        {"parameter problem", Report(12, "198.51.100.6", 0x1234, 9), icmp::Match{router, 9, Kind::OtherReport}},
+        {"an echo reply from another source", Reply("198.51.100.211", 0x1234, 6), none},
+        {"a report quoting another destination", Report(11, "192.0.2.1", 0x1234, 6, "203.0.113.99"), none},
+        {"another identifier's reply", Reply("203.0.113.2", 0x1235, 6), none},
+        {"another identifier's report", Report(11, "192.0.2.1", 0x4321, 6), none},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(icmp::MatchRawPacket(row.packet, kOurs.id, dest), row.match) << row.what;
+
+    const std::uint32_t other = Addr("198.51.100.211");
+    EXPECT_EQ(icmp::EchoReplySequence(Icmp(0, 0, 99, 300), dest, dest), 300);
+    EXPECT_FALSE(icmp::EchoReplySequence(Icmp(0, 0, 99, 300), other, dest));
+    EXPECT_FALSE(icmp::EchoReplySequence(Icmp(8, 0, 99, 300), dest, dest));
+    EXPECT_EQ(icmp::QuotedSequence(Icmp(8, 0, 99, 300), dest, dest), 300);
+    EXPECT_FALSE(icmp::QuotedSequence(Icmp(8, 0, 99, 300), other, dest));
+    EXPECT_FALSE(icmp::QuotedSequence(Icmp(0, 0, 99, 300), dest, dest));
+}
+
+// An answer counts once, and only while its probe is in flight: a probe given up at its
+// time-out takes no late answer.
+TEST(InFlightProbes, MatchOnceAndForgetWhatWasGivenUp)
+{
+    using namespace std::chrono_literals;
+    const auto t0 = icmp::Clock::now();
+    icmp::InFlightProbes probes;
+    probes.Add(65535, 1, t0);
+    probes.Add(0, 2, t0 + 1ms);
+    probes.Add(1, 3, t0 + 2ms);
+    probes.Add(2, 4, t0 + 3ms);
+    ASSERT_TRUE(probes.Take(0));
+    EXPECT_EQ(probes.Take(0), std::nullopt) << "a second answer to the same probe";
+    EXPECT_EQ(probes.ExpireSentBefore(t0 + 3ms), (std::vector<std::uint16_t>{65535, 1}));
+    EXPECT_EQ(probes.Take(65535), std::nullopt) << "a late answer to a probe given up";
+    const auto last = probes.Take(2);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->ttl, 4);
+    EXPECT_EQ(last->sentAt, t0 + 3ms);
+    EXPECT_EQ(probes.Size(), 0u);
+}

@@ -1,0 +1,108 @@
+// Probes DESTINATION in ROUNDS rounds, one every INTERVAL_MS, each probe lost after
+// TIMEOUT_MS, with the program's round prober: every time-to-live from 1 to MAX_TTL in the
+// first round, then up to the destination's once it answered. Prints the socket kind
+// ("kind raw|ping|none"), the destination's time-to-live ("destination ttl N", 0 when never
+// found), then per round "round R ADDRESS..." (each time-to-live's answer, "Error" when lost,
+// up to the destination's), and per answered probe "rtt R TTL MS".
+//   probe_rounds DESTINATION ROUNDS INTERVAL_MS TIMEOUT_MS [MAX_TTL]
+#include "trace/round_prober.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+using quokka::trace::RoundProber;
+namespace icmp = quokka::trace::icmp;
+
+namespace {
+
+struct Result {
+    std::string node = "Error";
+    double roundTripMs = -1;
+    bool destination = false;
+};
+
+std::string Dotted(std::uint32_t networkOrder)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr address{};
+    address.s_addr = networkOrder;
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: probe_rounds DESTINATION ROUNDS INTERVAL_MS TIMEOUT_MS [MAX_TTL]\n");
+        return 2;
+    }
+    const std::string destination = argv[1];
+    const int rounds = std::atoi(argv[2]);
+    const std::chrono::milliseconds interval(std::atoi(argv[3]));
+    const std::chrono::milliseconds timeout(std::atoi(argv[4]));
+    const int maxTtl = argc > 5 ? std::atoi(argv[5]) : 29;
+
+    RoundProber prober(destination);
+    const char *kinds[] = {"none", "ping", "raw"};
+    std::printf("kind %s\n", kinds[int(prober.Kind())]);
+    if (!prober.IsValid())
+        return 1;
+
+    std::vector<std::map<int, Result>> results(static_cast<std::size_t>(rounds)); // per round, by time-to-live
+    std::map<std::uint16_t, int> roundOfSeq;
+    int ttls = maxTtl;
+    int destinationTtl = 0;
+    std::uint16_t seq = 1;
+    const auto record = [&](const icmp::Answer &answer) {
+        const auto found = roundOfSeq.find(answer.seq);
+        if (found == roundOfSeq.end())
+            return;
+        Result &result = results[std::size_t(found->second)][answer.ttl];
+        result.node = Dotted(answer.node);
+        result.roundTripMs = answer.roundTripMs;
+        result.destination = answer.kind == icmp::AnswerKind::EchoReply && result.node == destination;
+        if (result.destination && (destinationTtl == 0 || answer.ttl < destinationTtl))
+            destinationTtl = ttls = answer.ttl;
+    };
+    auto next = icmp::Clock::now();
+    auto lastSent = next;
+    for (int round = 0; round < rounds; ++round) {
+        for (const RoundProber::Sent &sent : prober.SendRound(seq, ttls)) {
+            roundOfSeq[sent.seq] = round;
+            results[std::size_t(round)].try_emplace(sent.ttl);
+            lastSent = sent.at;
+        }
+        seq = std::uint16_t(seq + ttls);
+        next += interval;
+        while (const auto answer = prober.Collect(next))
+            record(*answer);
+        prober.ExpireSentBefore(icmp::Clock::now() - timeout);
+    }
+    while (const auto answer = prober.Collect(lastSent + timeout))
+        record(*answer);
+    prober.ExpireSentBefore(icmp::Clock::now());
+
+    std::printf("destination ttl %d\n", destinationTtl);
+    for (int round = 0; round < rounds; ++round) {
+        std::printf("round %d", round + 1);
+        for (const auto &[ttl, result] : results[std::size_t(round)]) {
+            std::printf(" %s", result.node.c_str());
+            if (result.destination)
+                break;
+        }
+        std::printf("\n");
+    }
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto &[ttl, result] : results[std::size_t(round)]) {
+            if (result.roundTripMs >= 0)
+                std::printf("rtt %d %d %.3f\n", round + 1, ttl, result.roundTripMs);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,52 @@
+#include "trace/round_prober.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <algorithm>
+
+namespace quokka::trace {
+
+RoundProber::RoundProber(const std::string &destination)
+{
+    in_addr address{};
+    // Text that is not an address probes the all-ones address, which nothing answers.
+    m_destination = ::inet_pton(AF_INET, destination.c_str(), &address) == 1 ? address.s_addr : INADDR_NONE;
+    for (const auto kind : {icmp::SocketKind::Ping, icmp::SocketKind::Raw}) {
+        m_socket = icmp::ProbeSocket::Open(kind);
+        if (m_socket.Valid())
+            break;
+    }
+    // A round's answers arrive together, while the round is still being sent: room for
+    // a few rounds of them (the kernel bounds it by net.core.rmem_max).
+    if (m_socket.Valid())
+        m_socket.SetReceiveBuffer(256 * 1024);
+}
+
+std::vector<RoundProber::Sent> RoundProber::SendRound(std::uint16_t firstSeq, int ttls)
+{
+    std::vector<Sent> round;
+    if (!m_socket.Valid())
+        return round;
+    round.reserve(std::size_t(std::max(ttls, 0)));
+    for (int ttl = 1; ttl <= ttls; ++ttl) {
+        // The answers to the round's first probes come while the rest are sent.
+        if (ttl > 1)
+            m_socket.Gather(m_destination, round.back().at + kSpacing);
+        const auto seq = std::uint16_t(firstSeq + ttl - 1);
+        const icmp::SendResult result = m_socket.Send(m_destination, ttl, seq);
+        round.push_back({seq, ttl, result.at, result.error});
+    }
+    return round;
+}
+
+std::optional<icmp::Answer> RoundProber::Collect(icmp::Clock::time_point deadline)
+{
+    return m_socket.Receive(m_destination, deadline);
+}
+
+std::vector<std::uint16_t> RoundProber::ExpireSentBefore(icmp::Clock::time_point limit)
+{
+    return m_socket.ExpireSentBefore(limit);
+}
+
+} // namespace quokka::trace

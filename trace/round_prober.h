@@ -1,0 +1,60 @@
+#pragma once
+// Probes a whole round of a route at once: one echo request per time-to-live from 1 to N,
+// all in flight together on one socket, and the answers handed back as they come, each
+// matched to its own probe by sequence.
+#include "trace/icmp_socket.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quokka::trace {
+
+class RoundProber {
+public:
+    // Between two probes of a round: a round of 29 probes leaves within about 3 ms.
+    static constexpr std::chrono::microseconds kSpacing{100};
+
+    // Opens one socket for DESTINATION (dotted IPv4 text) the way the tracer does: a ping
+    // socket, else a raw socket. Rounds through the probe helper need the helper to take
+    // several requests in flight, a second version of its protocol that is later work, so
+    // without either socket the prober is not valid.
+    explicit RoundProber(const std::string &destination);
+
+    bool IsValid() const { return m_socket.Valid(); }
+    icmp::SocketKind Kind() const { return m_socket.Kind(); }
+
+    // One probe of a round as sent: its sequence and time-to-live, when it left, and 0 or
+    // the errno value that kept it from leaving (icmp::OutcomeOfSendError says what it means).
+    struct Sent {
+        std::uint16_t seq = 0;
+        int ttl = 0;
+        icmp::Clock::time_point at;
+        int error = 0;
+    };
+
+    // Sends TTLS probes, time-to-live 1 to TTLS with sequences FIRST_SEQ onwards (wrapping
+    // after 65535), spaced by kSpacing.
+    std::vector<Sent> SendRound(std::uint16_t firstSeq, int ttls);
+
+    // The next answer to any probe in flight, this round's or an earlier one's, or nothing
+    // when none came before DEADLINE.
+    std::optional<icmp::Answer> Collect(icmp::Clock::time_point deadline);
+
+    // Gives up the probes sent before LIMIT, the caller's time-out: their sequences, oldest
+    // first. An answer that comes later matches nothing. This is also what keeps an old
+    // round's late answer from matching a new probe once the sequences wrap: a sequence
+    // comes round again only after 65536 probes (over 20 s at 29 probes every 10 ms), long
+    // after a time-out of at most a few seconds has given its earlier probe up.
+    std::vector<std::uint16_t> ExpireSentBefore(icmp::Clock::time_point limit);
+
+    std::size_t InFlight() const { return m_socket.InFlight(); }
+
+private:
+    icmp::ProbeSocket m_socket;
+    std::uint32_t m_destination = 0; // network byte order
+};
+
+} // namespace quokka::trace
