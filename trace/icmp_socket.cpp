@@ -193,19 +193,9 @@ std::optional<Answer> ProbeSocket::Receive(std::uint32_t destination, Clock::tim
             m_ready.pop_front();
             return answer;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= std::chrono::milliseconds::zero() || !ReadArrivals(destination, left))
             return std::nullopt;
-        pollfd pfd{m_fd.Get(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, int(left));
-        if (ready < 0 && errno != EINTR)
-            return std::nullopt;
-        if (ready <= 0)
-            continue;
-        if (pfd.revents & POLLERR)
-            ReadErrorQueue(destination);
-        if (pfd.revents & POLLIN)
-            ReadAnswers(destination);
     }
 }
 
@@ -215,21 +205,23 @@ void ProbeSocket::Gather(std::uint32_t destination, Clock::time_point deadline)
         return;
     for (;;) {
         const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero())
+        if (left <= Clock::duration::zero() || !ReadArrivals(destination, left))
             return;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec wait{time_t(ns / 1000000000), long(ns % 1000000000)};
-        pollfd pfd{m_fd.Get(), POLLIN, 0};
-        const int ready = ::ppoll(&pfd, 1, &wait, nullptr);
-        if (ready < 0 && errno != EINTR)
-            return;
-        if (ready <= 0)
-            continue;
-        if (pfd.revents & POLLERR)
-            ReadErrorQueue(destination);
-        if (pfd.revents & POLLIN)
-            ReadAnswers(destination);
     }
+}
+
+bool ProbeSocket::ReadArrivals(std::uint32_t destination, std::chrono::nanoseconds wait)
+{
+    const timespec limit{time_t(wait.count() / 1000000000), long(wait.count() % 1000000000)};
+    pollfd pfd{m_fd.Get(), POLLIN, 0};
+    const int ready = ::ppoll(&pfd, 1, &limit, nullptr);
+    if (ready < 0)
+        return errno == EINTR;
+    if (ready > 0 && (pfd.revents & POLLERR))
+        ReadErrorQueue(destination);
+    if (ready > 0 && (pfd.revents & POLLIN))
+        ReadAnswers(destination);
+    return true;
 }
 
 void ProbeSocket::Matched(std::uint16_t seq, std::uint32_t node, AnswerKind kind, Clock::time_point arrival)

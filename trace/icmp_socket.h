@@ -110,6 +110,8 @@ public:
     bool SetReceiveBuffer(int bytes);
 
 private:
+    // Waits at most WAIT for traffic and reads what came; false when the socket failed.
+    bool ReadArrivals(std::uint32_t destination, std::chrono::nanoseconds wait);
     void ReadErrorQueue(std::uint32_t destination);
     void ReadAnswers(std::uint32_t destination);
     // Queues the answer to SEQ of KIND from NODE that arrived at ARRIVAL, if SEQ is in flight.
