@@ -133,8 +133,16 @@ rounds)
     check "$label: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
     check "$label: the destination's time-to-live" "destination ttl $(wc -w <<< "$theirs")" \
       "$(grep '^destination' <<< "$out")"
-    check "$label: every round finds traceroute -I's hops, r2 silent in both" \
-      "$expected_rounds" "$(grep '^round' <<< "$out")"
+    # A probe through the lab's user-space wire may be lost on a busy machine; an address
+    # that differs is never allowed, and two lost answers of the 60 expected at most.
+    check "$label: every round finds traceroute -I's hops, r2 silent in both (at most 2 lost)" "" \
+      "$(paste -d'|' <(echo "$expected_rounds") <(grep '^round' <<< "$out") |
+         awk -F'|' '{ n = split($1, want, " "); m = split($2, got, " ");
+                      if (m != n) { print "round " NR ": " $2; next }
+                      for (i = 3; i <= n; ++i)
+                        if (got[i] != want[i]) { if (got[i] == "Error") ++lost; else print "round " NR ": " $2 }
+                      ++rounds }
+                    END { if (rounds != 20) print rounds " rounds"; if (lost > 2) print lost " answers lost" }')"
     slow=$(awk -v d=$((2 * delay_ms)) '$1 == "rtt" && $3 >= 3 && $4 < d' <<< "$out")
     check "$label: hops past the delaying wire take at least ${delay_ms}ms each way" "" "$slow"
   done
