@@ -22,6 +22,14 @@ RoundProber::RoundProber(const std::string &destination)
         m_socket.SetReceiveBuffer(256 * 1024);
 }
 
+std::unique_ptr<RoundSource> OpenRoundSource(const std::string &destination)
+{
+    auto prober = std::make_unique<RoundProber>(destination);
+    if (!prober->IsValid())
+        return nullptr;
+    return prober;
+}
+
 std::vector<RoundProber::Sent> RoundProber::SendRound(std::uint16_t firstSeq, int ttls)
 {
     std::vector<Sent> round;
