@@ -61,6 +61,8 @@ Outcome OutcomeOfSendError(int error)
     case EHOSTUNREACH:
     case ENETDOWN:
         return Outcome::NoRoute;
+    case kRefusedError:
+        return Outcome::Refused;
     case EAGAIN:  // the send queue is full: the probe is lost as if the network dropped it
     case ENOBUFS:
     case EINTR:   // Send tries again after a signal; should one still end it, the same

@@ -1,7 +1,8 @@
 // Probes DESTINATION in ROUNDS rounds, one every INTERVAL_MS, each probe lost after
-// TIMEOUT_MS, with the program's round prober: every time-to-live from 1 to MAX_TTL in the
-// first round, then up to the destination's once it answered. Prints the socket kind
-// ("kind raw|ping|none"), the destination's time-to-live ("destination ttl N", 0 when never
+// TIMEOUT_MS, with the round source the program opens (a ping socket, a raw socket, or the
+// probe helper beside this program): every time-to-live from 1 to MAX_TTL in the first round,
+// then up to the destination's once it answered. Prints the socket kind
+// ("kind raw|ping|helper|none"), the destination's time-to-live ("destination ttl N", 0 when never
 // found), then per round "round R ADDRESS..." (each time-to-live's answer, "Error" when lost,
 // up to the destination's), and per answered probe "rtt R TTL MS".
 //   probe_rounds DESTINATION ROUNDS INTERVAL_MS TIMEOUT_MS [MAX_TTL]
@@ -14,7 +15,7 @@
 #include <string>
 #include <vector>
 
-using quokka::trace::RoundProber;
+using quokka::trace::RoundSource;
 namespace icmp = quokka::trace::icmp;
 
 namespace {
@@ -48,10 +49,10 @@ int main(int argc, char **argv)
     const std::chrono::milliseconds timeout(std::atoi(argv[4]));
     const int maxTtl = argc > 5 ? std::atoi(argv[5]) : 29;
 
-    RoundProber prober(destination);
-    const char *kinds[] = {"none", "ping", "raw"};
-    std::printf("kind %s\n", kinds[int(prober.Kind())]);
-    if (!prober.IsValid())
+    const auto prober = quokka::trace::OpenRoundSource(destination);
+    const char *kinds[] = {"none", "ping", "raw", "helper"};
+    std::printf("kind %s\n", kinds[int(prober ? prober->Kind() : icmp::SocketKind::None)]);
+    if (!prober)
         return 1;
 
     std::vector<std::map<int, Result>> results(static_cast<std::size_t>(rounds)); // per round, by time-to-live
@@ -73,20 +74,20 @@ int main(int argc, char **argv)
     auto next = icmp::Clock::now();
     auto lastSent = next;
     for (int round = 0; round < rounds; ++round) {
-        for (const RoundProber::Sent &sent : prober.SendRound(seq, ttls)) {
+        for (const RoundSource::Sent &sent : prober->SendRound(seq, ttls)) {
             roundOfSeq[sent.seq] = round;
             results[std::size_t(round)].try_emplace(sent.ttl);
             lastSent = sent.at;
         }
         seq = std::uint16_t(seq + ttls);
         next += interval;
-        while (const auto answer = prober.Collect(next))
+        while (const auto answer = prober->Collect(next))
             record(*answer);
-        prober.ExpireSentBefore(icmp::Clock::now() - timeout);
+        prober->ExpireSentBefore(icmp::Clock::now() - timeout);
     }
-    while (const auto answer = prober.Collect(lastSent + timeout))
+    while (const auto answer = prober->Collect(lastSent + timeout))
         record(*answer);
-    prober.ExpireSentBefore(icmp::Clock::now());
+    prober->ExpireSentBefore(icmp::Clock::now());
 
     std::printf("destination ttl %d\n", destinationTtl);
     for (int round = 0; round < rounds; ++round) {
