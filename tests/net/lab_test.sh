@@ -153,6 +153,8 @@ rounds)
     check "$label: hops past the delaying wire take at least ${delay_ms}ms each way" "" "$slow"
     check "$label: round trips finer than a millisecond" "yes" \
       "$(awk '$1 == "rtt" && $4 !~ /\.000$/ { fine = 1 } END { print fine ? "yes" : "no" }' <<< "$out")"
+    check "$label: the source goes within a second during a round, its helper reaped" "children none" \
+      "$(awk '$1 == "ended" && $3 < 1000 { print $5, $6 }' <<< "$out")"
     check "$label: no helper left" "" "$(pgrep -f "^$work/quokka-quokka-probe")"
   done
   ;;

@@ -4,11 +4,15 @@
 // then up to the destination's once it answered. Prints the socket kind
 // ("kind raw|ping|helper|none"), the destination's time-to-live ("destination ttl N", 0 when never
 // found), then per round "round R ADDRESS..." (each time-to-live's answer, "Error" when lost,
-// up to the destination's), and per answered probe "rtt R TTL MS".
+// up to the destination's), per answered probe "rtt R TTL MS", and last how the source ended
+// with one more round in flight: "ended in MS ms, children none|running|unreaped" (the probe
+// helper, when it was the source, must be gone and reaped).
 //   probe_rounds DESTINATION ROUNDS INTERVAL_MS TIMEOUT_MS [MAX_TTL]
 #include "trace/round_prober.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -49,7 +53,7 @@ int main(int argc, char **argv)
     const std::chrono::milliseconds timeout(std::atoi(argv[4]));
     const int maxTtl = argc > 5 ? std::atoi(argv[5]) : 29;
 
-    const auto prober = quokka::trace::OpenRoundSource(destination);
+    auto prober = quokka::trace::OpenRoundSource(destination);
     const char *kinds[] = {"none", "ping", "raw", "helper"};
     std::printf("kind %s\n", kinds[int(prober ? prober->Kind() : icmp::SocketKind::None)]);
     if (!prober)
@@ -105,5 +109,12 @@ int main(int argc, char **argv)
                 std::printf("rtt %d %d %.3f\n", round + 1, ttl, result.roundTripMs);
         }
     }
+    prober->SendRound(seq, ttls);
+    const auto ending = icmp::Clock::now();
+    prober.reset();
+    const double endMs = std::chrono::duration<double, std::milli>(icmp::Clock::now() - ending).count();
+    const pid_t child = ::waitpid(-1, nullptr, WNOHANG);
+    const char *children = child > 0 ? "unreaped" : child == 0 || errno != ECHILD ? "running" : "none";
+    std::printf("ended in %.0f ms, children %s\n", endMs, children);
     return 0;
 }
