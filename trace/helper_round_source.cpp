@@ -93,6 +93,7 @@ void HelperRoundSource::End()
 std::vector<RoundSource::Sent> HelperRoundSource::SendRound(std::uint16_t firstSeq, int ttls)
 {
     std::vector<Sent> round;
+    ttls = std::min(ttls, 255); // a time-to-live is one byte, and 0 would end the helper
     round.reserve(std::size_t(std::max(ttls, 0)));
     for (int ttl = 1; ttl <= ttls; ++ttl)
         round.push_back({std::uint16_t(firstSeq + ttl - 1), ttl, Clock::now(), EPIPE});

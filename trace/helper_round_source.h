@@ -25,7 +25,8 @@ public:
     icmp::SocketKind Kind() const override { return icmp::SocketKind::Helper; }
     // Hands the round to the helper and returns once it has said of every probe that it left
     // (its send time is when that word came) or why not. The helper's rate bound may stretch
-    // this: see probe_protocol.h. A helper that has gone leaves the probes with EPIPE.
+    // this: see probe_protocol.h. A helper that has gone leaves the probes with EPIPE. At
+    // most 255 time-to-lives.
     std::vector<Sent> SendRound(std::uint16_t firstSeq, int ttls) override;
     // Answers as the helper timed them, to the microsecond.
     std::optional<icmp::Answer> Collect(icmp::Clock::time_point deadline) override;
