@@ -156,7 +156,12 @@ rounds)
     check "$label: the source goes within a second during a round, its helper reaped" "children none" \
       "$(awk '$1 == "ended" && $3 < 1000 { print $5, $6 }' <<< "$out")"
     check "$label: no helper left" "" "$(pgrep -f "^$work/quokka-quokka-probe")"
+    check "$label: every probe left" "" "$(grep '^unsent' <<< "$out")"
   done
+  # The helper refuses the loop-back network; the round says so of every probe.
+  [ ${#helper_rows[@]} -eq 0 ] ||
+    check "rounds, helper: a round to 127.0.0.1 is refused, probe by probe" "unsent refused 3" \
+      "$(as_nobody "$work/quokka-probe-rounds" 127.0.0.1 1 100 1000 3 | grep '^unsent')"
   ;;
 explore)
   printf '192.0.2.0 192.0.2.255 US|United States of America|Texas|Austin\t30.26715 -97.74306\n198.51.100.0 198.51.100.255 GB|United Kingdom of Great Britain |England|London\t51.50853 -0.12574\n203.0.113.0 203.0.113.255 -|-|-|-\t0 0\n' |

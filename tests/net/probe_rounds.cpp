@@ -4,7 +4,8 @@
 // then up to the destination's once it answered. Prints the socket kind
 // ("kind raw|ping|helper|none"), the destination's time-to-live ("destination ttl N", 0 when never
 // found), then per round "round R ADDRESS..." (each time-to-live's answer, "Error" when lost,
-// up to the destination's), per answered probe "rtt R TTL MS", and last how the source ended
+// up to the destination's), per answered probe "rtt R TTL MS", per reason that kept probes
+// from leaving "unsent refused|not-permitted|no-route|lost COUNT", and last how the source ended
 // with one more round in flight: "ended in MS ms, children none|running|unreaped" (the probe
 // helper, when it was the source, must be gone and reaped).
 //   probe_rounds DESTINATION ROUNDS INTERVAL_MS TIMEOUT_MS [MAX_TTL]
@@ -61,6 +62,7 @@ int main(int argc, char **argv)
 
     std::vector<std::map<int, Result>> results(static_cast<std::size_t>(rounds)); // per round, by time-to-live
     std::map<std::uint16_t, int> roundOfSeq;
+    std::map<std::string, int> unsent; // by the reason a probe did not leave
     int ttls = maxTtl;
     int destinationTtl = 0;
     std::uint16_t seq = 1;
@@ -80,6 +82,10 @@ int main(int argc, char **argv)
     for (int round = 0; round < rounds; ++round) {
         for (const RoundSource::Sent &sent : prober->SendRound(seq, ttls)) {
             roundOfSeq[sent.seq] = round;
+            if (sent.error != 0) {
+                const char *reasons[] = {"answered", "lost", "not-permitted", "no-route", "refused"};
+                ++unsent[reasons[int(icmp::OutcomeOfSendError(sent.error))]];
+            }
             results[std::size_t(round)].try_emplace(sent.ttl);
             lastSent = sent.at;
         }
@@ -109,6 +115,8 @@ int main(int argc, char **argv)
                 std::printf("rtt %d %d %.3f\n", round + 1, ttl, result.roundTripMs);
         }
     }
+    for (const auto &[reason, count] : unsent)
+        std::printf("unsent %s %d\n", reason.c_str(), count);
     prober->SendRound(seq, ttls);
     const auto ending = icmp::Clock::now();
     prober.reset();
