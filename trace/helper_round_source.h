@@ -28,7 +28,8 @@ public:
     // this: see probe_protocol.h. A helper that has gone leaves the probes with EPIPE. At
     // most 255 time-to-lives.
     std::vector<Sent> SendRound(std::uint16_t firstSeq, int ttls) override;
-    // Answers as the helper timed them, to the microsecond.
+    // Answers as the helper timed them, to the microsecond. Once the helper has gone nothing
+    // comes, and the wait lasts until DEADLINE as on a quiet socket.
     std::optional<icmp::Answer> Collect(icmp::Clock::time_point deadline) override;
     std::vector<std::uint16_t> ExpireSentBefore(icmp::Clock::time_point limit) override
     {
