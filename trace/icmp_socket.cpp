@@ -61,6 +61,8 @@ Outcome OutcomeOfSendError(int error)
     case EHOSTUNREACH:
     case ENETDOWN:
         return Outcome::NoRoute;
+    case kRefusedError:
+        return Outcome::Refused;
     case EAGAIN:  // the send queue is full: the probe is lost as if the network dropped it
     case ENOBUFS:
     case EINTR:   // Send tries again after a signal; should one still end it, the same
@@ -151,7 +153,10 @@ SendResult ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t s
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
-    for (;;) {
+    // An error report that arrived for an earlier probe also leaves its error pending on the
+    // socket, and the next send fails with it (and clears it) without sending anything: so a
+    // send that fails is tried once more, and only its second failure is this probe's.
+    for (int failures = 0;;) {
         // Taken before the request leaves, so no answer can seem to arrive before it.
         const auto at = Clock::now();
         const ssize_t sent
@@ -162,7 +167,7 @@ SendResult ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t s
         }
         if (sent >= 0)
             return {EMSGSIZE, at}; // cut short: no whole request left
-        if (errno != EINTR)
+        if (errno != EINTR && ++failures == 2)
             return {errno, at};
     }
 }

@@ -14,14 +14,18 @@
 
 namespace quokka::trace::icmp {
 
-enum class SocketKind { None, Ping, Raw };
+// Helper: the probe helper's raw socket, for rounds probed through it (no ProbeSocket opens it).
+enum class SocketKind { None, Ping, Raw, Helper };
 
 // How a probe ended: answered; sent but not answered in time; not sent because the system
 // forbids it (a firewall rule), because no route leads to the destination, or because the
 // probe helper refuses that destination.
 enum class Outcome : std::uint8_t { Answered, NoAnswer, NotPermitted, NoRoute, Refused };
 
-// The outcome of a probe whose sending failed with ERROR (an errno value).
+// Not an errno value (those are positive): the probe helper refused to send a probe.
+constexpr int kRefusedError = -1;
+
+// The outcome of a probe whose sending failed with ERROR (an errno value, or kRefusedError).
 Outcome OutcomeOfSendError(int error);
 
 // How a probe ended, and for an answered one who answered (network byte order) after how
@@ -102,6 +106,11 @@ public:
     // Reads the answers that come until DEADLINE, to be handed out by Receive: between the
     // probes of a round, so that an answer is timed when it arrives, not when the round is sent.
     void Gather(std::uint32_t destination, Clock::time_point deadline);
+    // Reads the answers that have arrived by now, without waiting, to be handed out by Receive
+    // (which hands out what is ready even after its deadline).
+    void ReadArrived(std::uint32_t destination) { ReadArrivals(destination, std::chrono::nanoseconds::zero()); }
+    // The socket's descriptor, to wait for its traffic beside other descriptors.
+    int Descriptor() const { return m_fd.Get(); }
     // Gives up the probes sent before LIMIT (see InFlightProbes).
     std::vector<std::uint16_t> ExpireSentBefore(Clock::time_point limit) { return m_inFlight.ExpireSentBefore(limit); }
     std::size_t InFlight() const { return m_inFlight.Size(); }

@@ -1,17 +1,21 @@
 // quokka-quokka-probe: the only part of the program that ever holds CAP_NET_RAW. The program
 // starts it with one end of a socket pair as its standard input when neither a ping socket
 // nor a raw socket of its own is allowed. It opens its raw socket, gives up every privilege,
-// and then answers fixed-size requests (probe_protocol.h) one at a time: it builds each echo
-// request itself, sends it to an allowed destination at a bounded rate, and says who
-// answered, or why nobody did (no answer, refused, not permitted, no route). It reads no
-// environment and opens no file; it ends when its input closes, when the program that
-// started it dies, or at the first request that is not well formed.
+// and then answers fixed-size requests (probe_protocol.h): one at a time for the tracer, or
+// many in flight together for rounds of probes. It builds each echo request itself, sends it
+// to an allowed destination at a bounded rate, and says who answered, or why nobody did (no
+// answer, refused, not permitted, no route). It reads no environment and opens no file; it
+// ends when its input closes, when the program that started it dies, or at the first message
+// that is not well formed.
 #include "trace/icmp_socket.h"
 #include "trace/probe_protocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <deque>
+#include <poll.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -23,10 +27,21 @@
 namespace quokka::trace {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kInput = 0;
-// At most 200 probes a second, however fast requests come.
+// At most 200 probes a second, however fast requests come: for the tracer one every 5 ms.
 constexpr auto kProbeSpacing = std::chrono::milliseconds(5);
 constexpr auto kTimeout = std::chrono::milliseconds(400);
+// For rounds: a burst as big as a round, 100 microseconds apart, and the rest at a pace that
+// keeps any one second to 200 probes (kBurst + kPerSecond).
+constexpr double kBurst = 32;
+constexpr double kPerSecond = 168;
+constexpr auto kBurstSpacing = std::chrono::microseconds(100);
+// A round's probe unanswered this long is forgotten (callers give up within 5 s).
+constexpr auto kForget = std::chrono::seconds(10);
+// Requests waiting for their turn; beyond this the helper reads no more until some have left.
+constexpr std::size_t kMostWaiting = 256;
 
 enum Exit { kEnded = 0, kNoSocket = 2, kPrivilegeKept = 3, kGarbage = 4 };
 
@@ -75,6 +90,43 @@ bool Say(const probe::Answer &answer)
     return ::send(kInput, message.data(), message.size(), MSG_NOSIGNAL) == ssize_t(message.size());
 }
 
+// The answers of rounds not yet taken by the program. They wait here rather than in a send
+// that blocks, so that answers from the network are timed when they arrive even while the
+// program is slow to read.
+class Outbox {
+public:
+    void Say(const probe::RoundAnswer &answer) { m_messages.push_back(probe::EncodeRoundAnswer(answer)); }
+    // Hands over what the program's side takes now: false when it has gone.
+    bool Flush()
+    {
+        while (!m_messages.empty()) {
+            const probe::RoundMessage &message = m_messages.front();
+            const ssize_t n = ::send(kInput, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                return true;
+            if (n != ssize_t(message.size()))
+                return false;
+            m_messages.pop_front();
+        }
+        return true;
+    }
+    std::size_t Size() const { return m_messages.size(); }
+
+private:
+    std::deque<probe::RoundMessage> m_messages;
+};
+
+// The next message from the program: its length, 0 when the program has gone. One byte more
+// than a request fits, so that a longer message shows as garbage.
+ssize_t ReadMessage(std::uint8_t (&buffer)[probe::kMessageSize + 1])
+{
+    for (;;) {
+        const ssize_t n = ::recv(kInput, buffer, sizeof buffer, 0);
+        if (n >= 0 || errno != EINTR)
+            return std::max<ssize_t>(n, 0);
+    }
+}
+
 probe::Status StatusOf(icmp::Outcome outcome)
 {
     switch (outcome) {
@@ -85,6 +137,135 @@ probe::Status StatusOf(icmp::Outcome outcome)
     case icmp::Outcome::NoAnswer: break;
     }
     return probe::Status::NoAnswer;
+}
+
+
+// Version 1, the tracer's: each request answered before the next is read. FIRST is the first
+// request, already read.
+Exit ServeSingle(icmp::ProbeSocket &socket, std::span<const std::uint8_t> first)
+{
+    auto nextSend = Clock::now();
+    std::uint8_t buffer[probe::kMessageSize + 1];
+    for (std::span<const std::uint8_t> message = first;;) {
+        const probe::Parsed parsed = probe::ParseRequest(message);
+        if (parsed.verdict == probe::Verdict::Garbage)
+            return kGarbage;
+        probe::Answer answer{probe::Status::Refused, parsed.request.seq};
+        if (parsed.verdict == probe::Verdict::Accepted) {
+            std::this_thread::sleep_until(nextSend);
+            nextSend = Clock::now() + kProbeSpacing;
+            const auto echo = socket.Probe(parsed.request.destination, parsed.request.ttl, parsed.request.seq, kTimeout);
+            answer.status = StatusOf(echo.outcome);
+            answer.node = echo.node;
+            answer.roundTripMs = std::uint16_t(echo.roundTripMs);
+        }
+        if (!Say(answer))
+            return kEnded;
+        const ssize_t n = ReadMessage(buffer);
+        if (n == 0)
+            return kEnded;
+        message = {buffer, std::size_t(n)};
+    }
+}
+
+// The rate of rounds: a bucket of kBurst probes, refilled at kPerSecond, so that no second
+// holds more than kBurst + kPerSecond probes.
+class RateBound {
+public:
+    Clock::time_point NextAllowed() const
+    {
+        const double missing = 1.0 - Tokens(Clock::now());
+        if (missing <= 0)
+            return Clock::now();
+        return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(missing / kPerSecond));
+    }
+    void Take(Clock::time_point at)
+    {
+        m_tokens = Tokens(at) - 1;
+        m_at = at;
+    }
+
+private:
+    double Tokens(Clock::time_point at) const
+    {
+        return std::min(kBurst, m_tokens + std::chrono::duration<double>(at - m_at).count() * kPerSecond);
+    }
+    double m_tokens = kBurst;
+    Clock::time_point m_at = Clock::now();
+};
+
+// Version 2, for rounds: requests are read while earlier probes are waiting for their turn or
+// in flight, and every answer says which sequence it answers.
+Exit ServeRounds(icmp::ProbeSocket &socket)
+{
+    Outbox outbox;
+    outbox.Say({probe::Status::Ready});
+    std::deque<probe::Request> waiting;
+    RateBound rate;
+    std::uint32_t destination = 0; // of the probes in flight
+    auto lastSent = Clock::now() - kBurstSpacing;
+    for (;;) {
+        if (!outbox.Flush())
+            return kEnded;
+        socket.ExpireSentBefore(Clock::now() - kForget);
+        Clock::time_point wake = Clock::now() + std::chrono::seconds(1);
+        if (!waiting.empty()) {
+            wake = std::max(rate.NextAllowed(), lastSent + kBurstSpacing);
+            if (wake <= Clock::now()) {
+                const probe::Request request = waiting.front();
+                waiting.pop_front();
+                if (request.destination != destination) {
+                    socket.ExpireSentBefore(Clock::time_point::max()); // forgets the old ones
+                    destination = request.destination;
+                }
+                const icmp::SendResult sent = socket.Send(request.destination, request.ttl, request.seq);
+                rate.Take(sent.at);
+                lastSent = sent.at;
+                outbox.Say({sent.Sent() ? probe::Status::Sent : StatusOf(icmp::OutcomeOfSendError(sent.error)),
+                            request.seq});
+                continue;
+            }
+        }
+        // More requests only while few wait for their turn and the program takes its answers.
+        const bool reading = waiting.size() < kMostWaiting && outbox.Size() < kMostWaiting;
+        pollfd fds[2] = {{kInput, short((reading ? POLLIN : 0) | (outbox.Size() ? POLLOUT : 0)), 0},
+                         {socket.Descriptor(), POLLIN, 0}};
+        const auto wait = std::max(wake - Clock::now(), Clock::duration::zero());
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+        const timespec limit{time_t(seconds.count()), long((wait - seconds).count())};
+        if (::ppoll(fds, 2, &limit, nullptr) < 0) {
+            if (errno == EINTR)
+                continue;
+            return kEnded;
+        }
+        if (fds[1].revents) {
+            socket.ReadArrived(destination);
+            while (const auto answer = socket.Receive(destination, Clock::now())) {
+                const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::duration<double, std::milli>(answer->roundTripMs));
+                const auto roundTrip = std::uint32_t(std::clamp<std::int64_t>(us.count(), 0, UINT32_MAX));
+                outbox.Say({probe::Status::Answered, answer->seq, answer->node, std::uint8_t(answer->kind), roundTrip});
+            }
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR))
+            return kEnded;
+        if (fds[0].revents & POLLIN) {
+            std::uint8_t buffer[probe::kMessageSize + 1];
+            const ssize_t n = ReadMessage(buffer);
+            if (n == 0)
+                return kEnded;
+            const std::span<const std::uint8_t> message(buffer, std::size_t(n));
+            if (probe::IsHello(message))
+                return kGarbage; // the language is chosen once
+            const probe::Parsed parsed = probe::ParseRequest(message, probe::Version::Rounds);
+            if (parsed.verdict == probe::Verdict::Garbage)
+                return kGarbage;
+            if (parsed.verdict == probe::Verdict::Refused)
+                outbox.Say({probe::Status::Refused, parsed.request.seq});
+            else
+                waiting.push_back(parsed.request);
+        }
+    }
 }
 
 } // namespace
@@ -105,28 +286,12 @@ int main()
     if (!Say({probe::Status::Ready}))
         return kEnded;
 
-    auto nextSend = std::chrono::steady_clock::now();
-    for (;;) {
-        // One byte more than a request, so that a longer message shows as garbage.
-        std::uint8_t buffer[probe::kMessageSize + 1];
-        const ssize_t n = ::recv(kInput, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return kEnded;
-        const probe::Parsed parsed = probe::ParseRequest({buffer, std::size_t(n)});
-        if (parsed.verdict == probe::Verdict::Garbage)
-            return kGarbage;
-        probe::Answer answer{probe::Status::Refused, parsed.request.seq};
-        if (parsed.verdict == probe::Verdict::Accepted) {
-            std::this_thread::sleep_until(nextSend);
-            nextSend = std::chrono::steady_clock::now() + kProbeSpacing;
-            const auto echo = socket.Probe(parsed.request.destination, parsed.request.ttl, parsed.request.seq, kTimeout);
-            answer.status = StatusOf(echo.outcome);
-            answer.node = echo.node;
-            answer.roundTripMs = std::uint16_t(echo.roundTripMs);
-        }
-        if (!Say(answer))
-            return kEnded;
-    }
+    // The first message chooses the language: the hello of rounds, or the tracer's first request.
+    std::uint8_t first[probe::kMessageSize + 1];
+    const ssize_t n = ReadMessage(first);
+    if (n == 0)
+        return kEnded;
+    if (probe::IsHello({first, std::size_t(n)}))
+        return ServeRounds(socket);
+    return ServeSingle(socket, {first, std::size_t(n)});
 }

@@ -1,5 +1,6 @@
 #include "trace/probe_helper_client.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
@@ -19,11 +20,11 @@ constexpr auto kReadyWait = std::chrono::seconds(1);
 
 } // namespace
 
-std::unique_ptr<ProbeHelperClient> ProbeHelperClient::Start(const std::string &path)
+std::optional<HelperProcess> SpawnProbeHelper(const std::string &path)
 {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
-        return nullptr;
+        return std::nullopt;
     UniqueFd ours(pair[0]), theirs(pair[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -34,9 +35,32 @@ std::unique_ptr<ProbeHelperClient> ProbeHelperClient::Start(const std::string &p
     const int failed = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp);
     posix_spawn_file_actions_destroy(&actions);
     if (failed)
+        return std::nullopt;
+    return HelperProcess{pid, std::move(ours)};
+}
+
+void EndProbeHelper(HelperProcess &helper, std::chrono::milliseconds wait)
+{
+    helper.fd.Reset(); // its input closes: the helper ends
+    if (helper.pid <= 0)
+        return;
+    const auto step = std::chrono::milliseconds(std::clamp<long>(wait.count() / 50, 1, 10));
+    for (const auto deadline = Clock::now() + wait; Clock::now() < deadline;) {
+        if (::waitpid(helper.pid, nullptr, WNOHANG) != 0)
+            return void(helper.pid = -1);
+        std::this_thread::sleep_for(step);
+    }
+    ::kill(helper.pid, SIGKILL);
+    ::waitpid(helper.pid, nullptr, 0);
+    helper.pid = -1;
+}
+
+std::unique_ptr<ProbeHelperClient> ProbeHelperClient::Start(const std::string &path)
+{
+    auto helper = SpawnProbeHelper(path);
+    if (!helper)
         return nullptr;
-    theirs.Reset();
-    std::unique_ptr<ProbeHelperClient> client(new ProbeHelperClient(pid, std::move(ours)));
+    std::unique_ptr<ProbeHelperClient> client(new ProbeHelperClient(std::move(*helper)));
     const auto ready = client->Receive(Clock::now() + kReadyWait);
     if (!ready || ready->status != probe::Status::Ready)
         return nullptr; // the destructor ends and reaps it
@@ -50,25 +74,15 @@ ProbeHelperClient::~ProbeHelperClient()
 
 void ProbeHelperClient::Stop()
 {
-    m_fd.Reset(); // its input closes: the helper ends
-    if (m_pid <= 0)
-        return;
-    for (int i = 0; i < 50; ++i) {
-        if (::waitpid(m_pid, nullptr, WNOHANG) != 0)
-            return void(m_pid = -1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-    m_pid = -1;
+    EndProbeHelper(m_helper, std::chrono::milliseconds(500));
 }
 
 icmp::Echo ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uint16_t seq)
 {
-    if (!m_fd.Valid())
+    if (!m_helper.fd.Valid())
         return {};
     const probe::Message request = probe::EncodeRequest({destination, ttl & 0xFF, seq});
-    if (::send(m_fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
+    if (::send(m_helper.fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
         Stop();
         return {};
     }
@@ -87,7 +101,8 @@ icmp::Echo ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uin
         case probe::Status::NotPermitted: return {icmp::Outcome::NotPermitted};
         case probe::Status::NoRoute: return {icmp::Outcome::NoRoute};
         case probe::Status::NoAnswer:
-        case probe::Status::Ready: break;
+        case probe::Status::Ready:
+        case probe::Status::Sent: break;
         }
         return {};
     }
@@ -95,18 +110,18 @@ icmp::Echo ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uin
 
 std::optional<probe::Answer> ProbeHelperClient::Receive(Clock::time_point deadline)
 {
-    while (m_fd.Valid()) {
+    while (m_helper.fd.Valid()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return std::nullopt;
-        pollfd pfd{m_fd.Get(), POLLIN, 0};
+        pollfd pfd{m_helper.fd.Get(), POLLIN, 0};
         const int ready = ::poll(&pfd, 1, int(left));
         if (ready < 0 && errno != EINTR)
             return std::nullopt;
         if (ready <= 0)
             continue;
         std::uint8_t buffer[probe::kMessageSize + 1];
-        const ssize_t n = ::recv(m_fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_helper.fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         if (n <= 0)

@@ -13,6 +13,17 @@
 
 namespace quokka::trace {
 
+// The helper program at PATH started with one end of a new socket pair as its standard input
+// and no environment: its process and the other end of the pair. None when it cannot start.
+struct HelperProcess {
+    pid_t pid = -1;
+    UniqueFd fd;
+};
+std::optional<HelperProcess> SpawnProbeHelper(const std::string &path);
+// Closes the helper's input, which ends it, and reaps it; kills it when it has not ended
+// within WAIT.
+void EndProbeHelper(HelperProcess &helper, std::chrono::milliseconds wait);
+
 class ProbeHelperClient {
 public:
     // The helper at PATH, started and ready (its raw socket open, its privileges gone); none
@@ -28,13 +39,12 @@ public:
     icmp::Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq);
 
 private:
-    ProbeHelperClient(pid_t pid, UniqueFd fd) : m_pid(pid), m_fd(std::move(fd)) {}
+    explicit ProbeHelperClient(HelperProcess helper) : m_helper(std::move(helper)) {}
     // The next answer, waiting until DEADLINE; none on time-out or when the helper is gone.
     std::optional<probe::Answer> Receive(std::chrono::steady_clock::time_point deadline);
     void Stop();
 
-    pid_t m_pid = -1;
-    UniqueFd m_fd;
+    HelperProcess m_helper;
 };
 
 } // namespace quokka::trace

@@ -1,5 +1,10 @@
 #include "trace/round_prober.h"
 
+#include "trace/helper_round_source.h"
+#include "trace/icmp_tracer.h"
+
+#include <QFile>
+#include <sys/stat.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <algorithm>
@@ -24,10 +29,25 @@ RoundProber::RoundProber(const std::string &destination)
 
 std::unique_ptr<RoundSource> OpenRoundSource(const std::string &destination)
 {
+    std::vector<std::string> helpers;
+    for (const QString &candidate : CIcmpTracer::HelperCandidates())
+        helpers.push_back(QFile::encodeName(candidate).toStdString());
+    return OpenRoundSource(destination, helpers);
+}
+
+std::unique_ptr<RoundSource> OpenRoundSource(const std::string &destination, const std::vector<std::string> &helpers)
+{
     auto prober = std::make_unique<RoundProber>(destination);
-    if (!prober->IsValid())
-        return nullptr;
-    return prober;
+    if (prober->IsValid())
+        return prober;
+    for (const std::string &helper : helpers) {
+        struct stat file{};
+        if (::stat(helper.c_str(), &file) != 0 || !S_ISREG(file.st_mode))
+            continue;
+        if (auto source = HelperRoundSource::Start(helper, destination))
+            return source;
+    }
+    return nullptr;
 }
 
 std::vector<RoundProber::Sent> RoundProber::SendRound(std::uint16_t firstSeq, int ttls)

@@ -13,7 +13,8 @@
 
 namespace quokka::trace {
 
-// What probes a route round by round: a socket of this process, or the probe helper.
+// What probes a route round by round: a socket of this process, or the probe helper
+// (helper_round_source.h).
 class RoundSource {
 public:
     // One probe of a round as sent: its sequence and time-to-live, when it left, and 0 or
@@ -41,8 +42,11 @@ public:
 };
 
 // The round source for DESTINATION (dotted IPv4 text) the tracer would use: a ping socket,
-// else a raw socket. Null when neither can be opened.
+// else a raw socket, else the first of the tracer's helper programs
+// (CIcmpTracer::HelperCandidates) that starts and speaks rounds. Null when none does.
 std::unique_ptr<RoundSource> OpenRoundSource(const std::string &destination);
+// The same with the helper programs to try given.
+std::unique_ptr<RoundSource> OpenRoundSource(const std::string &destination, const std::vector<std::string> &helpers);
 
 class RoundProber : public RoundSource {
 public:
@@ -50,9 +54,8 @@ public:
     static constexpr std::chrono::microseconds kSpacing{100};
 
     // Opens one socket for DESTINATION (dotted IPv4 text) the way the tracer does: a ping
-    // socket, else a raw socket. Rounds through the probe helper need the helper to take
-    // several requests in flight, a second version of its protocol that is later work, so
-    // without either socket the prober is not valid.
+    // socket, else a raw socket; without either the prober is not valid (OpenRoundSource
+    // then turns to the probe helper).
     explicit RoundProber(const std::string &destination);
 
     bool IsValid() const { return m_socket.Valid(); }

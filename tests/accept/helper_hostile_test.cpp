@@ -1,7 +1,8 @@
 // The probe helper against hostile callers, in the client namespace of the lab network (root
 // only: it runs the helper as nobody with the capability on a copy, and watches the client's
 // link with a packet socket of its own). Every request that is refused or ends the helper
-// must put no packet on the wire, and no flood may pass the helper's rate bound.
+// must put no packet on the wire, and no flood may pass the helper's rate bound, in the
+// tracer's language (one request at a time) and in the language of rounds (many in flight).
 //   helper_hostile_test HELPER INTERFACE      (HELPER carries cap_net_raw+ep)
 #include "trace/icmp_packet.h"
 #include "trace/probe_protocol.h"
@@ -20,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <chrono>
@@ -166,6 +168,27 @@ public:
         return n > 0 ? probe::ParseAnswer({buffer, std::size_t(n)}) : std::nullopt;
     }
 
+    // The next answer in the language of rounds within WAIT, or none.
+    std::optional<probe::RoundAnswer> RoundAnswer(std::chrono::milliseconds wait = 2000ms)
+    {
+        pollfd pfd{m_fd, POLLIN, 0};
+        if (::poll(&pfd, 1, int(wait.count())) <= 0)
+            return std::nullopt;
+        std::uint8_t buffer[64];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        return n > 0 ? probe::ParseRoundAnswer({buffer, std::size_t(n)}) : std::nullopt;
+    }
+    // Ready (the tracer's language), the hello, and Ready in the language of rounds.
+    bool SpeakRounds()
+    {
+        const auto ready = Answer();
+        if (!ready || ready->status != probe::Status::Ready || !Send(probe::EncodeHello()))
+            return false;
+        const auto rounds = RoundAnswer();
+        return rounds && rounds->status == probe::Status::Ready;
+    }
+    bool AskInRounds(const probe::Request &request) { return Send(probe::EncodeRequest(request, probe::Version::Rounds)); }
+
     // True once the helper has exited within WAIT (and it is reaped).
     bool Ended(std::chrono::milliseconds wait)
     {
@@ -198,6 +221,18 @@ std::string Trim(std::string text)
 {
     text.erase(0, text.find_first_not_of(" \t"));
     return text;
+}
+
+// The most of TIMES (in order) that fall within one second.
+std::size_t MostInOneSecond(const std::vector<Clock::time_point> &times)
+{
+    std::size_t most = 0;
+    for (std::size_t first = 0, last = 0; last < times.size(); ++last) {
+        while (times[last] - times[first] >= 1s)
+            ++first;
+        most = std::max(most, last - first + 1);
+    }
+    return most;
 }
 
 class HelperTest : public ::testing::Test {
@@ -311,14 +346,141 @@ TEST_F(HelperTest, BoundsItsRate)
     EXPECT_EQ(answered, kFlood);
     const auto sent = sniffer.SentTo(Address("192.0.2.1"));
     EXPECT_EQ(sent.size(), std::size_t(kFlood));
-    std::size_t most = 0;
-    for (std::size_t first = 0, last = 0; last < sent.size(); ++last) {
-        while (sent[last] - sent[first] >= 1s)
-            ++first;
-        most = std::max(most, last - first + 1);
-    }
+    const std::size_t most = MostInOneSecond(sent);
     std::printf("most probes in one second of a flood: %zu\n", most);
     EXPECT_LE(most, 201u);
+}
+
+// --- the language of rounds ---------------------------------------------------------------
+
+class RoundsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sniffer.Ok()) << "no packet socket on " << g_interface;
+        ASSERT_TRUE(helper.SpeakRounds()) << "the helper did not take up the language of rounds";
+    }
+    Sniffer sniffer;
+    Helper helper;
+};
+
+// A whole round in flight: each probe said to have left, then answered by its own hop with
+// the time to the microsecond (the first router is before the lab's 30 ms wire, the rest
+// beyond it; the third router is silent). A probe may be lost to the busy lab wire.
+TEST_F(RoundsTest, ProbesAWholeRoundInFlight)
+{
+    const char *expected[] = {"192.0.2.1", "198.51.100.2", nullptr, "198.51.100.10"};
+    constexpr int kTtls = 29;
+    constexpr std::uint16_t kFirst = 65530; // the sequences wrap within the round
+    for (int ttl = 1; ttl <= kTtls; ++ttl)
+        ASSERT_TRUE(helper.AskInRounds({Address("203.0.113.2"), ttl, std::uint16_t(kFirst + ttl - 1)}));
+    std::vector<int> sent(kTtls + 1), answered(kTtls + 1);
+    int answers = 0;
+    while (const auto answer = helper.RoundAnswer(1500ms)) {
+        const int ttl = std::uint16_t(answer->seq - kFirst) + 1;
+        ASSERT_TRUE(ttl >= 1 && ttl <= kTtls) << "seq " << answer->seq;
+        if (answer->status == probe::Status::Sent) {
+            EXPECT_EQ(sent[ttl]++ + answered[ttl], 0) << "ttl " << ttl << " sent twice or after its answer";
+            continue;
+        }
+        ASSERT_EQ(int(answer->status), int(probe::Status::Answered)) << "ttl " << ttl;
+        EXPECT_EQ(answered[ttl]++, 0) << "ttl " << ttl << " answered twice";
+        const bool far = ttl > 4;
+        const char *node = far ? "203.0.113.2" : expected[ttl - 1];
+        ASSERT_NE(node, nullptr) << "the silent router answered";
+        EXPECT_EQ(answer->node, Address(node)) << "ttl " << ttl;
+        EXPECT_EQ(answer->kind, std::uint8_t(far ? icmp::AnswerKind::EchoReply : icmp::AnswerKind::TimeExceeded));
+        EXPECT_EQ(ttl == 1, answer->roundTripUs < 60'000) << "ttl " << ttl << ": " << answer->roundTripUs << " us";
+        ++answers;
+    }
+    EXPECT_EQ(std::count(sent.begin() + 1, sent.end(), 1), kTtls);
+    EXPECT_GE(answers, kTtls - 1 - 2) << "more than two of the round's answers lost";
+    const auto left = sniffer.SentTo(Address("203.0.113.2"));
+    ASSERT_EQ(left.size(), std::size_t(kTtls));
+    const auto spread = std::chrono::duration<double, std::milli>(left.back() - left.front()).count();
+    std::printf("a round of %d left within %.1f ms\n", kTtls, spread);
+    EXPECT_LT(spread, 100) << "the round did not leave as one burst";
+}
+
+// Well formed, but nothing may go out for them: each is refused at once, and the helper goes on.
+TEST_F(RoundsTest, RefusesDestinationsOutOfRange)
+{
+    const char *rows[] = {"0.0.0.0", "0.1.2.3", "127.0.0.1", "127.255.255.254", "224.0.0.1", "239.255.255.250",
+                          "240.0.0.1", "255.255.255.255"};
+    std::uint16_t seq = 100;
+    for (const char *destination : rows)
+        ASSERT_TRUE(helper.AskInRounds({Address(destination), 64, ++seq})) << destination;
+    for (std::uint16_t expected = 101; expected <= seq; ++expected) {
+        const auto answer = helper.RoundAnswer();
+        ASSERT_TRUE(answer) << "seq " << expected;
+        EXPECT_EQ(int(answer->status), int(probe::Status::Refused)) << "seq " << expected;
+        EXPECT_EQ(answer->seq, expected);
+    }
+    EXPECT_TRUE(sniffer.SentTo().empty()) << "a packet left for a refused request";
+    ASSERT_TRUE(helper.AskInRounds({Address("192.0.2.1"), 64, ++seq}));
+    const auto left = helper.RoundAnswer();
+    ASSERT_TRUE(left);
+    EXPECT_EQ(int(left->status), int(probe::Status::Sent));
+    const auto control = helper.RoundAnswer();
+    ASSERT_TRUE(control);
+    EXPECT_EQ(int(control->status), int(probe::Status::Answered));
+}
+
+// Not its language, also the tracer's language or a second hello once rounds are spoken:
+// the helper ends at once and sends nothing.
+TEST(RoundsLife, EndsAtGarbage)
+{
+    Sniffer sniffer;
+    ASSERT_TRUE(sniffer.Ok());
+    const probe::Request request{Address("192.0.2.1"), 64, 1};
+    const probe::Message good = probe::EncodeRequest(request, probe::Version::Rounds);
+    std::vector<std::vector<std::uint8_t>> rows;
+    rows.emplace_back(good.begin(), good.end() - 1);                     // truncated
+    rows.emplace_back(good.begin(), good.end()).push_back(0);            // one byte too many
+    rows.emplace_back(4096, 0x41);                                       // oversized
+    for (const std::size_t at : {0u, 1u, 2u, 10u, 11u}) {                // magic, version, reserved
+        rows.emplace_back(good.begin(), good.end());
+        rows.back()[at] ^= 0x5A;
+    }
+    const probe::Message ttlZero = probe::EncodeRequest({request.destination, 0, 1}, probe::Version::Rounds);
+    const probe::Message single = probe::EncodeRequest(request);
+    const probe::Message hello = probe::EncodeHello();
+    for (const probe::Message &message : {ttlZero, single, hello})
+        rows.emplace_back(message.begin(), message.end());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        Helper fresh;
+        ASSERT_TRUE(fresh.SpeakRounds()) << "row " << i;
+        fresh.Send(rows[i]);
+        EXPECT_FALSE(fresh.RoundAnswer(300ms)) << "row " << i << " was answered";
+        EXPECT_TRUE(fresh.Ended(1000ms)) << "row " << i << " did not end the helper";
+    }
+    EXPECT_TRUE(sniffer.SentTo().empty()) << "a packet left for garbage";
+}
+
+// However fast requests come, and however many are in flight, at most 200 probes leave in
+// any second; each one is said to have left.
+TEST_F(RoundsTest, BoundsItsRate)
+{
+    constexpr int kFlood = 600;
+    std::atomic<bool> allSent{true};
+    std::thread flood([&] {
+        for (int i = 0; i < kFlood; ++i)
+            if (!helper.AskInRounds({Address("192.0.2.1"), 64, std::uint16_t(i)}))
+                allSent = false;
+    });
+    int left = 0;
+    while (const auto answer = helper.RoundAnswer())
+        if (answer->status == probe::Status::Sent && ++left == kFlood)
+            break;
+    flood.join();
+    EXPECT_TRUE(allSent);
+    EXPECT_EQ(left, kFlood);
+    const auto sent = sniffer.SentTo(Address("192.0.2.1"));
+    EXPECT_EQ(sent.size(), std::size_t(kFlood));
+    const std::size_t most = MostInOneSecond(sent);
+    std::printf("most probes in one second of a flood of rounds: %zu\n", most);
+    EXPECT_LE(most, 201u);
+    EXPECT_GE(most, 150u) << "the bound holds back more than it should";
 }
 
 // The rx_queue of the raw socket with INODE in /proc/net/raw (of this namespace), in bytes.

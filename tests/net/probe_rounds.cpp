@@ -1,20 +1,26 @@
 // Probes DESTINATION in ROUNDS rounds, one every INTERVAL_MS, each probe lost after
-// TIMEOUT_MS, with the program's round prober: every time-to-live from 1 to MAX_TTL in the
-// first round, then up to the destination's once it answered. Prints the socket kind
-// ("kind raw|ping|none"), the destination's time-to-live ("destination ttl N", 0 when never
+// TIMEOUT_MS, with the round source the program opens (a ping socket, a raw socket, or the
+// probe helper beside this program): every time-to-live from 1 to MAX_TTL in the first round,
+// then up to the destination's once it answered. Prints the socket kind
+// ("kind raw|ping|helper|none"), the destination's time-to-live ("destination ttl N", 0 when never
 // found), then per round "round R ADDRESS..." (each time-to-live's answer, "Error" when lost,
-// up to the destination's), and per answered probe "rtt R TTL MS".
+// up to the destination's), per answered probe "rtt R TTL MS", per reason that kept probes
+// from leaving "unsent refused|not-permitted|no-route|lost COUNT", and last how the source ended
+// with one more round in flight: "ended in MS ms, children none|running|unreaped" (the probe
+// helper, when it was the source, must be gone and reaped).
 //   probe_rounds DESTINATION ROUNDS INTERVAL_MS TIMEOUT_MS [MAX_TTL]
 #include "trace/round_prober.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
-using quokka::trace::RoundProber;
+using quokka::trace::RoundSource;
 namespace icmp = quokka::trace::icmp;
 
 namespace {
@@ -48,14 +54,15 @@ int main(int argc, char **argv)
     const std::chrono::milliseconds timeout(std::atoi(argv[4]));
     const int maxTtl = argc > 5 ? std::atoi(argv[5]) : 29;
 
-    RoundProber prober(destination);
-    const char *kinds[] = {"none", "ping", "raw"};
-    std::printf("kind %s\n", kinds[int(prober.Kind())]);
-    if (!prober.IsValid())
+    auto prober = quokka::trace::OpenRoundSource(destination);
+    const char *kinds[] = {"none", "ping", "raw", "helper"};
+    std::printf("kind %s\n", kinds[int(prober ? prober->Kind() : icmp::SocketKind::None)]);
+    if (!prober)
         return 1;
 
     std::vector<std::map<int, Result>> results(static_cast<std::size_t>(rounds)); // per round, by time-to-live
     std::map<std::uint16_t, int> roundOfSeq;
+    std::map<std::string, int> unsent; // by the reason a probe did not leave
     int ttls = maxTtl;
     int destinationTtl = 0;
     std::uint16_t seq = 1;
@@ -73,20 +80,24 @@ int main(int argc, char **argv)
     auto next = icmp::Clock::now();
     auto lastSent = next;
     for (int round = 0; round < rounds; ++round) {
-        for (const RoundProber::Sent &sent : prober.SendRound(seq, ttls)) {
+        for (const RoundSource::Sent &sent : prober->SendRound(seq, ttls)) {
             roundOfSeq[sent.seq] = round;
+            if (sent.error != 0) {
+                const char *reasons[] = {"answered", "lost", "not-permitted", "no-route", "refused"};
+                ++unsent[reasons[int(icmp::OutcomeOfSendError(sent.error))]];
+            }
             results[std::size_t(round)].try_emplace(sent.ttl);
             lastSent = sent.at;
         }
         seq = std::uint16_t(seq + ttls);
         next += interval;
-        while (const auto answer = prober.Collect(next))
+        while (const auto answer = prober->Collect(next))
             record(*answer);
-        prober.ExpireSentBefore(icmp::Clock::now() - timeout);
+        prober->ExpireSentBefore(icmp::Clock::now() - timeout);
     }
-    while (const auto answer = prober.Collect(lastSent + timeout))
+    while (const auto answer = prober->Collect(lastSent + timeout))
         record(*answer);
-    prober.ExpireSentBefore(icmp::Clock::now());
+    prober->ExpireSentBefore(icmp::Clock::now());
 
     std::printf("destination ttl %d\n", destinationTtl);
     for (int round = 0; round < rounds; ++round) {
@@ -104,5 +115,14 @@ int main(int argc, char **argv)
                 std::printf("rtt %d %d %.3f\n", round + 1, ttl, result.roundTripMs);
         }
     }
+    for (const auto &[reason, count] : unsent)
+        std::printf("unsent %s %d\n", reason.c_str(), count);
+    prober->SendRound(seq, ttls);
+    const auto ending = icmp::Clock::now();
+    prober.reset();
+    const double endMs = std::chrono::duration<double, std::milli>(icmp::Clock::now() - ending).count();
+    const pid_t child = ::waitpid(-1, nullptr, WNOHANG);
+    const char *children = child > 0 ? "unreaped" : child == 0 || errno != ECHILD ? "running" : "none";
+    std::printf("ended in %.0f ms, children %s\n", endMs, children);
     return 0;
 }

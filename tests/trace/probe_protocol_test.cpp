@@ -1,4 +1,5 @@
-// The probe helper's messages: what it accepts, refuses and takes for garbage.
+// The probe helper's messages, in both its languages: what it accepts, refuses and takes for
+// garbage.
 #include "trace/probe_protocol.h"
 
 #include <arpa/inet.h>
@@ -76,6 +77,84 @@ TEST(ProbeAnswer, RoundTripsAndRejectsUnknownStatuses)
         EXPECT_FALSE(probe::ParseAnswer(odd)) << int(status);
     }
     EXPECT_FALSE(probe::ParseAnswer(probe::EncodeRequest({Address("192.0.2.1"), 5, 1})));
+}
+
+// The language of rounds: a TTL of 0 ends the helper there, and neither language's requests
+// nor the hello pass for another's.
+TEST(ProbeRounds, ParsesRequestsOfItsOwnVersionOnly)
+{
+    using probe::Verdict;
+    using probe::Version;
+    const struct {
+        const char *destination;
+        int ttl;
+        Version written, read;
+        Verdict verdict;
+    } rows[] = {
+        {"203.0.113.2", 1, Version::Rounds, Version::Rounds, Verdict::Accepted},
+        {"192.0.2.1", 255, Version::Rounds, Version::Rounds, Verdict::Accepted},
+        {"127.0.0.1", 30, Version::Rounds, Version::Rounds, Verdict::Refused},
+        {"224.0.0.1", 30, Version::Rounds, Version::Rounds, Verdict::Refused},
+        {"255.255.255.255", 30, Version::Rounds, Version::Rounds, Verdict::Refused},
+        {"203.0.113.2", 0, Version::Rounds, Version::Rounds, Verdict::Garbage},
+        {"203.0.113.2", 0, Version::Single, Version::Single, Verdict::Refused},
+        {"203.0.113.2", 5, Version::Single, Version::Rounds, Verdict::Garbage},
+        {"203.0.113.2", 5, Version::Rounds, Version::Single, Verdict::Garbage},
+    };
+    for (const auto &row : rows) {
+        const probe::Request sent{Address(row.destination), row.ttl, 0xBEEF};
+        const probe::Parsed parsed = probe::ParseRequest(probe::EncodeRequest(sent, row.written), row.read);
+        EXPECT_EQ(int(parsed.verdict), int(row.verdict)) << row.destination << " ttl " << row.ttl << " written "
+                                                         << int(row.written) << " read " << int(row.read);
+        if (parsed.verdict != Verdict::Garbage) {
+            EXPECT_EQ(parsed.request.seq, sent.seq) << row.destination;
+        }
+    }
+    const probe::Message hello = probe::EncodeHello();
+    EXPECT_TRUE(probe::IsHello(hello));
+    for (const auto version : {Version::Single, Version::Rounds})
+        EXPECT_EQ(int(probe::ParseRequest(hello, version).verdict), int(Verdict::Garbage));
+    std::vector<std::vector<std::uint8_t>> odd = {{hello.begin(), hello.end() - 1}, {hello.begin(), hello.end()}};
+    odd.back().push_back(0);
+    for (std::size_t at = 0; at < hello.size(); ++at) {
+        odd.emplace_back(hello.begin(), hello.end());
+        odd.back()[at] ^= 0x10;
+    }
+    for (std::size_t i = 0; i < odd.size(); ++i)
+        EXPECT_FALSE(probe::IsHello(odd[i])) << "row " << i;
+}
+
+TEST(ProbeRounds, AnswersRoundTripToTheMicrosecondAndRejectOtherShapes)
+{
+    const probe::RoundAnswer rows[] = {
+        {probe::Status::Ready, 0, 0, 0, 0},
+        {probe::Status::Sent, 0xFFFF, 0, 0, 0},
+        {probe::Status::Answered, 7, Address("198.51.100.6"), 1, 30'123},       // time exceeded, 30.123 ms
+        {probe::Status::Answered, 8, Address("203.0.113.2"), 0, 4'999'999},     // echo reply, just under 5 s
+        {probe::Status::Answered, 9, Address("203.0.113.1"), 3, 0xFFFFFFFF},    // another report, the longest
+        {probe::Status::Refused, 10, 0, 0, 0},
+        {probe::Status::NoRoute, 11, 0, 0, 0},
+    };
+    for (const auto &sent : rows) {
+        const auto read = probe::ParseRoundAnswer(probe::EncodeRoundAnswer(sent));
+        ASSERT_TRUE(read) << int(sent.status) << " seq " << sent.seq;
+        EXPECT_EQ(int(read->status), int(sent.status));
+        EXPECT_EQ(read->seq, sent.seq);
+        EXPECT_EQ(read->node, sent.node);
+        EXPECT_EQ(read->kind, sent.kind);
+        EXPECT_EQ(read->roundTripUs, sent.roundTripUs);
+    }
+    const probe::RoundMessage good = probe::EncodeRoundAnswer(rows[2]);
+    EXPECT_FALSE(probe::ParseAnswer(good)) << "a round answer read as the tracer's";
+    EXPECT_FALSE(probe::ParseRoundAnswer(probe::EncodeAnswer({probe::Status::Answered, 7, 0, 30})));
+    // byte, value: status 0 and 8, kind 4, the reserved byte, the version
+    const std::pair<std::size_t, std::uint8_t> changes[] = {{3, 0}, {3, 8}, {10, 4}, {11, 1}, {2, 1}, {1, 'P'}};
+    for (const auto &[at, value] : changes) {
+        probe::RoundMessage odd = good;
+        odd[at] = value;
+        EXPECT_FALSE(probe::ParseRoundAnswer(odd)) << "byte " << at << " = " << int(value);
+    }
+    EXPECT_FALSE(probe::ParseRoundAnswer(std::span(good).first(probe::kRoundAnswerSize - 1)));
 }
 
 } // namespace
