@@ -47,12 +47,14 @@ mtr)
   lab_up "$here/monitor_lab.sh" "qm$$" "$bin/quokka-delaywire" 30
   # Both at once, so that both meet the same losses and the same busy machine. mtr gives a
   # probe up after 1 s (-Z), as the monitor does at this interval: with its default of 10 s,
-  # the probes lost in those 10 s outnumber the 1024 its packet helper keeps in flight.
+  # the probes lost in those 10 s outnumber what its packet helper keeps in flight, and it
+  # stops early ("Probes exhausted").
   timed ours "$bin/quokka-monitor-rounds" 203.0.113.2 1000 10 & ours=$!
   timed theirs mtr --report -n -c 1000 -i 0.01 -Z 1 203.0.113.2 & theirs=$!
   wait "$ours" "$theirs"
-  echo "--- the monitor, 1000 rounds at 0.01 s (ttl address sent received loss% last avg best worst stdev jitter)"
-  grep '^monitor' "$work/ours" | cut -f2-12 | column -t
+  echo "--- the monitor, 1000 rounds at 0.01 s"
+  { printf 'ttl\taddress\tsent\treceived\tloss%%\tlast\tavg\tbest\tworst\tstdev\tjitter\n'
+    grep '^monitor' "$work/ours" | cut -f2-12; } | expand -t 5,21,27,36,43,50,57,64,71,78
   echo "--- mtr --report -n -c 1000 -i 0.01 -Z 1"
   cat "$work/theirs"
   our_hops "$work/ours" > "$work/ours.hops"
@@ -61,6 +63,7 @@ mtr)
   paste -d'|' "$work/ours.hops" "$work/theirs.hops"
 
   check "mtr: kind" "kind raw" "$(head -n1 "$work/ours")"
+  check "mtr: sent 1000 probes to each hop" "1000 1000 1000 1000 1000" "$(cut -d' ' -f2 "$work/theirs.hops" | xargs)"
   check "mtr: both list the same hops" "$(cut -d' ' -f1 "$work/theirs.hops" | xargs)" \
     "$(cut -d' ' -f1 "$work/ours.hops" | xargs)"
   # ttl | the hop's loss as the lab makes it | its addresses, in the order of the text
