@@ -10,7 +10,8 @@
 # it). r2 drops a fifth of what it forwards, either way, and a fifth of its own time-exceeded
 # reports, each at random: a probe to r2 is lost 20% of the time, one beyond it 36%. r3
 # sends each packet for 203.0.113.0/24 to r4a or r4b at random with equal weight (a random
-# mark, and the mark's own routing table), so two addresses answer at the fourth hop.
+# mark, and the mark's own routing table: a multipath route would keep all the probes of one
+# flow on one path), so two addresses answer at the fourth hop.
 #
 #   monitor_lab.sh up PREFIX DELAYWIRE_PROGRAM DELAY_MS     monitor_lab.sh down PREFIX
 set -euo pipefail
