@@ -89,7 +89,7 @@ mtr)
   ;;
 bench)
   lab_up "$here/chain_lab.sh" "qb$$"
-  rounds=30
+  rounds=15
   timed ours "$bin/quokka-monitor-rounds" 198.51.100.38 "$rounds" 1000 & ours=$!
   timed theirs mtr --report -n -c "$rounds" -i 1 198.51.100.38 & theirs=$!
   wait "$ours" "$theirs"
