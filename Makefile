@@ -2,13 +2,15 @@
 # `make test` also configures $(SAN_BUILD), where the cores' unit tests and one whole-program
 # scenario are built with AddressSanitizer and UndefinedBehaviorSanitizer; CTest in $(BUILD)
 # builds that tree (its first test, asan.build) and runs those tests too (as asan.*), so its
-# closing summary covers both trees. CTest runs JOBS tests at a time; tests that need the
-# machine to themselves say so (RUN_SERIAL, or the lock quokka_timing). Then the benchmarks'
-# figures are printed again.
+# closing summary covers both trees. CTest runs TEST_JOBS tests at a time, one more than the
+# processors: the whole-program scenarios spend most of their time waiting on the program's
+# pace. Tests that need the machine or part of it say so (RUN_SERIAL, or the timed tests'
+# locks in cmake/QuokkaSanitize.cmake). Then the benchmarks' figures are printed again.
 # `make package` builds the Debian package.
 BUILD ?= build
 SAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
+TEST_JOBS ?= $(shell echo $$(($(JOBS) + 1)))
 CMAKE_FLAGS ?=
 # Ninja for a new tree; a tree configured before keeps the generator it has.
 GENERATOR = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
@@ -35,7 +37,7 @@ run: build
 	bash tools/run.sh $(BUILD)/quokka-quokka
 
 test: build sanitize-tree
-	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 900; status=$$?; \
+	cd $(BUILD) && ctest -j$(TEST_JOBS) --output-on-failure --timeout 900; status=$$?; \
 	  bash $(CURDIR)/tools/bench_summary.sh .; exit $$status
 
 package: build

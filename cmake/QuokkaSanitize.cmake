@@ -10,9 +10,14 @@
 # run meanwhile. The fuzz targets are sanitized in every tree (cmake/QuokkaFuzz.cmake), so
 # their seed runs are not repeated here.
 #
-# Tests whose verdict rests on a pace or a race take the lock quokka_timing, as do the tests
-# that keep the processors busy (that build, the package's, the fuzzers'): so a timed scenario
-# never shares the machine with a compiler. Benchmarks have it to themselves (RUN_SERIAL).
+# Tests whose verdict rests on a pace or a race (timed tests) each take one of two locks,
+# QUOKKA_TIMED_A or QUOKKA_TIMED_B, and the tests that keep both processors busy (that build,
+# the package's) take both (QUOKKA_BUSY): so a timed scenario never shares the machine with a
+# compiler, and at most two timed scenarios, which mostly wait on the program's pace, run at
+# once. Benchmarks have the machine to themselves (RUN_SERIAL).
+set(QUOKKA_TIMED_A quokka_timing_a)
+set(QUOKKA_TIMED_B quokka_timing_b)
+set(QUOKKA_BUSY ${QUOKKA_TIMED_A} ${QUOKKA_TIMED_B})
 option(QUOKKA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 set(QUOKKA_SANITIZER_TREE "" CACHE PATH "A build tree configured with QUOKKA_SANITIZE whose tests CTest runs here too")
 
@@ -22,7 +27,7 @@ set(QUOKKA_SANITIZER_ENV
   "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp:print_suppressions=0")
 
 if(QUOKKA_SANITIZE)
-  add_compile_options(-O1 -g -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(-O0 -g1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   # The instrumentation leads GCC's flow analysis to report uninitialised reads inside the
   # standard library (std::function in std::regex) that are not there; the release tree keeps
   # the warning.
@@ -87,7 +92,7 @@ function(_quokka_write_sanitized_tests)
   string(CONCAT build "add_test([[asan.build]] [[${CMAKE_COMMAND}]] --build [[${CMAKE_BINARY_DIR}]]"
          " --target quokka_sanitized_tests --parallel ${cores})\n"
          "set_tests_properties([[asan.build]] PROPERTIES FIXTURES_SETUP quokka_sanitizer_tree"
-         " RESOURCE_LOCK quokka_timing COST 10000 TIMEOUT 3600 LABELS sanitizer)\n")
+         " RESOURCE_LOCK [[${QUOKKA_BUSY}]] COST 10000 TIMEOUT 3600 LABELS sanitizer)\n")
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/sanitized_tests.cmake
        CONTENT "# The tests of the cores and one whole-program scenario, built with sanitizers.\n${build}${entries}")
 endfunction()
