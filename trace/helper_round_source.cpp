@@ -13,7 +13,6 @@ namespace {
 
 using Clock = icmp::Clock;
 
-constexpr auto kReadyWait = std::chrono::seconds(1);
 // A helper that says nothing of a probe for this long, beyond what its rate bound allows
 // for the round, is of no more use.
 constexpr auto kLeaveWait = std::chrono::seconds(2);
@@ -39,7 +38,7 @@ template <typename Parse>
 auto ReadReady(int fd, Parse parse) -> decltype(parse(std::span<const std::uint8_t>()))
 {
     pollfd pfd{fd, POLLIN, 0};
-    for (const auto deadline = Clock::now() + kReadyWait;;) {
+    for (const auto deadline = Clock::now() + probe::kReadyWait;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return std::nullopt;

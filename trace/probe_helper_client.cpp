@@ -16,7 +16,6 @@ using Clock = std::chrono::steady_clock;
 
 // The helper's own 400 ms, its rate spacing and the way there and back.
 constexpr auto kAnswerWait = std::chrono::milliseconds(1400);
-constexpr auto kReadyWait = std::chrono::seconds(1);
 
 } // namespace
 
@@ -61,7 +60,7 @@ std::unique_ptr<ProbeHelperClient> ProbeHelperClient::Start(const std::string &p
     if (!helper)
         return nullptr;
     std::unique_ptr<ProbeHelperClient> client(new ProbeHelperClient(std::move(*helper)));
-    const auto ready = client->Receive(Clock::now() + kReadyWait);
+    const auto ready = client->Receive(Clock::now() + probe::kReadyWait);
     if (!ready || ready->status != probe::Status::Ready)
         return nullptr; // the destructor ends and reaps it
     return client;

@@ -29,6 +29,7 @@
 //   Garbage, which ends the helper: a message of any other size, magic or version, non-zero
 //   reserved bytes, a time-to-live of 0, or a second hello.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -39,6 +40,8 @@ enum class Version : std::uint8_t { Single = 1, Rounds = 2 };
 
 constexpr std::size_t kMessageSize = 12;     // both ways in Single; requests and the hello in Rounds
 constexpr std::size_t kRoundAnswerSize = 16; // answers in Rounds
+// How long a client waits for the helper to say Ready once it has started it.
+constexpr std::chrono::seconds kReadyWait{1};
 using Message = std::array<std::uint8_t, kMessageSize>;
 using RoundMessage = std::array<std::uint8_t, kRoundAnswerSize>;
 
