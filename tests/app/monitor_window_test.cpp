@@ -2,19 +2,25 @@
 // platform: its rows and their cells, a stranger's host name shown as text, the timeline of
 // the destination and of a selected lossy hop (pixels), the route changes, copying, the
 // controls, saving the report and closing.
+#include "app/main_dialog.h"
 #include "app/monitor_window.h"
 #include "app/report_file.h"
 #include "list_menu.h"
 #include "scripted_round_source.h"
+#include "geo/home_location.h"
+#include "geo/world_map.h"
+#include "trace/trace_data.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
@@ -142,6 +148,55 @@ TEST(MonitorWindow, ShowsEveryRowItsTimelineAndRouteChanges)
     window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
+    EXPECT_TRUE(WaitFor([&] { return seen->alive == 0; }, 1000));
+}
+
+// "Monitor Route" on the trace list's menu and the map's: disabled until the run has resolved
+// its address, then opening a monitor of that address, which the dialog closes with itself.
+TEST(MonitorRouteMenu, OpensAMonitorOfTheResolvedAddress)
+{
+    auto seen = std::make_shared<Seen>();
+    QPointer<MonitorWindow> opened;
+    {
+        CQuokkaQuokkaDlg dialog;
+        dialog.SetMonitorSource([seen](const QString &) { return std::make_unique<ScriptedSource>(SixHops, seen); });
+        QObject::connect(&dialog, &CQuokkaQuokkaDlg::MonitorOpened, [&](MonitorWindow *window) { opened = window; });
+        dialog.OpenResultWindows(quokka::geo::HomeLocation{300, 150}, std::make_shared<RunReport>());
+        auto *list = dialog.TraceData()->findChild<QListWidget *>(QStringLiteral("traceList"));
+        dialog.AddTraceLine(QStringLiteral("Hop 1"));
+        // The map's menu, as a right click opens it: its enabled items.
+        const auto mapMenu = [&](bool choose) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(50, 50), dialog.WorldMap()->mapToGlobal(QPoint(50, 50)));
+            QApplication::sendEvent(dialog.WorldMap(), &event);
+            QStringList enabled;
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                for (QAction *action : menu->actions())
+                    if (action->isEnabled())
+                        enabled << action->text();
+                if (choose && !menu->actions().isEmpty())
+                    menu->actions().first()->trigger();
+                menu->close();
+            }
+            return enabled;
+        };
+        EXPECT_FALSE(testsupport::ChooseFromListMenu(list, 0, QString()).contains(QStringLiteral("Monitor Route")));
+        EXPECT_EQ(mapMenu(false), QStringList());
+
+        dialog.TargetResolved(QStringLiteral("192.0.2.6"));
+        EXPECT_EQ(mapMenu(false), QStringList({"&Monitor Route"}));
+        testsupport::ChooseFromListMenu(list, 0, QStringLiteral("Monitor Route"));
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(opened->windowTitle(), QStringLiteral("Route Monitor - 192.0.2.6"));
+        EXPECT_TRUE(opened->isVisible());
+        EXPECT_EQ(opened->parentWidget(), nullptr) << "a window of its own";
+        ASSERT_TRUE(WaitFor([&] { return opened->Monitor().RoundsResolved() >= 1; }));
+        const QPointer<MonitorWindow> first = opened;
+        mapMenu(true);
+        EXPECT_NE(opened, first) << "each choice opens a monitor";
+        EXPECT_TRUE(first);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(opened.isNull()) << "closed with the dialog";
     EXPECT_TRUE(WaitFor([&] { return seen->alive == 0; }, 1000));
 }
 
