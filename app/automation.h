@@ -9,6 +9,7 @@
 namespace quokka::app {
 
 class CQuokkaQuokkaDlg;
+namespace monitor { class MonitorWindow; }
 
 class Automation : public QObject {
     Q_OBJECT
@@ -27,12 +28,19 @@ private:
     // Saves a picture of each result window where --screenshot says; false (and a message)
     // at the first that cannot be written.
     bool SaveScreenshots();
-    // Writes the newest run as JSON where --json says; false (and a message) when it cannot.
-    bool WriteJson();
+    // Writes the newest run as JSON where --json says, with the monitor's statistics when
+    // WINDOW is given; false (and a message) when it cannot.
+    bool WriteJson(monitor::MonitorWindow *window = nullptr);
+    // --monitor: opens the monitor of the explored address; its end finishes the program's
+    // work (FinishMonitor) instead of the exploration's.
+    void StartMonitor(const QString &address);
+    // Prints the monitor's lines (--report), writes the JSON (--json) and ends (--quit), once.
+    void FinishMonitor(monitor::MonitorWindow &window);
 
     CQuokkaQuokkaDlg &m_dialog;
     Options m_options;
     bool m_failed = false;
+    bool m_monitorFinished = false;
 };
 
 } // namespace quokka::app

@@ -329,7 +329,16 @@ MonitorWindow::MonitorWindow(std::unique_ptr<Session> session, QWidget *parent)
     m_session->Start();
 }
 
-MonitorWindow::~MonitorWindow() = default;
+MonitorWindow::~MonitorWindow()
+{
+    emit Ending();
+}
+
+void MonitorWindow::SetIntervalMs(int ms)
+{
+    m_interval->setValue(std::clamp(ms, kMinIntervalMs, kMaxIntervalMs) / 1000.0);
+    m_session->SetInterval(ms);
+}
 
 QStringList MonitorWindow::Lines() const
 {

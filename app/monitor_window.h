@@ -57,11 +57,17 @@ public:
     ~MonitorWindow() override;
 
     Session &Monitor() { return *m_session; }
+    // Sets the time between rounds, as the interval box does.
+    void SetIntervalMs(int ms);
     // Each row as Copy Line gives it: its cells, two spaces apart.
     QStringList Lines() const;
 
     // "Route Monitor - ADDRESS".
     static QString TitleFor(const QString &address);
+
+signals:
+    // The window is going, its monitor with it: the last moment to read the monitor.
+    void Ending();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
