@@ -17,9 +17,11 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using quokka::VisibleText;
 
@@ -304,8 +306,8 @@ MonitorWindow::MonitorWindow(std::unique_ptr<Session> session, QWidget *parent)
     connect(m_table, &QTableWidget::itemSelectionChanged, this, &MonitorWindow::UpdateTimeline);
 
     Session *monitor = m_session.get();
-    connect(monitor, &Session::RoundResolved, this, &MonitorWindow::UpdateRows);
-    connect(monitor, &Session::DetailFound, this, &MonitorWindow::UpdateRows);
+    connect(monitor, &Session::RoundResolved, this, &MonitorWindow::ScheduleUpdate);
+    connect(monitor, &Session::DetailFound, this, &MonitorWindow::ScheduleUpdate);
     connect(monitor, &Session::Cleared, this, [this] {
         m_events->clear();
         UpdateRows();
@@ -350,6 +352,18 @@ QStringList MonitorWindow::Lines() const
         lines << cells.join(QStringLiteral("  "));
     }
     return lines;
+}
+
+void MonitorWindow::ScheduleUpdate()
+{
+    if (std::exchange(m_updateScheduled, true))
+        return;
+    const qint64 waitMs = std::max<qint64>(0, m_lastUpdateMs + kUpdateGapMs - MonotonicMs());
+    QTimer::singleShot(int(waitMs), this, [this] {
+        m_updateScheduled = false;
+        m_lastUpdateMs = MonotonicMs();
+        UpdateRows();
+    });
 }
 
 void MonitorWindow::UpdateRows()

@@ -73,6 +73,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // Updates the rows and the timeline once the rounds that came together are all in, and
+    // at most every kUpdateGapMs: rounds every 10 ms need no more repaints than the eye sees.
+    void ScheduleUpdate();
     void UpdateRows();
     void UpdateTimeline();
     void OnPause();
@@ -91,6 +94,9 @@ private:
     QLabel *m_status = nullptr;
     // The row each table row shows: TTL and address.
     QList<QPair<int, QString>> m_keys;
+    bool m_updateScheduled = false;
+    qint64 m_lastUpdateMs = 0;
+    static constexpr qint64 kUpdateGapMs = 50;
 };
 
 } // namespace quokka::app::monitor
