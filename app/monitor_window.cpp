@@ -14,13 +14,14 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 #include <utility>
 
 using quokka::VisibleText;
@@ -163,26 +164,50 @@ void Timeline::paintEvent(QPaintEvent *)
         if (minute.lost)
             painter.fillRect(QRectF(x1, plot.top() - lossBand - 2, std::max(1.0, x2 - x1), lossBand), QColor(kLossColour));
     }
-    // The raw samples: a line through consecutive answers, broken by each loss.
-    QPainterPath line;
-    bool joined = false;
-    for (const Sample &sample : history.samples) {
-        if (!sample.rttMs) {
-            painter.fillRect(QRectF(x(sample.atMs) - 1, plot.top() - lossBand - 2, 2, lossBand), QColor(kLossColour));
-            joined = false;
-            continue;
-        }
-        const QPointF point(x(sample.atMs), y(*sample.rttMs));
-        if (joined)
-            line.lineTo(point);
-        else
-            line.moveTo(point);
-        joined = true;
-    }
+    // The raw samples, a pixel column at a time: a column's answers as a stroke from the first
+    // of its lowest and highest to the other, joined to the next column's; a loss breaks the
+    // line and puts a red mark at the top. An hour of samples is so drawn with at most two
+    // points a column.
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QColor(kLineColour), 1.5));
-    painter.drawPath(line);
-    if (history.samples.size() < 2 * plot.width()) { // points where they are far enough apart to show
+    std::vector<QPointF> run;
+    const auto flush = [&] {
+        if (run.size() > 1)
+            painter.drawPolyline(run.data(), int(run.size()));
+        run.clear();
+    };
+    int column = std::numeric_limits<int>::min();
+    int markedColumn = column;
+    double low = 0, high = 0;
+    bool pending = false;
+    const auto emitColumn = [&] {
+        if (!pending)
+            return;
+        run.emplace_back(column + 0.5, y(low));
+        if (high != low)
+            run.emplace_back(column + 0.5, y(high));
+        pending = false;
+    };
+    for (const Sample &sample : history.samples) {
+        const int at = int(std::floor(x(sample.atMs)));
+        if (at != column) {
+            emitColumn();
+            column = at;
+        }
+        if (!sample.rttMs) {
+            emitColumn();
+            flush();
+            if (std::exchange(markedColumn, at) != at)
+                painter.fillRect(QRectF(at - 1, plot.top() - lossBand - 2, 2, lossBand), QColor(kLossColour));
+            continue;
+        }
+        low = pending ? std::min(low, *sample.rttMs) : *sample.rttMs;
+        high = pending ? std::max(high, *sample.rttMs) : *sample.rttMs;
+        pending = true;
+    }
+    emitColumn();
+    flush();
+    if (history.samples.size() * 6 < plot.width()) { // points, where they stand apart
         painter.setBrush(QColor(kLineColour));
         for (const Sample &sample : history.samples)
             if (sample.rttMs)

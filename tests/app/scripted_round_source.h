@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <atomic>
 #include <deque>
@@ -110,12 +111,15 @@ private:
     std::deque<icmp::Answer> m_ready;
 };
 
+// Runs the event loop until DONE or MS have passed, without spinning: a timer wakes it.
 inline bool WaitFor(const std::function<bool()> &done, int ms = 5000)
 {
+    QTimer tick;
+    tick.start(5);
     QElapsedTimer timer;
     timer.start();
     while (!done() && timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return done();
 }
 
