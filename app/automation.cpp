@@ -95,9 +95,12 @@ void Automation::StartMonitor(const QString &address)
             FinishMonitor(*window);
     });
     connect(window, &monitor::MonitorWindow::Ending, this, [this, window] { FinishMonitor(*window); });
-    // Probing that cannot start is said, as the trace window says it.
-    connect(&window->Monitor(), &monitor::Session::Failed, this, [](const QString &text) {
+    // Probing that cannot start is said, as the trace window says it, and ends the monitor's
+    // part of the work: no round will come.
+    connect(&window->Monitor(), &monitor::Session::Failed, this, [this, window](const QString &text) {
         std::fprintf(stderr, "quokka-quokka: %s\n", qPrintable(quokka::VisibleText(text)));
+        m_failed = true;
+        FinishMonitor(*window);
     });
 }
 

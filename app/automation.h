@@ -20,7 +20,7 @@ public:
     // Starts the requested exploration; call once the dialog is shown.
     void Start();
     // 0, or 1 once something asked for could not be done (the JSON or a screenshot could not
-    // be written).
+    // be written, the monitor could not probe).
     int ExitStatus() const { return m_failed ? 1 : 0; }
 
 private:

@@ -49,6 +49,7 @@ struct Case {
     int lastTtls = 6;          // probes in the rounds once the rows are in
     // At the first resolved round, with the source's record: pauses, resumes, resets.
     std::function<void(Session &, Seen &)> atFirstRound = {};
+    QStringList notices = {};  // said once each
 };
 
 void PrintTo(const Case &c, std::ostream *out)
@@ -74,6 +75,8 @@ TEST_P(MonitorSessionTest, ResolvesRoundsIntoRows)
         session.SetInterval(10);
         QStringList rows, events;
         bool first = true;
+        QStringList notices;
+        QObject::connect(&session, &Session::Notice, [&](const QString &text) { notices << text; });
         QObject::connect(&session, &Session::RouteChanged, [&](const RouteEvent &event) {
             events << event.text.mid(9); // after "HH:MM:SS "
         });
@@ -92,6 +95,7 @@ TEST_P(MonitorSessionTest, ResolvesRoundsIntoRows)
             WaitFor([&] { return !NamesText(session).isEmpty(); }, 2000);
         EXPECT_EQ(rows + NamesText(session), c.rows);
         EXPECT_EQ(events, c.events);
+        EXPECT_EQ(notices, c.notices);
         // Once the destination's TTL is known, the rounds probe up to it only.
         session.Resume();
         const auto lastTtls = [&] {
@@ -128,6 +132,12 @@ INSTANTIATE_TEST_SUITE_P(
              {"1 192.0.2.1 4/4", "2 198.51.100.10 2/2", "2 198.51.100.30 2/2", "3 192.0.2.3 4/4", "4 192.0.2.4 4/4",
               "5 192.0.2.5 4/4", "6 192.0.2.6 4/4"},
              {"hop 2: 198.51.100.10 -> 198.51.100.30"}},
+        // The system refuses the probes at TTL 3: lost, and said once.
+        Case{"send refused", [](int round, int ttl) { return ttl == 3 ? QStringLiteral("!") : SixHops(round, ttl); }, 2,
+             {"1 192.0.2.1 2/2", "2 192.0.2.2 2/2", "3  2/0", "4 192.0.2.4 2/2", "5 192.0.2.5 2/2", "6 192.0.2.6 2/2",
+              "name 192.0.2.2 two.example"},
+             {}, 6, {},
+             {"Probes to 192.0.2.6 are not permitted here: the system refused to send them"}},
         // Nothing is the destination: every round probes all TTLs, each a row.
         Case{"no destination", [](int, int ttl) { return ttl <= 2 ? Hop(ttl) : QStringLiteral("203.0.113.9"); }, 1,
              [] {

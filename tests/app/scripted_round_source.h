@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <deque>
 #include <functional>
 #include <map>
@@ -23,7 +24,8 @@ namespace icmp = quokka::trace::icmp;
 
 constexpr const char *kDestination = "192.0.2.6";
 
-// Who answers a round's probe at a TTL: an address, or nobody (empty).
+// Who answers a round's probe at a TTL: an address, nobody (empty), or "!" when the system
+// refuses to send the probe.
 using Script = std::function<QString(int round, int ttl)>;
 
 // What the sources of a test saw, shared with the probing thread.
@@ -64,9 +66,11 @@ public:
         const auto now = icmp::Clock::now();
         for (int ttl = 1; ttl <= ttls; ++ttl) {
             const auto seq = std::uint16_t(firstSeq + ttl - 1);
-            sent.push_back({seq, ttl, now, 0});
-            m_inFlight[seq] = now;
             const QString address = m_script(m_round, ttl);
+            sent.push_back({seq, ttl, now, address == QLatin1String("!") ? EPERM : 0});
+            if (address == QLatin1String("!"))
+                continue;
+            m_inFlight[seq] = now;
             if (address.isEmpty())
                 continue;
             in_addr node{};
