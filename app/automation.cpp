@@ -66,6 +66,12 @@ Automation::Automation(CQuokkaQuokkaDlg &dialog, const Options &options)
     });
 }
 
+Automation::~Automation()
+{
+    if (m_monitor)
+        FinishMonitor(*m_monitor);
+}
+
 void Automation::Start()
 {
     if (m_options.explore.isNull())
@@ -87,6 +93,7 @@ void Automation::StartMonitor(const QString &address)
     monitor::MonitorWindow *window = m_dialog.OpenMonitor(address);
     if (!window)
         return;
+    m_monitor = window;
     if (m_options.intervalMs)
         window->SetIntervalMs(*m_options.intervalMs);
     const int rounds = *m_options.monitorRounds;

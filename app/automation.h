@@ -5,6 +5,7 @@
 #include "app/options.h"
 
 #include <QObject>
+#include <QPointer>
 
 namespace quokka::app {
 
@@ -16,6 +17,8 @@ class Automation : public QObject {
 
 public:
     Automation(CQuokkaQuokkaDlg &dialog, const Options &options);
+    // A monitor still up (the main dialog closed first) has its lines printed and JSON written.
+    ~Automation() override;
 
     // Starts the requested exploration; call once the dialog is shown.
     void Start();
@@ -41,6 +44,7 @@ private:
     Options m_options;
     bool m_failed = false;
     bool m_monitorFinished = false;
+    QPointer<monitor::MonitorWindow> m_monitor;
 };
 
 } // namespace quokka::app
