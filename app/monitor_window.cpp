@@ -167,8 +167,9 @@ void Timeline::paintEvent(QPaintEvent *)
     // The raw samples, a pixel column at a time: a column's answers as a stroke from the first
     // of its lowest and highest to the other, joined to the next column's; a loss breaks the
     // line and puts a red mark at the top. An hour of samples is so drawn with at most two
-    // points a column.
-    painter.setRenderHint(QPainter::Antialiasing);
+    // points a column; smoothed only where the samples stand apart, as smoothing a dense line
+    // costs several times its drawing and shows nothing.
+    painter.setRenderHint(QPainter::Antialiasing, history.samples.size() < plot.width());
     painter.setPen(QPen(QColor(kLineColour), 1.5));
     std::vector<QPointF> run;
     const auto flush = [&] {
