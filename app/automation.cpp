@@ -1,6 +1,7 @@
 #include "app/automation.h"
 
 #include "app/main_dialog.h"
+#include "app/monitor_window.h"
 #include "base/output_file.h"
 #include "base/visible_text.h"
 #include "geo/setup.h"
@@ -11,6 +12,8 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
@@ -50,13 +53,23 @@ Automation::Automation(CQuokkaQuokkaDlg &dialog, const Options &options)
         });
     }
     connect(&m_dialog, &CQuokkaQuokkaDlg::ExplorationFinished, this, [this] {
-        if (!m_options.jsonFile.isEmpty() && !WriteJson())
+        const QString target = m_dialog.LastReport().target;
+        const bool monitoring = m_options.monitorRounds && !target.isEmpty();
+        if (!monitoring && !m_options.jsonFile.isEmpty() && !WriteJson())
             m_failed = true;
         if (!m_options.screenshotDir.isEmpty() && !SaveScreenshots())
             m_failed = true;
-        if (m_options.quit)
+        if (monitoring)
+            StartMonitor(target);
+        else if (m_options.quit)
             QCoreApplication::exit(ExitStatus());
     });
+}
+
+Automation::~Automation()
+{
+    if (m_monitor)
+        FinishMonitor(*m_monitor);
 }
 
 void Automation::Start()
@@ -75,9 +88,53 @@ void Automation::ConnectReport()
         connect(whois, &CWhoisLookup::LineAdded, this, [](const QString &line) { PrintWindowLine("whois", line); });
 }
 
-bool Automation::WriteJson()
+void Automation::StartMonitor(const QString &address)
 {
-    const QByteArray json = runreport::ToJson(m_dialog.LastReport());
+    monitor::MonitorWindow *window = m_dialog.OpenMonitor(address);
+    if (!window)
+        return;
+    m_monitor = window;
+    if (m_options.intervalMs)
+        window->SetIntervalMs(*m_options.intervalMs);
+    const int rounds = *m_options.monitorRounds;
+    connect(&window->Monitor(), &monitor::Session::RoundResolved, this, [this, window, rounds] {
+        if (rounds > 0 && window->Monitor().RoundsResolved() >= rounds)
+            FinishMonitor(*window);
+    });
+    connect(window, &monitor::MonitorWindow::Ending, this, [this, window] { FinishMonitor(*window); });
+    // Probing that cannot start is said, as the trace window says it, and ends the monitor's
+    // part of the work: no round will come.
+    connect(&window->Monitor(), &monitor::Session::Failed, this, [this, window](const QString &text) {
+        std::fprintf(stderr, "quokka-quokka: %s\n", qPrintable(quokka::VisibleText(text)));
+        m_failed = true;
+        FinishMonitor(*window);
+    });
+}
+
+void Automation::FinishMonitor(monitor::MonitorWindow &window)
+{
+    if (std::exchange(m_monitorFinished, true))
+        return;
+    const monitor::Session &session = window.Monitor();
+    if (m_options.report)
+        for (const QString &line : monitor::ReportLines(session.Stats(), session.Details()))
+            std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+    if (!m_options.jsonFile.isEmpty() && !WriteJson(&window))
+        m_failed = true;
+    if (m_options.quit)
+        QCoreApplication::exit(ExitStatus());
+}
+
+bool Automation::WriteJson(monitor::MonitorWindow *window)
+{
+    QByteArray json = runreport::ToJson(m_dialog.LastReport());
+    if (window) { // the run's object with one more member, "monitor"
+        QJsonObject root = QJsonDocument::fromJson(json).object();
+        root.insert(QStringLiteral("monitor"),
+                    monitor::JsonObject(window->Monitor().Stats(), window->Monitor().Details()));
+        json = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    }
     if (m_options.jsonFile == QLatin1String("-")) {
         if (std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size())
             && std::fflush(stdout) == 0)

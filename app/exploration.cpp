@@ -147,6 +147,7 @@ void Exploration::OnResolved(const std::optional<QString> &target)
     }
     m_target = *target;
     m_report->target = m_target;
+    m_view.TargetResolved(m_target);
     LookupWhois();
 }
 

@@ -42,6 +42,8 @@ public:
     virtual void PlotHop(const quokka::geo::GeoRecord &record, bool isDestination, int hop) = 0;
     // Hop HOP's details, one a line, for its marker and for its line in trace list row ROW.
     virtual void DescribeHop(int hop, int row, const QStringList &details) = 0;
+    // The run's domain resolved to ADDRESS: its route can now be monitored.
+    virtual void TargetResolved(const QString &address) { (void)address; }
 };
 
 } // namespace quokka::app

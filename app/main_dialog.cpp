@@ -2,6 +2,7 @@
 
 #include "app/about_dialog.h"
 #include "app/exploration.h"
+#include "app/monitor_window.h"
 #include "app/report_file.h"
 #include "base/wait.h"
 #include "base/window_support.h"
@@ -83,6 +84,8 @@ CQuokkaQuokkaDlg::~CQuokkaQuokkaDlg()
     delete m_firstRunWindow.data();
     for (const ResultWindows &windows : m_resultWindows)
         qDeleteAll(windows.All()); // those still there
+    for (const QPointer<QWidget> &window : m_monitorWindows)
+        delete window.data();
 }
 
 void CQuokkaQuokkaDlg::StartExploration(const QString &domain)
@@ -237,6 +240,30 @@ void CQuokkaQuokkaDlg::DescribeHop(int hop, int row, const QStringList &details)
         m_pTraceData->SetRowDetails(row, details);
 }
 
+void CQuokkaQuokkaDlg::TargetResolved(const QString &address)
+{
+    const auto open = [this, address] { OpenMonitor(address); };
+    if (m_pTraceData)
+        m_pTraceData->SetMonitorRoute(open);
+    if (m_pWorldMap)
+        m_pWorldMap->SetMonitorRoute(open);
+}
+
+monitor::MonitorWindow *CQuokkaQuokkaDlg::OpenMonitor(const QString &address)
+{
+    if (ShuttingDown())
+        return nullptr;
+    m_monitorWindows.removeAll(nullptr);
+    // A top-level window of its own, like the result windows; it probes the route with the
+    // run's own name and table services.
+    auto *window = new monitor::MonitorWindow(std::make_unique<monitor::Session>(address, m_services, m_monitorSource));
+    m_monitorWindows << window;
+    window->show();
+    RaiseWindow(window);
+    emit MonitorOpened(window);
+    return window;
+}
+
 bool CQuokkaQuokkaDlg::IsExploring() const
 {
     return m_exploration && !ShuttingDown(); // closing ends the run
@@ -334,6 +361,13 @@ void CQuokkaQuokkaDlg::CloseResultWindows()
         }
     }
     m_resultWindows.clear();
+    for (const QPointer<QWidget> &window : std::as_const(m_monitorWindows)) {
+        if (window) {
+            window->hide();
+            window->deleteLater();
+        }
+    }
+    m_monitorWindows.clear();
 }
 
 } // namespace quokka::app

@@ -5,6 +5,7 @@
 // them all when it closes.
 #include "app/exploration.h"
 #include "app/exploration_view.h"
+#include "app/monitor_session.h"
 
 #include <QDialog>
 #include <QImage>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+namespace quokka::app::monitor { class MonitorWindow; }
 namespace quokka::geo { class CWorldMap; }
 namespace quokka::trace { class CTraceData; }
 namespace quokka::whois { class CWhoisLookup; }
@@ -41,6 +43,11 @@ public:
     quokka::geo::CWorldMap *WorldMap() const;
     // What the newest run found, as it stood when that run ended.
     const RunReport &LastReport() const { return m_lastReport; }
+    // How the monitors opened from now on probe; the program's own sockets or helper unless a
+    // test hands in another.
+    void SetMonitorSource(monitor::Session::OpenSource open) { m_monitorSource = std::move(open); }
+    // Opens a Route Monitor window for ADDRESS, owned by this dialog, and starts it.
+    monitor::MonitorWindow *OpenMonitor(const QString &address);
 
     // What the run shows (ExplorationView).
     void ShowWelcome(const QString &text, int durationMs, std::function<void()> closed) override;
@@ -52,6 +59,7 @@ public:
     void AddTraceLine(const QString &line) override;
     void PlotHop(const quokka::geo::GeoRecord &record, bool isDestination, int hop) override;
     void DescribeHop(int hop, int row, const QStringList &details) override;
+    void TargetResolved(const QString &address) override;
 
 signals:
     void ResultWindowsOpened();
@@ -63,6 +71,8 @@ signals:
     void PhaseStarted(const QString &phase);
     // A hop's host name is final (Exploration::HopDetailSettled).
     void HopDetailSettled(const HopDetail &hop);
+    // A Route Monitor window has opened (and started).
+    void MonitorOpened(quokka::app::monitor::MonitorWindow *window);
 
 public slots:
     void OnExplore();
@@ -98,6 +108,8 @@ private:
     QPointer<quokka::trace::CTraceData> m_pTraceData;
     QPointer<quokka::whois::CWhoisLookup> m_pWhoisLookup;
     std::vector<ResultWindows> m_resultWindows; // of every run, closed with this dialog
+    QList<QPointer<QWidget>> m_monitorWindows;  // closed with this dialog too
+    monitor::Session::OpenSource m_monitorSource = monitor::Session::DefaultOpenSource();
     QPointer<QDialog> m_firstRunWindow;
     QLineEdit *m_domainEdit = nullptr;
     QPushButton *m_exploreButton = nullptr;

@@ -32,8 +32,8 @@ QString AsNumber(const RowDetail &detail)
     return detail.asn ? QString::number(*detail.asn) : QString();
 }
 
-// The numbers of a row as the report line and the CSV show them: sent, received, loss
-// percent, last, avg, best, worst, stdev, jitter.
+} // namespace
+
 QStringList NumberFields(const RowStatistics &row)
 {
     const auto received = [&](double value) { return Milliseconds(row.received ? std::optional(value) : std::nullopt); };
@@ -41,6 +41,8 @@ QStringList NumberFields(const RowStatistics &row)
             Milliseconds(row.lastMs), Milliseconds(row.avgMs), Milliseconds(row.bestMs), Milliseconds(row.worstMs),
             received(row.stdevMs), received(row.jitterMs)};
 }
+
+namespace {
 
 QJsonValue OrNull(const QString &text)
 {

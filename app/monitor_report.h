@@ -25,6 +25,11 @@ struct RowDetail {
     QString place;  // as the trace list names it
 };
 
+// The numbers of ROW as the report lines, the CSV and the monitor's table show them: sent,
+// received, loss percent, last, avg, best, worst, stdev, jitter (ms with one decimal; "-"
+// where nothing was received).
+QStringList NumberFields(const RowStatistics &row);
+
 // One line per row, in TTL order and first-seen order, tab-separated: "monitor", ttl,
 // address, sent, received, loss percent, last, avg, best, worst, stdev, jitter (ms with one
 // decimal; "-" where nothing was received), host, asn, as name, place. DETAILS are matched

@@ -112,6 +112,7 @@ void Statistics::Answered(int round, int ttl, const QString &address, double rtt
         m_events.push_back({atMs, ttl,
                             QStringLiteral("%1 hop %2: %3 -> %4")
                                 .arg(time, QString::number(ttl), VisibleText(hop.lastAddress), VisibleText(address))});
+        ++m_eventsTotal;
         if (m_events.size() > std::size_t(kMaxEvents))
             m_events.pop_front();
     }
@@ -146,6 +147,7 @@ void Statistics::Reset()
     m_hops.clear();
     m_destinationTtl.reset();
     m_events.clear();
+    m_eventsTotal = 0;
 }
 
 int Statistics::ProbeTtls() const

@@ -80,6 +80,8 @@ public:
     // Every row, in TTL order and at one TTL in the order the addresses first answered.
     QList<RowStatistics> Rows() const;
     const std::deque<RouteEvent> &Events() const { return m_events; }
+    // Route changes since the start or the last reset, also those no longer remembered.
+    quint64 EventsTotal() const { return m_eventsTotal; }
     // The samples of the row (TTL, ADDRESS) resolved in [FROMMS, TOMS], and the summaries of
     // the minutes that overlap it.
     History Query(int ttl, const QString &address, qint64 fromMs, qint64 toMs) const;
@@ -122,6 +124,7 @@ private:
     std::vector<Hop> m_hops; // index: TTL - 1
     std::optional<int> m_destinationTtl;
     std::deque<RouteEvent> m_events;
+    quint64 m_eventsTotal = 0;
 };
 
 } // namespace quokka::app::monitor

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <cmath>
 #include <cstdio>
 
 namespace quokka::app {
@@ -13,7 +14,8 @@ using quokka::geo::HomeLocation;
 namespace {
 
 struct Declared {
-    QCommandLineOption explore, quit, report, json, screenshot, verbose, geoTable, asTable, lookup, home, help, version;
+    QCommandLineOption explore, quit, report, json, screenshot, verbose, geoTable, asTable, lookup, home, monitor, interval,
+        help, version;
 };
 
 Declared Declare(QCommandLineParser &parser)
@@ -32,10 +34,13 @@ Declared Declare(QCommandLineParser &parser)
         {QStringLiteral("as-table"), QStringLiteral("Use the AS table FILE instead of the built-in one (also QUOKKA_AS_TABLE)."), QStringLiteral("FILE")},
         {QStringLiteral("lookup"), QStringLiteral("Print the geolocation row and AS of each ADDRESS given as an argument, and end; the argument - reads addresses from standard input, one a line.")},
         {QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y")},
+        {QStringLiteral("monitor"), QStringLiteral("With --explore: monitor the route in a Route Monitor window when the exploration ends; with --quit, end after ROUNDS rounds (0: when the window is closed)."), QStringLiteral("ROUNDS")},
+        {QStringLiteral("interval"), QStringLiteral("The monitor's time between rounds, 0.01 to 60 seconds (1 unless given)."), QStringLiteral("SECONDS")},
         parser.addHelpOption(),
         parser.addVersionOption(),
     };
-    parser.addOptions({o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable, o.lookup, o.home});
+    parser.addOptions({o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable, o.lookup, o.home,
+                       o.monitor, o.interval});
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup (- for standard input)."), QStringLiteral("[ADDRESS...]"));
     return o;
 }
@@ -76,6 +81,26 @@ Options ParseOptions(const QStringList &arguments)
     options.version = parser.isSet(o.version);
     if (!options.lookup && !options.addresses.isEmpty())
         options.error = QStringLiteral("Unexpected argument: %1").arg(options.addresses.first());
+    if (parser.isSet(o.monitor)) {
+        bool ok = false;
+        const int rounds = parser.value(o.monitor).trimmed().toInt(&ok);
+        if (!ok || rounds < 0)
+            options.error = QStringLiteral("--monitor takes a number of rounds, 0 or more (0: until the window is closed)");
+        else if (options.explore.isNull())
+            options.error = QStringLiteral("--monitor monitors the route of --explore DOMAIN");
+        else
+            options.monitorRounds = rounds;
+    }
+    if (parser.isSet(o.interval)) {
+        bool ok = false;
+        const double seconds = parser.value(o.interval).trimmed().toDouble(&ok);
+        if (!ok || !(seconds >= 0.01 && seconds <= 60))
+            options.error = QStringLiteral("--interval takes 0.01 to 60 seconds");
+        else if (!parser.isSet(o.monitor))
+            options.error = QStringLiteral("--interval sets the time between the rounds of --monitor");
+        else
+            options.intervalMs = int(std::lround(seconds * 1000));
+    }
     return options;
 }
 

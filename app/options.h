@@ -13,6 +13,8 @@ struct Options {
     QString screenshotDir; // --screenshot DIR: save the run's windows as pictures
     bool verbose = false;  // --verbose: the debug log on standard error
     QString jsonFile;      // --json FILE: write the run as JSON there ("-": standard output) when it ends
+    std::optional<int> monitorRounds; // --monitor ROUNDS: monitor the explored route (0: until its window closes)
+    std::optional<int> intervalMs;    // --interval SECONDS: the monitor's time between rounds
     QString geoTable;      // --geo-table FILE, or QUOKKA_GEO_TABLE
     QString asTable;       // --as-table FILE, or QUOKKA_AS_TABLE
     bool lookup = false;   // --lookup ADDRESS... (- for standard input): print rows and AS, no window

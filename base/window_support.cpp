@@ -372,10 +372,10 @@ void CopyLines(const QStringList &lines)
 
 namespace {
 
-// The copy commands of one list, living as long as the list.
+// The copy commands of one list or table, living as long as it.
 class ListCopyCommands : public QObject {
 public:
-    ListCopyCommands(QListWidget *list, std::function<QStringList()> lines, std::function<void(QMenu *)> moreItems)
+    ListCopyCommands(QAbstractItemView *list, std::function<QStringList()> lines, std::function<void(QMenu *)> moreItems)
         : QObject(list), m_list(list), m_lines(std::move(lines)), m_moreItems(std::move(moreItems))
     {
         list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -391,7 +391,7 @@ protected:
             || !static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy))
             return false;
         const QStringList lines = m_lines();
-        if (const int row = m_list->currentRow(); row >= 0 && row < lines.size())
+        if (const int row = m_list->currentIndex().row(); row >= 0 && row < lines.size())
             CopyLines({lines.at(row)});
         return true;
     }
@@ -401,8 +401,7 @@ private:
     {
         auto *menu = new QMenu(m_list->window());
         menu->setAttribute(Qt::WA_DeleteOnClose);
-        const QListWidgetItem *item = m_list->itemAt(pos);
-        const int row = item ? m_list->row(item) : -1;
+        const int row = m_list->indexAt(pos).row();
         // The line as the menu opened on it, should the list be replaced meanwhile.
         const QStringList lines = m_lines();
         const QString line = row >= 0 && row < lines.size() ? lines.at(row) : QString();
@@ -413,14 +412,14 @@ private:
         menu->popup(m_list->viewport()->mapToGlobal(pos));
     }
 
-    QListWidget *m_list;
+    QAbstractItemView *m_list;
     std::function<QStringList()> m_lines;
     std::function<void(QMenu *)> m_moreItems;
 };
 
 } // namespace
 
-void AddCopyCommands(QListWidget *list, std::function<QStringList()> lines, std::function<void(QMenu *menu)> moreItems)
+void AddCopyCommands(QAbstractItemView *list, std::function<QStringList()> lines, std::function<void(QMenu *menu)> moreItems)
 {
     new ListCopyCommands(list, std::move(lines), std::move(moreItems)); // owned by the list
 }

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <functional>
 
+class QAbstractItemView;
 class QApplication;
 class QListView;
 class QListWidget;
@@ -101,12 +102,12 @@ void AskWhereToSave(QWidget *parent, const QString &title, const QStringList &fi
 // result windows' copy commands give.
 void CopyLines(const QStringList &lines);
 
-// The copy commands of a result window's LIST, whose row I shows LINES()[I] (read at each
+// The copy commands of a result window's LIST (or table), whose row I shows LINES()[I] (read at each
 // copy): Ctrl+C copies the current row's line, and the list's context menu offers "Copy
 // &Line" (the row it opened on, disabled below the rows) and "Copy &All", followed by what
 // MOREITEMS adds to the menu, when given. The menu pops up without a loop of its own, so a
 // run goes on meanwhile.
-void AddCopyCommands(QListWidget *list, std::function<QStringList()> lines,
+void AddCopyCommands(QAbstractItemView *list, std::function<QStringList()> lines,
                      std::function<void(QMenu *menu)> moreItems = {});
 
 } // namespace quokka

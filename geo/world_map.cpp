@@ -5,8 +5,10 @@
 #include "base/wait.h"
 #include "base/window_support.h"
 
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QHelpEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QToolTip>
@@ -226,6 +228,18 @@ bool CWorldMap::ShowToolTip(QPoint pos, QPoint global)
     const QRect marker(m_homeX - kMarker / 2, m_homeY - kMarker / 2, kMarker + 1, kMarker + 1);
     QToolTip::showText(global, quokka::PlainToolTipHtml(lines, breakLine), this, marker);
     return true;
+}
+
+void CWorldMap::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Pops up without a loop of its own, so a run or a replay goes on meanwhile.
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("&Monitor Route"), this, [this] {
+            if (m_monitorRoute)
+                m_monitorRoute();
+        })->setEnabled(bool(m_monitorRoute));
+    menu->popup(event->globalPos());
 }
 
 bool CWorldMap::event(QEvent *event)

@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QPixmap>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -51,6 +52,9 @@ public:
     bool IsReplaying() const { return m_replaying; }
     // How long each replayed segment stays green: the run's hop wait.
     void SetReplayStepMs(int ms) { m_replayStepMs = ms; }
+    // What "Monitor Route" on the window's context menu does; the item is disabled while none
+    // is set (the run has not resolved its address yet).
+    void SetMonitorRoute(std::function<void()> open) { m_monitorRoute = std::move(open); }
 
     // The map picture shared by the map and setup windows, decoded from the resources.
     static QPixmap Picture();
@@ -75,6 +79,7 @@ public slots:
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     // One located hop as it was plotted: its marker and whether a line led to it.
@@ -113,6 +118,7 @@ private:
     bool m_replaying = false;
     unsigned m_replay = 0; // the number of the latest replay started
     int m_replayStepMs = quokka::Timings{}.hopWaitMs;
+    std::function<void()> m_monitorRoute;
 };
 
 } // namespace quokka::geo

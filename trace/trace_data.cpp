@@ -74,6 +74,10 @@ CTraceData::CTraceData(QWidget *parent) : QDialog(parent, kWindowFlags)
             if (m_saveReport)
                 m_saveReport(this);
         });
+        menu->addAction(QStringLiteral("&Monitor Route"), this, [this] {
+                if (m_monitorRoute)
+                    m_monitorRoute();
+            })->setEnabled(bool(m_monitorRoute));
     });
     setAttribute(Qt::WA_AlwaysShowToolTips);
 

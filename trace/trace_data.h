@@ -25,6 +25,9 @@ public:
     void SetRowDetails(int row, const QStringList &details);
     // What "Save Report..." does, handed this window to ask over.
     void SetSaveReport(std::function<void(QWidget *window)> save) { m_saveReport = std::move(save); }
+    // What "Monitor Route" does; the item is disabled while none is set (the run has not
+    // resolved its address yet).
+    void SetMonitorRoute(std::function<void()> open) { m_monitorRoute = std::move(open); }
 
 signals:
     void LineAdded(const QString &line);
@@ -42,6 +45,7 @@ private:
     QListWidget *m_pList = nullptr;
     QList<QStringList> m_rowDetails; // by row; empty: no hop's line
     std::function<void(QWidget *window)> m_saveReport;
+    std::function<void()> m_monitorRoute;
 };
 
 } // namespace quokka::trace

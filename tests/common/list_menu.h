@@ -1,5 +1,5 @@
 #pragma once
-// Right-clicks a row of a result window's list and picks from the menu that pops up, for the
+// Right-clicks a row of a result window's list (or table) and picks from the menu that pops up, for the
 // window tests on the offscreen platform.
 #include <QAccessible>
 #include <QAction>
@@ -13,9 +13,9 @@ namespace testsupport {
 // Opens LIST's context menu on ROW (below the rows for -1), triggers the item named CHOOSE
 // when it is there and enabled, and closes the menu; returns the enabled items' names
 // (without their mnemonics' ampersands).
-inline QStringList ChooseFromListMenu(QListWidget *list, int row, const QString &choose)
+inline QStringList ChooseFromListMenu(QAbstractItemView *list, int row, const QString &choose)
 {
-    const QPoint pos = row >= 0 ? list->visualItemRect(list->item(row)).center()
+    const QPoint pos = row >= 0 ? list->visualRect(list->model()->index(row, 0)).center()
                                 : QPoint(4, list->viewport()->height() - 2);
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(list->viewport(), &event);

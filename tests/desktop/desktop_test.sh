@@ -34,6 +34,10 @@
 #                pointer while the WHOIS record is fetched; Shift+F10 opens the focused
 #                window's menu and Esc closes only that; a menu item by its mnemonic; the
 #                WHOIS window's "Save Report..."
+#   monitor      "Monitor Route" from the trace window by a right click and by Shift+F10: the
+#                Route Monitor's rows and timeline on the screen, Pause (the table stands
+#                still) and Resume, "Save Report..." read back, a monitor closed during its
+#                rounds, and the program's end under a second with no process left
 # Needs root (namespaces; skipped otherwise) and Xvfb, openbox, xdotool, x11-utils,
 # imagemagick and, for details, xclip and python3, for reader, dbus-daemon, at-spi2-core and
 # python3-pyatspi (fails without them). QUOKKA_DESKTOP_DIALOG_FONT="FACE:TENTHS" names the face
@@ -1007,6 +1011,104 @@ scenario_keys() {
   # Enter on the focused "All Done" ends the program.
   keys "$main" Tab Tab Return
   check "main dialog: Enter on a focused \"All Done\" ends the program" yes "$(wait_ended 5 && echo yes || echo no)"
+}
+
+# Pixels of WINDOW in SHOT within 40 of colour RRGGBB in each channel.
+pixels_near() { # pixels_near SHOT WINDOW RRGGBB
+  geometry "$2"
+  convert "$1" -crop "${cw}x${ch}+${cx}+${cy}" +repage rgb:- | python3 -c '
+import sys
+want = bytes.fromhex(sys.argv[1]); d = sys.stdin.buffer.read()
+print(sum(1 for i in range(0, len(d) - 2, 3) if all(abs(d[i + k] - want[k]) <= 40 for k in range(3))))' "$3"
+}
+
+# The top third of WINDOW (its table) in a file of its own: the same picture while it stands still.
+table_shot() { # table_shot WINDOW NAME
+  shot_of "$1" "$2"
+  convert "$file" -crop "${cw}x$((ch / 3))+${cx}+${cy}" +repage "$work/$2.png"
+}
+
+scenario_monitor() {
+  command -v python3 >/dev/null || { echo "FAIL: python3 is missing; install the packages tools/setup.sh lists"; exit 1; }
+  start_display 1024 768
+  set_home 300,150
+  start_program
+  whole_run click
+  local monitor second="" file found t0 t1 left
+  # A right click on a trace line offers "Monitor Route".
+  activate "$trace"
+  geometry "$trace"
+  menu_item $((cx + cw / 3)) $((cy + ch / 4)) "&Monitor Route"
+  monitor=$(wait_window routeMonitor 10 "${known[@]}")
+  check "\"Monitor Route\" opens a Route Monitor window" yes "$([ -n "$monitor" ] && echo yes || echo no)"
+  [ -n "$monitor" ] || return
+  known+=("$monitor")
+  check "the monitor's title" "Route Monitor - 203.0.113.2" "$(xprop -id "$monitor" WM_NAME | cut -d'"' -f2)"
+  all_viewable "the monitor" "$monitor"
+  # Rows come as hops answer: the lab's routers, their places from the table.
+  found=no
+  for _ in $(seq 20); do
+    shot_of "$monitor" monitor-rows
+    find_text "$file" "$monitor" "$face" "$tenths" "198.51.100.10" &&
+      find_text "$file" "$monitor" "$face" "$tenths" "Sydney, New South Wales, Australia" && { found=yes; break; }
+    sleep 0.5
+  done
+  check "the monitor's table shows hop 4's address and the destination's place" yes "$found"
+
+  # Paused, the table stands still; resumed, it moves again.
+  click_text "$monitor" Pause
+  sleep 1.5
+  table_shot "$monitor" paused-1
+  check_text "paused: the button reads Resume" "$file" "$monitor" "$face" "$tenths" "Resume"
+  sleep 2.5
+  table_shot "$monitor" paused-2
+  check "paused: the table stands still" 0 "$(compare -metric AE "$work/paused-1.png" "$work/paused-2.png" null: 2>&1)"
+  click_text "$monitor" Resume
+  sleep 2.5
+  table_shot "$monitor" resumed
+  check "resumed: the table moves on" yes \
+    "$([ "$(compare -metric AE "$work/paused-2.png" "$work/resumed.png" null: 2>&1)" != 0 ] && echo yes || echo no)"
+  check_text "resumed: the button reads Pause" "$file" "$monitor" "$face" "$tenths" "Pause"
+  check "the timeline draws the destination's round trips" yes \
+    "$([ "$(pixels_near "$file" "$monitor" 1f4e9c)" -gt 20 ] && echo yes || echo no)"
+  check "the timeline marks no lost probe to the destination" 0 "$(pixels_near "$file" "$monitor" e00000)"
+
+  # Saved as JSON, read back: the lab's route, its destination at TTL 5.
+  mkdir -p "$work/saved" && chmod 777 "$work/saved"
+  click_text "$monitor" "&Save Report..." && save_as "$work/saved/monitor.json"
+  check "the saved monitor report: the route's addresses, the destination at TTL 5" \
+    "192.0.2.1 198.51.100.2 198.51.100.10 203.0.113.2 5" \
+    "$(python3 -c 'import json, sys; m = json.load(open(sys.argv[1]))
+print(" ".join([r["address"] for r in m["rows"] if r["address"]] + [str(m["destination_ttl"])]))' "$work/saved/monitor.json" 2>&1)"
+
+  # Shift+F10 on the trace list, then the item's mnemonic: a second monitor.
+  activate "$trace"
+  geometry "$trace"
+  click_screen $((cx + cw / 3)) $((cy + ch / 4))
+  if [ -n "$(shift_f10)" ]; then
+    shot "shift-f10-trace"
+    xdotool key m
+    second=$(wait_window routeMonitor 10 "${known[@]}")
+  fi
+  check "Shift+F10 and M on the trace list open another monitor" yes "$([ -n "$second" ] && echo yes || echo no)"
+  # Closed while its rounds go on: it goes, the program stays.
+  if [ -n "$second" ]; then
+    sleep 1.2
+    close_box "$second"
+    check_state "the second monitor closes with its close box" "$second" closed
+    check "closing a monitor leaves the program running" yes "$(running && echo yes || echo no)"
+  fi
+  # The program ends within a second of "All Done", monitor up, with no process left behind.
+  shot_of "$main" all-done
+  find_text "$file" "$main" "$face" "$tenths" "All Done"
+  t0=$(now_ms)
+  click_screen $((text_x + text_w / 2)) $((text_y + text_h / 2))
+  wait_ended 5
+  t1=$(now_ms)
+  check "\"All Done\" with a monitor up ends the program within a second ($((t1 - t0)) ms)" yes \
+    "$([ $((t1 - t0)) -lt 1000 ] && ! running && echo yes || echo no)"
+  left=$(pgrep -f -- "$program" | grep -vx "$$" | wc -l)
+  check "no process of the program is left" 0 "$left"
 }
 
 if [ "$(type -t "scenario_$scenario")" != function ]; then echo "unknown scenario $scenario"; exit 2; fi
