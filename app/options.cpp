@@ -32,10 +32,13 @@ Declared Declare(QCommandLineParser &parser)
         {QStringLiteral("as-table"), QStringLiteral("Use the AS table FILE instead of the built-in one (also QUOKKA_AS_TABLE)."), QStringLiteral("FILE")},
         {QStringLiteral("lookup"), QStringLiteral("Print the geolocation row and AS of each ADDRESS given as an argument, and end; the argument - reads addresses from standard input, one a line.")},
         {QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y")},
-        parser.addHelpOption(),
-        parser.addVersionOption(),
+        // Declared here rather than by the parser's own helpers, which would add --help-all for
+        // Qt's options: the command line takes none of those.
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays help on commandline options.")},
+        {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Displays version information.")},
     };
-    parser.addOptions({o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable, o.lookup, o.home});
+    parser.addOptions({o.help, o.version, o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable,
+                       o.lookup, o.home});
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup (- for standard input)."), QStringLiteral("[ADDRESS...]"));
     return o;
 }
