@@ -9,7 +9,6 @@
 #include "base/worker.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QLoggingCategory>
 #include <cstdio>
 
@@ -71,10 +70,7 @@ int main(int argc, char **argv)
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false); // the main dialog's close ends the program
-    // The windows show the program's icon from the icon theme, where it is installed, else the
-    // one built in; the desktop matches them to the menu entry of the same id.
-    QGuiApplication::setDesktopFileName(QStringLiteral(QUOKKA_APP_ID));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(QUOKKA_APP_ID), QIcon(QStringLiteral(":/res/icon.png"))));
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUOKKA_APP_ID)); // the desktop matches the windows to the menu entry
     QApplication::setFont(quokka::DialogFont()); // menus and tooltips too
     quokka::FollowKeyConventions(app);
     int status = 0;
