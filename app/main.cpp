@@ -70,6 +70,7 @@ int main(int argc, char **argv)
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false); // the main dialog's close ends the program
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUOKKA_APP_ID)); // the desktop matches the windows to the menu entry
     QApplication::setFont(quokka::DialogFont()); // menus and tooltips too
     quokka::FollowKeyConventions(app);
     int status = 0;

@@ -36,11 +36,13 @@ Declared Declare(QCommandLineParser &parser)
         {QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y")},
         {QStringLiteral("monitor"), QStringLiteral("With --explore: monitor the route in a Route Monitor window when the exploration ends; with --quit, end after ROUNDS rounds (0: when the window is closed)."), QStringLiteral("ROUNDS")},
         {QStringLiteral("interval"), QStringLiteral("The monitor's time between rounds, 0.01 to 60 seconds (1 unless given)."), QStringLiteral("SECONDS")},
-        parser.addHelpOption(),
-        parser.addVersionOption(),
+        // Declared here rather than by the parser's own helpers, which would add --help-all for
+        // Qt's options: the command line takes none of those.
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays help on commandline options.")},
+        {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Displays version information.")},
     };
-    parser.addOptions({o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable, o.lookup, o.home,
-                       o.monitor, o.interval});
+    parser.addOptions({o.help, o.version, o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable,
+                       o.lookup, o.home, o.monitor, o.interval});
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup (- for standard input)."), QStringLiteral("[ADDRESS...]"));
     return o;
 }

@@ -321,7 +321,7 @@ void RaiseWindow(QWidget *window)
 
 QIcon AppIcon()
 {
-    static const QIcon icon(QStringLiteral(":/res/icon.png"));
+    static const QIcon icon = QIcon::fromTheme(QStringLiteral(QUOKKA_APP_ID), QIcon(QStringLiteral(":/res/icon.png")));
     return icon;
 }
 

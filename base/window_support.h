@@ -82,7 +82,8 @@ std::function<QStringList(const QString &line)> ToolTipLineBreaker(const QScreen
 // offscreen platform of headless runs has no stacking and would only complain).
 void RaiseWindow(QWidget *window);
 
-// The application icon, set on the main dialog and the result windows.
+// The application icon, set on the main dialog and the result windows: the icon theme's, named
+// after the program's desktop id, where the program is installed with it; else the one built in.
 QIcon AppIcon();
 
 // The keys every window of the program answers the same way, installed once on APP: Enter or

@@ -1,5 +1,6 @@
 # What `cmake --install` puts under the prefix, and the Debian package CPack builds from it:
-# the program, its menu entry and icon, the README and the licence of the geolocation data.
+# the program, its menu entry, icons, AppStream metadata and manual page, the README and the
+# licence of the geolocation data.
 include(GNUInstallDirs)
 
 install(TARGETS quokka-quokka RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -12,16 +13,24 @@ install(CODE "message(STATUS \"Route tracing without ping sockets: sudo setcap c
 
 # The menu entry starts the installed program by its full path. The prefix is only known when
 # installing (cmake --install --prefix, or CPack's /usr), so the entry is written then.
+# It is named after the program's desktop id, as are the icons and the metadata.
+set(desktop_files ${PROJECT_SOURCE_DIR}/res/desktop)
 install(CODE "
-  set(QUOKKA_DESKTOP_TEMPLATE [[${CMAKE_CURRENT_LIST_DIR}/quokka-quokka.desktop.in]])
+  set(QUOKKA_DESKTOP_TEMPLATE [[${desktop_files}/launcher.desktop.in]])
+  set(QUOKKA_DESKTOP_FILE [[${QUOKKA_APP_ID}.desktop]])
   set(QUOKKA_DESKTOP_WORK [[${CMAKE_BINARY_DIR}/install]])
   set(QUOKKA_DESKTOP_WRITER [[$<TARGET_FILE:quokka-desktop-entry>]])
   set(QUOKKA_BINDIR [[${CMAKE_INSTALL_BINDIR}]])
   set(QUOKKA_DATADIR [[${CMAKE_INSTALL_DATADIR}]])")
 install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install_desktop_entry.cmake)
-# The icon is not square, so it goes where any size is welcome.
-install(FILES ${PROJECT_SOURCE_DIR}/res/icon.png DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps
-        RENAME quokka-quokka.png)
+# The icon theme's set (SIZExSIZE/apps and scalable/apps), drawn by the build (res/desktop).
+get_directory_property(theme_icons DIRECTORY ${PROJECT_SOURCE_DIR}/res/desktop DEFINITION QUOKKA_THEME_ICONS)
+if(NOT IS_ABSOLUTE "${theme_icons}")
+  message(FATAL_ERROR "res/desktop names no folder for the icon theme's set")
+endif()
+install(DIRECTORY ${theme_icons}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+install(FILES ${desktop_files}/${QUOKKA_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${desktop_files}/quokka-quokka.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE-DATA
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quokka-quokka)
 

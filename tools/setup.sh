@@ -9,7 +9,7 @@ packages=(
   libmaxminddb-dev python3-maxminddb libicu-dev iso-codes npm
   clang libclang-rt-14-dev
   iproute2 iptables nftables iputils-ping traceroute mtr-tiny whois util-linux libcap2-bin
-  fonts-liberation2 fonts-dejavu-core fonts-symbola desktop-file-utils
+  fonts-liberation2 fonts-dejavu-core fonts-symbola desktop-file-utils appstream man-db
   xvfb x11-xkb-utils openbox xdotool xclip x11-utils imagemagick qt6-qpa-plugins
   dbus-daemon at-spi2-core python3-pyatspi
 )

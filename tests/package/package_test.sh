@@ -6,7 +6,8 @@
 #           /usr/bin, and removes the package again whatever happens. Needs root and the
 #           geolocation table inside the program.
 # Environment (set by CTest): QUOKKA_BUILD_DIR, QUOKKA_SOURCE_DIR, QUOKKA_PROGRAM (the program
-# of the build tree), QUOKKA_TABLE_LINKED (1 when the table is inside it).
+# of the build tree), QUOKKA_TABLE_LINKED (1 when the table is inside it), QUOKKA_APP_ID (the
+# desktop id: the menu entry's and the icons' name).
 set -euo pipefail
 
 mode=${1:?prefix or deb}
@@ -14,6 +15,7 @@ build=${QUOKKA_BUILD_DIR:?}
 program=${QUOKKA_PROGRAM:?}
 source=${QUOKKA_SOURCE_DIR:?}
 package=quokka-quokka
+app_id=${QUOKKA_APP_ID:?}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
@@ -37,16 +39,18 @@ check_program() {
   fi
 }
 
-# The menu entry (its Exec value must be EXEC_LINE), the icon, the README and the data licence
-# under the prefix ROOT.
+# The menu entry (its Exec value must be EXEC_LINE), the icons, the manual page, the README and
+# the data licence under the prefix ROOT (tests/package/desktop_files_test.sh validates them).
 check_files() {
   local root=$1 exec_line=$2
-  local entry="$root/share/applications/$package.desktop"
+  local entry="$root/share/applications/$app_id.desktop"
   [ -f "$entry" ] || fail "no menu entry $entry"
   desktop-file-validate "$entry" || fail "the menu entry does not validate"
   grep -qxF "Exec=$exec_line" "$entry" || fail "the menu entry does not start '$exec_line': $(grep ^Exec= "$entry")"
-  grep -qx "Icon=$package" "$entry" || fail "the menu entry names another icon"
-  cmp -s "$root/share/pixmaps/$package.png" "$source/res/icon.png" || fail "no icon in $root/share/pixmaps"
+  grep -qx "Icon=$app_id" "$entry" || fail "the menu entry names another icon"
+  [ -s "$root/share/icons/hicolor/48x48/apps/$app_id.png" ] && [ -s "$root/share/icons/hicolor/scalable/apps/$app_id.svg" ] \
+    || fail "no icons in $root/share/icons/hicolor"
+  [ -s "$root/share/man/man1/$package.1" ] || fail "no manual page in $root/share/man/man1"
   local docs="$root/share/doc/$package"
   [ -s "$docs/README.md" ] || fail "no README in $docs"
   grep -q "IP Geolocation by DB-IP" "$docs/LICENSE-DATA" || fail "the data licence lacks the attribution"
@@ -73,7 +77,7 @@ install_prefix() {
     said=$(explore_as_nobody "$prefix/bin/$package")
     grep -qF "sudo setcap cap_net_raw+ep $helper)" <<<"$said" || fail "the program does not name its helper: $said"
   fi
-  echo "installed into a prefix: program, menu entry, icon, README and data licence in place"
+  echo "installed into a prefix: program, menu entry, icons, manual page, README and data licence in place"
 }
 
 # explore_as_nobody PROGRAM: the report of PROGRAM run by nobody in a two-namespace network of
@@ -148,7 +152,7 @@ install_deb() {
     || fail "the installed program does not trace as nobody through its helper"
 
   dpkg_retry --remove "$package" >/dev/null || fail "dpkg could not remove the package"
-  [ ! -e "/usr/bin/$package" ] && [ ! -e "/usr/share/applications/$package.desktop" ] && [ ! -e "$helper" ] \
+  [ ! -e "/usr/bin/$package" ] && [ ! -e "/usr/share/applications/$app_id.desktop" ] && [ ! -e "$helper" ] \
     || fail "files are left behind after removal"
   echo "installed with dpkg, ran from /usr/bin, removed"
 }
