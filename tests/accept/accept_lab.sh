@@ -25,9 +25,6 @@ source "$(dirname "$0")/../net/lab_lib.sh"
 
 down() { remove_namespaces "${names[@]}"; }
 
-addr() { ip -n "$prefix-$1" addr add "$2" dev "$3"; }
-route() { local n=$1; shift; ip -n "$prefix-$n" route add "$@"; }
-
 namespaces() {
   make_namespaces "${names[@]}"
   for r in r1 r2 r3 r4; do ns "$r" sysctl -qw net.ipv4.ip_forward=1; done

@@ -4,6 +4,8 @@
 # Runs a command inside namespace NAME; in the client; in the client as an unprivileged user.
 ns() { local n=$1; shift; ip netns exec "$prefix-$n" "$@"; }
 in_client() { ns client "$@"; }
+addr() { ip -n "$prefix-$1" addr add "$2" dev "$3"; }          # addr NS ADDRESS/LEN DEVICE
+route() { local n=$1; shift; ip -n "$prefix-$n" route add "$@"; } # route NS ROUTE...
 as_nobody() { in_client setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
 
 link() { # link NS1 IF1 NS2 IF2: a veth pair between two namespaces, both ends up

@@ -24,9 +24,6 @@ source "$(dirname "$0")/lab_lib.sh"
 
 down() { remove_namespaces "${names[@]}"; }
 
-addr() { ip -n "$prefix-$1" addr add "$2" dev "$3"; }
-route() { local n=$1; shift; ip -n "$prefix-$n" route add "$@"; }
-
 up() {
   local wire_program=$3 delay_ms=$4 n
   down
