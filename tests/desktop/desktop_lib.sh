@@ -8,6 +8,7 @@
 
 checker=${QUOKKA_DESKTOP_CHECK:?}
 export XDG_RUNTIME_DIR="$work/runtime" MAGICK_TEMPORARY_PATH="$work"
+: > "$work/roles"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 text_x=0 text_y=0 text_w=0 text_h=0 line_top=0 line_bottom=0 text_result=""
 cx=0 cy=0 cw=0 ch=0 fx=0 fy=0 fw=0 fh=0 frame_top=0
@@ -92,7 +93,7 @@ stop_program() {
 # Report lines of one kind ("trace", "whois", "notice", "setup"), without their times.
 report() { awk -F'\t' -v k="$1" '$2 == k { sub(/^[^\t]*\t[^\t]*\t/, ""); print }' "$work/report"; }
 # How many runs have ended: each complete route ends with its total.
-runs_done() { report trace | grep -c '^Route Complete'; }
+runs_done() { grep -c $'\ttrace\tRoute Complete' "$work/report"; }
 wait_runs_done() { # wait_runs_done N [SECONDS]
   local i
   for i in $(seq $((${2:-30} * 10))); do [ "$(runs_done)" -ge "$1" ] && return 0; sleep 0.1; done
@@ -102,10 +103,24 @@ now_ms() { "$checker" now; }
 
 # --- windows -----------------------------------------------------------------------------
 
-windows_of() { # windows_of ROLE: the program's windows of that role, oldest first
+# role_of WINDOW: its WM_WINDOW_ROLE, empty while it has none. A window keeps its role, so
+# the X server is asked once per window (the answers kept in $work/roles, since callers run
+# in subshells): the waits below poll many times a second, and each process they start
+# costs the machine that the program under test shares.
+role_of() {
+  local id role
+  while read -r id role; do [ "$id" = "$1" ] && { echo "$role"; return 0; }; done < "$work/roles"
+  role=$(xprop -id "$1" WM_WINDOW_ROLE 2>/dev/null)
+  [[ $role == *'"'* ]] || return 0
+  role=${role#*\"} role=${role%\"*}
+  echo "$1 $role" >> "$work/roles"
+  echo "$role"
+}
+
+windows_of() { # windows_of ROLE [--onlyvisible]: the program's windows of that role, oldest first
   local w
-  for w in $(xdotool search --class quokka-quokka 2>/dev/null | sort -n); do
-    [ "$(xprop -id "$w" WM_WINDOW_ROLE 2>/dev/null | cut -d'"' -f2)" = "$1" ] && echo "$w"
+  for w in $(xdotool search ${2:-} --class quokka-quokka 2>/dev/null | sort -n); do
+    [ "$(role_of "$w")" = "$1" ] && echo "$w"
   done
 }
 
@@ -113,9 +128,8 @@ wait_window() { # wait_window ROLE SECONDS [KNOWN...]: a viewable window of ROLE
   local role=$1 tenths=$(($2 * 10)) w
   shift 2
   for _ in $(seq "$tenths"); do
-    for w in $(windows_of "$role"); do
-      [[ " $* " == *" $w "* ]] && continue
-      [ "$(state "$w")" = viewable ] && { echo "$w"; return 0; }
+    for w in $(windows_of "$role" --onlyvisible); do
+      [[ " $* " == *" $w "* ]] || { echo "$w"; return 0; }
     done
     sleep 0.1
   done

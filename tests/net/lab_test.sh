@@ -158,6 +158,16 @@ rounds)
     check "$label: no helper left" "" "$(pgrep -f "^$work/quokka-quokka-probe")"
     check "$label: every probe left" "" "$(grep '^unsent' <<< "$out")"
   done
+  # The route monitor's own session as an ordinary user, ping sockets closed: through the
+  # helper, five rounds reach the destination, and its end leaves no helper behind.
+  if [ ${#helper_rows[@]} -gt 0 ]; then
+    cp "$bin/quokka-monitor-rounds" "$work/" && chmod 755 "$work/quokka-monitor-rounds"
+    allow_ping_sockets "1 0"
+    out=$(as_nobody env HOME="$work" timeout 30 "$work/quokka-monitor-rounds" 203.0.113.2 5 100 2>&1)
+    check "monitor, helper, as nobody: five rounds to the destination's time-to-live" \
+      "$(wc -w <<< "$theirs") 203.0.113.2 5" "$(grep '^monitor' <<< "$out" | tail -n1 | cut -f2-4 | tr '\t' ' ')"
+    check "monitor, helper, as nobody: no helper left" "" "$(pgrep -f "^$work/quokka-quokka-probe")"
+  fi
   # The helper refuses the loop-back network; the round says so of every probe.
   [ ${#helper_rows[@]} -eq 0 ] ||
     check "rounds, helper: a round to 127.0.0.1 is refused, probe by probe" "unsent refused 3" \

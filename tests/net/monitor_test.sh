@@ -28,7 +28,8 @@ timed() { # timed NAME COMMAND...
 # the rows of one TTL taken together, as mtr counts a hop.
 our_hops() {
   awk -F'\t' '$1 == "monitor" { sent[$2] += $4; got[$2] += $5; if ($8 != "-") sum[$2] += $8 * $5
-                                addresses[$2] = addresses[$2] (addresses[$2] == "" ? "" : ",") $3
+                                # (probes lost at a TTL before any answer there count in a row without one)
+                                if ($3 != "") addresses[$2] = addresses[$2] (addresses[$2] == "" ? "" : ",") $3
                                 if ($2 > last) last = $2 }
               END { for (t = 1; t <= last; ++t)
                       printf "%d %d %d %.1f %s %s\n", t, sent[t], got[t], 100 * (sent[t] - got[t]) / sent[t],
