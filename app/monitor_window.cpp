@@ -53,6 +53,22 @@ double NiceCeiling(double value)
     return 10 * power;
 }
 
+// Where a timeline's line breaks: a pause, or rounds that stopped for a while, leave two
+// samples much further apart than the rounds usually are (three times the median step, and a
+// second more for a probe's time-out); no line is drawn across such a gap.
+qint64 BreakingGapMs(const QList<Sample> &samples)
+{
+    if (samples.size() < 2)
+        return std::numeric_limits<qint64>::max();
+    std::vector<qint64> steps;
+    steps.reserve(std::size_t(samples.size() - 1));
+    for (qsizetype i = 1; i < samples.size(); ++i)
+        steps.push_back(samples[i].atMs - samples[i - 1].atMs);
+    const auto middle = steps.begin() + std::ptrdiff_t(steps.size() / 2);
+    std::nth_element(steps.begin(), middle, steps.end());
+    return 3 * *middle + 1000;
+}
+
 // The cells of one row: numbers from the statistics, names from the details.
 QStringList Cells(const RowStatistics &row, const RowDetail *detail)
 {
@@ -165,8 +181,8 @@ void Timeline::paintEvent(QPaintEvent *)
             painter.fillRect(QRectF(x1, plot.top() - lossBand - 2, std::max(1.0, x2 - x1), lossBand), QColor(kLossColour));
     }
     // The raw samples, a pixel column at a time: a column's answers as a stroke from the first
-    // of its lowest and highest to the other, joined to the next column's; a loss breaks the
-    // line and puts a red mark at the top. An hour of samples is so drawn with at most two
+    // of its lowest and highest to the other, joined to the next column's; a loss or a gap
+    // breaks the line, and a loss puts a red mark at the top. An hour of samples is so drawn with at most two
     // points a column; smoothed only where the samples stand apart, as smoothing a dense line
     // costs several times its drawing and shows nothing.
     painter.setRenderHint(QPainter::Antialiasing, history.samples.size() < plot.width());
@@ -189,8 +205,14 @@ void Timeline::paintEvent(QPaintEvent *)
             run.emplace_back(column + 0.5, y(high));
         pending = false;
     };
+    const qint64 gapMs = BreakingGapMs(history.samples);
+    qint64 previousMs = std::numeric_limits<qint64>::max();
     for (const Sample &sample : history.samples) {
         const int at = int(std::floor(x(sample.atMs)));
+        if (sample.atMs - std::exchange(previousMs, sample.atMs) > gapMs) {
+            emitColumn();
+            flush();
+        }
         if (at != column) {
             emitColumn();
             column = at;

@@ -201,3 +201,27 @@ TEST(MonitorRouteMenu, OpensAMonitorOfTheResolvedAddress)
 }
 
 } // namespace
+
+// Rounds that paused leave a gap in the timeline's line: nothing is drawn across the pause.
+TEST(MonitorTimeline, BreaksItsLineWhereTheRoundsPaused)
+{
+    Statistics statistics;
+    const qint64 now = MonotonicMs();
+    const QString address = QStringLiteral("198.51.100.1");
+    int round = 0;
+    // Rounds a second apart from 55 to 45 s ago and from 15 to 5 s ago; paused between.
+    for (const qint64 from : {now - 55'000, now - 15'000})
+        for (qint64 at = from; at <= from + 10'000; at += 1000)
+            statistics.Answered(++round, 1, address, 20.0, at, QDateTime::currentDateTime());
+    Timeline timeline;
+    timeline.resize(600, 200);
+    timeline.Show(&statistics, 1, address);
+    const QImage image = timeline.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int inPause = 0, elsewhere = 0;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if ((image.pixel(x, y) | 0xFF000000) == Timeline::kLineColour)
+                ++((x > 260 && x < 400) ? inPause : elsewhere); // the middle of the pause, 40 to 20 s ago
+    EXPECT_GT(elsewhere, 20) << "the rounds on either side are drawn";
+    EXPECT_EQ(inPause, 0) << "a line is drawn across the pause";
+}
