@@ -452,7 +452,7 @@ scenario_first_run() {
     "$([ -n "$t2" ] && [ $((t2 - t1)) -ge 4950 ] && [ $((t2 - t1)) -lt 6000 ] && echo yes || echo "no: $((t2 - t1)) ms")"
   check "the setup's notice shows" yes "$([ -n "$notice" ] && echo yes || echo no)"
   [ -z "$notice" ] || check_notice "Left click on your exact location" "$notice" "$t2" 3000
-  setup=$(wait_window setup 3)
+  setup=$(wait_window setup 12)
   t3=$(awk -F'\t' '$2 == "setup" { m = $1 } END { print m }' "$work/report")
   check "the setup shows after its notice's 3 s" yes \
     "$([ -n "$t3" ] && [ $((t3 - t2)) -ge 2950 ] && [ $((t3 - t2)) -lt 4000 ] && echo yes || echo "no: $((t3 - t2)) ms")"
