@@ -41,9 +41,12 @@ int Monitor(int argc, char **argv)
         std::fprintf(stderr, "monitor_rounds: %s\n", text.toUtf8().constData());
         QCoreApplication::exit(1);
     });
+    bool reported = false;
     QObject::connect(&session, &monitor::Session::RoundResolved, &application, [&] {
-        if (session.RoundsResolved() < rounds)
+        // Rounds resolved before the loop ends (exit returns to it first) are not reported.
+        if (reported || session.RoundsResolved() < rounds)
             return;
+        reported = true;
         session.Pause();
         rusage after{};
         ::getrusage(RUSAGE_SELF, &after);
