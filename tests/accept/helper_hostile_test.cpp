@@ -224,6 +224,21 @@ std::string Trim(std::string text)
 }
 
 // The most of TIMES (in order) that fall within one second.
+// Messages a good one's size and shape almost: cut short, one byte too many, oversized, and
+// its magic, version and reserved bytes spoiled.
+std::vector<std::vector<std::uint8_t>> GarbageLike(const probe::Message &good)
+{
+    std::vector<std::vector<std::uint8_t>> rows;
+    rows.emplace_back(good.begin(), good.end() - 1);
+    rows.emplace_back(good.begin(), good.end()).push_back(0);
+    rows.emplace_back(4096, 0x41);
+    for (const std::size_t at : {0u, 1u, 2u, 10u, 11u}) {
+        rows.emplace_back(good.begin(), good.end());
+        rows.back()[at] ^= 0x5A;
+    }
+    return rows;
+}
+
 std::size_t MostInOneSecond(const std::vector<Clock::time_point> &times)
 {
     std::size_t most = 0;
@@ -307,14 +322,7 @@ TEST_F(HelperTest, RefusesDestinationsAndTtlsOutOfRange)
 TEST_F(HelperTest, EndsAtGarbage)
 {
     const probe::Message good = probe::EncodeRequest({Address("192.0.2.1"), 64, 1});
-    std::vector<std::vector<std::uint8_t>> rows;
-    rows.emplace_back(good.begin(), good.end() - 1);           // truncated
-    rows.emplace_back(good.begin(), good.end()).push_back(0);  // one byte too many
-    rows.emplace_back(4096, 0x41);                             // oversized
-    for (const std::size_t at : {0u, 1u, 2u, 10u, 11u}) {      // magic, version, reserved
-        rows.emplace_back(good.begin(), good.end());
-        rows.back()[at] ^= 0x5A;
-    }
+    std::vector<std::vector<std::uint8_t>> rows = GarbageLike(good);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         Helper fresh;
         ASSERT_TRUE(fresh.Answer()) << "row " << i;
@@ -434,14 +442,7 @@ TEST(RoundsLife, EndsAtGarbage)
     ASSERT_TRUE(sniffer.Ok());
     const probe::Request request{Address("192.0.2.1"), 64, 1};
     const probe::Message good = probe::EncodeRequest(request, probe::Version::Rounds);
-    std::vector<std::vector<std::uint8_t>> rows;
-    rows.emplace_back(good.begin(), good.end() - 1);                     // truncated
-    rows.emplace_back(good.begin(), good.end()).push_back(0);            // one byte too many
-    rows.emplace_back(4096, 0x41);                                       // oversized
-    for (const std::size_t at : {0u, 1u, 2u, 10u, 11u}) {                // magic, version, reserved
-        rows.emplace_back(good.begin(), good.end());
-        rows.back()[at] ^= 0x5A;
-    }
+    std::vector<std::vector<std::uint8_t>> rows = GarbageLike(good);
     const probe::Message ttlZero = probe::EncodeRequest({request.destination, 0, 1}, probe::Version::Rounds);
     const probe::Message single = probe::EncodeRequest(request);
     const probe::Message hello = probe::EncodeHello();
