@@ -2,15 +2,16 @@
 # `make test` also configures $(SAN_BUILD), where the cores' unit tests and one whole-program
 # scenario are built with AddressSanitizer and UndefinedBehaviorSanitizer; CTest in $(BUILD)
 # builds that tree (its first test, asan.build) and runs those tests too (as asan.*), so its
-# closing summary covers both trees. CTest runs TEST_JOBS tests at a time, one more than
-# the processors: the whole-program scenarios spend most of their time waiting on the program's
-# pace. Tests that need the machine or part of it say so (RUN_SERIAL, or the timed tests'
+# closing summary covers both trees. CTest runs TEST_JOBS tests at a time, two more than
+# the processors: one place goes to asan.build, which takes only what processor time the
+# others leave, and the whole-program scenarios spend most of their time waiting on the
+# program's pace. Tests that need the machine or part of it say so (RUN_SERIAL, or the timed tests'
 # locks in cmake/QuokkaSanitize.cmake). Then the benchmarks' figures are printed again.
 # `make package` builds the Debian package.
 BUILD ?= build
 SAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
-TEST_JOBS ?= $(shell echo $$(($(JOBS) + 1)))
+TEST_JOBS ?= $(shell echo $$(($(JOBS) + 2)))
 CMAKE_FLAGS ?=
 # Ninja for a new tree; a tree configured before keeps the generator it has.
 GENERATOR = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
