@@ -19,16 +19,24 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DQUOKKA_WERROR=ON
 endif
 
-.PHONY: run test setup build sanitize sanitize-tree package clean
+.PHONY: run test setup setup-test build sanitize sanitize-tree package clean
 
+# What building and running need; the tests' packages (GoogleTest, clang, the X server, the
+# peers) come with `make test` alone.
 setup:
-	bash tools/setup.sh
+	bash tools/setup.sh run
+
+setup-test:
+	bash tools/setup.sh test
 
 build: setup
 	cmake -S . -B $(BUILD) $(call GENERATOR,$(BUILD)) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUOKKA_SANITIZER_TREE=$(abspath $(SAN_BUILD)) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-sanitize-tree: setup
+# A tree without GoogleTest builds the program alone; `make test` asks for the tests.
+test sanitize-tree sanitize: CMAKE_FLAGS += -DQUOKKA_TESTS=ON
+
+sanitize-tree: setup-test
 	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(CMAKE_FLAGS)
 
 sanitize: sanitize-tree
@@ -37,7 +45,7 @@ sanitize: sanitize-tree
 run: build
 	bash tools/run.sh $(BUILD)/quokka-quokka
 
-test: build sanitize-tree
+test: setup-test build sanitize-tree
 	cd $(BUILD) && ctest -j$(TEST_JOBS) --output-on-failure --timeout 900; status=$$?; \
 	  bash $(CURDIR)/tools/bench_summary.sh .; exit $$status
 

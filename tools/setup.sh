@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Installs, only when missing, every Debian package the build and the tests need.
+# Installs, only when missing, the Debian packages the program needs: `setup.sh run` what
+# building and running it need, `setup.sh test` those and what the tests need besides.
 set -euo pipefail
 
-packages=(
+run_packages=(
   build-essential cmake ninja-build mold pkg-config
-  qt6-base-dev qt6-base-dev-tools libxcb1-dev libxfixes-dev
-  libgtest-dev googletest
-  libmaxminddb-dev python3-maxminddb libicu-dev iso-codes npm
+  qt6-base-dev qt6-base-dev-tools libxcb1-dev libxfixes-dev qt6-qpa-plugins
+  libmaxminddb-dev libicu-dev iso-codes npm libcap2-bin
+  fonts-liberation2 fonts-symbola
+)
+test_packages=(
+  libgtest-dev googletest python3-maxminddb
   clang libclang-rt-14-dev
-  iproute2 iptables nftables iputils-ping traceroute mtr-tiny whois util-linux libcap2-bin
-  fonts-liberation2 fonts-dejavu-core fonts-symbola desktop-file-utils appstream man-db
-  xvfb x11-xkb-utils openbox xdotool xclip x11-utils imagemagick qt6-qpa-plugins
+  iproute2 iptables nftables iputils-ping traceroute mtr-tiny whois util-linux
+  fonts-dejavu-core desktop-file-utils appstream man-db lintian
+  xvfb x11-xkb-utils openbox xdotool xclip x11-utils imagemagick
   dbus-daemon at-spi2-core python3-pyatspi
 )
+case ${1:-test} in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: setup.sh [run|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
