@@ -34,10 +34,10 @@ build: setup
 	cmake --build $(BUILD) -j$(JOBS)
 
 # A tree without GoogleTest builds the program alone; `make test` asks for the tests.
-test sanitize-tree sanitize: CMAKE_FLAGS += -DQUOKKA_TESTS=ON
+test: CMAKE_FLAGS += -DQUOKKA_TESTS=ON
 
 sanitize-tree: setup-test
-	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(CMAKE_FLAGS)
+	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF -DQUOKKA_TESTS=ON $(CMAKE_FLAGS)
 
 sanitize: sanitize-tree
 	cmake --build $(SAN_BUILD) -j$(JOBS) --target quokka_sanitized_tests
