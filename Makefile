@@ -37,7 +37,7 @@ build: setup
 test: CMAKE_FLAGS += -DQUOKKA_TESTS=ON
 
 sanitize-tree: setup-test
-	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF -DQUOKKA_TESTS=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(CMAKE_FLAGS)
 
 sanitize: sanitize-tree
 	cmake --build $(SAN_BUILD) -j$(JOBS) --target quokka_sanitized_tests
