@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix, and the Debian package CPack builds from it:
-# the program, its menu entry, icons, AppStream metadata and manual page, the README and the
-# licence of the geolocation data.
+# the program, its menu entry, icons, AppStream metadata, manual page and bash completion, the
+# README, the data's licences, the changelog and the copyright file.
 include(GNUInstallDirs)
 
 install(TARGETS quokka-quokka RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -30,23 +30,29 @@ if(NOT IS_ABSOLUTE "${theme_icons}")
 endif()
 install(DIRECTORY ${theme_icons}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 install(FILES ${desktop_files}/${QUOKKA_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-install(FILES ${desktop_files}/quokka-quokka.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE-DATA
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quokka-quokka)
+get_directory_property(compressed DIRECTORY ${PROJECT_SOURCE_DIR}/res/desktop DEFINITION QUOKKA_COMPRESSED_DOCS)
+install(FILES ${compressed}/quokka-quokka.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${desktop_files}/quokka-quokka.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME quokka-quokka)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE-DATA ${desktop_files}/copyright
+        ${compressed}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quokka-quokka)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quokka-quokka)
 set(CPACK_PACKAGE_VENDOR "Quokka Quokka")
-set(CPACK_PACKAGE_CONTACT "Quokka Quokka developers")
+set(CPACK_PACKAGE_CONTACT "Quokka Quokka developers <developers@quokka-quokka.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "shows where an Internet domain lives and how traffic gets there")
+# Lines of at most 80 characters, as Debian's tools show them.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-  "A desktop tool that looks up a domain's WHOIS record, traces the route to it hop by hop "
-  "and draws each hop on a world map. Includes geolocation data: IP Geolocation by DB-IP "
-  "(CC BY 4.0), and AS data by RouteViews, NRO and DB-IP (CC BY 4.0).")
+  "A desktop tool that looks up a domain's WHOIS record, traces the route to it\n"
+  "hop by hop and draws each hop on a world map. Includes geolocation data:\n"
+  "IP Geolocation by DB-IP (CC BY 4.0), and AS data by RouteViews, NRO and DB-IP\n"
+  "(CC BY 4.0).")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON) # the debugging sections stay in the build tree
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt finds its window-system plugins at run time; no library link names them.
 # The windows are laid out in the metrics of Liberation Sans and Liberation Mono.

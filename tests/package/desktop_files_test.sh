@@ -36,6 +36,15 @@ check_manual() {
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$1" 2>&1 >/dev/null) || return 1
   [ -z "$warnings" ] || { echo "$warnings"; return 1; }
 }
+# The options the bash completion offers after "-", as help_options lists them.
+completion_options() {
+  bash -c 'source "$1"; COMP_WORDS=(quokka-quokka -); COMP_CWORD=1; _quokka_quokka
+           printf "%s\n" "${COMPREPLY[@]}"' _ "$1" | sort
+}
+check_completion() {
+  diff <(completion_options "$1") <(help_options) >"$work/out" ||
+    { echo "the completion (<) and --help (>) differ:"; cat "$work/out"; return 1; }
+}
 check_options() {
   local manual
   manual=$(manual_options "$1")
@@ -48,7 +57,11 @@ trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; exit 1; }
 share="$prefix/share"
-manual="$share/man/man1/quokka-quokka.1"
+# The page is installed compressed; the checks read it as man does, the breaking copies are
+# made from its text.
+[ -f "$share/man/man1/quokka-quokka.1.gz" ] || fail "the manual page was not installed compressed"
+manual="$work/quokka-quokka.1"
+zcat "$share/man/man1/quokka-quokka.1.gz" >"$manual" 2>/dev/null || true
 
 # check, installed file, and a sed script that breaks a copy of it.
 rows=(
@@ -57,6 +70,7 @@ rows=(
   "check_launcher|$share/applications/$id.desktop|s/^Icon=.*/Icon=quokka-quokka/"
   "check_manual|$manual|s/^\\.SH OPTIONS/.SH OPTIONS\\n.XY/"
   "check_options|$manual|/^\\.B \\\\-\\\\-quit/,+1d"
+  "check_completion|$share/bash-completion/completions/quokka-quokka|s/ --quit / /"
 )
 for row in "${rows[@]}"; do
   IFS='|' read -r check file breaking <<<"$row"
