@@ -13,7 +13,7 @@ test_packages=(
   libgtest-dev googletest python3-maxminddb
   clang libclang-rt-14-dev
   iproute2 iptables nftables iputils-ping traceroute mtr-tiny whois util-linux
-  fonts-dejavu-core desktop-file-utils appstream man-db lintian
+  fonts-dejavu-core desktop-file-utils appstream man-db lintian xfsprogs
   xvfb x11-xkb-utils openbox xdotool xclip x11-utils imagemagick
   dbus-daemon at-spi2-core python3-pyatspi
 )

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 using namespace quokka::app;
 
@@ -129,6 +131,67 @@ TEST_F(InstallFilesTest, copiesFromAnotherFileSystem)
 
     EXPECT_TRUE(ReadFile(places.dataHome + kFolder + "/quokka-quokka") == ProgramBytes());
     EXPECT_EQ(Mode(places.dataHome + kFolder + "/quokka-quokka"), 0751u);
+    EXPECT_TRUE(LogLines().isEmpty()) << LogLines().join(u'\n').toStdString();
+}
+
+// A file system mounted from an image for the length of a test (root, a loop device and
+// mkfs.xfs); Mounted() is false where any of them is missing.
+class LoopMount {
+public:
+    explicit LoopMount(const QString &folder) : m_point(folder.toStdString() + "/mount")
+    {
+        const std::string image = folder.toStdString() + "/image";
+        std::string output;
+        m_mounted = ::geteuid() == 0
+            && testsupport::Run("mkdir -p '" + m_point + "' && truncate -s 320M '" + image + "' && mkfs.xfs -q -m reflink=1 '"
+                                    + image + "' && mount -o loop '" + image + "' '" + m_point + "' 2>&1",
+                                &output)
+                == 0;
+    }
+    ~LoopMount()
+    {
+        if (m_mounted)
+            testsupport::Run("umount -l '" + m_point + "'");
+    }
+    bool Mounted() const { return m_mounted; }
+    QString Point() const { return QString::fromStdString(m_point); }
+    // Bytes in use on the file system, once what is written has reached it (XFS reserves
+    // room ahead for a file being written and gives it back later).
+    std::uint64_t Used() const
+    {
+        ::sync();
+        struct statvfs info {};
+        ::statvfs(m_point.c_str(), &info);
+        return std::uint64_t(info.f_blocks - info.f_bfree) * info.f_frsize;
+    }
+
+private:
+    std::string m_point;
+    bool m_mounted = false;
+};
+
+TEST_F(InstallFilesTest, copiesAsAReflinkWhereTheFileSystemSharesBlocks)
+{
+    // On XFS (or btrfs) the copy shares the program's blocks: the first run's copy of the
+    // 400 MB program then costs next to no space.
+    LoopMount xfs(Path("xfs"));
+    if (!xfs.Mounted())
+        GTEST_SKIP() << "no XFS file system can be mounted here (root, a loop device and mkfs.xfs are needed)";
+    InstallPlaces places = MadePlaces();
+    places.program = xfs.Point() + "/quokka-quokka";
+    places.dataHome = xfs.Point() + "/data";
+    QByteArray program(64 << 20, '\0');
+    for (int i = 0; i < program.size(); i += 4096)
+        program[i] = char(i / 4096); // not all zeros, so no file system could skip it
+    WriteFile(places.program, program, 0751);
+    const std::uint64_t before = xfs.Used();
+    InstallProgram(places);
+
+    EXPECT_TRUE(ReadFile(places.dataHome + kFolder + "/quokka-quokka") == program);
+    EXPECT_EQ(Mode(places.dataHome + kFolder + "/quokka-quokka"), 0751u);
+    const std::uint64_t after = xfs.Used();
+    EXPECT_LT(after, before + (std::uint64_t(8) << 20)) << "the copy took space of its own: "
+                                                          << (after - before) / 1024 << " KiB";
     EXPECT_TRUE(LogLines().isEmpty()) << LogLines().join(u'\n').toStdString();
 }
 
