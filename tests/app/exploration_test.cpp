@@ -98,7 +98,7 @@ protected:
     {
         ExplorationServices services;
         services.timings = timings;
-        services.resolve = [](const QString &domain, std::stop_token) -> std::optional<QString> {
+        services.resolve = [](const QString &domain, bool, std::stop_token) -> std::optional<QString> {
             if (domain == QLatin1String("route.test"))
                 return QStringLiteral("203.0.113.7");
             return std::nullopt;
