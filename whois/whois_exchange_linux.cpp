@@ -39,10 +39,10 @@ WaitOutcome WaitForSocket(int fd, short events, Clock::time_point deadline, cons
     }
 }
 
-bool Connect(int fd, const sockaddr_storage &server, socklen_t length, Clock::time_point deadline,
+bool Connect(int fd, const sockaddr_storage &server, socklen_t serverLength, Clock::time_point deadline,
              const ExchangeLimits &limits, const std::stop_token &stop)
 {
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), length) == 0)
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), serverLength) == 0)
         return true;
     if (errno != EINPROGRESS && errno != EINTR)
         return false;
