@@ -250,6 +250,12 @@ TEST_F(ExplorationTest, ExploresOverIPv6WithTheAddressColumnItNeeds)
               }.join(u'\n').toStdString()));
     EXPECT_EQ(m_whoisQueries, QStringList{"2001:db8::7"});
     EXPECT_TRUE(m_run->Report().completed);
+    const QJsonObject json = QJsonDocument::fromJson(runreport::ToJson(m_run->Report())).object();
+    const QJsonObject second = json["hops"].toArray()[1].toObject();
+    EXPECT_EQ(json["target"].toString(), "2001:db8::7");
+    EXPECT_EQ(second["address"].toString(), "2001:db8:ffff:1234:5678:9abc:def0:1");
+    EXPECT_TRUE(second["country"].isNull() && second["asn"].isNull());
+    EXPECT_TRUE(QString::fromUtf8(runreport::ToCsv(m_run->Report())).contains("\r\n\"2\",\"2001:db8:ffff:1234:5678:9abc:def0:1\",\"9\","));
     EXPECT_EQ(Explore(services, QStringLiteral("nowhere.test")).filter(QRegularExpression("^trace ")),
               QStringList{"trace Cannot find an IPv6 or IPv4 address for \"nowhere.test\""});
     EXPECT_EQ(preferences, (std::vector<bool>{true, true}));
