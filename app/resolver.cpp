@@ -6,26 +6,21 @@
 
 namespace quokka::app {
 
-std::optional<QString> ResolveFirstIPv4(const QString &name, std::stop_token stop)
-{
-    const QStringList addresses = quokka::ResolveIPv4(name, std::move(stop));
-    if (addresses.isEmpty())
-        return std::nullopt;
-    return addresses.first();
-}
-
 std::optional<QString> ResolveTarget(const QString &name, bool preferIPv6, std::stop_token stop)
 {
     QString literal = name;
     if (literal.size() > 2 && literal.startsWith(u'[') && literal.endsWith(u']'))
         literal = literal.mid(1, literal.size() - 2);
-    if (const std::optional<NetAddress> address = NetAddress::Parse(literal.toStdString()); address && address->IsV6())
+    const std::optional<NetAddress> address = NetAddress::Parse(literal.toStdString());
+    if (address && address->IsV6())
         return QString::fromStdString(address->ToString());
+    // An IPv4 literal is the resolver's to read, as any name without the preference is.
+    const bool v6First = preferIPv6 && !address;
     const auto v4 = [&] { return quokka::ResolveIPv4(name, stop); };
     const auto v6 = [&] { return quokka::ResolveIPv6(name, stop); };
-    QStringList addresses = preferIPv6 ? v6() : v4();
+    QStringList addresses = v6First ? v6() : v4();
     if (addresses.isEmpty() && !stop.stop_requested())
-        addresses = preferIPv6 ? v4() : v6();
+        addresses = v6First ? v4() : v6();
     if (addresses.isEmpty() || stop.stop_requested())
         return std::nullopt;
     return addresses.first();
