@@ -5,6 +5,7 @@
 #include "app/resolver.h"
 #include "base/debug_log.h"
 #include "base/host_names.h"
+#include "base/net_address.h"
 #include "base/visible_text.h"
 #include "geo/as_database.h"
 #include "geo/dotted_quad.h"
@@ -36,12 +37,21 @@ namespace {
 // The highest time-to-live probed is one below this.
 constexpr int kTtlLimit = 30;
 
+// Whether two address texts name one address: IPv6 has more than one way to write each.
+bool SameAddress(const QString &a, const QString &b)
+{
+    if (a == b)
+        return true;
+    const std::optional<NetAddress> first = NetAddress::Parse(a.toStdString());
+    return first && first == NetAddress::Parse(b.toStdString());
+}
+
 } // namespace
 
 ExplorationServices ExplorationServices::Real()
 {
     ExplorationServices services;
-    services.resolve = ResolveFirstIPv4;
+    services.resolve = ResolveTarget;
     services.whois = quokka::whois::LookupWhois;
     services.newTracer = [](const QString &target) { return std::make_unique<CIcmpTracer>(target); };
     services.install = [](std::stop_token stop) { const CInstaller installer(std::move(stop)); };
@@ -135,17 +145,20 @@ void Exploration::Resolve()
 {
     emit PhaseStarted(QStringLiteral("resolution"));
     m_worker.Run<std::optional<QString>>(
-        [resolve = m_services.resolve, domain = m_domain](std::stop_token stop) { return resolve(domain, stop); },
+        [resolve = m_services.resolve, domain = m_domain, preferIPv6 = m_services.preferIPv6](std::stop_token stop) {
+            return resolve(domain, preferIPv6, stop);
+        },
         [this](std::optional<QString> target) { OnResolved(target); });
 }
 
 void Exploration::OnResolved(const std::optional<QString> &target)
 {
     if (!target) {
-        AddLine(QStringLiteral("Cannot find an IPv4 address for \"%1\"").arg(quokka::VisibleText(m_domain)));
+        AddLine(NoAddressText(m_domain, m_services.preferIPv6));
         return Finish();
     }
     m_target = *target;
+    m_addressWidth = hopline::AddressWidth(m_addressWidth, m_target);
     m_report->target = m_target;
     m_view.TargetResolved(m_target);
     LookupWhois();
@@ -208,7 +221,7 @@ void Exploration::OnProbed(const HopReply &reply)
         return Probe();
     }
     m_totalMs += reply.roundTripMs;
-    const bool isDestination = reply.address == m_target;
+    const bool isDestination = SameAddress(reply.address, m_target);
     // The run looks the hop up itself, its address read once for both tables, and hands the
     // row to the map and the line to the list.
     GeoRecord record{};
@@ -258,7 +271,8 @@ void Exploration::AddHop(const HopReply &reply, std::optional<std::uint32_t> key
         hop.longitude = record.Longitude();
     }
     hop.place = hopline::LocationText(m_ttl, record);
-    hop.line = hopline::HopLine(m_ttl, reply, record);
+    m_addressWidth = hopline::AddressWidth(m_addressWidth, reply.address);
+    hop.line = hopline::HopLine(m_ttl, reply, record, m_addressWidth);
     AddLine(hop.line);
     m_report->hops << hop;
     DescribeHop(m_report->hops.size() - 1);
@@ -306,7 +320,7 @@ void Exploration::Finish()
 {
     if (!m_report->hops.isEmpty())
         SettleHostName(m_report->hops.size() - 1, std::nullopt);
-    m_report->completed = !m_report->hops.isEmpty() && m_report->hops.back().address == m_target;
+    m_report->completed = !m_report->hops.isEmpty() && SameAddress(m_report->hops.back().address, m_target);
     m_report->totalMs = m_totalMs;
     m_view.SetBusy(false);
     DropTracer();

@@ -5,6 +5,7 @@
 // the end of the one before (a result of the run's worker, a timer, a window closing), so no
 // step waits inside another and no other window's event loop can hold the run up.
 #include "app/exploration_view.h"
+#include "app/hop_line.h"
 #include "app/run_report.h"
 #include "base/host_names.h"
 #include "base/wait.h"
@@ -31,7 +32,8 @@ namespace quokka::app {
 // wait or end of the run waits for it; it should give up within about BOUND_MS.
 struct ExplorationServices {
     // The blocking ones return soon after STOP is requested (the run closing).
-    std::function<std::optional<QString>(const QString &domain, std::stop_token stop)> resolve;
+    // The address DOMAIN is explored at (see ResolveTarget), IPv6 first when PREFER_IPV6.
+    std::function<std::optional<QString>(const QString &domain, bool preferIPv6, std::stop_token stop)> resolve;
     std::function<quokka::whois::WhoisAnswer(const QString &query, std::stop_token stop)> whois;
     // Called on the run's worker, where the tracer is used and destroyed.
     std::function<std::unique_ptr<quokka::trace::HopProber>(const QString &target)> newTracer;
@@ -44,6 +46,8 @@ struct ExplorationServices {
     std::function<void()> setupUnattended;
     // How long the run's timed steps last.
     quokka::Timings timings;
+    // A name with both IPv4 and IPv6 addresses is explored over IPv6 ("Prefer IPv6", --ipv6).
+    bool preferIPv6 = false;
 
     // The name resolver, WHOIS client, ICMP tracer, installer and table of the program.
     static ExplorationServices Real();
@@ -111,6 +115,7 @@ private:
     int m_ttl = 0;
     int m_totalMs = 0;
     int m_lines = 0; // listed in the trace window
+    int m_addressWidth = hopline::kIPv4AddressWidth; // of the hop lines' address column
     unsigned m_outcomesSaid = 0; // bit per probe outcome whose line is listed
     quokka::NameLookups m_hostNames{this};
     // Made, used and reset on the worker's thread only; declared before the worker.

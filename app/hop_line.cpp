@@ -2,6 +2,8 @@
 
 #include "trace/icmp_tracer.h"
 
+#include <algorithm>
+
 using quokka::trace::HopReply;
 
 namespace quokka::app {
@@ -35,11 +37,19 @@ QString LocationText(int ttl, const GeoRecord &record)
         + Latin1(country);
 }
 
-QString HopLine(int ttl, const HopReply &reply, const GeoRecord &record)
+int AddressWidth(int width, const QString &address)
+{
+    if (!address.contains(u':'))
+        return std::max(width, kIPv4AddressWidth);
+    return std::max({width, kIPv4AddressWidth, int(address.size()) + 1});
+}
+
+QString HopLine(int ttl, const HopReply &reply, const GeoRecord &record, int addressWidth)
 {
     QString line = Pad(QStringLiteral("Hop %1").arg(ttl), 10);
     line = Pad(line + QString::number(reply.roundTripMs) + QStringLiteral("ms"), 20);
-    line = Pad(line + reply.address, 35);
+    // Pad fills at most 89 columns, enough for the 20 before and the widest IPv6 address.
+    line = Pad(line + reply.address, 20 + addressWidth);
     return line + LocationText(ttl, record);
 }
 

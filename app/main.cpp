@@ -77,6 +77,8 @@ int main(int argc, char **argv)
     {
         CQuokkaQuokkaDlg dialog;
         GoOnWithoutSetupWhenUnattended(dialog, options);
+        if (options.ipv6)
+            dialog.SetPreferIPv6(true);
         Automation automation(dialog, options);
         dialog.show();
         automation.Start();

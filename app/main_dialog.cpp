@@ -29,6 +29,7 @@ using quokka::whois::CWhoisLookup;
 using quokka::geo::CSetup;
 using quokka::geo::CWorldMap;
 using quokka::geo::GeoRecord;
+using quokka::geo::AddressPreference;
 using quokka::geo::HomeLocation;
 
 using namespace quokka;
@@ -105,7 +106,9 @@ void CQuokkaQuokkaDlg::OnExplore()
         m_domainEdit->setFocus(Qt::OtherFocusReason);
     m_exploreButton->setEnabled(false);
     m_lastExploration.reset();
-    m_exploration = std::make_unique<Exploration>(m_domainEdit->text(), m_services, *this);
+    ExplorationServices services = m_services;
+    services.preferIPv6 = m_preferIPv6;
+    m_exploration = std::make_unique<Exploration>(m_domainEdit->text(), std::move(services), *this);
     connect(m_exploration.get(), &Exploration::PhaseStarted, this, &CQuokkaQuokkaDlg::PhaseStarted);
     connect(m_exploration.get(), &Exploration::HopDetailSettled, this, &CQuokkaQuokkaDlg::HopDetailSettled);
     connect(m_exploration.get(), &Exploration::Finished, this, &CQuokkaQuokkaDlg::OnExplorationFinished);
@@ -300,6 +303,14 @@ void CQuokkaQuokkaDlg::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
     menu.addAction(QStringLiteral("&About Quokka Quokka..."), this, &CQuokkaQuokkaDlg::ShowAbout);
+    // Which family a name with both is explored over; the run under way keeps its own.
+    QAction *preferIPv6 = menu.addAction(QStringLiteral("Prefer IPv&6"));
+    preferIPv6->setCheckable(true);
+    preferIPv6->setChecked(m_preferIPv6);
+    connect(preferIPv6, &QAction::toggled, this, [this](bool checked) {
+        m_preferIPv6 = checked;
+        AddressPreference::WritePreferIPv6(checked);
+    });
     menu.exec(event->globalPos());
 }
 

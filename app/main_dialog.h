@@ -6,6 +6,7 @@
 #include "app/exploration.h"
 #include "app/exploration_view.h"
 #include "app/monitor_session.h"
+#include "geo/home_location.h"
 
 #include <QDialog>
 #include <QImage>
@@ -36,6 +37,10 @@ public:
     bool IsExploring() const;
     // What the explorations from now on talk to; the program's own unless a test hands in others.
     void SetServices(ExplorationServices services) { m_services = std::move(services); }
+    // "Prefer IPv6" on the context menu: read from the profile at start, stored when the user
+    // changes it. SetPreferIPv6 sets it for this session only (--ipv6).
+    bool PrefersIPv6() const { return m_preferIPv6; }
+    void SetPreferIPv6(bool preferIPv6) { m_preferIPv6 = preferIPv6; }
 
     // The newest result windows (null before the first run).
     quokka::trace::CTraceData *TraceData() const;
@@ -118,6 +123,7 @@ private:
     std::unique_ptr<Exploration> m_lastExploration; // the run ended last, gone with the next one
     RunReport m_lastReport;
     QPointer<QWidget> m_focusBeforeRun;
+    bool m_preferIPv6 = quokka::geo::AddressPreference::ReadPreferIPv6();
 };
 
 } // namespace quokka::app

@@ -14,7 +14,7 @@ using quokka::geo::HomeLocation;
 namespace {
 
 struct Declared {
-    QCommandLineOption explore, quit, report, json, screenshot, verbose, geoTable, asTable, lookup, home, monitor, interval,
+    QCommandLineOption explore, ipv6, quit, report, json, screenshot, verbose, geoTable, asTable, lookup, home, monitor, interval,
         help, version;
 };
 
@@ -25,6 +25,7 @@ Declared Declare(QCommandLineParser &parser)
         "the route to it hop by hop, and each hop on a world map."));
     Declared o{
         {QStringLiteral("explore"), QStringLiteral("Explore DOMAIN once the window is shown."), QStringLiteral("DOMAIN")},
+        {QStringLiteral("ipv6"), QStringLiteral("Explore a name that has both IPv4 and IPv6 addresses over IPv6 (as \"Prefer IPv6\" on the context menu, for this run only).")},
         {QStringLiteral("quit"), QStringLiteral("End the program when that exploration ends.")},
         {QStringLiteral("report"), QStringLiteral("Print every line added to a result window (trace<TAB>line, whois<TAB>line).")},
         {QStringLiteral("json"), QStringLiteral("Write the exploration as JSON to FILE (- for standard output) when it ends."), QStringLiteral("FILE")},
@@ -41,7 +42,7 @@ Declared Declare(QCommandLineParser &parser)
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays help on commandline options.")},
         {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Displays version information.")},
     };
-    parser.addOptions({o.help, o.version, o.explore, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable,
+    parser.addOptions({o.help, o.version, o.explore, o.ipv6, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable,
                        o.lookup, o.home, o.monitor, o.interval});
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup (- for standard input)."), QStringLiteral("[ADDRESS...]"));
     return o;
@@ -68,6 +69,7 @@ Options ParseOptions(const QStringList &arguments)
         return options;
     }
     options.explore = parser.value(o.explore);
+    options.ipv6 = parser.isSet(o.ipv6);
     options.quit = parser.isSet(o.quit);
     options.report = parser.isSet(o.report);
     options.screenshotDir = parser.value(o.screenshot);

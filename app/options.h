@@ -8,6 +8,7 @@ namespace quokka::app {
 
 struct Options {
     QString explore;       // --explore DOMAIN: type it and press Explore once shown
+    bool ipv6 = false;     // --ipv6: explore a name with both families over IPv6
     bool quit = false;     // --quit: end the program when that run ends
     bool report = false;   // --report: print every line added to a result window
     QString screenshotDir; // --screenshot DIR: save the run's windows as pictures

@@ -1,6 +1,7 @@
 #include "base/host_names.h"
 
 #include "base/abandonable_call.h"
+#include "base/net_address.h"
 #include "base/wait.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <resolv.h>
 
 namespace quokka {
@@ -36,13 +38,15 @@ std::optional<QString> NoName()
 
 std::optional<QString> ReverseName(const QString &address, std::chrono::milliseconds bound)
 {
-    sockaddr_in socketAddress{};
-    socketAddress.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, address.toLatin1().constData(), &socketAddress.sin_addr) != 1)
+    // IPv4 asks for its in-addr.arpa name, IPv6 for its ip6.arpa name.
+    const std::optional<NetAddress> parsed = NetAddress::Parse(address.toStdString());
+    sockaddr_storage socketAddress{};
+    const unsigned length = parsed ? parsed->ToSockaddr(socketAddress) : 0;
+    if (length == 0)
         return std::nullopt;
     BoundThisThreadsResolver(bound);
     char name[NI_MAXHOST] = {};
-    if (::getnameinfo(reinterpret_cast<const sockaddr *>(&socketAddress), sizeof socketAddress, name, sizeof name,
+    if (::getnameinfo(reinterpret_cast<const sockaddr *>(&socketAddress), socklen_t(length), name, sizeof name,
                       nullptr, 0, NI_NAMEREQD)
         != 0)
         return std::nullopt;

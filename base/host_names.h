@@ -12,11 +12,12 @@
 
 namespace quokka {
 
-// The name the dotted IPv4 ADDRESS is known by, from the hosts file or DNS (a PTR record);
-// none when it has none or the resolver gives up. The calling thread's own resolver is set
-// to ask only as many name servers, once each, as whole seconds fit into BOUND (at least
-// one, for a second), so the call returns within about BOUND rounded up to a second (the
-// hosts file and DNS; other name services keep their own time-outs).
+// The name ADDRESS (dotted IPv4 or IPv6 text) is known by, from the hosts file or DNS (a PTR
+// record under in-addr.arpa or ip6.arpa); none when it has none or the resolver gives up.
+// The calling thread's own resolver is set to ask only as many name servers, once each, as
+// whole seconds fit into BOUND (at least one, for a second), so the call returns within
+// about BOUND rounded up to a second (the hosts file and DNS; other name services keep
+// their own time-outs).
 std::optional<QString> ReverseName(const QString &address, std::chrono::milliseconds bound);
 
 // Lookups that may block, each on a thread of its own: each answer comes back on the

@@ -1,5 +1,5 @@
 #pragma once
-// Names to IPv4 addresses, as the resolver lists them.
+// Names to IPv4 and IPv6 addresses, as the resolver lists them.
 #include <QStringList>
 #include <stop_token>
 
@@ -11,5 +11,8 @@
 namespace quokka {
 
 QStringList ResolveIPv4(const QString &name, std::stop_token stop = {});
+// The IPv6 addresses NAME resolves to, the same way, in their RFC 5952 text form (an IPv6
+// literal resolves to itself). No IPv4 address is given as an IPv4-mapped one.
+QStringList ResolveIPv6(const QString &name, std::stop_token stop = {});
 
 } // namespace quokka

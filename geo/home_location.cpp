@@ -16,6 +16,22 @@ QSettings Profile()
 }
 
 const QString kKey = QStringLiteral("quokka/Data");
+const QString kPreferIPv6Key = QStringLiteral("quokka/PreferIPv6");
+
+// Writes VALUE under KEY. A profile file that cannot be parsed is written over in full, but
+// the object that read it keeps reporting the format error, whether the write worked or not.
+// A second write, after the file has been replaced, tells which it was.
+bool WriteProfileValue(const QString &key, const QVariant &value)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QSettings profile = Profile();
+        profile.setValue(key, value);
+        profile.sync();
+        if (profile.status() != QSettings::FormatError)
+            return profile.status() == QSettings::NoError;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -44,17 +60,18 @@ HomeLocation HomeLocation::Read()
 
 bool HomeLocation::Write(const HomeLocation &home)
 {
-    // A profile file that cannot be parsed is written over in full, but the object that read
-    // it keeps reporting the format error, whether the write worked or not. A second write,
-    // after the file has been replaced, tells which it was.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        QSettings profile = Profile();
-        profile.setValue(kKey, home.Encode());
-        profile.sync();
-        if (profile.status() != QSettings::FormatError)
-            return profile.status() == QSettings::NoError;
-    }
-    return false;
+    return WriteProfileValue(kKey, home.Encode());
+}
+
+bool AddressPreference::ReadPreferIPv6()
+{
+    const QString value = Profile().value(kPreferIPv6Key).toString();
+    return value == QLatin1String("true");
+}
+
+bool AddressPreference::WritePreferIPv6(bool preferIPv6)
+{
+    return WriteProfileValue(kPreferIPv6Key, preferIPv6 ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 } // namespace quokka::geo

@@ -1,7 +1,8 @@
 #pragma once
 // The stored home point: where every drawn route starts, in map pixels. Kept in the
 // per-user profile, group "quokka", key "Data", as 8 bytes (x then y, signed 32-bit
-// little-endian). (0, 0), a missing value or one of another length mean "no home".
+// little-endian). (0, 0), a missing value or one of another length mean "no home". The
+// profile also keeps the address family preferred (AddressPreference).
 #include <QByteArray>
 #include <optional>
 
@@ -21,6 +22,15 @@ struct HomeLocation {
     static HomeLocation Read();
     // Returns false when the profile could not be written.
     static bool Write(const HomeLocation &home);
+};
+
+// "Prefer IPv6": whether a name with both IPv4 and IPv6 addresses is explored over IPv6. Kept
+// in the same profile as the home point, group "quokka", key "PreferIPv6", as true or false;
+// a missing value or any other means IPv4 first.
+struct AddressPreference {
+    static bool ReadPreferIPv6();
+    // Returns false when the profile could not be written.
+    static bool WritePreferIPv6(bool preferIPv6);
 };
 
 } // namespace quokka::geo

@@ -36,9 +36,12 @@ void GetIPAddress(QString &hostName, std::stop_token stop)
     hostName.clear();
     if (name.isEmpty() || name.toUtf8().size() > kMaxHostNameBytes)
         return;
-    // Every address of the list is taken in turn, so the last one is what remains.
-    const QStringList addresses = ResolveIPv4(name, std::move(stop));
-    if (!addresses.isEmpty())
+    // Every address of the list is taken in turn, so the last one is what remains. A server
+    // with no IPv4 address is reached at the last of its IPv6 addresses the same way.
+    QStringList addresses = ResolveIPv4(name, stop);
+    if (addresses.isEmpty() && !stop.stop_requested())
+        addresses = ResolveIPv6(name, stop);
+    if (!addresses.isEmpty() && !stop.stop_requested())
         hostName = addresses.last();
 }
 

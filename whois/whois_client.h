@@ -17,9 +17,10 @@ inline constexpr char16_t kReferralKey[] = u"refer:";
 constexpr qsizetype kMaxHostNameBytes = 1023;
 constexpr qsizetype kMaxQueryChars = 98;
 
-// Rewrites HOSTNAME with the dotted address of the last IPv4 address it resolves to, or
-// with empty text when it does not resolve (or is too long to be a host name). STOP ends
-// the wait for the resolver at once, with empty text.
+// Rewrites HOSTNAME with the dotted address of the last IPv4 address it resolves to, or,
+// when it has none, with the last of its IPv6 addresses (RFC 5952 text); with empty text when
+// it does not resolve (or is too long to be a host name). STOP ends the wait for the resolver
+// at once, with empty text.
 void GetIPAddress(QString &hostName, std::stop_token stop = {});
 
 // A whole lookup's outcome: the referred server's answer (or an error text), and the line
@@ -59,7 +60,7 @@ private:
     ExchangeResult Exchange(const QByteArray &request) const;
 
     QString m_query;         // the caller's query and one line feed
-    QString m_serverAddress; // dotted address of the server to ask; empty when unknown
+    QString m_serverAddress; // IPv4 or IPv6 address of the server to ask; empty when unknown
     std::stop_token m_stop;
     ExchangeLimits m_limits;
     CutShort m_cutShort = CutShort::No; // of GetData's exchange

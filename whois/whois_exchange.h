@@ -29,7 +29,7 @@ struct ExchangeResult {
     CutShort cutShort = CutShort::No;
 };
 
-// Sends REQUEST to the IPv4 address ADDRESS (dotted text), port PORT, and collects the
+// Sends REQUEST to ADDRESS (IPv4 or IPv6 text), port PORT, and collects the
 // answer until the server closes, the silence or total limit passes, or the size cap is hit.
 ExchangeResult RunExchange(const QByteArray &address, std::uint16_t port, const QByteArray &request,
                            const ExchangeLimits &limits, std::stop_token stop);

@@ -1,11 +1,13 @@
 #include "whois/whois_exchange.h"
 
+#include "base/net_address.h"
 #include "base/unique_fd.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -37,10 +39,10 @@ WaitOutcome WaitForSocket(int fd, short events, Clock::time_point deadline, cons
     }
 }
 
-bool Connect(int fd, const sockaddr_in &server, Clock::time_point deadline, const ExchangeLimits &limits,
-             const std::stop_token &stop)
+bool Connect(int fd, const sockaddr_storage &server, socklen_t serverLength, Clock::time_point deadline,
+             const ExchangeLimits &limits, const std::stop_token &stop)
 {
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) == 0)
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), serverLength) == 0)
         return true;
     if (errno != EINPROGRESS && errno != EINTR)
         return false;
@@ -106,16 +108,18 @@ ExchangeResult RunExchange(const QByteArray &address, std::uint16_t port, const 
 {
     ExchangeResult result;
     const auto start = Clock::now();
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(port);
-    if (address.contains('\0') || ::inet_pton(AF_INET, address.constData(), &server.sin_addr) != 1) {
+    // The server's address is IPv4 or IPv6 text; the socket is of its family.
+    const std::optional<NetAddress> parsed =
+        address.contains('\0') ? std::nullopt : NetAddress::Parse(std::string_view(address.constData(), size_t(address.size())));
+    sockaddr_storage server{};
+    const socklen_t length = parsed ? socklen_t(parsed->ToSockaddr(server, port)) : 0;
+    if (length == 0) {
         result.failed = true;
         return result;
     }
-    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    const UniqueFd socket(::socket(server.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
     const auto connectDeadline = start + std::min(limits.connect, limits.total);
-    if (!socket.Valid() || !Connect(socket.Get(), server, connectDeadline, limits, stop)
+    if (!socket.Valid() || !Connect(socket.Get(), server, length, connectDeadline, limits, stop)
         || !SendQuery(socket.Get(), request)) {
         result.failed = true;
         return result;

@@ -98,7 +98,7 @@ protected:
     {
         ExplorationServices services;
         services.timings = timings;
-        services.resolve = [](const QString &domain, std::stop_token) -> std::optional<QString> {
+        services.resolve = [](const QString &domain, bool, std::stop_token) -> std::optional<QString> {
             if (domain == QLatin1String("route.test"))
                 return QStringLiteral("203.0.113.7");
             return std::nullopt;
@@ -220,6 +220,45 @@ TEST_F(ExplorationTest, SaysSoWhenTheNameIsUnknownOrTracingIsNotAllowed)
                                    .filter(QRegularExpression("^trace "));
     ASSERT_EQ(listed.size(), 1);
     EXPECT_TRUE(listed[0].startsWith("trace Route tracing is not permitted here")) << listed[0].toStdString();
+}
+
+// A route over IPv6: the address column widens to the longest address met so far (the
+// target's included) and one space; the destination is known in any of its texts; WHOIS asks
+// for the address; a hop without a place reads (and goes unplotted) as an IPv4 one without. The preference reaches
+// the resolver and the line for a name without an address.
+TEST_F(ExplorationTest, ExploresOverIPv6WithTheAddressColumnItNeeds)
+{
+    m_names = {{"2001:db8::1", {0, "r1.v6.test"}}};
+    ExplorationServices services =
+        Fakes({{1, {"2001:db8::1", 3}}, {2, {"2001:db8:ffff:1234:5678:9abc:def0:1", 9}}, {3, {"2001:db8:0::7", 12}}},
+              true, {100, 0, 0, 100}); // time for the name
+    std::vector<bool> preferences;
+    services.resolve = [&preferences](const QString &domain, bool preferIPv6, std::stop_token) -> std::optional<QString> {
+        preferences.push_back(preferIPv6);
+        return domain == QLatin1String("v6.test") ? std::optional<QString>("2001:db8::7") : std::nullopt;
+    };
+    services.preferIPv6 = true;
+    EXPECT_EQ(Explore(services, QStringLiteral("v6.test")).filter(QRegularExpression("^(trace|plot|detail) ")).join(u'\n').toStdString(),
+              (QStringList{
+                  "trace Hop 1     3ms       2001:db8::1    Home",
+                  "detail 1\t2001:db8::1\tr1.v6.test\t\t\tHome\t3",
+                  "trace Hop 2     9ms       2001:db8:ffff:1234:5678:9abc:def0:1 No Information",
+                  "detail 2\t2001:db8:ffff:1234:5678:9abc:def0:1\t\t\t\tNo Information\t9",
+                  "trace Hop 3     12ms      2001:db8:0::7                       No Information",
+                  "detail 3\t2001:db8:0::7\t\t\t\tNo Information\t12",
+                  "trace Route Complete, Total Round Trip Time 24ms",
+              }.join(u'\n').toStdString()));
+    EXPECT_EQ(m_whoisQueries, QStringList{"2001:db8::7"});
+    EXPECT_TRUE(m_run->Report().completed);
+    const QJsonObject json = QJsonDocument::fromJson(runreport::ToJson(m_run->Report())).object();
+    const QJsonObject second = json["hops"].toArray()[1].toObject();
+    EXPECT_EQ(json["target"].toString(), "2001:db8::7");
+    EXPECT_EQ(second["address"].toString(), "2001:db8:ffff:1234:5678:9abc:def0:1");
+    EXPECT_TRUE(second["country"].isNull() && second["asn"].isNull());
+    EXPECT_TRUE(QString::fromUtf8(runreport::ToCsv(m_run->Report())).contains("\r\n\"2\",\"2001:db8:ffff:1234:5678:9abc:def0:1\",\"9\","));
+    EXPECT_EQ(Explore(services, QStringLiteral("nowhere.test")).filter(QRegularExpression("^trace ")),
+              QStringList{"trace Cannot find an IPv6 or IPv4 address for \"nowhere.test\""});
+    EXPECT_EQ(preferences, (std::vector<bool>{true, true}));
 }
 
 // Without a home the run shows the welcome notice, then the setup, each for the run's own

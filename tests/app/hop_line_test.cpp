@@ -60,6 +60,28 @@ TEST(HopLine, OverlongColumnsAreCutToTheirWidth)
     EXPECT_EQ(hopline::Pad(QString(), 35), QString(35, QLatin1Char(' ')));
 }
 
+// IPv4 routes keep columns 21-35 whatever they meet; an IPv6 address widens the column to
+// itself and one space, and a column never narrows again.
+TEST(HopLine, IPv6AddressesWidenTheAddressColumn)
+{
+    const struct {
+        int before;
+        const char *address;
+        int after;
+    } widths[] = {
+        {15, "255.255.255.255", 15}, {15, "2001:db8::1", 15},      {15, "2001:db8:ffff::1234:1", 22},
+        {22, "2001:db8::1", 22},     {0, "192.0.2.1", 15},         {0, "::", 15},
+        {15, "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255", 46},
+    };
+    for (const auto &w : widths)
+        EXPECT_EQ(hopline::AddressWidth(w.before, QString::fromLatin1(w.address)), w.after) << w.address;
+    const QString longest = QStringLiteral("2001:db8:1111:2222:3333:4444:5555:6666");
+    EXPECT_EQ(hopline::HopLine(7, Reply("2001:db8:1111:2222:3333:4444:5555:6666", 88), Row("-", "-", "-"), 39),
+              QStringLiteral("Hop 7     88ms      ") + longest + QStringLiteral(" Not Found"));
+    EXPECT_EQ(hopline::HopLine(1, Reply("2001:db8::1", 2), GeoRecord{}, 22).toStdString(),
+              "Hop 1     2ms       2001:db8::1           Home");
+}
+
 TEST(LocationText, FollowsTheRowOrItsAbsence)
 {
     const GeoRecord located = Row("United States of America", "California", "Mountain View");

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSettings>
 #include <QStyle>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -191,4 +192,53 @@ TEST(MainDialog, NoTextIsClippedInAnyWindow)
             EXPECT_LE(metrics.height() + margin, button->height()) << qPrintable(button->text());
         }
     }
+}
+
+// "Prefer IPv6" is a checkable item of the context menu; the choice is kept in the profile as
+// a value of its own beside the home point, and the next window starts with it.
+TEST(MainDialog, KeepsPreferIPv6InTheProfileBesideTheHomePoint)
+{
+    QTemporaryDir profile;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, profile.path());
+    ASSERT_TRUE(HomeLocation::Write({422, 220}));
+    // Opens DIALOG's context menu and hands its "Prefer IPv6" item to USE.
+    const auto withItem = [](CQuokkaQuokkaDlg &dialog, const std::function<void(QAction *)> &use) {
+        QAction *found = nullptr;
+        OnNextModal([&](QWidget *w) {
+            if (auto *menu = qobject_cast<QMenu *>(w)) {
+                for (QAction *action : menu->actions())
+                    found = action->text() == QStringLiteral("Prefer IPv&6") ? action : found;
+                if (found)
+                    use(found);
+            }
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(100, 50), dialog.mapToGlobal(QPoint(100, 50)));
+        QApplication::sendEvent(&dialog, &event);
+        EXPECT_TRUE(found) << "the menu offers Prefer IPv6";
+    };
+    bool checkable = false, checkedBefore = true, checkedAfter = false;
+    {
+        CQuokkaQuokkaDlg dialog;
+        dialog.show();
+        EXPECT_FALSE(dialog.PrefersIPv6());
+        withItem(dialog, [&](QAction *item) {
+            checkable = item->isCheckable();
+            checkedBefore = item->isChecked();
+            item->trigger();
+        });
+        EXPECT_TRUE(dialog.PrefersIPv6());
+    }
+    EXPECT_TRUE(checkable);
+    EXPECT_FALSE(checkedBefore);
+    EXPECT_EQ(QSettings(profile.path() + QStringLiteral("/Local AppWizard-Generated Applications/")
+                            + QCoreApplication::applicationName() + QStringLiteral(".conf"),
+                        QSettings::IniFormat)
+                  .value(QStringLiteral("quokka/PreferIPv6")),
+              QStringLiteral("true"));
+    EXPECT_EQ(HomeLocation::Read().x, 422) << "the home point stays as it was";
+    CQuokkaQuokkaDlg next;
+    next.show();
+    EXPECT_TRUE(next.PrefersIPv6());
+    withItem(next, [&](QAction *item) { checkedAfter = item->isChecked(); });
+    EXPECT_TRUE(checkedAfter);
 }

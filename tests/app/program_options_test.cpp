@@ -1,6 +1,6 @@
 // The command line as a person meets it: --version gives the program's version, and --help
 // names the program as it was started, without a display; a script's first run never waits
-// for a click.
+// for a click; --ipv6 and the profile choose which family a name is looked up in first.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -48,4 +48,43 @@ TEST(ProgramOptions, UnattendedFirstRunGoesOnWithoutAHome)
     const std::size_t first = err.find(line);
     EXPECT_TRUE(first != std::string::npos && err.find(line, first + 1) == std::string::npos) << err;
     EXPECT_EQ(config.find("Data"), std::string::npos) << config;
+}
+
+// --ipv6, and "Prefer IPv6" kept in the profile, make the program look for IPv6 first, and
+// its line for a name without an address says so; without either it looks for IPv4 first.
+TEST(ProgramOptions, Ipv6OrThePreferenceInTheProfileLookForIPv6First)
+{
+    if (!testsupport::IsRoot())
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    const struct {
+        const char *option;
+        const char *profileValue; // of quokka/PreferIPv6
+        const char *looked;
+    } cases[] = {
+        {"", "", "an IPv4 address"},
+        {"--ipv6", "", "an IPv6 or IPv4 address"},
+        {"", "true", "an IPv6 or IPv4 address"},
+        {"", "false", "an IPv4 address"},
+        {"--ipv6", "false", "an IPv6 or IPv4 address"},
+    };
+    for (const auto &c : cases) {
+        char home[] = "/tmp/quokka-prefer-XXXXXX";
+        ASSERT_TRUE(::mkdtemp(home));
+        const std::string folder = home;
+        const std::string profile = folder + "/.config/Local AppWizard-Generated Applications";
+        const std::string program = "env -i PATH=\"$PATH\" HOME=" + folder + " QT_QPA_PLATFORM=offscreen timeout 30 unshare -n '"
+            QUOKKA_PROGRAM "' ";
+        std::string out;
+        // A namespace without a network: the name cannot resolve and nothing leaves the machine.
+        const int status = testsupport::Run(
+            program + "--home 300,150 && " + (*c.profileValue ? "printf 'PreferIPv6=" + std::string(c.profileValue)
+                                                                      + "\\n' >> '" + profile + "/quokka-quokka.conf' && "
+                                                                : std::string())
+                + program + "--explore nothing.invalid --quit --report " + c.option + " 2>/dev/null | grep '^trace'",
+            &out);
+        testsupport::Run("rm -rf " + folder);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(out, std::string("trace\tCannot find ") + c.looked + " for \"nothing.invalid\"\n")
+            << c.option << " " << c.profileValue;
+    }
 }

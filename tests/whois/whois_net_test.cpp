@@ -106,12 +106,16 @@ TEST(WhoisExchange, ReferralsAreFoundAsTheRulesSay)
         {"192.0.2.12", "first lower-case key wins, inside a longer line; answer ends at NUL",
          "netname: BEFORE-NUL\nremarks: cut here"},
         {"192.0.2.13", "host with two addresses: the last one is asked", "netname: MULTI-LAST\n"},
+        {"2001:db8::1", "IPv6 query, referred to a server reached over IPv6", "inet6num: 2001:db8::/32\nnetname: V6-ONLY\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
         EXPECT_EQ(Fetch(c.query), c.expected);
     }
     EXPECT_TRUE(Fetch("192.0.2.3").contains(QString::fromUtf16(u"J\u00FCrg M\u00FCller")));
+    ClearRecords();
+    Fetch("2001:db8::1");
+    EXPECT_EQ(Record("v6"), QByteArray("2001:db8::1\n")); // the query as typed, over IPv6
 }
 
 TEST(WhoisExchange, EveryFailureRowGivesItsText)
@@ -156,7 +160,8 @@ TEST(WhoisExchange, NamesResolveToTheLastAddressOrToNothing)
         QString expected;
     } cases[] = {
         {"whois.multi.test", "198.51.100.10"},
-        {"whois.order.test", "127.0.0.5"},
+        {"whois.order.test", "127.0.0.5"}, // its IPv6 address too: IPv4 goes first
+        {"whois.v6only.test", "2001:db8::43"},
         {"whois.iana.org", whoistest::kIanaAddress},
         {"whois.nowhere.test", ""},
         {"whois.ripe-like.test\r", ""},

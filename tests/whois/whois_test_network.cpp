@@ -35,6 +35,7 @@ const std::vector<TestServer> kServers = {
     {"trickle", "whois.trickle.test", "198.51.100.12", "trickle", ""},
     {"ff", "whois.ff.test", "203.0.113.3", "answer", "ff.txt"},
     {"oneline", "whois.oneline.test", "198.51.100.13", "answer", "oneline.txt"},
+    {"v6", "whois.v6only.test", "2001:db8::43", "answer", "v6.txt"}, // a server with no IPv4 address
 };
 
 namespace {
@@ -98,6 +99,7 @@ std::vector<Fixture> Fixtures()
         {"iana/192.0.2.21", "% IANA \xFF\xFE\xFF server\n\xFF\xFF\xFF\xFF\nrefer: whois.ripe-like.test\n\xFF\n"},
         {"iana/192.0.2.22", IanaReferral("refer:        \xFF\xFE.test")},
         {"iana/192.0.2.23", IanaReferral("refer:        whois.oneline.test")},
+        {"iana/2001:db8::1", IanaReferral("refer:        whois.v6only.test")},
         {"ripe.txt",
          "% This is the RIPE-like Database query service.\n% The objects are in RPSL format.\n%\n"
          "% Note: this output has been filtered.\n\n% Information related to '192.0.2.0 - 192.0.2.255'\n\n"
@@ -125,6 +127,7 @@ std::vector<Fixture> Fixtures()
         {"nul.txt", Bytes("netname: BEFORE-NUL\nremarks: cut here\0hidden: after the NUL\n")},
         {"partial.txt", "% partial answer\nrefer: whois.ripe-like.test\ninetnum: 192.0.2.0 - 192.0.2.255\n"},
         {"multi.txt", "netname: MULTI-LAST\n"},
+        {"v6.txt", "inet6num: 2001:db8::/32\nnetname: V6-ONLY\n"},
         // Sent before the server stalls: referral, record, and a last line without its line feed.
         {"stall.txt", "% stalled answer\nrefer: whois.ripe-like.test\nnetname: STALL-NET\nremarks: cut off mid-li"},
         {"oneline.txt", "remarks: " + std::string(3 << 20, 'x')}, // 3 MiB without a line feed
@@ -168,7 +171,8 @@ bool TestNetwork::Setup(const std::string &serverProgram)
         commands += " && ip -n " + m_name + " addr add " + address + "/32 dev lo";
     for (const TestServer &server : kServers) {
         if (std::strcmp(server.address, kIanaAddress) != 0)
-            commands += " && ip -n " + m_name + " addr add " + server.address + "/32 dev lo";
+            commands += " && ip -n " + m_name + " addr add " + server.address
+                + (std::strchr(server.address, ':') ? "/128 dev lo nodad" : "/32 dev lo");
     }
     // Packets to the black hole vanish, so a connection there can only time out.
     commands += " && ip netns exec " + m_name + " nft add table ip qq && ip netns exec " + m_name
@@ -215,7 +219,7 @@ bool TestNetwork::WriteHosts(IanaEntry entry)
     hosts += std::string(kBlackholeAddress) + " " + kBlackholeHost + "\n";
     hosts += std::string(kMultiFirstAddress) + " whois.multi.test\n";
     // The resolver's order: address sorting would put the loopback address first.
-    hosts += "198.51.100.10 whois.order.test\n127.0.0.5 whois.order.test\n";
+    hosts += "198.51.100.10 whois.order.test\n127.0.0.5 whois.order.test\n2001:db8::5 whois.order.test\n";
     for (const TestServer &server : kServers) {
         if (std::strcmp(server.address, kIanaAddress) != 0)
             hosts += std::string(server.address) + " " + server.host + "\n";

@@ -164,14 +164,20 @@ int main(int argc, char **argv)
     }
     std::signal(SIGPIPE, SIG_IGN);
     const Settings settings{argv[2], argv[3], argc > 4 ? argv[4] : ""};
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // ADDRESS is IPv4 or IPv6 text.
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(43);
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(43);
+    const bool isV6 = std::strchr(argv[1], ':') != nullptr;
+    const bool parsed = isV6 ? ::inet_pton(AF_INET6, argv[1], &v6.sin6_addr) == 1 : ::inet_pton(AF_INET, argv[1], &v4.sin_addr) == 1;
+    const int listener = ::socket(isV6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(43);
-    if (::inet_pton(AF_INET, argv[1], &address.sin_addr) != 1
-        || ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+    const sockaddr *address = isV6 ? reinterpret_cast<const sockaddr *>(&v6) : reinterpret_cast<const sockaddr *>(&v4);
+    if (!parsed || ::bind(listener, address, isV6 ? sizeof v6 : sizeof v4) != 0
         || ::listen(listener, 16) != 0) {
         std::fprintf(stderr, "whois_test_server: cannot listen on %s:43: %s\n", argv[1], std::strerror(errno));
         return 1;
