@@ -16,7 +16,7 @@ _quokka_quokka()
     esac
     if [[ $current == -* ]]; then
         COMPREPLY=($(compgen -W '-h --help -v --version --explore --quit --report --json
-            --screenshot --verbose --geo-table --as-table --lookup --home --monitor --interval' \
+            --screenshot --verbose --geo-table --as-table --lookup --home --monitor --interval --ipv6' \
             -- "$current"))
     fi
 }
