@@ -17,10 +17,10 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 # --help, one a line, sorted.
 manual_options() {
   LC_ALL=C.UTF-8 MANWIDTH=200 man -E UTF-8 -l "$1" 2>/dev/null |
-    sed -n '/^OPTIONS$/,/^[A-Z]/p' | grep -oE '^ {7}-[^ ]+(, -[^ ]+)*' | grep -oE -- '-[-a-z]+' | sort
+    sed -n '/^OPTIONS$/,/^[A-Z]/p' | grep -oE '^ {7}-[^ ]+(, -[^ ]+)*' | grep -oE -- '-[-a-z0-9]+' | sort
 }
 help_options() {
-  "$program" --help | grep -oE '^  -[^ ]+(, -[^ ]+)*' | grep -oE -- '-[-a-z]+' | sort
+  "$program" --help | grep -oE '^  -[^ ]+(, -[^ ]+)*' | grep -oE -- '-[-a-z0-9]+' | sort
 }
 
 # The checks: each takes one file and says nothing and returns 0 when the file is good.
