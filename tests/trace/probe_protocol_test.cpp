@@ -10,11 +10,11 @@ namespace {
 
 using namespace quokka::trace;
 
-std::uint32_t Address(const char *dotted)
+quokka::NetAddress Address(const char *text)
 {
-    in_addr address{};
-    EXPECT_EQ(::inet_pton(AF_INET, dotted, &address), 1) << dotted;
-    return address.s_addr;
+    const auto address = quokka::NetAddress::Parse(text);
+    EXPECT_TRUE(address) << text;
+    return address.value_or(quokka::NetAddress());
 }
 
 struct Row {
@@ -71,7 +71,7 @@ TEST(ProbeAnswer, RoundTripsAndRejectsUnknownStatuses)
         EXPECT_EQ(read->node, sent.node);
         EXPECT_EQ(read->roundTripMs, sent.roundTripMs);
     }
-    probe::Message odd = probe::EncodeAnswer({probe::Status::Answered, 1, 0, 0});
+    probe::Message odd = probe::EncodeAnswer({probe::Status::Answered, 1, {}, 0});
     for (const std::uint8_t status : {0, 7, 255}) {
         odd[3] = status;
         EXPECT_FALSE(probe::ParseAnswer(odd)) << int(status);
@@ -127,13 +127,13 @@ TEST(ProbeRounds, ParsesRequestsOfItsOwnVersionOnly)
 TEST(ProbeRounds, AnswersRoundTripToTheMicrosecondAndRejectOtherShapes)
 {
     const probe::RoundAnswer rows[] = {
-        {probe::Status::Ready, 0, 0, 0, 0},
-        {probe::Status::Sent, 0xFFFF, 0, 0, 0},
+        {probe::Status::Ready, 0, {}, 0, 0},
+        {probe::Status::Sent, 0xFFFF, {}, 0, 0},
         {probe::Status::Answered, 7, Address("198.51.100.6"), 1, 30'123},       // time exceeded, 30.123 ms
         {probe::Status::Answered, 8, Address("203.0.113.2"), 0, 4'999'999},     // echo reply, just under 5 s
         {probe::Status::Answered, 9, Address("203.0.113.1"), 3, 0xFFFFFFFF},    // another report, the longest
-        {probe::Status::Refused, 10, 0, 0, 0},
-        {probe::Status::NoRoute, 11, 0, 0, 0},
+        {probe::Status::Refused, 10, {}, 0, 0},
+        {probe::Status::NoRoute, 11, {}, 0, 0},
     };
     for (const auto &sent : rows) {
         const auto read = probe::ParseRoundAnswer(probe::EncodeRoundAnswer(sent));
@@ -146,7 +146,7 @@ TEST(ProbeRounds, AnswersRoundTripToTheMicrosecondAndRejectOtherShapes)
     }
     const probe::RoundMessage good = probe::EncodeRoundAnswer(rows[2]);
     EXPECT_FALSE(probe::ParseAnswer(good)) << "a round answer read as the tracer's";
-    EXPECT_FALSE(probe::ParseRoundAnswer(probe::EncodeAnswer({probe::Status::Answered, 7, 0, 30})));
+    EXPECT_FALSE(probe::ParseRoundAnswer(probe::EncodeAnswer({probe::Status::Answered, 7, {}, 30})));
     // byte, value: status 0 and 8, kind 4, the reserved byte, the version
     const std::pair<std::size_t, std::uint8_t> changes[] = {{3, 0}, {3, 8}, {10, 4}, {11, 1}, {2, 1}, {1, 'P'}};
     for (const auto &[at, value] : changes) {
