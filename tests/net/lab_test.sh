@@ -249,6 +249,15 @@ bench)
   ;;
 traceroute6|rounds6)
   target=2001:db8:4::2
+  start_forger6() { # start_forger6 [--in-time]: a forger beside the client, until stop_forger6
+    : > "$work/forger"
+    ip netns exec "$prefix-client" "$build/tests/accept/quokka-icmp-forger" c0 "$@" > "$work/forger" 2>&1 &
+    forger_pid=$!
+    helpers+=($!)
+    for _ in $(seq 50); do grep -q ready "$work/forger" && return; sleep 0.1; done
+    echo "the forger did not start"; cat "$work/forger"; exit 1
+  }
+  stop_forger6() { kill -TERM "$forger_pid"; wait "$forger_pid" 2>/dev/null; }
   theirs=$(in_client traceroute -6 -I -n -q 1 -w 1 -m 29 $target |
            awk 'NR > 1 { printf "%s ", ($2 == "*" ? "Error" : $2) }')
   check "$scenario: traceroute -6 -I finds the lab's hops, r2 silent" \
@@ -268,6 +277,21 @@ traceroute6|rounds6)
       check "traceroute6, $kind: the hops of traceroute -6 -I" "$theirs" "$(hops "$out")"
       check "traceroute6, $kind: a destination that never answers" \
         "2001:db8:1::1 Error 2001:db8:3::2 Error Error " "$(hops "$($runner "$work/quokka-probe-route" 2001:db8:4::3 5)")"
+      # A forger beside the client answers every probe in ICMPv6 with what must not count; a
+      # matching report in time (the control, for the silent r2) shows its packets arrive.
+      start_forger6 --in-time
+      check "traceroute6, $kind: control: a matching forged report in time counts" "2 2001:db8:ff::210" \
+        "$($runner "$work/quokka-probe-route" $target 2 | awk 'NR == 3 { print $1, $2 }')"
+      stop_forger6
+      # A report whose quoted header claims another IP version reaches a ping socket's error
+      # queue matched by the kernel alone, without the quoted header: sent to the others only.
+      if [ "$kind" = ping ]; then start_forger6; kinds=12; else start_forger6 --wrong-version; kinds=13; fi
+      check "traceroute6, $kind, forged: the hops of traceroute -6 -I" "$theirs" \
+        "$(hops "$($runner "$work/quokka-probe-route" $target)")"
+      sleep 0.6 # the late forgeries for the last probe
+      stop_forger6
+      check "traceroute6, $kind, forged: every kind of forgery went out" "$kinds" \
+        "$(awk '$1 == "sent" && $3 >= 4' "$work/forger" | wc -l)"
     else
       out=$($runner "$work/quokka-probe-rounds" $target 10 100 1000)
       check "rounds6, $kind: socket kind" "kind $kind" "$(head -n1 <<< "$out")"

@@ -207,6 +207,8 @@ TEST(RawAnswer6, MatchesByIdentifierSequenceSourceAndQuotedDestination)
     udp[8 + 6] = 17;
     Bytes quotedReply = Report6(3, 0x1234, 7);
     quotedReply[8 + 40] = 129;
+    Bytes quotedV4 = Report6(3, 0x1234, 7);
+    quotedV4[8] = 0x45;
     const Bytes whole = Report6(3, 0x1234, 7);
     const struct {
         const char *what;
@@ -227,6 +229,7 @@ TEST(RawAnswer6, MatchesByIdentifierSequenceSourceAndQuotedDestination)
         {"a neighbour solicitation", Icmp(135, 0, 0x1234, 7), router, none, false},
         {"a report quoting a UDP datagram", udp, router, none, false},
         {"a report quoting an echo reply", quotedReply, router, none, false},
+        {"a report whose quoted header is not IPv6", quotedV4, router, none, true},
         {"a report with its quoted request cut off", Bytes(whole.begin(), whole.end() - 5), router, none, false},
         {"a report cut inside the quoted header", Bytes(whole.begin(), whole.begin() + 30), router, none, false},
     };
