@@ -16,7 +16,8 @@
 #   traceroute6 the tracer by raw socket (root), ping socket and probe helper (unprivileged,
 #              the helper with ping sockets closed) finds traceroute -6 -I's hops
 #   rounds6    whole rounds by each of them find the same hops; a router that drops a third
-#              of the echo requests it forwards shows as the target's loss, in some rounds only
+#              of the echo requests it forwards shows as the target's loss, in some rounds
+#              only, in rounds and in the route monitor's session
 set -uo pipefail
 
 scenario=$1
@@ -303,8 +304,8 @@ traceroute6|rounds6)
   if [ "$scenario" = rounds6 ]; then
     check "rounds6, helper: a round to ::1 is refused, probe by probe" "unsent refused 3" \
       "$(as_nobody "$work/quokka-probe-rounds" ::1 1 100 1000 3 | grep '^unsent')"
-    # r3 drops a third of the echo requests it forwards, at random: the target's answers go missing in some
-    # rounds, the routers' never.
+    # r3 drops a third of the echo requests it forwards, at random: the target's answers go
+    # missing in some rounds, the routers' never.
     ns r3 nft -f - <<'NFT'
 table ip6 lossy {
   chain forward { type filter hook forward priority 0; icmpv6 type echo-request numgen random mod 3 == 0 drop; }
@@ -319,6 +320,11 @@ NFT
       check "rounds6, $kind, lossy: the target is lost in some rounds, not in all" "yes" \
         "$(awk '$1 == "round" { n++; lost += ($6 != "'$target'") } END { print (lost > 0 && lost < n) ? "yes" : "lost " lost " of " n }' <<< "$out")"
     done
+    # The route monitor's own session says so too: loss at the target alone.
+    out=$(in_client timeout 30 "$bin/quokka-monitor-rounds" $target 30 100 2>&1)
+    check "rounds6, monitor, lossy: the routers lose nothing, the target some" "0.0 0.0 yes" \
+      "$(awk -F'\t' -v t=$target '$1 == "monitor" { loss[$3] = $6 }
+        END { print loss["2001:db8:1::1"], loss["2001:db8:3::2"], (loss[t] > 0 && loss[t] < 100) ? "yes" : loss[t] }' <<< "$out")"
   fi
   ;;
 *)
