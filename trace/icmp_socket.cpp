@@ -296,12 +296,14 @@ void ProbeSocket::ReadErrorQueue(const NetAddress &destination)
                 continue;
             // The message's name is the destination the quoted request was sent to; the
             // offender, the node that reported, follows the error in the control message.
-            const NetAddress original = message.msg_namelen > 0 ? NetAddress::FromSockaddr(reinterpret_cast<sockaddr *>(&from))
-                                                                : NetAddress();
+            const NetAddress original
+                = message.msg_namelen > 0 ? NetAddress::FromSockaddr(reinterpret_cast<sockaddr *>(&from)) : NetAddress();
             const std::span<const std::uint8_t> quoted(data, std::size_t(n));
-            const auto seq = v6 ? QuotedSequence6(quoted, original, destination)
-                                : (original.IsV4() ? QuotedSequence(quoted, original.V4NetworkOrder(), destination.V4NetworkOrder())
-                                                   : std::nullopt);
+            std::optional<std::uint16_t> seq;
+            if (v6)
+                seq = QuotedSequence6(quoted, original, destination);
+            else if (original.IsV4())
+                seq = QuotedSequence(quoted, original.V4NetworkOrder(), destination.V4NetworkOrder());
             if (!seq)
                 continue;
             const std::size_t offenderAt = sizeof(sock_extended_err); // where SO_EE_OFFENDER points
