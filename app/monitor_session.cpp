@@ -31,14 +31,6 @@ namespace {
 // stop, a pause, a new interval) and gives up the probes whose time-out has passed.
 constexpr std::chrono::milliseconds kSlice{50};
 
-QString DottedText(std::uint32_t node)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{};
-    address.s_addr = node;
-    return QString::fromLatin1(::inet_ntop(AF_INET, &address, text, sizeof text));
-}
-
 } // namespace
 
 int ProbeTimeoutMs(int intervalMs)
@@ -119,9 +111,8 @@ void ProbeRounds(const std::shared_ptr<Session::Link> &link, const QString &dest
         link->Fail(CIcmpTracer::NotPermittedText());
         return;
     }
-    in_addr target{};
-    const std::uint32_t destinationNode =
-        ::inet_pton(AF_INET, destination.toLatin1().constData(), &target) == 1 ? target.s_addr : INADDR_NONE;
+    const NetAddress destinationNode
+        = NetAddress::Parse(destination.toStdString()).value_or(NetAddress::V4(INADDR_NONE));
 
     std::deque<Pending> pending;
     std::map<std::uint16_t, std::pair<int, int>> bySeq; // in flight: sequence -> round number, TTL
@@ -180,7 +171,7 @@ void ProbeRounds(const std::shared_ptr<Session::Link> &link, const QString &dest
                 bySeq.erase(it);
                 if (Pending *p = find(round)) {
                     Session::ProbeResult result;
-                    result.address = DottedText(answer->node);
+                    result.address = QString::fromStdString(answer->node.ToString());
                     result.rttMs = answer->roundTripMs;
                     result.destination = answer->node == destinationNode && answer->kind == icmp::AnswerKind::EchoReply;
                     p->Resolve(ttl, std::move(result));

@@ -1,7 +1,6 @@
 #include "trace/helper_round_source.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
@@ -48,7 +47,7 @@ auto ReadReady(int fd, Parse parse) -> decltype(parse(std::span<const std::uint8
         if (ready > 0)
             break;
     }
-    std::uint8_t buffer[probe::kRoundAnswerSize + 1];
+    std::uint8_t buffer[probe::kWideRoundAnswerSize + 1];
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n <= 0)
         return std::nullopt;
@@ -62,8 +61,7 @@ std::unique_ptr<HelperRoundSource> HelperRoundSource::Start(const std::string &p
     auto helper = SpawnProbeHelper(path);
     if (!helper)
         return nullptr;
-    in_addr address{};
-    const std::uint32_t to = ::inet_pton(AF_INET, destination.c_str(), &address) == 1 ? address.s_addr : INADDR_NONE;
+    const NetAddress to = NetAddress::Parse(destination).value_or(NetAddress::V4(INADDR_NONE));
     std::unique_ptr<HelperRoundSource> source(new HelperRoundSource(std::move(*helper), to));
     const int fd = source->m_helper.fd.Get();
     const auto ready = ReadReady(fd, [](auto bytes) { return probe::ParseAnswer(bytes); });
@@ -150,7 +148,7 @@ bool HelperRoundSource::ReadOne(Clock::time_point deadline, bool orWritable)
     }
     if (ready <= 0 || !(pfd.revents & (POLLIN | POLLHUP | POLLERR)))
         return false;
-    std::uint8_t buffer[probe::kRoundAnswerSize + 1];
+    std::uint8_t buffer[probe::kWideRoundAnswerSize + 1];
     const ssize_t n = ::recv(m_helper.fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return false;

@@ -12,7 +12,7 @@ namespace quokka::trace {
 
 class HelperRoundSource final : public RoundSource {
 public:
-    // The helper at PATH, started and speaking rounds, for probes to DESTINATION (dotted IPv4
+    // The helper at PATH, started and speaking rounds, for probes to DESTINATION (IPv4 or IPv6
     // text; other text probes the all-ones address, which the helper refuses). None when it
     // cannot start or does not say it is ready within a second.
     static std::unique_ptr<HelperRoundSource> Start(const std::string &path, const std::string &destination);
@@ -41,7 +41,7 @@ public:
     pid_t HelperPid() const { return m_helper.pid; }
 
 private:
-    HelperRoundSource(HelperProcess helper, std::uint32_t destination)
+    HelperRoundSource(HelperProcess helper, const NetAddress &destination)
         : m_helper(std::move(helper)), m_destination(destination)
     {
     }
@@ -55,7 +55,7 @@ private:
     void End();
 
     HelperProcess m_helper;
-    std::uint32_t m_destination = 0; // network byte order
+    NetAddress m_destination;
     icmp::InFlightProbes m_inFlight;
     std::deque<icmp::Answer> m_ready;          // matched answers not yet handed out
     std::map<std::uint16_t, Sent *> m_leaving; // probes of the round being sent, by sequence

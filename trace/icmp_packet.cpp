@@ -182,4 +182,105 @@ bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint32_t origi
     return QuotedSequence(quoted, original, request.destination) == request.seq;
 }
 
+namespace {
+
+constexpr std::uint8_t kEchoRequest6 = 128;
+constexpr std::uint8_t kEchoReply6 = 129;
+constexpr std::uint8_t kNextHeaderIcmp6 = 58;
+constexpr std::uint8_t kLastError6 = 4; // ICMPv6 error types are 1 to 127; 1 to 4 are defined
+
+bool IsErrorReport6(std::uint8_t type)
+{
+    return type >= 1 && type <= kLastError6;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> BuildEchoRequest6(std::uint16_t id, std::uint16_t seq)
+{
+    std::vector<std::uint8_t> packet(kHeaderSize + kPayloadSize, 0);
+    packet[0] = kEchoRequest6;
+    Write16(packet, 4, id);
+    Write16(packet, 6, seq);
+    const auto payload = RequestPayload();
+    std::memcpy(packet.data() + kHeaderSize, payload.data(), payload.size());
+    return packet;
+}
+
+AnswerKind ReportKind6(std::uint8_t type)
+{
+    switch (type) {
+    case 3:
+        return AnswerKind::TimeExceeded;
+    case 1:
+        return AnswerKind::Unreachable;
+    default:
+        return AnswerKind::OtherReport;
+    }
+}
+
+std::optional<Match6> MatchRawMessage6(std::span<const std::uint8_t> message, const NetAddress &source,
+                                       std::uint16_t id, const NetAddress &destination)
+{
+    if (message.size() < kHeaderSize || !destination.IsV6())
+        return std::nullopt;
+    if (message[0] == kEchoReply6)
+        return IsOurEcho(message, kEchoReply6, id) && source == destination
+                   ? std::optional(Match6{source, Read16(message, 6), AnswerKind::EchoReply})
+                   : std::nullopt;
+    if (!IsErrorReport6(message[0]))
+        return std::nullopt;
+    const auto quoted = message.subspan(kHeaderSize);
+    if (quoted.size() < kIpv6HeaderSize + kHeaderSize || (quoted[0] >> 4) != 6 || quoted[6] != kNextHeaderIcmp6)
+        return std::nullopt;
+    std::array<std::uint8_t, 16> quotedDestination;
+    std::memcpy(quotedDestination.data(), quoted.data() + 24, 16);
+    if (NetAddress::V6(quotedDestination) != destination)
+        return std::nullopt;
+    const auto request = quoted.subspan(kIpv6HeaderSize);
+    return IsOurEcho(request, kEchoRequest6, id)
+               ? std::optional(Match6{source, Read16(request, 6), ReportKind6(message[0])})
+               : std::nullopt;
+}
+
+std::vector<sock_filter> RawSocketFilter6(std::uint16_t id)
+{
+    // Offsets from the ICMPv6 header; an error report quotes the IPv6 header (40 bytes) at 8
+    // and the request's ICMPv6 header at 48. Loads beyond the packet drop it.
+    constexpr std::uint32_t kPass = ~0U, kDrop = 0;
+    constexpr std::uint32_t kQuoted = kHeaderSize, kQuotedIcmp = kHeaderSize + kIpv6HeaderSize;
+    return {
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),                          //  0: A = type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEchoReply6, 0, 2),         //  1: echo reply?
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4),                          //  2: its identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 8, 9),                  //  3: ours: pass, else drop
+        BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, kLastError6, 8, 0),         //  4: not an error report
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 7, 0),                   //  5: of types 1 to 4: drop
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kQuoted + 6),                //  6: the quoted next header
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kNextHeaderIcmp6, 0, 5),    //  7: ICMPv6, else drop
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kQuotedIcmp),                //  8: the quoted type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEchoRequest6, 0, 3),       //  9: an echo request, else drop
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kQuotedIcmp + 4),            // 10: its identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),                  // 11: ours: pass, else drop
+        BPF_STMT(BPF_RET | BPF_K, kPass),                               // 12
+        BPF_STMT(BPF_RET | BPF_K, kDrop),                               // 13
+    };
+}
+
+std::optional<std::uint16_t> EchoReplySequence6(std::span<const std::uint8_t> message, const NetAddress &source,
+                                                const NetAddress &destination)
+{
+    if (message.size() < kHeaderSize || message[0] != kEchoReply6 || !destination.IsV6() || source != destination)
+        return std::nullopt;
+    return Read16(message, 6);
+}
+
+std::optional<std::uint16_t> QuotedSequence6(std::span<const std::uint8_t> quoted, const NetAddress &original,
+                                             const NetAddress &destination)
+{
+    if (quoted.size() < kHeaderSize || quoted[0] != kEchoRequest6 || !destination.IsV6() || original != destination)
+        return std::nullopt;
+    return Read16(quoted, 6);
+}
+
 } // namespace quokka::trace::icmp

@@ -80,4 +80,42 @@ bool QuotesEchoRequest(std::span<const std::uint8_t> quoted, std::uint32_t origi
 std::optional<std::uint16_t> QuotedSequence(std::span<const std::uint8_t> quoted, std::uint32_t original,
                                             std::uint32_t destination);
 
+// ICMPv6 echo. On an ICMPv6 socket, ping or raw, the kernel computes the checksum (it covers
+// a pseudo-header of both addresses) and a raw socket receives no IPv6 header: a message
+// starts at its ICMPv6 header and its source is the message's name.
+constexpr std::size_t kIpv6HeaderSize = 40;
+
+// An ICMPv6 echo request (type 128) with identifier ID, sequence SEQ and the IPv4 request's
+// payload; the checksum is left at zero.
+std::vector<std::uint8_t> BuildEchoRequest6(std::uint16_t id, std::uint16_t seq);
+
+// The kind of an ICMPv6 error report of TYPE (1 unreachable, 3 time exceeded).
+AnswerKind ReportKind6(std::uint8_t type);
+
+// An answer to one of the ICMPv6 echo requests with one identifier to one destination.
+struct Match6 {
+    NetAddress node{};
+    std::uint16_t seq = 0;
+    AnswerKind kind = AnswerKind::EchoReply;
+    bool operator==(const Match6 &) const = default;
+};
+
+// An ICMPv6 message read from a raw socket that came from SOURCE: an echo reply (129) with
+// identifier ID from DESTINATION, or an error report (unreachable, packet too big, time
+// exceeded, parameter problem) whose quoted packet, an IPv6 header without extension headers
+// and an ICMPv6 echo request, is ours: identifier ID, sent to DESTINATION.
+std::optional<Match6> MatchRawMessage6(std::span<const std::uint8_t> message, const NetAddress &source,
+                                       std::uint16_t id, const NetAddress &destination);
+
+// The raw ICMPv6 socket's filter for identifier ID, as RawSocketFilter is for IPv4, on
+// messages that start at their ICMPv6 header.
+std::vector<sock_filter> RawSocketFilter6(std::uint16_t id);
+
+// On an ICMPv6 ping socket: the sequence of an echo reply from DESTINATION (SOURCE), and the
+// sequence of the echo request an error report quotes, sent to DESTINATION (ORIGINAL).
+std::optional<std::uint16_t> EchoReplySequence6(std::span<const std::uint8_t> message, const NetAddress &source,
+                                                const NetAddress &destination);
+std::optional<std::uint16_t> QuotedSequence6(std::span<const std::uint8_t> quoted, const NetAddress &original,
+                                             const NetAddress &destination);
+
 } // namespace quokka::trace::icmp

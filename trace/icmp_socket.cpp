@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 #include <linux/errqueue.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,24 +18,44 @@ namespace quokka::trace::icmp {
 
 namespace {
 
-UniqueFd OpenPingSocket()
+UniqueFd OpenPingSocket(bool v6)
 {
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    UniqueFd fd(v6 ? ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMPV6)
+                   : ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
     const int on = 1;
-    if (fd.Valid() && ::setsockopt(fd.Get(), SOL_IP, IP_RECVERR, &on, sizeof on) != 0)
+    if (fd.Valid()
+        && (v6 ? ::setsockopt(fd.Get(), SOL_IPV6, IPV6_RECVERR, &on, sizeof on)
+               : ::setsockopt(fd.Get(), SOL_IP, IP_RECVERR, &on, sizeof on))
+               != 0)
         fd.Reset();
     return fd;
+}
+
+// The raw ICMPv6 socket's type filter: echo replies and the two reports a route gives.
+bool FilterIcmp6Types(int fd)
+{
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &filter);
+    ICMP6_FILTER_SETPASS(ICMP6_TIME_EXCEEDED, &filter);
+    ICMP6_FILTER_SETPASS(ICMP6_DST_UNREACH, &filter);
+    return ::setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) == 0;
 }
 
 // A raw socket sees every ICMP message of the machine. Its filter keeps only the answers
 // that carry identifier ID, so the rest is never queued, and a small receive buffer bounds
 // what can wait for it.
-UniqueFd OpenRawSocket(std::uint16_t id)
+UniqueFd OpenRawSocket(std::uint16_t id, bool v6)
 {
-    UniqueFd fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    UniqueFd fd(v6 ? ::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6)
+                   : ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!fd.Valid())
         return fd;
-    std::vector<sock_filter> code = RawSocketFilter(id);
+    if (v6 && !FilterIcmp6Types(fd.Get())) {
+        fd.Reset();
+        return fd;
+    }
+    std::vector<sock_filter> code = v6 ? RawSocketFilter6(id) : RawSocketFilter(id);
     const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
     const int bufferBytes = 16 * 1024;
     if (::setsockopt(fd.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0
@@ -71,17 +92,19 @@ Outcome OutcomeOfSendError(int error)
     }
 }
 
-ProbeSocket ProbeSocket::Open(SocketKind kind)
+ProbeSocket ProbeSocket::Open(SocketKind kind, NetAddress::Family family)
 {
     ProbeSocket socket;
     socket.m_kind = kind;
+    socket.m_family = family == NetAddress::Family::V6 ? family : NetAddress::Family::V4;
+    const bool v6 = socket.m_family == NetAddress::Family::V6;
     if (kind == SocketKind::Ping)
-        socket.m_fd = OpenPingSocket();
+        socket.m_fd = OpenPingSocket(v6);
     else if (kind == SocketKind::Raw) {
         socket.m_id = NextRawIdentifier();
-        socket.m_fd = OpenRawSocket(socket.m_id);
+        socket.m_fd = OpenRawSocket(socket.m_id, v6);
     }
-    if (!socket.m_fd.Valid())
+    if (!socket.m_fd.Valid() || v6)
         return socket;
     // Type of service 0 and fragmentation allowed, as the request is described.
     const int tos = 0;
@@ -120,7 +143,7 @@ std::vector<std::uint16_t> InFlightProbes::ExpireSentBefore(Clock::time_point li
     return sequences;
 }
 
-Echo ProbeSocket::Probe(std::uint32_t destination, int ttl, std::uint16_t seq, std::chrono::milliseconds timeout)
+Echo ProbeSocket::Probe(const NetAddress &destination, int ttl, std::uint16_t seq, std::chrono::milliseconds timeout)
 {
     const auto start = Clock::now();
     if (!m_fd.Valid())
@@ -143,16 +166,21 @@ bool ProbeSocket::SetReceiveBuffer(int bytes)
     return ::setsockopt(m_fd.Get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
 }
 
-SendResult ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t seq)
+SendResult ProbeSocket::Send(const NetAddress &destination, int ttl, std::uint16_t seq)
 {
+    const bool v6 = m_family == NetAddress::Family::V6;
+    if (destination.GetFamily() != m_family)
+        return {EAFNOSUPPORT, Clock::now()};
     const int hops = ttl & 0xFF;
-    if (::setsockopt(m_fd.Get(), SOL_IP, IP_TTL, &hops, sizeof hops) != 0)
+    if ((v6 ? ::setsockopt(m_fd.Get(), SOL_IPV6, IPV6_UNICAST_HOPS, &hops, sizeof hops)
+            : ::setsockopt(m_fd.Get(), SOL_IP, IP_TTL, &hops, sizeof hops))
+        != 0)
         return {errno, Clock::now()};
-    // On a ping socket the kernel puts in its own identifier and checksum.
-    const auto packet = BuildEchoRequest(m_id, seq);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
+    // On a ping socket the kernel puts in its own identifier and checksum; on an ICMPv6 raw
+    // socket its own checksum.
+    const auto packet = v6 ? BuildEchoRequest6(m_id, seq) : BuildEchoRequest(m_id, seq);
+    sockaddr_storage to{};
+    const socklen_t toLength = destination.ToSockaddr(to);
     // An error report that arrived for an earlier probe also leaves its error pending on the
     // socket, and the next send fails with it (and clears it) without sending anything: so a
     // send that fails is tried once more, and only its second failure is this probe's.
@@ -160,7 +188,7 @@ SendResult ProbeSocket::Send(std::uint32_t destination, int ttl, std::uint16_t s
         // Taken before the request leaves, so no answer can seem to arrive before it.
         const auto at = Clock::now();
         const ssize_t sent
-            = ::sendto(m_fd.Get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+            = ::sendto(m_fd.Get(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), toLength);
         if (sent == ssize_t(packet.size())) {
             m_inFlight.Add(seq, ttl, at);
             return {0, at};
@@ -188,7 +216,7 @@ void ProbeSocket::DrainPending()
     }
 }
 
-std::optional<Answer> ProbeSocket::Receive(std::uint32_t destination, Clock::time_point deadline)
+std::optional<Answer> ProbeSocket::Receive(const NetAddress &destination, Clock::time_point deadline)
 {
     if (!m_fd.Valid())
         return std::nullopt;
@@ -204,7 +232,7 @@ std::optional<Answer> ProbeSocket::Receive(std::uint32_t destination, Clock::tim
     }
 }
 
-void ProbeSocket::Gather(std::uint32_t destination, Clock::time_point deadline)
+void ProbeSocket::Gather(const NetAddress &destination, Clock::time_point deadline)
 {
     if (!m_fd.Valid())
         return;
@@ -215,7 +243,7 @@ void ProbeSocket::Gather(std::uint32_t destination, Clock::time_point deadline)
     }
 }
 
-bool ProbeSocket::ReadArrivals(std::uint32_t destination, std::chrono::nanoseconds wait)
+bool ProbeSocket::ReadArrivals(const NetAddress &destination, std::chrono::nanoseconds wait)
 {
     const timespec limit{time_t(wait.count() / 1000000000), long(wait.count() % 1000000000)};
     pollfd pfd{m_fd.Get(), POLLIN, 0};
@@ -229,7 +257,7 @@ bool ProbeSocket::ReadArrivals(std::uint32_t destination, std::chrono::nanosecon
     return true;
 }
 
-void ProbeSocket::Matched(std::uint16_t seq, std::uint32_t node, AnswerKind kind, Clock::time_point arrival)
+void ProbeSocket::Matched(std::uint16_t seq, const NetAddress &node, AnswerKind kind, Clock::time_point arrival)
 {
     if (const auto probe = m_inFlight.Take(seq)) {
         const double ms = std::chrono::duration<double, std::milli>(arrival - probe->sentAt).count();
@@ -238,12 +266,13 @@ void ProbeSocket::Matched(std::uint16_t seq, std::uint32_t node, AnswerKind kind
 }
 
 // A ping socket receives time-exceeded and unreachable reports on its error queue.
-void ProbeSocket::ReadErrorQueue(std::uint32_t destination)
+void ProbeSocket::ReadErrorQueue(const NetAddress &destination)
 {
+    const bool v6 = m_family == NetAddress::Family::V6;
     for (;;) {
-        unsigned char data[576];
+        unsigned char data[1280];
         unsigned char control[512];
-        sockaddr_in from{};
+        sockaddr_storage from{};
         iovec io{data, sizeof data};
         msghdr message{};
         message.msg_name = &from;
@@ -257,19 +286,33 @@ void ProbeSocket::ReadErrorQueue(std::uint32_t destination)
             break;
         const auto arrival = Clock::now();
         for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
+            const bool ours = v6 ? c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_RECVERR
+                                 : c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR;
+            if (!ours)
                 continue;
-            const auto *error = reinterpret_cast<const sock_extended_err *>(CMSG_DATA(c));
-            if (error->ee_origin != SO_EE_ORIGIN_ICMP)
+            sock_extended_err error;
+            std::memcpy(&error, CMSG_DATA(c), sizeof error);
+            if (error.ee_origin != (v6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP))
                 continue;
-            // The message's name is the destination the quoted request was sent to.
-            const std::uint32_t original = message.msg_namelen >= sizeof from ? from.sin_addr.s_addr : 0;
-            const auto seq = QuotedSequence({data, std::size_t(n)}, original, destination);
+            // The message's name is the destination the quoted request was sent to; the
+            // offender, the node that reported, follows the error in the control message.
+            const NetAddress original
+                = message.msg_namelen > 0 ? NetAddress::FromSockaddr(reinterpret_cast<sockaddr *>(&from)) : NetAddress();
+            const std::span<const std::uint8_t> quoted(data, std::size_t(n));
+            std::optional<std::uint16_t> seq;
+            if (v6)
+                seq = QuotedSequence6(quoted, original, destination);
+            else if (original.IsV4())
+                seq = QuotedSequence(quoted, original.V4NetworkOrder(), destination.V4NetworkOrder());
             if (!seq)
                 continue;
-            sockaddr_in offender{};
-            std::memcpy(&offender, SO_EE_OFFENDER(error), sizeof offender);
-            Matched(*seq, offender.sin_addr.s_addr, ReportKind(error->ee_type), arrival);
+            const std::size_t offenderAt = sizeof(sock_extended_err); // where SO_EE_OFFENDER points
+            if (c->cmsg_len < CMSG_LEN(offenderAt + (v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in))))
+                continue;
+            sockaddr_storage offender{};
+            std::memcpy(&offender, CMSG_DATA(c) + offenderAt, v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
+            Matched(*seq, NetAddress::FromSockaddr(reinterpret_cast<sockaddr *>(&offender)),
+                    v6 ? ReportKind6(error.ee_type) : ReportKind(error.ee_type), arrival);
             break; // one report per queued error
         }
     }
@@ -280,11 +323,11 @@ void ProbeSocket::ReadErrorQueue(std::uint32_t destination)
     }
 }
 
-void ProbeSocket::ReadAnswers(std::uint32_t destination)
+void ProbeSocket::ReadAnswers(const NetAddress &destination)
 {
     for (;;) {
         unsigned char data[1500];
-        sockaddr_in from{};
+        sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
         const ssize_t n = ::recvfrom(m_fd.Get(), data, sizeof data, MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr *>(&from), &fromLength);
@@ -292,11 +335,21 @@ void ProbeSocket::ReadAnswers(std::uint32_t destination)
             return; // nothing more queued, or a pending error that the error queue holds
         const auto arrival = Clock::now();
         const std::span<const std::uint8_t> bytes(data, std::size_t(n));
-        if (m_kind == SocketKind::Ping) {
-            if (const auto seq = EchoReplySequence(bytes, from.sin_addr.s_addr, destination))
-                Matched(*seq, from.sin_addr.s_addr, AnswerKind::EchoReply, arrival);
-        } else if (const auto match = MatchRawPacket(bytes, m_id, destination)) {
-            Matched(match->seq, match->node, match->kind, arrival);
+        const NetAddress source = NetAddress::FromSockaddr(reinterpret_cast<sockaddr *>(&from));
+        if (m_family == NetAddress::Family::V6) {
+            if (m_kind == SocketKind::Ping) {
+                if (const auto seq = EchoReplySequence6(bytes, source, destination))
+                    Matched(*seq, source, AnswerKind::EchoReply, arrival);
+            } else if (const auto match = MatchRawMessage6(bytes, source, m_id, destination)) {
+                Matched(match->seq, match->node, match->kind, arrival);
+            }
+        } else if (!destination.IsV4()) {
+            continue;
+        } else if (m_kind == SocketKind::Ping) {
+            if (const auto seq = EchoReplySequence(bytes, source.V4NetworkOrder(), destination.V4NetworkOrder()))
+                Matched(*seq, source, AnswerKind::EchoReply, arrival);
+        } else if (const auto match = MatchRawPacket(bytes, m_id, destination.V4NetworkOrder())) {
+            Matched(match->seq, NetAddress::V4(match->node), match->kind, arrival);
         }
     }
 }

@@ -3,6 +3,7 @@
 // ping socket or a raw socket. One probe at a time (Probe) for the tracer and the probe
 // helper, or many in flight together (Send, Receive) for rounds of probes. Standard library
 // only.
+#include "base/net_address.h"
 #include "base/unique_fd.h"
 
 #include <chrono>
@@ -28,11 +29,10 @@ constexpr int kRefusedError = -1;
 // The outcome of a probe whose sending failed with ERROR (an errno value, or kRefusedError).
 Outcome OutcomeOfSendError(int error);
 
-// How a probe ended, and for an answered one who answered (network byte order) after how
-// many whole milliseconds.
+// How a probe ended, and for an answered one who answered after how many whole milliseconds.
 struct Echo {
     Outcome outcome = Outcome::NoAnswer;
-    std::uint32_t node = 0;
+    NetAddress node{};
     int roundTripMs = 0;
 };
 
@@ -68,7 +68,7 @@ private:
 struct Answer {
     std::uint16_t seq = 0;
     int ttl = 0;
-    std::uint32_t node = 0; // network byte order
+    NetAddress node{};
     double roundTripMs = 0;
     AnswerKind kind = AnswerKind::EchoReply;
 };
@@ -82,33 +82,36 @@ struct SendResult {
 
 class ProbeSocket {
 public:
-    // An open socket of KIND, or one that is not valid when the system refuses it.
-    static ProbeSocket Open(SocketKind kind);
+    // An open socket of KIND for destinations of FAMILY (ICMP echo for IPv4, ICMPv6 echo for
+    // IPv6), or one that is not valid when the system refuses it.
+    static ProbeSocket Open(SocketKind kind, NetAddress::Family family = NetAddress::Family::V4);
     ProbeSocket() = default;
 
     bool Valid() const { return m_fd.Valid(); }
     SocketKind Kind() const { return m_fd.Valid() ? m_kind : SocketKind::None; }
+    NetAddress::Family Family() const { return m_family; }
 
-    // Sends one echo request with time-to-live TTL and sequence SEQ to DESTINATION (network
-    // order) and waits at most TIMEOUT for an answer to that very request; other traffic and
+    // Sends one echo request with time-to-live (hop limit) TTL and sequence SEQ to DESTINATION
+    // and waits at most TIMEOUT for an answer to that very request; other traffic and
     // late answers to earlier probes are ignored. An echo reply counts only from DESTINATION,
     // an error report only when it quotes DESTINATION. Whatever arrived before, and any
-    // probes still in flight, are thrown away first.
-    Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq,
+    // probes still in flight, are thrown away first. A destination of the other family than
+    // the socket's is never answered.
+    Echo Probe(const NetAddress &destination, int ttl, std::uint16_t seq,
                               std::chrono::milliseconds timeout);
 
-    // Sends one echo request with time-to-live TTL and sequence SEQ to DESTINATION (network
-    // order) without waiting; once sent, it is in flight until answered or given up.
-    SendResult Send(std::uint32_t destination, int ttl, std::uint16_t seq);
+    // Sends one echo request with time-to-live (hop limit) TTL and sequence SEQ to DESTINATION
+    // without waiting; once sent, it is in flight until answered or given up.
+    SendResult Send(const NetAddress &destination, int ttl, std::uint16_t seq);
     // Waits until DEADLINE for the next answer to any probe in flight to DESTINATION, matched
     // as Probe matches; nothing when none came in time.
-    std::optional<Answer> Receive(std::uint32_t destination, Clock::time_point deadline);
+    std::optional<Answer> Receive(const NetAddress &destination, Clock::time_point deadline);
     // Reads the answers that come until DEADLINE, to be handed out by Receive: between the
     // probes of a round, so that an answer is timed when it arrives, not when the round is sent.
-    void Gather(std::uint32_t destination, Clock::time_point deadline);
+    void Gather(const NetAddress &destination, Clock::time_point deadline);
     // Reads the answers that have arrived by now, without waiting, to be handed out by Receive
     // (which hands out what is ready even after its deadline).
-    void ReadArrived(std::uint32_t destination) { ReadArrivals(destination, std::chrono::nanoseconds::zero()); }
+    void ReadArrived(const NetAddress &destination) { ReadArrivals(destination, std::chrono::nanoseconds::zero()); }
     // The socket's descriptor, to wait for its traffic beside other descriptors.
     int Descriptor() const { return m_fd.Get(); }
     // Gives up the probes sent before LIMIT (see InFlightProbes).
@@ -120,17 +123,18 @@ public:
 
 private:
     // Waits at most WAIT for traffic and reads what came; false when the socket failed.
-    bool ReadArrivals(std::uint32_t destination, std::chrono::nanoseconds wait);
-    void ReadErrorQueue(std::uint32_t destination);
-    void ReadAnswers(std::uint32_t destination);
+    bool ReadArrivals(const NetAddress &destination, std::chrono::nanoseconds wait);
+    void ReadErrorQueue(const NetAddress &destination);
+    void ReadAnswers(const NetAddress &destination);
     // Queues the answer to SEQ of KIND from NODE that arrived at ARRIVAL, if SEQ is in flight.
-    void Matched(std::uint16_t seq, std::uint32_t node, AnswerKind kind, Clock::time_point arrival);
+    void Matched(std::uint16_t seq, const NetAddress &node, AnswerKind kind, Clock::time_point arrival);
     void DrainPending();
 
     InFlightProbes m_inFlight;
     std::deque<Answer> m_ready; // matched answers not yet handed out
     UniqueFd m_fd;
     SocketKind m_kind = SocketKind::None;
+    NetAddress::Family m_family = NetAddress::Family::V4;
     std::uint16_t m_id = 0; // the raw socket's echo identifier (a ping socket's is the kernel's)
 };
 

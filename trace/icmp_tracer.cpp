@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <arpa/inet.h>
 #include <netinet/in.h>
 
 namespace quokka::trace {
@@ -12,27 +11,16 @@ namespace {
 
 constexpr char kHelperName[] = "quokka-quokka-probe";
 
-QString DottedText(std::uint32_t networkOrder)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{};
-    address.s_addr = networkOrder;
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return QString::fromLatin1(text);
-}
-
 } // namespace
 
 CIcmpTracer::CIcmpTracer(const QString &destination) : CIcmpTracer(destination, HelperCandidates()) {}
 
 CIcmpTracer::CIcmpTracer(const QString &destination, const QStringList &helpers)
 {
-    in_addr address{};
     // Text that is not an address probes the all-ones address, which nothing answers.
-    m_destAddr = ::inet_pton(AF_INET, destination.toLatin1().constData(), &address) == 1 ? address.s_addr
-                                                                                      : INADDR_NONE;
+    m_destAddr = NetAddress::Parse(destination.toStdString()).value_or(NetAddress::V4(INADDR_NONE));
     for (const auto kind : {icmp::SocketKind::Ping, icmp::SocketKind::Raw}) {
-        m_socket = icmp::ProbeSocket::Open(kind);
+        m_socket = icmp::ProbeSocket::Open(kind, m_destAddr.GetFamily());
         if (m_socket.Valid()) {
             m_kind = kind == icmp::SocketKind::Ping ? SocketKind::Ping : SocketKind::Raw;
             break;
@@ -64,7 +52,7 @@ HopReply CIcmpTracer::ProbeHop(int ttl)
     if (echo.outcome == icmp::Outcome::Answered) {
         m_nFailures = 0;
         reply.roundTripMs = echo.roundTripMs;
-        reply.address = DottedText(echo.node);
+        reply.address = QString::fromStdString(echo.node.ToString());
         return reply;
     }
     ++m_nFailures;

@@ -1,6 +1,7 @@
 #pragma once
-// Finds the nodes on the way to one IPv4 destination: each probe sends one ICMP echo request
-// with the given time-to-live and reports who answered it and after how long.
+// Finds the nodes on the way to one destination, IPv4 or IPv6: each probe sends one ICMP (or
+// ICMPv6) echo request with the given time-to-live (hop limit) and reports who answered it
+// and after how long.
 #include "trace/icmp_socket.h"
 
 #include <QString>
@@ -11,7 +12,8 @@ namespace quokka::trace {
 
 class ProbeHelperClient;
 
-// What one probe gives back: the answering node's dotted address, or exactly "Error" when
+// What one probe gives back: the answering node's address (dotted, or IPv6 in RFC 5952
+// form), or exactly "Error" when
 // nothing answered in time, the round-trip time in whole milliseconds, and how the probe
 // ended (a probe that could not be sent is an "Error" too).
 struct HopReply {
@@ -39,7 +41,8 @@ public:
 
     static constexpr int kTimeoutMs = 400;
 
-    // The helper, when needed, is the first of HelperCandidates() that starts and is ready.
+    // DESTINATION is IPv4 or IPv6 text; the sockets are of its family. The helper, when
+    // needed, is the first of HelperCandidates() that starts and is ready.
     explicit CIcmpTracer(const QString &destination);
     // The same with the helper programs to try given.
     CIcmpTracer(const QString &destination, const QStringList &helpers);
@@ -72,7 +75,7 @@ private:
     icmp::ProbeSocket m_socket;
     std::unique_ptr<ProbeHelperClient> m_helper;
     SocketKind m_kind = SocketKind::None;
-    std::uint32_t m_destAddr = 0; // network byte order
+    NetAddress m_destAddr;
     std::uint16_t m_sequence = 0;
     bool m_bHandleValid = false;
     int m_nFailures = 0;

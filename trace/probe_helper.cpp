@@ -1,6 +1,7 @@
 // quokka-quokka-probe: the only part of the program that ever holds CAP_NET_RAW. The program
 // starts it with one end of a socket pair as its standard input when neither a ping socket
-// nor a raw socket of its own is allowed. It opens its raw socket, gives up every privilege,
+// nor a raw socket of its own is allowed. It opens its raw sockets (ICMP, and ICMPv6 where
+// the system has IPv6), gives up every privilege,
 // and then answers fixed-size requests (probe_protocol.h): one at a time for the tracer, or
 // many in flight together for rounds of probes. It builds each echo request itself, sends it
 // to an allowed destination at a bounded rate, and says who answered, or why nobody did (no
@@ -116,9 +117,18 @@ private:
     std::deque<probe::RoundMessage> m_messages;
 };
 
+// The helper's raw sockets, one per family; the IPv6 one is not valid where the system has
+// no IPv6, and probes to IPv6 destinations then find no route.
+struct Sockets {
+    icmp::ProbeSocket v4;
+    icmp::ProbeSocket v6;
+    icmp::ProbeSocket &For(const NetAddress &destination) { return destination.IsV6() ? v6 : v4; }
+};
+
 // The next message from the program: its length, 0 when the program has gone. One byte more
-// than a request fits, so that a longer message shows as garbage.
-ssize_t ReadMessage(std::uint8_t (&buffer)[probe::kMessageSize + 1])
+// than the longest request fits, so that a longer message shows as garbage.
+using MessageBuffer = std::uint8_t[probe::kWideMessageSize + 1];
+ssize_t ReadMessage(MessageBuffer &buffer)
 {
     for (;;) {
         const ssize_t n = ::recv(kInput, buffer, sizeof buffer, 0);
@@ -142,16 +152,19 @@ probe::Status StatusOf(icmp::Outcome outcome)
 
 // Version 1, the tracer's: each request answered before the next is read. FIRST is the first
 // request, already read.
-Exit ServeSingle(icmp::ProbeSocket &socket, std::span<const std::uint8_t> first)
+Exit ServeSingle(Sockets &sockets, std::span<const std::uint8_t> first)
 {
     auto nextSend = Clock::now();
-    std::uint8_t buffer[probe::kMessageSize + 1];
+    MessageBuffer buffer;
     for (std::span<const std::uint8_t> message = first;;) {
         const probe::Parsed parsed = probe::ParseRequest(message);
         if (parsed.verdict == probe::Verdict::Garbage)
             return kGarbage;
         probe::Answer answer{probe::Status::Refused, parsed.request.seq};
-        if (parsed.verdict == probe::Verdict::Accepted) {
+        icmp::ProbeSocket &socket = sockets.For(parsed.request.destination);
+        if (parsed.verdict == probe::Verdict::Accepted && !socket.Valid()) {
+            answer.status = probe::Status::NoRoute;
+        } else if (parsed.verdict == probe::Verdict::Accepted) {
             std::this_thread::sleep_until(nextSend);
             nextSend = Clock::now() + kProbeSpacing;
             const auto echo = socket.Probe(parsed.request.destination, parsed.request.ttl, parsed.request.seq, kTimeout);
@@ -196,18 +209,19 @@ private:
 
 // Version 2, for rounds: requests are read while earlier probes are waiting for their turn or
 // in flight, and every answer says which sequence it answers.
-Exit ServeRounds(icmp::ProbeSocket &socket)
+Exit ServeRounds(Sockets &sockets)
 {
     Outbox outbox;
     outbox.Say({probe::Status::Ready});
     std::deque<probe::Request> waiting;
     RateBound rate;
-    std::uint32_t destination = 0; // of the probes in flight
+    NetAddress destination; // of the probes in flight
     auto lastSent = Clock::now() - kBurstSpacing;
     for (;;) {
         if (!outbox.Flush())
             return kEnded;
-        socket.ExpireSentBefore(Clock::now() - kForget);
+        sockets.v4.ExpireSentBefore(Clock::now() - kForget);
+        sockets.v6.ExpireSentBefore(Clock::now() - kForget);
         Clock::time_point wake = Clock::now() + std::chrono::seconds(1);
         if (!waiting.empty()) {
             wake = std::max(rate.NextAllowed(), lastSent + kBurstSpacing);
@@ -215,8 +229,13 @@ Exit ServeRounds(icmp::ProbeSocket &socket)
                 const probe::Request request = waiting.front();
                 waiting.pop_front();
                 if (request.destination != destination) {
-                    socket.ExpireSentBefore(Clock::time_point::max()); // forgets the old ones
+                    sockets.For(destination).ExpireSentBefore(Clock::time_point::max()); // forgets the old ones
                     destination = request.destination;
+                }
+                icmp::ProbeSocket &socket = sockets.For(destination);
+                if (!socket.Valid()) {
+                    outbox.Say({probe::Status::NoRoute, request.seq});
+                    continue;
                 }
                 const icmp::SendResult sent = socket.Send(request.destination, request.ttl, request.seq);
                 rate.Take(sent.at);
@@ -228,17 +247,22 @@ Exit ServeRounds(icmp::ProbeSocket &socket)
         }
         // More requests only while few wait for their turn and the program takes its answers.
         const bool reading = waiting.size() < kMostWaiting && outbox.Size() < kMostWaiting;
-        pollfd fds[2] = {{kInput, short((reading ? POLLIN : 0) | (outbox.Size() ? POLLOUT : 0)), 0},
-                         {socket.Descriptor(), POLLIN, 0}};
+        // An invalid descriptor (-1) is left out of the wait.
+        pollfd fds[3] = {{kInput, short((reading ? POLLIN : 0) | (outbox.Size() ? POLLOUT : 0)), 0},
+                         {sockets.v4.Descriptor(), POLLIN, 0}, {sockets.v6.Descriptor(), POLLIN, 0}};
         const auto wait = std::max(wake - Clock::now(), Clock::duration::zero());
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
         const timespec limit{time_t(seconds.count()), long((wait - seconds).count())};
-        if (::ppoll(fds, 2, &limit, nullptr) < 0) {
+        if (::ppoll(fds, 3, &limit, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
             return kEnded;
         }
-        if (fds[1].revents) {
+        for (std::size_t i = 1; i < 3; ++i) {
+            if (!fds[i].revents)
+                continue;
+            // A socket of the other family than the probes in flight: read and matched to nothing.
+            icmp::ProbeSocket &socket = i == 1 ? sockets.v4 : sockets.v6;
             socket.ReadArrived(destination);
             while (const auto answer = socket.Receive(destination, Clock::now())) {
                 const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -250,7 +274,7 @@ Exit ServeRounds(icmp::ProbeSocket &socket)
         if (fds[0].revents & (POLLHUP | POLLERR))
             return kEnded;
         if (fds[0].revents & POLLIN) {
-            std::uint8_t buffer[probe::kMessageSize + 1];
+            MessageBuffer buffer;
             const ssize_t n = ReadMessage(buffer);
             if (n == 0)
                 return kEnded;
@@ -278,20 +302,21 @@ int main()
     ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     ::close_range(1, ~0U, 0);
 
-    icmp::ProbeSocket socket = icmp::ProbeSocket::Open(icmp::SocketKind::Raw);
+    Sockets sockets{icmp::ProbeSocket::Open(icmp::SocketKind::Raw),
+                    icmp::ProbeSocket::Open(icmp::SocketKind::Raw, quokka::NetAddress::Family::V6)};
     if (!DropPrivileges())
         return kPrivilegeKept;
-    if (!socket.Valid())
+    if (!sockets.v4.Valid())
         return kNoSocket;
     if (!Say({probe::Status::Ready}))
         return kEnded;
 
     // The first message chooses the language: the hello of rounds, or the tracer's first request.
-    std::uint8_t first[probe::kMessageSize + 1];
+    MessageBuffer first;
     const ssize_t n = ReadMessage(first);
     if (n == 0)
         return kEnded;
     if (probe::IsHello({first, std::size_t(n)}))
-        return ServeRounds(socket);
-    return ServeSingle(socket, {first, std::size_t(n)});
+        return ServeRounds(sockets);
+    return ServeSingle(sockets, {first, std::size_t(n)});
 }

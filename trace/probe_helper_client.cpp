@@ -76,7 +76,7 @@ void ProbeHelperClient::Stop()
     EndProbeHelper(m_helper, std::chrono::milliseconds(500));
 }
 
-icmp::Echo ProbeHelperClient::Probe(std::uint32_t destination, int ttl, std::uint16_t seq)
+icmp::Echo ProbeHelperClient::Probe(const NetAddress &destination, int ttl, std::uint16_t seq)
 {
     if (!m_helper.fd.Valid())
         return {};
@@ -119,7 +119,7 @@ std::optional<probe::Answer> ProbeHelperClient::Receive(Clock::time_point deadli
             return std::nullopt;
         if (ready <= 0)
             continue;
-        std::uint8_t buffer[probe::kMessageSize + 1];
+        std::uint8_t buffer[probe::kWideMessageSize + 1];
         const ssize_t n = ::recv(m_helper.fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;

@@ -33,10 +33,10 @@ public:
     ProbeHelperClient(const ProbeHelperClient &) = delete;
     ProbeHelperClient &operator=(const ProbeHelperClient &) = delete;
 
-    // The helper's probe of DESTINATION (network order) with TTL and SEQ: who answered, or
+    // The helper's probe of DESTINATION with TTL and SEQ: who answered, or
     // why nobody did (no answer in its 400 ms or a helper that is gone, a refusal, or what
     // the system said to the send).
-    icmp::Echo Probe(std::uint32_t destination, int ttl, std::uint16_t seq);
+    icmp::Echo Probe(const NetAddress &destination, int ttl, std::uint16_t seq);
 
 private:
     explicit ProbeHelperClient(HelperProcess helper) : m_helper(std::move(helper)) {}

@@ -28,11 +28,20 @@
 //   times a second are stretched: their Sent notices come later.
 //   Garbage, which ends the helper: a message of any other size, magic or version, non-zero
 //   reserved bytes, a time-to-live of 0, or a second hello.
+//
+// IPv6, in both languages: a request's byte 10, reserved for IPv4, names the family (6); the
+// IPv4 address field is then zero and the 16-byte address follows, 28 bytes in all. An answer
+// whose node is an IPv6 address is 16 bytes longer in the same way (28 bytes in Single, 32 in
+// Rounds, whose byte 11 then says 6). The helper refuses multicast ff00::/8, loop-back ::1,
+// the unspecified ::, and IPv4-mapped ::ffff:0:0/96 besides its IPv4 refusals.
+#include "base/net_address.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace quokka::trace::probe {
 
@@ -40,14 +49,19 @@ enum class Version : std::uint8_t { Single = 1, Rounds = 2 };
 
 constexpr std::size_t kMessageSize = 12;     // both ways in Single; requests and the hello in Rounds
 constexpr std::size_t kRoundAnswerSize = 16; // answers in Rounds
+constexpr std::size_t kAddress6Size = 16;    // what an IPv6 address adds to a message
+constexpr std::size_t kWideMessageSize = kMessageSize + kAddress6Size;
+constexpr std::size_t kWideRoundAnswerSize = kRoundAnswerSize + kAddress6Size;
+constexpr std::uint8_t kFamily6 = 6;
 // How long a client waits for the helper to say Ready once it has started it.
 constexpr std::chrono::seconds kReadyWait{1};
-using Message = std::array<std::uint8_t, kMessageSize>;
-using RoundMessage = std::array<std::uint8_t, kRoundAnswerSize>;
+// A message as bytes, of either size.
+using Message = std::vector<std::uint8_t>;
+using RoundMessage = std::vector<std::uint8_t>;
 
 // One probe: an echo request with time-to-live TTL and sequence SEQ to DESTINATION.
 struct Request {
-    std::uint32_t destination = 0; // network byte order
+    NetAddress destination;
     int ttl = 0;
     std::uint16_t seq = 0;
 };
@@ -73,6 +87,9 @@ bool IsHello(std::span<const std::uint8_t> bytes);
 // last holds the limited broadcast address). A route to the machine itself has no hop to
 // find, and the others are not one host, so the helper sends nothing there.
 bool ProbeableDestination(std::uint32_t networkOrder);
+// The same for either family: IPv6 outside ff00::/8, ::1, :: and ::ffff:0:0/96 (an IPv4
+// address in disguise).
+bool ProbeableDestination(const NetAddress &address);
 
 // The helper's answers. Ready: sent once, when its raw socket is open and its privileges are
 // gone (and once more in Rounds, to the hello). The others carry the sequence of the request
@@ -85,7 +102,7 @@ enum class Status : std::uint8_t {
 struct Answer {
     Status status = Status::NoAnswer;
     std::uint16_t seq = 0;
-    std::uint32_t node = 0;      // network byte order, for Answered
+    NetAddress node{}; // for Answered
     std::uint16_t roundTripMs = 0; // for Answered
 };
 
@@ -97,7 +114,7 @@ std::optional<Answer> ParseAnswer(std::span<const std::uint8_t> bytes);
 struct RoundAnswer {
     Status status = Status::NoAnswer;
     std::uint16_t seq = 0;
-    std::uint32_t node = 0; // network byte order, for Answered
+    NetAddress node{}; // for Answered
     std::uint8_t kind = 0;  // for Answered
     std::uint32_t roundTripUs = 0; // for Answered
 };

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <sys/stat.h>
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <algorithm>
 
@@ -13,11 +12,10 @@ namespace quokka::trace {
 
 RoundProber::RoundProber(const std::string &destination)
 {
-    in_addr address{};
     // Text that is not an address probes the all-ones address, which nothing answers.
-    m_destination = ::inet_pton(AF_INET, destination.c_str(), &address) == 1 ? address.s_addr : INADDR_NONE;
+    m_destination = NetAddress::Parse(destination).value_or(NetAddress::V4(INADDR_NONE));
     for (const auto kind : {icmp::SocketKind::Ping, icmp::SocketKind::Raw}) {
-        m_socket = icmp::ProbeSocket::Open(kind);
+        m_socket = icmp::ProbeSocket::Open(kind, m_destination.GetFamily());
         if (m_socket.Valid())
             break;
     }

@@ -41,7 +41,7 @@ public:
     virtual std::size_t InFlight() const = 0;
 };
 
-// The round source for DESTINATION (dotted IPv4 text) the tracer would use: a ping socket,
+// The round source for DESTINATION (IPv4 or IPv6 text) the tracer would use: a ping socket,
 // else a raw socket, else the first of the tracer's helper programs
 // (CIcmpTracer::HelperCandidates) that starts and speaks rounds. Null when none does.
 std::unique_ptr<RoundSource> OpenRoundSource(const std::string &destination);
@@ -53,7 +53,7 @@ public:
     // Between two probes of a round: a round of 29 probes leaves within about 3 ms.
     static constexpr std::chrono::microseconds kSpacing{100};
 
-    // Opens one socket for DESTINATION (dotted IPv4 text) the way the tracer does: a ping
+    // Opens one socket for DESTINATION (IPv4 or IPv6 text) the way the tracer does: a ping
     // socket, else a raw socket; without either the prober is not valid (OpenRoundSource
     // then turns to the probe helper).
     explicit RoundProber(const std::string &destination);
@@ -73,7 +73,7 @@ public:
 
 private:
     icmp::ProbeSocket m_socket;
-    std::uint32_t m_destination = 0; // network byte order
+    NetAddress m_destination;
 };
 
 } // namespace quokka::trace

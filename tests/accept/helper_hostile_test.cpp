@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <chrono>
@@ -44,14 +45,12 @@ std::string g_interface;
 constexpr uid_t kNobody = 65534;
 constexpr gid_t kNogroup = 65534;
 
-std::uint32_t Address(const char *dotted)
+quokka::NetAddress Address(const char *text)
 {
-    in_addr address{};
-    ::inet_pton(AF_INET, dotted, &address);
-    return address.s_addr;
+    return quokka::NetAddress::Parse(text).value_or(quokka::NetAddress());
 }
 
-// Echo requests leaving through the client's link, with when they left.
+// Echo requests of either family leaving through the client's link, with when they left.
 class Sniffer {
 public:
     Sniffer()
@@ -74,14 +73,14 @@ public:
     }
     bool Ok() const { return m_ok; }
 
-    // Requests seen so far to DESTINATION (any, when 0), after a moment for the last to arrive.
-    std::vector<Clock::time_point> SentTo(std::uint32_t destination = 0)
+    // Requests seen so far to DESTINATION (any, when none), after a moment for the last to arrive.
+    std::vector<Clock::time_point> SentTo(const quokka::NetAddress &destination = {})
     {
         std::this_thread::sleep_for(100ms);
         std::lock_guard lock(m_mutex);
         std::vector<Clock::time_point> times;
         for (const auto &[to, when] : m_seen)
-            if (destination == 0 || to == destination)
+            if (!destination || to == destination)
                 times.push_back(when);
         return times;
     }
@@ -97,14 +96,24 @@ private:
             sockaddr_ll from{};
             socklen_t length = sizeof from;
             const ssize_t n = ::recvfrom(m_fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&from), &length);
-            if (n < 20 || from.sll_pkttype != PACKET_OUTGOING || from.sll_protocol != htons(ETH_P_IP)
-                || packet[9] != IPPROTO_ICMP)
+            if (n < 20 || from.sll_pkttype != PACKET_OUTGOING)
                 continue;
-            const std::size_t header = std::size_t(packet[0] & 0x0F) * 4;
-            if (std::size_t(n) <= header || packet[header] != 8)
+            quokka::NetAddress to;
+            if (from.sll_protocol == htons(ETH_P_IP) && packet[9] == IPPROTO_ICMP) {
+                const std::size_t header = std::size_t(packet[0] & 0x0F) * 4;
+                if (std::size_t(n) <= header || packet[header] != 8)
+                    continue;
+                std::uint32_t v4;
+                std::memcpy(&v4, packet + 16, 4);
+                to = quokka::NetAddress::V4(v4);
+            } else if (from.sll_protocol == htons(ETH_P_IPV6) && n > 40 && packet[6] == IPPROTO_ICMPV6
+                       && packet[40] == 128) {
+                std::array<std::uint8_t, 16> v6;
+                std::memcpy(v6.data(), packet + 24, 16);
+                to = quokka::NetAddress::V6(v6);
+            } else {
                 continue;
-            std::uint32_t to;
-            std::memcpy(&to, packet + 16, 4);
+            }
             std::lock_guard lock(m_mutex);
             m_seen.emplace_back(to, Clock::now());
         }
@@ -114,7 +123,7 @@ private:
     bool m_ok = false;
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
-    std::vector<std::pair<std::uint32_t, Clock::time_point>> m_seen;
+    std::vector<std::pair<quokka::NetAddress, Clock::time_point>> m_seen;
     std::thread m_thread;
 };
 
@@ -236,6 +245,15 @@ std::vector<std::vector<std::uint8_t>> GarbageLike(const probe::Message &good)
         rows.emplace_back(good.begin(), good.end());
         rows.back()[at] ^= 0x5A;
     }
+    // The family byte of the other size: an IPv4 request that says IPv6, and the reverse.
+    const bool wide = good.size() == probe::kWideMessageSize;
+    rows.emplace_back(good.begin(), good.end());
+    rows.back()[10] = wide ? 0 : probe::kFamily6;
+    // An IPv6 request whose IPv4 address field is not zero.
+    if (wide) {
+        rows.emplace_back(good.begin(), good.end());
+        rows.back()[4] = 192;
+    }
     return rows;
 }
 
@@ -268,11 +286,11 @@ TEST_F(HelperTest, HoldsNoPrivilegeOnceReady)
         EXPECT_EQ(Trim(StatusLine(helper.pid(), key)), "0000000000000000") << key;
     EXPECT_EQ(Trim(StatusLine(helper.pid(), "NoNewPrivs")), "1");
     EXPECT_EQ(Trim(StatusLine(helper.pid(), "Uid")), "65534\t65534\t65534\t65534");
-    // Its descriptors: the socket pair and its raw socket, nothing else.
+    // Its descriptors: the socket pair and its raw sockets (ICMP and ICMPv6), nothing else.
     int open = 0;
     for (int fd = 0; fd < 64; ++fd)
         open += ::access(("/proc/" + std::to_string(helper.pid()) + "/fd/" + std::to_string(fd)).c_str(), F_OK) == 0;
-    EXPECT_EQ(open, 2);
+    EXPECT_EQ(open, 3);
 }
 
 TEST_F(HelperTest, ProbesAWellFormedRequest)
@@ -295,7 +313,9 @@ TEST_F(HelperTest, RefusesDestinationsAndTtlsOutOfRange)
     } rows[] = {
         {"203.0.113.2", 0},      {"0.0.0.0", 64},         {"0.1.2.3", 64},   {"127.0.0.1", 64},
         {"127.255.255.254", 64}, {"224.0.0.1", 64},       {"239.255.255.250", 64},
-        {"240.0.0.1", 64},       {"255.255.255.255", 64},
+        {"240.0.0.1", 64},       {"255.255.255.255", 64}, {"ff02::1", 64},   {"ff0e::1", 64},
+        {"::1", 64},             {"::", 64},              {"::ffff:192.0.2.1", 64},
+        {"::ffff:0:0", 64},      {"2001:db8::2", 0},
     };
     std::uint16_t seq = 100;
     for (const auto &row : rows) {
@@ -321,8 +341,9 @@ TEST_F(HelperTest, RefusesDestinationsAndTtlsOutOfRange)
 // Not its language: the helper ends at once and sends nothing.
 TEST_F(HelperTest, EndsAtGarbage)
 {
-    const probe::Message good = probe::EncodeRequest({Address("192.0.2.1"), 64, 1});
-    std::vector<std::vector<std::uint8_t>> rows = GarbageLike(good);
+    std::vector<std::vector<std::uint8_t>> rows = GarbageLike(probe::EncodeRequest({Address("192.0.2.1"), 64, 1}));
+    for (auto &row : GarbageLike(probe::EncodeRequest({Address("2001:db8::2"), 64, 1})))
+        rows.push_back(std::move(row));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         Helper fresh;
         ASSERT_TRUE(fresh.Answer()) << "row " << i;
@@ -414,7 +435,8 @@ TEST_F(RoundsTest, ProbesAWholeRoundInFlight)
 TEST_F(RoundsTest, RefusesDestinationsOutOfRange)
 {
     const char *rows[] = {"0.0.0.0", "0.1.2.3", "127.0.0.1", "127.255.255.254", "224.0.0.1", "239.255.255.250",
-                          "240.0.0.1", "255.255.255.255"};
+                          "240.0.0.1", "255.255.255.255", "ff02::1", "ff05::2", "::1", "::", "::ffff:192.0.2.1",
+                          "::ffff:0:0"};
     std::uint16_t seq = 100;
     for (const char *destination : rows)
         ASSERT_TRUE(helper.AskInRounds({Address(destination), 64, ++seq})) << destination;
@@ -443,10 +465,15 @@ TEST(RoundsLife, EndsAtGarbage)
     const probe::Request request{Address("192.0.2.1"), 64, 1};
     const probe::Message good = probe::EncodeRequest(request, probe::Version::Rounds);
     std::vector<std::vector<std::uint8_t>> rows = GarbageLike(good);
+    const probe::Request request6{Address("2001:db8::2"), 64, 1};
+    for (auto &row : GarbageLike(probe::EncodeRequest(request6, probe::Version::Rounds)))
+        rows.push_back(std::move(row));
     const probe::Message ttlZero = probe::EncodeRequest({request.destination, 0, 1}, probe::Version::Rounds);
+    const probe::Message ttlZero6 = probe::EncodeRequest({request6.destination, 0, 1}, probe::Version::Rounds);
     const probe::Message single = probe::EncodeRequest(request);
+    const probe::Message single6 = probe::EncodeRequest(request6);
     const probe::Message hello = probe::EncodeHello();
-    for (const probe::Message &message : {ttlZero, single, hello})
+    for (const probe::Message &message : {ttlZero, ttlZero6, single, single6, hello})
         rows.emplace_back(message.begin(), message.end());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         Helper fresh;
@@ -523,7 +550,7 @@ TEST_F(HelperTest, QueuesNoOtherProcesssAnswers)
         const auto request = icmp::BuildEchoRequest(id, std::uint16_t(i));
         sockaddr_in to{};
         to.sin_family = AF_INET;
-        to.sin_addr.s_addr = Address(i % 2 ? "192.0.2.1" : "203.0.113.2");
+        to.sin_addr.s_addr = Address(i % 2 ? "192.0.2.1" : "203.0.113.2").V4NetworkOrder();
         ::sendto(flood, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
         if (i % 100 == 99) {
             std::this_thread::sleep_for(20ms);

@@ -7,7 +7,11 @@
 // (198.51.100.201 to .209, .211, .212), so a forged hop shows which kind got through. On
 // SIGTERM or SIGINT it prints how many packets of each kind it sent. With --in-time it also answers each request at once with a matching
 // time-exceeded report from 198.51.100.210: a control that shows forgeries do reach the tracer.
-//   icmp_forger INTERFACE [--in-time]
+// ICMPv6 echo requests get the same forgeries in ICMPv6, from 2001:db8:ff::201 to ::212, and
+// a report quoting a header that claims an extension header (::213); with --wrong-version
+// also one whose quoted header claims another IP version (::214), which the kernel itself
+// passes to ICMPv6 ping sockets, whose reports it matches without showing the quoted header.
+//   icmp_forger INTERFACE [--in-time] [--wrong-version]
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -47,6 +51,8 @@ private:
 
 // What the forger learnt from one outgoing echo request.
 struct Request {
+    bool v6 = false;
+    Bytes client6;            // the IPv6 client's address
     std::uint32_t client = 0; // network byte order
     std::uint16_t id = 0, seq = 0;
     Bytes quoted; // its IP header and first 8 ICMP bytes, as a router would quote them
@@ -172,6 +178,96 @@ std::vector<Forgery> ForgeriesFor(const Request &r, bool inTime)
     return forgeries;
 }
 
+// --- ICMPv6 ---------------------------------------------------------------------------------
+
+// An IPv6 packet from 2001:db8:ff::FROM (FROM in hexadecimal digits as written) to TO
+// carrying ICMPv6 MESSAGE, its checksum over the pseudo-header filled in.
+Bytes Ip6Packet(int from, const Bytes &to, Bytes message)
+{
+    Bytes p(40, 0);
+    p[0] = 0x60;
+    Put16(p, 4, std::uint16_t(message.size()));
+    p[6] = IPPROTO_ICMPV6;
+    p[7] = 64;
+    const std::uint8_t source[16] = {0x20, 0x01, 0x0d, 0xb8, 0x00, 0xff, 0, 0, 0, 0, 0, 0, 0, 0,
+                                     std::uint8_t(from / 100), std::uint8_t(from % 100 / 10 * 16 + from % 10)};
+    std::memcpy(&p[8], source, 16);
+    std::memcpy(&p[24], to.data(), 16);
+    Bytes pseudo(p.begin() + 8, p.begin() + 40);
+    pseudo.insert(pseudo.end(), {0, 0, std::uint8_t(message.size() >> 8), std::uint8_t(message.size()), 0, 0, 0,
+                                 IPPROTO_ICMPV6});
+    pseudo.insert(pseudo.end(), message.begin(), message.end());
+    Put16(message, 2, Checksum(pseudo.data(), pseudo.size()));
+    return Concat(p, message);
+}
+
+std::vector<Forgery> Forgeries6For(const Request &r, bool inTime, bool wrongVersion)
+{
+    const auto now = Clock::now();
+    const auto late = now + std::chrono::milliseconds(450);
+    const std::uint16_t otherId = std::uint16_t(r.id ^ 0x5A5A), otherSeq = std::uint16_t(r.seq + 0x300);
+    const auto reply = [](std::uint16_t id, std::uint16_t seq) {
+        Bytes m = EchoReply(id, seq);
+        m[0] = 129;
+        return m;
+    };
+    const auto timeExceeded = [](const Bytes &quoted) {
+        Bytes m = TimeExceeded(quoted);
+        m[0] = 3;
+        return m;
+    };
+    const auto quotedWith = [&r](std::uint16_t id, std::uint16_t seq) {
+        Bytes q = r.quoted;
+        Put16(q, 40 + 4, id);
+        Put16(q, 40 + 6, seq);
+        return q;
+    };
+    Bytes truncated(r.quoted.begin(), r.quoted.end() - 4);
+    Bytes extension = r.quoted;
+    extension[6] = 0; // a hop-by-hop options header that is not there
+    Bytes notV6 = r.quoted;
+    notV6[0] = 0x45;
+    const Bytes junk(r.quoted.size(), 0xA5);
+    Bytes udp = r.quoted;
+    udp[6] = IPPROTO_UDP;
+    Bytes another = r.quoted;
+    another[39] ^= 0x5A;
+    const Bytes &to = r.client6;
+    std::vector<Forgery> forgeries;
+    if (inTime)
+        forgeries.push_back({now, "in-time-time-exceeded", Ip6Packet(210, to, timeExceeded(r.quoted))});
+    forgeries.insert(forgeries.end(), {
+        {now, "echo-reply-wrong-id", Ip6Packet(201, to, reply(otherId, r.seq))},
+        {now, "echo-reply-wrong-seq", Ip6Packet(202, to, reply(r.id, otherSeq))},
+        {now, "time-exceeded-wrong-id", Ip6Packet(203, to, timeExceeded(quotedWith(otherId, r.seq)))},
+        {now, "time-exceeded-wrong-seq", Ip6Packet(204, to, timeExceeded(quotedWith(r.id, otherSeq)))},
+        {now, "time-exceeded-truncated", Ip6Packet(205, to, timeExceeded(truncated))},
+        {now, "time-exceeded-garbage", Ip6Packet(206, to, timeExceeded(junk))},
+        {now, "time-exceeded-extension-header", Ip6Packet(213, to, timeExceeded(extension))},
+        {now, "time-exceeded-quoting-udp", Ip6Packet(207, to, timeExceeded(udp))},
+        {now, "echo-reply-other-source", Ip6Packet(211, to, reply(r.id, r.seq))},
+        {now, "time-exceeded-other-destination", Ip6Packet(212, to, timeExceeded(another))},
+        {late, "late-echo-reply", Ip6Packet(208, to, reply(r.id, r.seq))},
+        {late, "late-time-exceeded", Ip6Packet(209, to, timeExceeded(r.quoted))},
+    });
+    if (wrongVersion)
+        forgeries.push_back({now, "time-exceeded-not-ipv6", Ip6Packet(214, to, timeExceeded(notV6))});
+    return forgeries;
+}
+
+// An outgoing ICMPv6 echo request without extension headers, as seen on the interface.
+bool ParseRequest6(const std::uint8_t *p, std::size_t n, Request &r)
+{
+    if (n < 48 || (p[0] >> 4) != 6 || p[6] != IPPROTO_ICMPV6 || p[40] != 128)
+        return false;
+    r.v6 = true;
+    r.client6.assign(p + 8, p + 24);
+    r.id = std::uint16_t(p[44] << 8 | p[45]);
+    r.seq = std::uint16_t(p[46] << 8 | p[47]);
+    r.quoted.assign(p, p + 48);
+    return true;
+}
+
 // An outgoing IPv4 echo request, as seen on the interface.
 bool ParseRequest(const std::uint8_t *p, std::size_t n, Request &r)
 {
@@ -203,6 +299,15 @@ int OpenWatch(const char *interface)
     return fd;
 }
 
+// IPPROTO_RAW on an IPv6 socket: the packets carry their own header.
+int OpenInject6()
+{
+    const int fd = ::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    if (fd < 0)
+        std::perror("icmp_forger: raw IPv6 socket");
+    return fd;
+}
+
 int OpenInject()
 {
     const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
@@ -214,12 +319,17 @@ int OpenInject()
     return fd;
 }
 
-void Inject(int fd, const Forgery &f, std::map<std::string, int> &sent)
+void Inject(int fd, int fd6, const Forgery &f, std::map<std::string, int> &sent)
 {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     std::memcpy(&to.sin_addr.s_addr, &f.packet[16], 4);
-    if (::sendto(fd, f.packet.data(), f.packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) > 0)
+    sockaddr_in6 to6{};
+    to6.sin6_family = AF_INET6;
+    std::memcpy(&to6.sin6_addr, &f.packet[24], 16);
+    const bool v6 = (f.packet[0] >> 4) == 6;
+    if (v6 ? ::sendto(fd6, f.packet.data(), f.packet.size(), 0, reinterpret_cast<sockaddr *>(&to6), sizeof to6) > 0
+           : ::sendto(fd, f.packet.data(), f.packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) > 0)
         ++sent[f.kind];
     else
         std::perror("icmp_forger: sendto");
@@ -234,18 +344,27 @@ void OnSignal(int)
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[2], "--in-time") != 0)) {
-        std::fprintf(stderr, "usage: icmp_forger INTERFACE [--in-time]\n");
+    bool inTime = false, wrongVersion = false;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--in-time") == 0)
+            inTime = true;
+        else if (std::strcmp(argv[i], "--wrong-version") == 0)
+            wrongVersion = true;
+        else
+            argc = 0;
+    }
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: icmp_forger INTERFACE [--in-time] [--wrong-version]\n");
         return 2;
     }
-    const bool inTime = argc == 3;
     struct sigaction action{};
     action.sa_handler = OnSignal;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
     const Fd watch(OpenWatch(argv[1]));
     const Fd inject(OpenInject());
-    if (watch.Get() < 0 || inject.Get() < 0)
+    const Fd inject6(OpenInject6());
+    if (watch.Get() < 0 || inject.Get() < 0 || inject6.Get() < 0)
         return 1;
     std::printf("ready\n");
     std::fflush(stdout);
@@ -253,7 +372,7 @@ int main(int argc, char **argv)
     std::map<std::string, int> sent;
     while (!g_stop) {
         while (!pending.empty() && pending.front().due <= Clock::now()) {
-            Inject(inject.Get(), pending.front(), sent);
+            Inject(inject.Get(), inject6.Get(), pending.front(), sent);
             pending.pop_front();
         }
         int wait = 100;
@@ -267,13 +386,15 @@ int main(int argc, char **argv)
         socklen_t length = sizeof from;
         const ssize_t n = ::recvfrom(watch.Get(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
         Request request;
-        if (n <= 0 || from.sll_pkttype != PACKET_OUTGOING || from.sll_protocol != htons(ETH_P_IP)
-            || !ParseRequest(buffer, std::size_t(n), request))
+        if (n <= 0 || from.sll_pkttype != PACKET_OUTGOING)
+            continue;
+        const bool v4 = from.sll_protocol == htons(ETH_P_IP) && ParseRequest(buffer, std::size_t(n), request);
+        if (!v4 && !(from.sll_protocol == htons(ETH_P_IPV6) && ParseRequest6(buffer, std::size_t(n), request)))
             continue;
         // Forgeries are sent in due order: the late ones go after every earlier forgery.
-        for (Forgery &f : ForgeriesFor(request, inTime)) {
+        for (Forgery &f : request.v6 ? Forgeries6For(request, inTime, wrongVersion) : ForgeriesFor(request, inTime)) {
             if (f.due <= Clock::now())
-                Inject(inject.Get(), f, sent);
+                Inject(inject.Get(), inject6.Get(), f, sent);
             else
                 pending.push_back(std::move(f));
         }

@@ -76,7 +76,7 @@ public:
             in_addr node{};
             ::inet_pton(AF_INET, address.toLatin1().constData(), &node);
             const bool destination = address == QLatin1String(kDestination);
-            m_ready.push_back({seq, ttl, node.s_addr, double(ttl) + 0.5 * (m_round % 2),
+            m_ready.push_back({seq, ttl, quokka::NetAddress::V4(node.s_addr), double(ttl) + 0.5 * (m_round % 2),
                                destination ? icmp::AnswerKind::EchoReply : icmp::AnswerKind::TimeExceeded});
         }
         return sent;

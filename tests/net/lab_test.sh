@@ -12,6 +12,12 @@
 #              traceroute -I's hops
 #   explore    the whole program, offscreen, in the client namespace
 #   bench      figures: the overhead of a run beyond its probes and waits, and its CPU time
+# and over IPv6 (lab6.sh):
+#   traceroute6 the tracer by raw socket (root), ping socket and probe helper (unprivileged,
+#              the helper with ping sockets closed) finds traceroute -6 -I's hops
+#   rounds6    whole rounds by each of them find the same hops; a router that drops a third
+#              of the echo requests it forwards shows as the target's loss, in some rounds
+#              only, in rounds and in the route monitor's session
 set -uo pipefail
 
 scenario=$1
@@ -24,7 +30,10 @@ source "$here/lab_lib.sh"
 require_namespaces
 
 make_work
-lab_up "$here/lab.sh" "qq$$" "$bin/quokka-delaywire" "$delay_ms"
+case "$scenario" in
+  *6) lab_up "$here/lab6.sh" "q6$$" ;;
+  *) lab_up "$here/lab.sh" "qq$$" "$bin/quokka-delaywire" "$delay_ms" ;;
+esac
 
 allow_ping_sockets() { in_client sysctl -qw net.ipv4.ping_group_range="$1"; }
 
@@ -238,6 +247,85 @@ bench)
   echo "run: wall ${wall_ms} ms, probes ~${probes_ms} ms (one silent hop at 400 ms), waits $((waits * 2000)) ms"
   echo "run overhead beyond probes and waits: $((wall_ms - probes_ms - waits * 2000)) ms"
   echo "CPU time of the program (user, system): ${cpu} against ${wall_ms} ms of wall time"
+  ;;
+traceroute6|rounds6)
+  target=2001:db8:4::2
+  start_forger6() { # start_forger6 [--in-time]: a forger beside the client, until stop_forger6
+    : > "$work/forger"
+    ip netns exec "$prefix-client" "$build/tests/accept/quokka-icmp-forger" c0 "$@" > "$work/forger" 2>&1 &
+    forger_pid=$!
+    helpers+=($!)
+    for _ in $(seq 50); do grep -q ready "$work/forger" && return; sleep 0.1; done
+    echo "the forger did not start"; cat "$work/forger"; exit 1
+  }
+  stop_forger6() { kill -TERM "$forger_pid"; wait "$forger_pid" 2>/dev/null; }
+  theirs=$(in_client traceroute -6 -I -n -q 1 -w 1 -m 29 $target |
+           awk 'NR > 1 { printf "%s ", ($2 == "*" ? "Error" : $2) }')
+  check "$scenario: traceroute -6 -I finds the lab's hops, r2 silent" \
+    "2001:db8:1::1 Error 2001:db8:3::2 $target " "$theirs"
+  in_client ping -q -i 0.2 $target >/dev/null 2>&1 & helpers+=($!)
+  in_client ping -q -i 0.2 -t 1 $target >/dev/null 2>&1 & helpers+=($!)
+  # The helper beside the program, as the program finds it; used only where neither socket is.
+  cp "$bin/quokka-probe-route" "$bin/quokka-probe-rounds" "$build/quokka-quokka-probe" "$work/" &&
+    chmod 755 "$work"/quokka-*
+  setcap cap_net_raw+ep "$work/quokka-quokka-probe" || { echo "SKIP: setcap does not work here"; exit 77; }
+  for row in "raw|1 0|in_client" "ping|0 2147483647|as_nobody" "helper|1 0|as_nobody"; do
+    IFS='|' read -r kind range runner <<< "$row"
+    allow_ping_sockets "$range"
+    if [ "$scenario" = traceroute6 ]; then
+      out=$($runner "$work/quokka-probe-route" $target)
+      check "traceroute6, $kind: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
+      check "traceroute6, $kind: the hops of traceroute -6 -I" "$theirs" "$(hops "$out")"
+      check "traceroute6, $kind: a destination that never answers" \
+        "2001:db8:1::1 Error 2001:db8:3::2 Error Error " "$(hops "$($runner "$work/quokka-probe-route" 2001:db8:4::3 5)")"
+      # A forger beside the client answers every probe in ICMPv6 with what must not count; a
+      # matching report in time (the control, for the silent r2) shows its packets arrive.
+      start_forger6 --in-time
+      check "traceroute6, $kind: control: a matching forged report in time counts" "2 2001:db8:ff::210" \
+        "$($runner "$work/quokka-probe-route" $target 2 | awk 'NR == 3 { print $1, $2 }')"
+      stop_forger6
+      # A report whose quoted header claims another IP version reaches a ping socket's error
+      # queue matched by the kernel alone, without the quoted header: sent to the others only.
+      if [ "$kind" = ping ]; then start_forger6; kinds=12; else start_forger6 --wrong-version; kinds=13; fi
+      check "traceroute6, $kind, forged: the hops of traceroute -6 -I" "$theirs" \
+        "$(hops "$($runner "$work/quokka-probe-route" $target)")"
+      sleep 0.6 # the late forgeries for the last probe
+      stop_forger6
+      check "traceroute6, $kind, forged: every kind of forgery went out" "$kinds" \
+        "$(awk '$1 == "sent" && $3 >= 4' "$work/forger" | wc -l)"
+    else
+      out=$($runner "$work/quokka-probe-rounds" $target 10 100 1000)
+      check "rounds6, $kind: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
+      check "rounds6, $kind: every round finds traceroute -6 -I's hops" \
+        "$(for r in $(seq 10); do echo "round $r ${theirs% }"; done)" "$(grep '^round' <<< "$out")"
+      check "rounds6, $kind: every probe left" "" "$(grep '^unsent' <<< "$out")"
+    fi
+  done
+  if [ "$scenario" = rounds6 ]; then
+    check "rounds6, helper: a round to ::1 is refused, probe by probe" "unsent refused 3" \
+      "$(as_nobody "$work/quokka-probe-rounds" ::1 1 100 1000 3 | grep '^unsent')"
+    # r3 drops a third of the echo requests it forwards, at random: the target's answers go
+    # missing in some rounds, the routers' never.
+    ns r3 nft -f - <<'NFT'
+table ip6 lossy {
+  chain forward { type filter hook forward priority 0; icmpv6 type echo-request numgen random mod 3 == 0 drop; }
+}
+NFT
+    for row in "raw|1 0|in_client" "ping|0 2147483647|as_nobody" "helper|1 0|as_nobody"; do
+      IFS='|' read -r kind range runner <<< "$row"
+      allow_ping_sockets "$range"
+      out=$($runner "$work/quokka-probe-rounds" $target 20 100 1000 4)
+      check "rounds6, $kind, lossy: the routers answer every round" "20" \
+        "$(awk '$1 == "round" && $3 == "2001:db8:1::1" && $5 == "2001:db8:3::2"' <<< "$out" | wc -l)"
+      check "rounds6, $kind, lossy: the target is lost in some rounds, not in all" "yes" \
+        "$(awk '$1 == "round" { n++; lost += ($6 != "'$target'") } END { print (lost > 0 && lost < n) ? "yes" : "lost " lost " of " n }' <<< "$out")"
+    done
+    # The route monitor's own session says so too: loss at the target alone.
+    out=$(in_client timeout 30 "$bin/quokka-monitor-rounds" $target 30 100 2>&1)
+    check "rounds6, monitor, lossy: the routers lose nothing, the target some" "0.0 0.0 yes" \
+      "$(awk -F'\t' -v t=$target '$1 == "monitor" { loss[$3] = $6 }
+        END { print loss["2001:db8:1::1"], loss["2001:db8:3::2"], (loss[t] > 0 && loss[t] < 100) ? "yes" : loss[t] }' <<< "$out")"
+  fi
   ;;
 *)
   echo "unknown scenario $scenario"; exit 2 ;;

@@ -31,15 +31,6 @@ struct Result {
     bool destination = false;
 };
 
-std::string Dotted(std::uint32_t networkOrder)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{};
-    address.s_addr = networkOrder;
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -71,7 +62,7 @@ int main(int argc, char **argv)
         if (found == roundOfSeq.end())
             return;
         Result &result = results[std::size_t(found->second)][answer.ttl];
-        result.node = Dotted(answer.node);
+        result.node = answer.node.ToString();
         result.roundTripMs = answer.roundTripMs;
         result.destination = answer.kind == icmp::AnswerKind::EchoReply && result.node == destination;
         if (result.destination && (destinationTtl == 0 || answer.ttl < destinationTtl))

@@ -60,14 +60,13 @@ Bytes Reply(const char *from, std::uint16_t id, std::uint16_t seq)
 
 const icmp::Request kOurs{0x1234, 7, Addr("203.0.113.2")};
 
-// Whether the raw socket's filter for identifier ID lets PACKET through, run by the kernel:
-// a datagram socket pair applies a receiver's filter as a raw socket does, from byte 0.
-bool FilterPasses(std::uint16_t id, const Bytes &packet)
+// Whether a raw socket's filter CODE lets PACKET through, run by the kernel: a datagram
+// socket pair applies a receiver's filter as a raw socket does, from byte 0.
+bool FilterPasses(std::vector<sock_filter> code, const Bytes &packet)
 {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0)
         return ADD_FAILURE() << "no socket pair", false;
-    std::vector<sock_filter> code = icmp::RawSocketFilter(id);
     const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
     EXPECT_EQ(::setsockopt(pair[1], SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program), 0);
     EXPECT_EQ(::send(pair[0], packet.data(), packet.size(), 0), ssize_t(packet.size()));
@@ -134,7 +133,7 @@ TEST(RawAnswer, CountsOnlyAnswersToTheCurrentRequestFromWhereTheyMayCome)
     };
     for (const auto &row : rows) {
         EXPECT_EQ(icmp::AnswerFromRawPacket(row.packet, kOurs), row.answer) << row.what;
-        EXPECT_EQ(FilterPasses(kOurs.id, row.packet), row.queued) << row.what;
+        EXPECT_EQ(FilterPasses(icmp::RawSocketFilter(kOurs.id), row.packet), row.queued) << row.what;
     }
 }
 
@@ -169,6 +168,91 @@ TEST(PingSocketAnswer, MatchesBySequenceAndAddress)
     EXPECT_FALSE(icmp::QuotesEchoRequest(Icmp(8, 0, 99, 8), dest, kOurs));
     EXPECT_FALSE(icmp::QuotesEchoRequest(Icmp(0, 0, 99, 7), dest, kOurs));
     EXPECT_FALSE(icmp::QuotesEchoRequest(Bytes{8, 0, 0}, dest, {0, 0, dest}));
+}
+
+// ICMPv6 on a raw socket: no IPv6 header in front, the source from the message's name, and
+// an error report quotes the request's IPv6 header (40 bytes) and its ICMPv6 header.
+namespace {
+
+quokka::NetAddress V6(const char *text)
+{
+    return quokka::NetAddress::Parse(text).value_or(quokka::NetAddress());
+}
+
+Bytes Ip6Header(const char *from, const char *to, std::uint8_t nextHeader = 58)
+{
+    Bytes h(40, 0);
+    h[0] = 0x60;
+    h[5] = 40;
+    h[6] = nextHeader;
+    h[7] = 1;
+    std::memcpy(h.data() + 8, V6(from).V6Bytes().data(), 16);
+    std::memcpy(h.data() + 24, V6(to).V6Bytes().data(), 16);
+    return h;
+}
+
+Bytes Report6(std::uint8_t type, std::uint16_t id, std::uint16_t seq, const char *to = "2001:db8:3::2")
+{
+    return Concat({Icmp(type, 0, 0, 0), Ip6Header("2001:db8:1::2", to), Icmp(128, 0, id, seq)});
+}
+
+} // namespace
+
+TEST(RawAnswer6, MatchesByIdentifierSequenceSourceAndQuotedDestination)
+{
+    using Kind = icmp::AnswerKind;
+    const auto dest = V6("2001:db8:3::2"), router = V6("2001:db8:2::1"), other = V6("2001:db8:3::99");
+    const auto none = std::optional<icmp::Match6>();
+    Bytes udp = Report6(3, 0x1234, 7);
+    udp[8 + 6] = 17;
+    Bytes quotedReply = Report6(3, 0x1234, 7);
+    quotedReply[8 + 40] = 129;
+    Bytes quotedV4 = Report6(3, 0x1234, 7);
+    quotedV4[8] = 0x45;
+    const Bytes whole = Report6(3, 0x1234, 7);
+    const struct {
+        const char *what;
+        Bytes message;
+        quokka::NetAddress source;
+        std::optional<icmp::Match6> match;
+        bool queued;
+    } rows[] = {
+        {"our echo reply", Icmp(129, 0, 0x1234, 7), dest, icmp::Match6{dest, 7, Kind::EchoReply}, true},
+        {"time exceeded", Report6(3, 0x1234, 65535), router, icmp::Match6{router, 65535, Kind::TimeExceeded}, true},
+        {"unreachable", Report6(1, 0x1234, 0), router, icmp::Match6{router, 0, Kind::Unreachable}, true},
+        {"packet too big", Report6(2, 0x1234, 9), router, icmp::Match6{router, 9, Kind::OtherReport}, true},
+        {"our echo reply from another source", Icmp(129, 0, 0x1234, 7), other, none, true},
+        {"a report quoting another destination", Report6(3, 0x1234, 7, "2001:db8:3::99"), router, none, true},
+        {"another process's echo reply", Icmp(129, 0, 0x1235, 7), dest, none, false},
+        {"a report on another process's request", Report6(3, 0x4321, 7), router, none, false},
+        {"our own request", Icmp(128, 0, 0x1234, 7), dest, none, false},
+        {"a neighbour solicitation", Icmp(135, 0, 0x1234, 7), router, none, false},
+        {"a report quoting a UDP datagram", udp, router, none, false},
+        {"a report quoting an echo reply", quotedReply, router, none, false},
+        {"a report whose quoted header is not IPv6", quotedV4, router, none, true},
+        {"a report with its quoted request cut off", Bytes(whole.begin(), whole.end() - 5), router, none, false},
+        {"a report cut inside the quoted header", Bytes(whole.begin(), whole.begin() + 30), router, none, false},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(icmp::MatchRawMessage6(row.message, row.source, 0x1234, dest), row.match) << row.what;
+        EXPECT_EQ(FilterPasses(icmp::RawSocketFilter6(0x1234), row.message), row.queued) << row.what;
+    }
+    EXPECT_FALSE(icmp::MatchRawMessage6(Icmp(0, 0, 0x1234, 7), V6("192.0.2.1"), 0x1234, V6("192.0.2.1")))
+        << "an IPv4 destination";
+
+    // A ping socket: the kernel matched the identifier.
+    EXPECT_EQ(icmp::EchoReplySequence6(Icmp(129, 0, 99, 300), dest, dest), 300);
+    EXPECT_FALSE(icmp::EchoReplySequence6(Icmp(129, 0, 99, 300), other, dest));
+    EXPECT_FALSE(icmp::EchoReplySequence6(Icmp(0, 0, 99, 300), dest, dest));
+    EXPECT_EQ(icmp::QuotedSequence6(Icmp(128, 0, 99, 300), dest, dest), 300);
+    EXPECT_FALSE(icmp::QuotedSequence6(Icmp(128, 0, 99, 300), other, dest));
+    EXPECT_FALSE(icmp::QuotedSequence6(Icmp(8, 0, 99, 300), dest, dest));
+    EXPECT_FALSE(icmp::QuotedSequence6(Bytes{128, 0, 0}, dest, dest));
+
+    const Bytes request = icmp::BuildEchoRequest6(0x1234, 7);
+    EXPECT_EQ((Bytes{request.begin(), request.begin() + 8}), Icmp(128, 0, 0x1234, 7)) << "checksum left to the kernel";
+    const auto payload = icmp::RequestPayload();
+    EXPECT_EQ((Bytes{request.begin() + 8, request.end()}), (Bytes{payload.begin(), payload.end()}));
 }
 
 // Many probes in flight: a received packet names the sequence it answers and how, and only

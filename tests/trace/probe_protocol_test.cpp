@@ -10,11 +10,11 @@ namespace {
 
 using namespace quokka::trace;
 
-std::uint32_t Address(const char *dotted)
+quokka::NetAddress Address(const char *text)
 {
-    in_addr address{};
-    EXPECT_EQ(::inet_pton(AF_INET, dotted, &address), 1) << dotted;
-    return address.s_addr;
+    const auto address = quokka::NetAddress::Parse(text);
+    EXPECT_TRUE(address) << text;
+    return address.value_or(quokka::NetAddress());
 }
 
 struct Row {
@@ -32,6 +32,12 @@ TEST(ProbeRequest, AcceptsOnlyUnicastDestinationsAndTtlsOfOneTo255)
         {"0.255.255.255", 30, probe::Verdict::Refused},   {"127.0.0.1", 30, probe::Verdict::Refused},
         {"224.0.0.1", 30, probe::Verdict::Refused},       {"239.255.255.255", 30, probe::Verdict::Refused},
         {"240.0.0.0", 30, probe::Verdict::Refused},       {"255.255.255.255", 30, probe::Verdict::Refused},
+        {"2001:db8::2", 1, probe::Verdict::Accepted},     {"feff:ffff::1", 255, probe::Verdict::Accepted},
+        {"::2", 30, probe::Verdict::Accepted},            {"::fffe:0:0", 30, probe::Verdict::Accepted},
+        {"2001:db8::2", 0, probe::Verdict::Refused},      {"ff00::", 30, probe::Verdict::Refused},
+        {"ff02::1", 30, probe::Verdict::Refused},         {"::1", 30, probe::Verdict::Refused},
+        {"::", 30, probe::Verdict::Refused},              {"::ffff:192.0.2.1", 30, probe::Verdict::Refused},
+        {"::ffff:0:0", 30, probe::Verdict::Refused},      {"::ffff:ffff:ffff", 30, probe::Verdict::Refused},
     };
     std::uint16_t seq = 0;
     for (const Row &row : rows) {
@@ -47,31 +53,44 @@ TEST(ProbeRequest, AcceptsOnlyUnicastDestinationsAndTtlsOfOneTo255)
 
 TEST(ProbeRequest, TakesEveryOtherShapeForGarbage)
 {
-    const probe::Message good = probe::EncodeRequest({Address("192.0.2.1"), 5, 0xABCD});
-    ASSERT_EQ(int(probe::ParseRequest(good).verdict), int(probe::Verdict::Accepted));
-    std::vector<std::vector<std::uint8_t>> rows = {{}, {good.begin(), good.end() - 1}};
-    rows.emplace_back(good.begin(), good.end()).push_back(0);
-    for (const std::size_t at : {0u, 1u, 2u, 10u, 11u}) {
-        rows.emplace_back(good.begin(), good.end());
-        rows.back()[at] ^= 0x01;
+    for (const char *destination : {"192.0.2.1", "2001:db8::2"}) {
+        const probe::Message good = probe::EncodeRequest({Address(destination), 5, 0xABCD});
+        ASSERT_EQ(int(probe::ParseRequest(good).verdict), int(probe::Verdict::Accepted));
+        std::vector<std::vector<std::uint8_t>> rows = {{}, {good.begin(), good.end() - 1}};
+        rows.emplace_back(good.begin(), good.end()).push_back(0);
+        for (const std::size_t at : {0u, 1u, 2u, 10u, 11u}) {
+            rows.emplace_back(good.begin(), good.end());
+            rows.back()[at] ^= 0x01;
+        }
+        // The family byte of the other size, and for IPv6 an IPv4 field that is not zero.
+        const bool wide = good.size() == probe::kWideMessageSize;
+        rows.emplace_back(good.begin(), good.end()).at(10) = wide ? 0 : probe::kFamily6;
+        if (wide)
+            rows.emplace_back(good.begin(), good.end()).at(7) = 1;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(int(probe::ParseRequest(rows[i]).verdict), int(probe::Verdict::Garbage))
+                << destination << " row " << i;
     }
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        EXPECT_EQ(int(probe::ParseRequest(rows[i]).verdict), int(probe::Verdict::Garbage)) << "row " << i;
 }
 
 TEST(ProbeAnswer, RoundTripsAndRejectsUnknownStatuses)
 {
     for (const auto status : {probe::Status::Ready, probe::Status::Answered, probe::Status::NoAnswer, probe::Status::Refused,
                               probe::Status::NotPermitted, probe::Status::NoRoute}) {
-        const probe::Answer sent{status, 0xFEDC, Address("198.51.100.6"), 399};
-        const auto read = probe::ParseAnswer(probe::EncodeAnswer(sent));
-        ASSERT_TRUE(read) << int(status);
-        EXPECT_EQ(int(read->status), int(status));
-        EXPECT_EQ(read->seq, sent.seq);
-        EXPECT_EQ(read->node, sent.node);
-        EXPECT_EQ(read->roundTripMs, sent.roundTripMs);
+        for (const char *node : {"198.51.100.6", "2001:db8:2::1"}) {
+            const probe::Answer sent{status, 0xFEDC, Address(node), 399};
+            const auto read = probe::ParseAnswer(probe::EncodeAnswer(sent));
+            ASSERT_TRUE(read) << int(status) << " " << node;
+            EXPECT_EQ(int(read->status), int(status));
+            EXPECT_EQ(read->seq, sent.seq);
+            EXPECT_EQ(read->node, sent.node);
+            EXPECT_EQ(read->roundTripMs, sent.roundTripMs);
+        }
     }
-    probe::Message odd = probe::EncodeAnswer({probe::Status::Answered, 1, 0, 0});
+    probe::Message wide = probe::EncodeAnswer({probe::Status::Answered, 1, Address("2001:db8:2::1"), 0});
+    wide[4] = 1;
+    EXPECT_FALSE(probe::ParseAnswer(wide)) << "an IPv6 node after an IPv4 one";
+    probe::Message odd = probe::EncodeAnswer({probe::Status::Answered, 1, {}, 0});
     for (const std::uint8_t status : {0, 7, 255}) {
         odd[3] = status;
         EXPECT_FALSE(probe::ParseAnswer(odd)) << int(status);
@@ -127,13 +146,15 @@ TEST(ProbeRounds, ParsesRequestsOfItsOwnVersionOnly)
 TEST(ProbeRounds, AnswersRoundTripToTheMicrosecondAndRejectOtherShapes)
 {
     const probe::RoundAnswer rows[] = {
-        {probe::Status::Ready, 0, 0, 0, 0},
-        {probe::Status::Sent, 0xFFFF, 0, 0, 0},
+        {probe::Status::Ready, 0, {}, 0, 0},
+        {probe::Status::Sent, 0xFFFF, {}, 0, 0},
         {probe::Status::Answered, 7, Address("198.51.100.6"), 1, 30'123},       // time exceeded, 30.123 ms
         {probe::Status::Answered, 8, Address("203.0.113.2"), 0, 4'999'999},     // echo reply, just under 5 s
         {probe::Status::Answered, 9, Address("203.0.113.1"), 3, 0xFFFFFFFF},    // another report, the longest
-        {probe::Status::Refused, 10, 0, 0, 0},
-        {probe::Status::NoRoute, 11, 0, 0, 0},
+        {probe::Status::Refused, 10, {}, 0, 0},
+        {probe::Status::NoRoute, 11, {}, 0, 0},
+        {probe::Status::Answered, 12, Address("2001:db8:2::1"), 1, 30'123},
+        {probe::Status::Answered, 13, Address("2001:db8:3::2"), 0, 0xFFFFFFFF},
     };
     for (const auto &sent : rows) {
         const auto read = probe::ParseRoundAnswer(probe::EncodeRoundAnswer(sent));
@@ -146,7 +167,7 @@ TEST(ProbeRounds, AnswersRoundTripToTheMicrosecondAndRejectOtherShapes)
     }
     const probe::RoundMessage good = probe::EncodeRoundAnswer(rows[2]);
     EXPECT_FALSE(probe::ParseAnswer(good)) << "a round answer read as the tracer's";
-    EXPECT_FALSE(probe::ParseRoundAnswer(probe::EncodeAnswer({probe::Status::Answered, 7, 0, 30})));
+    EXPECT_FALSE(probe::ParseRoundAnswer(probe::EncodeAnswer({probe::Status::Answered, 7, {}, 30})));
     // byte, value: status 0 and 8, kind 4, the reserved byte, the version
     const std::pair<std::size_t, std::uint8_t> changes[] = {{3, 0}, {3, 8}, {10, 4}, {11, 1}, {2, 1}, {1, 'P'}};
     for (const auto &[at, value] : changes) {
@@ -155,6 +176,15 @@ TEST(ProbeRounds, AnswersRoundTripToTheMicrosecondAndRejectOtherShapes)
         EXPECT_FALSE(probe::ParseRoundAnswer(odd)) << "byte " << at << " = " << int(value);
     }
     EXPECT_FALSE(probe::ParseRoundAnswer(std::span(good).first(probe::kRoundAnswerSize - 1)));
+    // An IPv6 node: 16 bytes more, which the family byte must announce, after a zero IPv4 field.
+    const probe::RoundMessage wide = probe::EncodeRoundAnswer(rows[7]);
+    ASSERT_EQ(wide.size(), probe::kWideRoundAnswerSize);
+    std::vector<probe::RoundMessage> odd = {{wide.begin(), wide.end() - 1}, {good.begin(), good.end()}, wide, wide};
+    odd[1][11] = probe::kFamily6;
+    odd[2][11] = 0;
+    odd[3][5] = 1;
+    for (std::size_t i = 0; i < odd.size(); ++i)
+        EXPECT_FALSE(probe::ParseRoundAnswer(odd[i])) << "row " << i;
 }
 
 } // namespace
