@@ -19,9 +19,12 @@ std::string Build(const std::vector<std::string> &operands)
     const bool withIpv6 = operands.size() == 3;
     const astable::BuildFigures f
         = astable::BuildTable(operands[0], withIpv6 ? operands[1] : std::string(), operands.back());
-    char line[256];
-    std::snprintf(line, sizeof line, "%zu bytes, %zu ranges and %zu IPv6 ranges from %zu source lines (%zu overlapping), "
-                  "%zu AS entries, %zu distinct names (%zu bytes)", f.bytes, f.ranges, f.ranges6, f.sourceRanges,
+    char ranges6[64] = "";
+    if (withIpv6)
+        std::snprintf(ranges6, sizeof ranges6, " and %zu IPv6 ranges", f.ranges6);
+    char line[320];
+    std::snprintf(line, sizeof line, "%zu bytes, %zu ranges%s from %zu source lines (%zu overlapping), "
+                  "%zu AS entries, %zu distinct names (%zu bytes)", f.bytes, f.ranges, ranges6, f.sourceRanges,
                   f.overlapping, f.systems, f.names, f.nameBytes);
     return line;
 }

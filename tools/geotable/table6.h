@@ -1,6 +1,7 @@
 #pragma once
 // The IPv6 geolocation table (layout in geo/geo_database6.h): built from an IPv6 source,
 // checked, and compared with its source.
+#include "country_names.h"
 #include "table_check.h"
 #include "table_row.h"
 
