@@ -34,6 +34,8 @@ std::string AddressText(const Key6 &key)
 
 // How many bulk searches run side by side.
 constexpr std::size_t kSideBySide = 32;
+// From this many keys on, FindRanges searches the samples first.
+constexpr std::size_t kSampleFrom = 4096;
 
 } // namespace
 
@@ -131,8 +133,62 @@ std::uint32_t GeoDatabase6::FindRange(Key6 key) const
     return range;
 }
 
+const std::vector<Key6> &GeoDatabase6::Samples() const
+{
+    std::call_once(m_sampled, [this] {
+        m_samples.reserve(m_rangeCount / kSampleStride + 1);
+        for (std::size_t range = 0; range < m_rangeCount; range += kSampleStride)
+            m_samples.push_back(RangeFirst(std::uint32_t(range)));
+    });
+    return m_samples;
+}
+
+// FindRanges through the samples: the last sample at or below each key (searched side by side
+// as below, in memory the caches hold), then the starts from that sample to the next one, a
+// start past the table's end counting as above every key.
+void GeoDatabase6::SearchSamples(std::span<const Key6> keys, std::span<std::uint32_t> ranges) const
+{
+    const std::vector<Key6> &samples = Samples();
+    const unsigned char *const starts = m_starts.data();
+    const std::size_t count = m_rangeCount;
+    for (std::size_t from = 0; from < keys.size(); from += kSideBySide) {
+        const std::size_t n = std::min(kSideBySide, keys.size() - from);
+        const Key6 *key = keys.data() + from;
+        std::size_t base[kSideBySide] = {};
+        for (std::size_t length = samples.size(); length > 1;) {
+            const std::size_t half = length / 2;
+            for (std::size_t j = 0; j < n; ++j) {
+                const Key6 &sample = samples[base[j] + half];
+                const bool up = (sample.high < key[j].high) | ((sample.high == key[j].high) & (sample.low <= key[j].low));
+                base[j] += half & -std::size_t(up);
+            }
+            length -= half;
+        }
+        for (std::size_t j = 0; j < n; ++j) {
+            base[j] *= kSampleStride;
+            __builtin_prefetch(starts + (base[j] + kSampleStride / 2) * kStartSize);
+        }
+        for (std::size_t length = kSampleStride; length > 1;) {
+            const std::size_t half = length / 2;
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::size_t probe = base[j] + half;
+                const bool up = probe < count && StartNotAbove(starts + probe * kStartSize, key[j]);
+                base[j] += half & -std::size_t(up);
+                __builtin_prefetch(starts + std::min(base[j] + (length - half) / 2, count - 1) * kStartSize);
+            }
+            length -= half;
+        }
+        for (std::size_t j = 0; j < n; ++j)
+            ranges[from + j] = StartNotAbove(starts + base[j] * kStartSize, key[j]) ? std::uint32_t(base[j]) : kNoRange;
+    }
+}
+
 void GeoDatabase6::FindRanges(std::span<const Key6> keys, std::span<std::uint32_t> ranges) const
 {
+    if (keys.size() >= kSampleFrom && m_rangeCount > 0) {
+        SearchSamples(keys, ranges);
+        return;
+    }
     const unsigned char *const starts = m_starts.data();
     const std::size_t count = m_rangeCount;
     for (std::size_t from = 0; from < keys.size(); from += kSideBySide) {

@@ -16,7 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace quokka::geo {
 
@@ -66,7 +68,9 @@ public:
     std::uint32_t FindRange(Key6 key) const;
     // FindRange for every key at once: RANGES[i] = FindRange(KEYS[i]), RANGES as long as KEYS.
     // Every search over one table takes the same number of steps, so they run side by side,
-    // each one's next start asked for from memory while the others compare theirs.
+    // each one's next start asked for from memory while the others compare theirs. A long list
+    // first searches every 64th start, copied once (the first time) into a list that stays in
+    // the processor's caches, and then the 64 starts that follow the one found.
     void FindRanges(std::span<const Key6> keys, std::span<std::uint32_t> ranges) const;
     // The row of the place of the range holding KEY; nullptr for no range or no place.
     const unsigned char *FindKey(Key6 key) const { return PlaceRow(FindRange(key)); }
@@ -79,7 +83,13 @@ public:
     const unsigned char *PlaceRow(std::uint32_t range) const;
 
 private:
+    static constexpr std::size_t kSampleStride = 64;
+    const std::vector<Key6> &Samples() const;
+    void SearchSamples(std::span<const Key6> keys, std::span<std::uint32_t> ranges) const;
+
     std::span<const unsigned char> m_starts, m_places, m_rows;
+    mutable std::once_flag m_sampled;
+    mutable std::vector<Key6> m_samples; // every kSampleStride-th start
     std::size_t m_rangeCount = 0, m_placeCount = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "base/net_address.h"
 #include "base/visible_text.h"
 #include "geo/dotted_quad.h"
+#include "geo/ipv6_text.h"
 
 #include <charconv>
 
@@ -62,12 +63,10 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
             continue;
         }
         // Only a text with a colon can be IPv6: the IPv4 lines of a log pay nothing more.
-        std::optional<NetAddress> address;
-        if (trimmed.find(':') != std::string_view::npos)
-            address = NetAddress::Parse(trimmed);
-        if (address && address->IsV6()) {
+        Key6 key6;
+        if (trimmed.find(':') != std::string_view::npos && ParseIpv6(trimmed, key6)) {
             m_kinds.push_back(Kind::V6);
-            m_keys6.push_back(Key6::FromBytes(address->V6Bytes()));
+            m_keys6.push_back(key6);
         } else {
             m_kinds.push_back(Kind::Text);
         }

@@ -4,11 +4,12 @@
 // ParseDottedQuad, then searched together by FindKeys: in batches of a few thousand, as
 // `--lookup -` meets them in a read, and all at once). The same for the IPv6 table against its
 // source: one million random addresses of the prefixes where the source's networks lie, read by
-// NetAddress::Parse and searched one at a time (FindRange) and in bulk (FindRanges).
+// ParseIpv6 and searched one at a time (FindRange) and in bulk (FindRanges).
 #include "base/net_address.h"
 #include "geo/dotted_quad.h"
 #include "geo/geo_database.h"
 #include "geo/geo_database6.h"
+#include "geo/ipv6_text.h"
 #include "geo/mapped_file.h"
 #include "table_row.h"
 
@@ -94,10 +95,15 @@ bool Ipv6Bench()
                       unsigned(random() % 0x10000));
         addresses.emplace_back(text);
     }
+    const auto parsed = [](const std::string &address) {
+        Key6 key;
+        ParseIpv6(address, key);
+        return key;
+    };
     const auto single = [&] {
         std::size_t found = 0;
         for (const std::string &address : addresses)
-            found += db.FindKey(Key6::FromBytes(quokka::NetAddress::Parse(address)->V6Bytes())) != nullptr;
+            found += db.FindKey(parsed(address)) != nullptr;
         return found;
     };
     std::vector<Key6> keys;
@@ -108,7 +114,7 @@ bool Ipv6Bench()
         for (std::size_t at = 0; at < addresses.size(); at += batch) {
             keys.clear();
             for (std::size_t i = at; i < std::min(at + batch, addresses.size()); ++i)
-                keys.push_back(Key6::FromBytes(quokka::NetAddress::Parse(addresses[i])->V6Bytes()));
+                keys.push_back(parsed(addresses[i]));
             ranges.resize(keys.size());
             db.FindRanges(keys, ranges);
             for (const std::uint32_t range : ranges) {

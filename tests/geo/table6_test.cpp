@@ -1,10 +1,11 @@
 // The IPv6 tables on small hand-made ones: the geolocation table through its builder's encoding,
 // reader, search (one and bulk) and check; the AS table's IPv6 ranges; lookup lines of IPv6
-// and mixed input.
+// and mixed input; the IPv6 text reader.
 #include "as_builder.h"
 #include "base/net_address.h"
 #include "geo/as_database.h"
 #include "geo/geo_database6.h"
+#include "geo/ipv6_text.h"
 #include "geo/lookup_line.h"
 #include "small_table.h"
 #include "table6.h"
@@ -238,4 +239,36 @@ TEST(LookupLine6, IpSixAndMixedInputGiveTheSameFields)
               "[2001:db8::1]\tno match\t\t\n"
               "::ffff:1.0.1.1\tno match\t\t\n");
     EXPECT_EQ(LookupLine(geo, as, "2001:db8::1"), "2001:db8::1\tno match\t64496\tSix\u2409Tab"); // no IPv6 table
+}
+
+TEST(Ipv6Text, ReadsExactlyWhatInetPtonReads)
+{
+    std::vector<std::string> texts{"::", "::1", "1::", "1:2:3:4:5:6:7:8", "1:2:3:4:5:6:7::", "::2:3:4:5:6:7:8",
+                                   "1:2:3:4:5:6:7:8:9", "1:2:3:4::5:6:7:8", "1::2::3", ":::", "1:::2", ":1::", "1::2:",
+                                   "12345::", "0000:ABCD:ef01::", "::ffff:1.2.3.4", "1::1.2.3.4", "::1.2.3", "g::",
+                                   "1:2:3:4:5:6:7", ":", "", " ::1", "::1 ", "fe80::1%eth0", "[::1]"};
+    std::mt19937 random(4);
+    const std::string alphabet = "0123456789abcdefABCDEF::::..g";
+    for (int i = 0; i < 200000; ++i) {
+        std::string text;
+        const std::size_t length = random() % 42;
+        for (std::size_t k = 0; k < length; ++k)
+            text += alphabet[random() % alphabet.size()];
+        texts.push_back(text);
+    }
+    for (int i = 0; i < 50000; ++i) { // valid ones, with a run of zero groups left out
+        std::array<std::uint8_t, 16> bytes{};
+        for (std::uint8_t &byte : bytes)
+            byte = random() % 3 == 0 ? 0 : std::uint8_t(random());
+        texts.push_back(quokka::NetAddress::V6(bytes).ToString());
+    }
+    for (const std::string &text : texts) {
+        unsigned char expected[16];
+        const bool valid = inet_pton(AF_INET6, text.c_str(), expected) == 1;
+        Key6 key{1, 2};
+        ASSERT_EQ(ParseIpv6(text, key), valid) << text;
+        if (valid) {
+            ASSERT_EQ(key, Key6::FromBytes(expected)) << text;
+        }
+    }
 }
