@@ -178,8 +178,10 @@ void GeoDatabase6::SearchSamples(std::span<const Key6> keys, std::span<std::uint
             }
             length -= half;
         }
-        for (std::size_t j = 0; j < n; ++j)
+        for (std::size_t j = 0; j < n; ++j) {
             ranges[from + j] = StartNotAbove(starts + base[j] * kStartSize, key[j]) ? std::uint32_t(base[j]) : kNoRange;
+            __builtin_prefetch(m_places.data() + base[j] * kIndexSize); // PlaceRow reads it next
+        }
     }
 }
 
