@@ -96,7 +96,7 @@ TEST(GeoTable6, FindsRangesAtTheirEdgesAndNothingBeforeTheFirst)
 TEST(GeoTable6, BulkSearchIsTheSingleSearchOnTablesOfEverySize)
 {
     std::mt19937_64 random(6);
-    for (const std::size_t count : {0, 1, 2, 3, 33, 1000}) {
+    for (const std::size_t count : {0, 1, 2, 3, 33, 64, 65, 1000}) {
         std::vector<Key6> starts;
         for (std::size_t i = 0; i < count; ++i)
             starts.push_back({random() % 64, random()});
@@ -111,13 +111,16 @@ TEST(GeoTable6, BulkSearchIsTheSingleSearchOnTablesOfEverySize)
         std::vector<Key6> keys{{0, 0}, {~0ull, ~0ull}};
         for (const Key6 &start : starts)
             keys.insert(keys.end(), {start, {start.high - (start.low == 0), start.low - 1}});
-        for (int i = 0; i < 3000; ++i)
+        for (int i = 0; i < 5000; ++i)
             keys.push_back({random() % 66, random()});
-        std::vector<std::uint32_t> found(keys.size());
-        db.FindRanges(keys, found);
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            ASSERT_EQ(found[i], Reference(starts, keys[i])) << count << " ranges, key " << i;
-            ASSERT_EQ(db.FindRange(keys[i]), found[i]) << count << " ranges, key " << i;
+        // A long list goes through the sampled starts, a short one (and a single key) not.
+        for (const std::size_t length : {keys.size(), std::size_t(100)}) {
+            std::vector<std::uint32_t> found(length);
+            db.FindRanges(std::span(keys).first(length), found);
+            for (std::size_t i = 0; i < length; ++i) {
+                ASSERT_EQ(found[i], Reference(starts, keys[i])) << count << " ranges, " << length << " keys, key " << i;
+                ASSERT_EQ(db.FindRange(keys[i]), found[i]) << count << " ranges, key " << i;
+            }
         }
     }
 }
