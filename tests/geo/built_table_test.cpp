@@ -145,6 +145,11 @@ TEST_F(BuiltTable, FindKeysIsFindKeyOnEveryRowBoundAndAMillionRandomKeys)
     std::printf("%zu row bounds and %zu random keys: the same rows as FindKey\n", bounds.size(), keys.size());
 }
 
+std::size_t PlaceBytes6(std::span<const unsigned char> table)
+{
+    return GeoDatabase6(table).PlaceCount() * GeoRecord::kSize;
+}
+
 // The IPv6 table: its check against the source passes, and addresses held out from that check
 // (random ones inside random ranges, never a range's first, middle or last address) read the
 // country and city python3-maxminddb reads in the source.
@@ -156,6 +161,16 @@ TEST(BuiltTable6, AgreesWithPythonMaxminddbOnAThousandHeldOutAddresses)
     const geotable::Check6Result check = geotable::CheckTable6(table.Bytes(), &source);
     std::printf("%s", geotable::FormatFigures6(check.figures).c_str());
     ASSERT_TRUE(check.ok()) << check.faults.front();
+    // The comparison with the source sees places that are not the source's: every latitude
+    // moved by its last bit.
+    std::vector<unsigned char> changed(table.Bytes().begin(), table.Bytes().end());
+    for (std::size_t place = changed.size() - PlaceBytes6(table.Bytes()); place < changed.size(); place += GeoRecord::kSize)
+        changed[place + GeoRecord::kLatitude] ^= 0x01;
+    const geotable::Check6Result changedCheck = geotable::CheckTable6(changed, &source);
+    EXPECT_FALSE(changedCheck.ok());
+    EXPECT_TRUE(geotable::CheckTable6(changed).ok()) << "the place itself is well formed";
+    changed.clear();
+    changed.shrink_to_fit();
 
     const GeoDatabase6 db(table.Bytes());
     std::mt19937_64 random(20260605);
