@@ -13,6 +13,7 @@
 namespace quokka::app {
 using quokka::geo::AsDatabase;
 using quokka::geo::GeoDatabase;
+using quokka::geo::GeoDatabase6;
 using quokka::geo::LookupLines;
 using quokka::geo::LookupStream;
 using quokka::geo::StreamEnd;
@@ -39,7 +40,7 @@ int RunLookup(const QStringList &arguments)
         return 1;
     // A reader that goes away ends the program through the failed write, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
-    LookupLines lines(GeoDatabase::Instance(), AsDatabase::Instance());
+    LookupLines lines(GeoDatabase::Instance(), GeoDatabase6::Instance(), AsDatabase::Instance());
     for (qsizetype at = 0;;) {
         if (!AnswerArguments(arguments, at, lines))
             return 1;

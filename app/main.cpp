@@ -2,6 +2,7 @@
 #include "app/automation.h"
 #include "geo/as_database.h"
 #include "geo/geo_database.h"
+#include "geo/geo_database6.h"
 #include "app/main_dialog.h"
 #include "app/options.h"
 #include "base/standard_streams.h"
@@ -15,6 +16,7 @@
 using namespace quokka::app;
 using quokka::geo::AsDatabase;
 using quokka::geo::GeoDatabase;
+using quokka::geo::GeoDatabase6;
 
 namespace {
 
@@ -54,6 +56,8 @@ int main(int argc, char **argv)
     const Options options = ParseOptions(Arguments(argc, argv));
     if (!options.geoTable.isEmpty())
         GeoDatabase::UseFile(options.geoTable.toStdString());
+    if (!options.geoTableIpv6.isEmpty())
+        GeoDatabase6::UseFile(options.geoTableIpv6.toStdString());
     if (!options.asTable.isEmpty())
         AsDatabase::UseFile(options.asTable.toStdString());
     if (options.IsCommandOnly()) {

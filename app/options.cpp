@@ -14,7 +14,8 @@ using quokka::geo::HomeLocation;
 namespace {
 
 struct Declared {
-    QCommandLineOption explore, ipv6, quit, report, json, screenshot, verbose, geoTable, asTable, lookup, home, monitor, interval,
+    QCommandLineOption explore, ipv6, quit, report, json, screenshot, verbose, geoTable, geoTableIpv6, asTable, lookup, home,
+        monitor, interval,
         help, version;
 };
 
@@ -32,6 +33,7 @@ Declared Declare(QCommandLineParser &parser)
         {QStringLiteral("screenshot"), QStringLiteral("Save the result windows as DIR/trace.png, DIR/map.png and DIR/whois.png when the exploration ends."), QStringLiteral("DIR")},
         {QStringLiteral("verbose"), QStringLiteral("Write the debug log to standard error.")},
         {QStringLiteral("geo-table"), QStringLiteral("Use the geolocation table FILE instead of the built-in one (also QUOKKA_GEO_TABLE)."), QStringLiteral("FILE")},
+        {QStringLiteral("geo-table-ipv6"), QStringLiteral("Use the IPv6 geolocation table FILE instead of the built-in one (also QUOKKA_GEO_TABLE_IPV6)."), QStringLiteral("FILE")},
         {QStringLiteral("as-table"), QStringLiteral("Use the AS table FILE instead of the built-in one (also QUOKKA_AS_TABLE)."), QStringLiteral("FILE")},
         {QStringLiteral("lookup"), QStringLiteral("Print the geolocation row and AS of each ADDRESS given as an argument, and end; the argument - reads addresses from standard input, one a line.")},
         {QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y")},
@@ -42,7 +44,8 @@ Declared Declare(QCommandLineParser &parser)
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays help on commandline options.")},
         {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Displays version information.")},
     };
-    parser.addOptions({o.help, o.version, o.explore, o.ipv6, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable, o.asTable,
+    parser.addOptions({o.help, o.version, o.explore, o.ipv6, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable,
+                       o.geoTableIpv6, o.asTable,
                        o.lookup, o.home, o.monitor, o.interval});
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup (- for standard input)."), QStringLiteral("[ADDRESS...]"));
     return o;
@@ -75,6 +78,7 @@ Options ParseOptions(const QStringList &arguments)
     options.screenshotDir = parser.value(o.screenshot);
     options.verbose = parser.isSet(o.verbose);
     options.geoTable = parser.isSet(o.geoTable) ? parser.value(o.geoTable) : qEnvironmentVariable("QUOKKA_GEO_TABLE");
+    options.geoTableIpv6 = parser.isSet(o.geoTableIpv6) ? parser.value(o.geoTableIpv6) : qEnvironmentVariable("QUOKKA_GEO_TABLE_IPV6");
     options.asTable = parser.isSet(o.asTable) ? parser.value(o.asTable) : qEnvironmentVariable("QUOKKA_AS_TABLE");
     options.jsonFile = parser.value(o.json);
     options.lookup = parser.isSet(o.lookup);

@@ -17,6 +17,7 @@ struct Options {
     std::optional<int> monitorRounds; // --monitor ROUNDS: monitor the explored route (0: until its window closes)
     std::optional<int> intervalMs;    // --interval SECONDS: the monitor's time between rounds
     QString geoTable;      // --geo-table FILE, or QUOKKA_GEO_TABLE
+    QString geoTableIpv6;  // --geo-table-ipv6 FILE, or QUOKKA_GEO_TABLE_IPV6
     QString asTable;       // --as-table FILE, or QUOKKA_AS_TABLE
     bool lookup = false;   // --lookup ADDRESS... (- for standard input): print rows and AS, no window
     QStringList addresses;

@@ -1,7 +1,9 @@
 #include "geo/as_database.h"
 
 #include "base/little_endian.h"
+#include "base/net_address.h"
 #include "geo/dotted_quad.h"
+#include "geo/geo_database6.h"
 #include "geo/range_order.h"
 #include "geo/table_in_use.h"
 
@@ -13,18 +15,25 @@ namespace quokka::geo {
 
 namespace {
 
+Key6 RangeKey6(std::span<const unsigned char> ranges6, std::size_t at)
+{
+    return Key6::FromBytes(ranges6.data() + at);
+}
+
 } // namespace
 
 std::string AsDatabase::Problem(std::span<const unsigned char> table)
 {
     if (table.size() < kHeaderSize)
         return "it is shorter than its header";
-    if (std::memcmp(table.data(), kMagic.data(), kMagic.size()) != 0)
+    const bool withIpv6 = std::memcmp(table.data(), kMagic.data(), kMagic.size()) == 0;
+    if (!withIpv6 && std::memcmp(table.data(), kMagicWithoutIpv6.data(), kMagicWithoutIpv6.size()) != 0)
         return "it is not an AS table";
     const std::uint64_t ranges = ReadLe32(table, 8), systems = ReadLe32(table, 12), names = ReadLe32(table, 16);
-    if (ReadLe32(table, 20) != 0)
+    const std::uint64_t ranges6 = ReadLe32(table, 20);
+    if (!withIpv6 && ranges6 != 0)
         return "its header is not one this program reads";
-    if (kHeaderSize + ranges * kRangeSize + systems * kSystemSize + names != table.size())
+    if (kHeaderSize + ranges * kRangeSize + ranges6 * kRange6Size + systems * kSystemSize + names != table.size())
         return "its size does not match its header";
     return {};
 }
@@ -35,9 +44,11 @@ AsDatabase::AsDatabase(std::span<const unsigned char> table)
         return;
     m_rangeCount = ReadLe32(table, 8);
     m_systemCount = ReadLe32(table, 12);
+    m_range6Count = ReadLe32(table, 20);
     m_ranges = table.subspan(kHeaderSize, m_rangeCount * kRangeSize);
-    m_systems = table.subspan(kHeaderSize + m_ranges.size(), m_systemCount * kSystemSize);
-    m_names = table.subspan(kHeaderSize + m_ranges.size() + m_systems.size());
+    m_ranges6 = table.subspan(kHeaderSize + m_ranges.size(), m_range6Count * kRange6Size);
+    m_systems = table.subspan(kHeaderSize + m_ranges.size() + m_ranges6.size(), m_systemCount * kSystemSize);
+    m_names = table.subspan(kHeaderSize + m_ranges.size() + m_ranges6.size() + m_systems.size());
 }
 
 const AsDatabase &AsDatabase::Instance()
@@ -67,6 +78,18 @@ std::string AsDatabase::OrderProblem() const
         problem += std::string("): ") + what;
         return false;
     });
+    for (std::size_t range = 0; problem.empty() && range < m_range6Count; ++range) {
+        const Key6 first = RangeKey6(m_ranges6, range * kRange6Size);
+        const Key6 last = RangeKey6(m_ranges6, range * kRange6Size + 16);
+        const char *what = nullptr;
+        if (first > last)
+            what = "first address above last address";
+        else if (range > 0 && first <= RangeKey6(m_ranges6, (range - 1) * kRange6Size + 16))
+            what = "does not start after the previous one ends (out of order or overlapping)";
+        if (what != nullptr)
+            problem = "IPv6 range " + std::to_string(range) + " (" + NetAddress::V6(first.Bytes()).ToString() + "-"
+                + NetAddress::V6(last.Bytes()).ToString() + "): " + what;
+    }
     return problem;
 }
 
@@ -81,26 +104,49 @@ std::optional<AsMatch> AsDatabase::FindKey(std::uint32_t key) const
         } else if (key < ReadLe32(m_ranges, at)) {
             high = mid;
         } else {
-            const std::uint32_t system = ReadLe32(m_ranges, at + 8);
-            if (system >= m_systemCount)
-                return std::nullopt;
-            const std::uint32_t number = ReadLe32(m_systems, system * kSystemSize);
-            const std::uint64_t offset = ReadLe32(m_systems, system * kSystemSize + 4);
-            const std::uint64_t length = ReadLe32(m_systems, system * kSystemSize + 8);
-            if (offset + length > m_names.size())
-                return std::nullopt;
-            return AsMatch{number, {reinterpret_cast<const char *>(m_names.data()) + offset, std::size_t(length)}};
+            return System(ReadLe32(m_ranges, at + 8));
         }
     }
     return std::nullopt;
 }
 
+std::optional<AsMatch> AsDatabase::FindKey6(const Key6 &key) const
+{
+    std::size_t lowest = 0, highest = m_range6Count; // the answer, if any, lies in [lowest, highest)
+    while (lowest < highest) {
+        const std::size_t mid = lowest + (highest - lowest) / 2;
+        const std::size_t at = mid * kRange6Size;
+        if (RangeKey6(m_ranges6, at + 16) < key)
+            lowest = mid + 1;
+        else if (key < RangeKey6(m_ranges6, at))
+            highest = mid;
+        else
+            return System(ReadLe32(m_ranges6, at + 32));
+    }
+    return std::nullopt;
+}
+
+// System INDEX; nothing when it or its name lies outside the table.
+std::optional<AsMatch> AsDatabase::System(std::uint32_t index) const
+{
+    if (index >= m_systemCount)
+        return std::nullopt;
+    const std::uint32_t number = ReadLe32(m_systems, std::size_t(index) * kSystemSize);
+    const std::uint64_t offset = ReadLe32(m_systems, std::size_t(index) * kSystemSize + 4);
+    const std::uint64_t length = ReadLe32(m_systems, std::size_t(index) * kSystemSize + 8);
+    if (offset + length > m_names.size())
+        return std::nullopt;
+    return AsMatch{number, {reinterpret_cast<const char *>(m_names.data()) + offset, std::size_t(length)}};
+}
+
 std::optional<AsMatch> AsDatabase::Find(const char *address) const
 {
-    in_addr parsed{};
-    if (address == nullptr || inet_pton(AF_INET, address, &parsed) != 1)
+    const std::optional<NetAddress> parsed = address ? NetAddress::Parse(address) : std::nullopt;
+    if (!parsed)
         return std::nullopt;
-    return FindKey(ntohl(parsed.s_addr));
+    if (parsed->IsV6())
+        return FindKey6(Key6::FromBytes(parsed->V6Bytes()));
+    return FindKey(parsed->V4HostOrder());
 }
 
 } // namespace quokka::geo

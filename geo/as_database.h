@@ -3,12 +3,17 @@
 // address. Like the geolocation table it is linked into the program or mapped from a file, and
 // searched where it lies.
 //
-// Layout, all numbers 32-bit little-endian:
-//   header  "QQASN\0\0\1", range count, AS count, name bytes, 0 (24 bytes)
+// Layout, all numbers 32-bit little-endian, IPv6 addresses 16 bytes in network order:
+//   header  "QQASN\0\0\2", range count, AS count, name bytes, IPv6 range count (24 bytes)
 //   ranges  range count x (first address, last address, AS index), sorted, not overlapping
+//   ranges6 IPv6 range count x (first address, last address, AS index), the same
 //   systems AS count x (AS number, name offset, name length)
 //   names   the organisation names, UTF-8, each stored once
+// A table of the first version ("QQASN\0\0\1", the last header field 0) has no IPv6 ranges
+// and is read as such.
 #include <cstddef>
+#include "geo/geo_database6.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -27,8 +32,9 @@ struct AsMatch {
 
 class AsDatabase {
 public:
-    static constexpr std::size_t kHeaderSize = 24, kRangeSize = 12, kSystemSize = 12;
-    static constexpr std::string_view kMagic{"QQASN\0\0\1", 8};
+    static constexpr std::size_t kHeaderSize = 24, kRangeSize = 12, kRange6Size = 36, kSystemSize = 12;
+    static constexpr std::string_view kMagic{"QQASN\0\0\2", 8};
+    static constexpr std::string_view kMagicWithoutIpv6{"QQASN\0\0\1", 8};
 
     // TABLE is used only when its header and sizes agree; otherwise the table is empty.
     explicit AsDatabase(std::span<const unsigned char> table);
@@ -52,14 +58,20 @@ public:
     static constexpr const char *kWithoutTable = "networks will not be shown";
 
     std::size_t RangeCount() const { return m_rangeCount; }
+    std::size_t Range6Count() const { return m_range6Count; }
     // The AS of the range holding KEY (host order), if any. A range pointing outside the
     // table's systems or names is no match.
     std::optional<AsMatch> FindKey(std::uint32_t key) const;
+    // The same for an IPv6 address.
+    std::optional<AsMatch> FindKey6(const Key6 &key) const;
+    // Dotted-decimal IPv4 or IPv6 text.
     std::optional<AsMatch> Find(const char *address) const;
 
 private:
-    std::span<const unsigned char> m_ranges, m_systems, m_names;
-    std::size_t m_rangeCount = 0, m_systemCount = 0;
+    std::optional<AsMatch> System(std::uint32_t index) const;
+
+    std::span<const unsigned char> m_ranges, m_ranges6, m_systems, m_names;
+    std::size_t m_rangeCount = 0, m_range6Count = 0, m_systemCount = 0;
 };
 
 } // namespace quokka::geo

@@ -1,5 +1,6 @@
 #include "geo/as_database.h"
 #include "geo/geo_database.h"
+#include "geo/geo_database6.h"
 
 namespace quokka::geo {
 
@@ -7,6 +8,11 @@ namespace quokka::geo {
 // program that links embedded_table.cpp (the program itself, when the tables are built) gets
 // its tables, and every other program, test and tool simply links the geo core.
 __attribute__((weak)) std::span<const unsigned char> EmbeddedGeoTable()
+{
+    return {};
+}
+
+__attribute__((weak)) std::span<const unsigned char> EmbeddedGeoTable6()
 {
     return {};
 }

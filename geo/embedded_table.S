@@ -1,4 +1,4 @@
-/* The geolocation and AS tables linked into the program: the generated files, each
+/* The geolocation tables (IPv4 and IPv6) and the AS table linked into the program: the generated files, each
    page-aligned in a read-only section, so the kernel maps their pages only when a lookup
    touches them. Each table has a begin symbol and a size. */
         .macro quokka_table name, file
@@ -21,6 +21,7 @@
         .endm
 
         quokka_table quokka_geo_table, "quokka_geo_table.bin"
+        quokka_table quokka_geo6_table, "quokka_geo6_table.bin"
         quokka_table quokka_as_table, "quokka_as_table.bin"
 
         .section .note.GNU-stack, "", @progbits

@@ -1,8 +1,10 @@
 #include "geo/lookup_line.h"
 
 #include "base/little_endian.h"
+#include "base/net_address.h"
 #include "base/visible_text.h"
 #include "geo/dotted_quad.h"
+#include "geo/ipv6_text.h"
 
 #include <charconv>
 
@@ -39,30 +41,73 @@ void AppendShortest(std::string &out, double value)
 
 } // namespace
 
+const GeoDatabase6 &LookupLines::NoTable6()
+{
+    static const GeoDatabase6 empty({});
+    return empty;
+}
+
 void LookupLines::Append(std::span<const std::string_view> texts, std::string &out)
 {
     m_keys.clear();
+    m_keys6.clear();
     m_trimmed.clear();
-    m_isAddress.clear();
+    m_kinds.clear();
     for (const std::string_view text : texts) {
         std::uint32_t key = 0;
         m_trimmed.push_back(Trimmed(text));
-        m_isAddress.push_back(ParseDottedQuad(m_trimmed.back(), key));
-        if (m_isAddress.back())
+        const std::string_view trimmed = m_trimmed.back();
+        if (ParseDottedQuad(trimmed, key)) {
+            m_kinds.push_back(Kind::V4);
             m_keys.push_back(key);
+            continue;
+        }
+        // Only a text with a colon can be IPv6: the IPv4 lines of a log pay nothing more.
+        Key6 key6;
+        if (trimmed.find(':') != std::string_view::npos && ParseIpv6(trimmed, key6)) {
+            m_kinds.push_back(Kind::V6);
+            m_keys6.push_back(key6);
+        } else {
+            m_kinds.push_back(Kind::Text);
+        }
     }
     m_rows.resize(m_keys.size());
     m_geo.FindKeys(m_keys, m_rows);
-    std::size_t address = 0;
+    m_ranges6.resize(m_keys6.size());
+    m_geo6.FindRanges(m_keys6, m_ranges6);
+    std::size_t address = 0, address6 = 0;
     for (std::size_t i = 0; i < m_trimmed.size(); ++i) {
-        if (m_isAddress[i]) {
+        switch (m_kinds[i]) {
+        case Kind::V4:
             AppendLine(out, m_trimmed[i], &m_keys[address], m_rows[address]);
             ++address;
-        } else {
+            break;
+        case Kind::V6:
+            AppendLine6(out, m_trimmed[i], m_keys6[address6], m_ranges6[address6]);
+            ++address6;
+            break;
+        case Kind::Text:
             AppendLine(out, m_trimmed[i], nullptr, nullptr);
+            break;
         }
         out += '\n';
     }
+}
+
+void LookupLines::AppendLine6(std::string &out, std::string_view text, const Key6 &key, std::uint32_t range)
+{
+    AppendVisible(out, text, false);
+    const unsigned char *row = m_geo6.PlaceRow(range);
+    if (row == nullptr) {
+        out += "\tno match";
+    } else {
+        out += '\t';
+        out += NetAddress::V6(m_geo6.RangeFirst(range).Bytes()).ToString();
+        out += '-';
+        out += NetAddress::V6(m_geo6.RangeLast(range).Bytes()).ToString();
+        AppendPlace(out, row);
+    }
+    AppendSystem(out, m_as.FindKey6(key));
 }
 
 void LookupLines::AppendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row)
@@ -75,17 +120,27 @@ void LookupLines::AppendLine(std::string &out, std::string_view text, const std:
         AppendDottedQuad(out, ReadLe32(row + GeoRecord::kFirstAddress));
         out += '-';
         AppendDottedQuad(out, ReadLe32(row + GeoRecord::kLastAddress));
-        AppendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
-        AppendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
-        AppendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
-        AppendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
-        out += '\t';
-        AppendShortest(out, ReadLeDouble(row + GeoRecord::kLatitude));
-        out += '\t';
-        AppendShortest(out, ReadLeDouble(row + GeoRecord::kLongitude));
+        AppendPlace(out, row);
     }
+    AppendSystem(out, key ? m_as.FindKey(*key) : std::nullopt);
+}
+
+// The place's fields of ROW, a geolocation row of either table.
+void LookupLines::AppendPlace(std::string &out, const unsigned char *row)
+{
+    AppendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
+    AppendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
+    AppendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
+    AppendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
     out += '\t';
-    const std::optional<AsMatch> as = key ? m_as.FindKey(*key) : std::nullopt;
+    AppendShortest(out, ReadLeDouble(row + GeoRecord::kLatitude));
+    out += '\t';
+    AppendShortest(out, ReadLeDouble(row + GeoRecord::kLongitude));
+}
+
+void LookupLines::AppendSystem(std::string &out, const std::optional<AsMatch> &as)
+{
+    out += '\t';
     if (as) {
         char buffer[16];
         out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, as->number).ptr);
@@ -124,7 +179,12 @@ void LookupLines::AppendVisible(std::string &out, std::string_view text, bool re
 
 std::string LookupLine(const GeoDatabase &geo, const AsDatabase &as, std::string_view text)
 {
-    LookupLines lines(geo, as);
+    return LookupLine(geo, LookupLines::NoTable6(), as, text);
+}
+
+std::string LookupLine(const GeoDatabase &geo, const GeoDatabase6 &geo6, const AsDatabase &as, std::string_view text)
+{
+    LookupLines lines(geo, geo6, as);
     std::string out;
     lines.Append({&text, 1}, out);
     out.pop_back();

@@ -4,11 +4,13 @@
 // country, region, city, latitude and longitude, or the one field "no match"; every line ends
 // with the AS number and organisation of the network announcing the address, both empty when
 // the AS table has none. Text that is not an address gets "no match" and two empty fields.
-// Spaces and tabs around an address are ignored; the echoed text, the table's texts and the
+// IPv6 addresses (any text form; the range is written in RFC 5952 form) are answered from the
+// IPv6 table with the same fields. Spaces and tabs around an address are ignored; the echoed text, the table's texts and the
 // organisation show their control characters (so a tab or line feed in them never starts a
 // column or a line).
 #include "geo/as_database.h"
 #include "geo/geo_database.h"
+#include "geo/geo_database6.h"
 
 #include <cstdint>
 #include <map>
@@ -22,23 +24,37 @@ namespace quokka::geo {
 
 class LookupLines {
 public:
-    LookupLines(const GeoDatabase &geo, const AsDatabase &as) : m_geo(geo), m_as(as) {}
+    LookupLines(const GeoDatabase &geo, const GeoDatabase6 &geo6, const AsDatabase &as)
+        : m_geo(geo), m_geo6(geo6), m_as(as)
+    {
+    }
+    // Without an IPv6 table: IPv6 addresses get "no match".
+    LookupLines(const GeoDatabase &geo, const AsDatabase &as) : LookupLines(geo, NoTable6(), as) {}
+    // An empty IPv6 table.
+    static const GeoDatabase6 &NoTable6();
 
     // Appends the line for each of TEXTS, each with its newline, to OUT; the geolocation rows
     // of all of them are searched at once.
     void Append(std::span<const std::string_view> texts, std::string &out);
 
 private:
+    enum class Kind : std::uint8_t { Text, V4, V6 };
     void AppendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row);
+    void AppendLine6(std::string &out, std::string_view text, const Key6 &key, std::uint32_t range);
+    void AppendPlace(std::string &out, const unsigned char *row);
+    void AppendSystem(std::string &out, const std::optional<AsMatch> &as);
     void AppendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size);
     void AppendVisible(std::string &out, std::string_view text, bool remember);
 
     const GeoDatabase &m_geo;
+    const GeoDatabase6 &m_geo6;
     const AsDatabase &m_as;
     std::vector<std::uint32_t> m_keys;        // the addresses among the texts
     std::vector<const unsigned char *> m_rows; // their rows
+    std::vector<Key6> m_keys6;                 // the IPv6 addresses among the texts
+    std::vector<std::uint32_t> m_ranges6;      // their ranges
     std::vector<std::string_view> m_trimmed;
-    std::vector<bool> m_isAddress;
+    std::vector<Kind> m_kinds;
     // Texts of the tables in their visible form, by where they lie in the table: most lines
     // repeat a text seen before.
     std::map<std::pair<const char *, std::size_t>, std::string> m_visibleNames;
@@ -46,5 +62,6 @@ private:
 
 // The line for TEXT, without its newline.
 std::string LookupLine(const GeoDatabase &geo, const AsDatabase &as, std::string_view text);
+std::string LookupLine(const GeoDatabase &geo, const GeoDatabase6 &geo6, const AsDatabase &as, std::string_view text);
 
 } // namespace quokka::geo

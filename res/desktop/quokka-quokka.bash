@@ -4,7 +4,7 @@ _quokka_quokka()
 {
     local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}
     case $previous in
-        --geo-table|--as-table|--json)
+        --geo-table|--geo-table-ipv6|--as-table|--json)
             COMPREPLY=($(compgen -f -- "$current"))
             return ;;
         --screenshot)
@@ -16,7 +16,8 @@ _quokka_quokka()
     esac
     if [[ $current == -* ]]; then
         COMPREPLY=($(compgen -W '-h --help -v --version --explore --quit --report --json
-            --screenshot --verbose --geo-table --as-table --lookup --home --monitor --interval --ipv6' \
+            --screenshot --verbose --geo-table --as-table --lookup --home --monitor --interval --ipv6
+            --geo-table-ipv6' \
             -- "$current"))
     fi
 }

@@ -211,7 +211,7 @@ TEST(AsCheck, CatchesEachKindOfBrokenTableAndTheReaderMatchesNothingThere)
         {"a byte too few", [](Bytes &b) { b.pop_back(); }, "size does not match", 15},
         {"range count too high", put(8, 4), "size does not match", 15},
         {"huge system count", put(12, 0xFFFFFFFF), "size does not match", 15},
-        {"reserved field set", put(20, 1), "header is not one", 15},
+        {"first version with IPv6 ranges", [&](Bytes &b) { b[7] = 1; put(20, 1)(b); }, "header is not one", 15},
         {"first above last", put(range(1, 0), 35), "first address above last", kNoKey},
         {"overlapping", put(range(1, 0), 19), "does not start after the previous", kNoKey},
         {"out of order", [&](Bytes &b) { put(range(0, 0), 40)(b); put(range(0, 1), 49)(b); }, "does not start after the previous", kNoKey},

@@ -1,7 +1,8 @@
-// Benchmark: `quokka-quokka --lookup -` over a file of one million random addresses, from
-// process start to end with the answers written to a file, against the same loop in Python
-// with python3-maxminddb's C extension reading the source MMDB. Both must answer every line
-// and agree on the country wherever both place an address.
+// Benchmark: `quokka-quokka --lookup -` over a file of random IPv4 addresses, and over one of
+// a million mixed ones (nine IPv4 to one IPv6), from process start to end with the answers
+// written to a file, against the same loop in Python with python3-maxminddb's C extension
+// reading the source MMDBs. Both must answer every line and agree on the country wherever both
+// place an address.
 #include "test_support.h"
 
 #include <sys/resource.h>
@@ -84,35 +85,22 @@ int Disagreements(const std::vector<std::string> &ours, const std::vector<std::s
     return differing;
 }
 
-} // namespace
-
-int main()
+// The program and the Python reader on INPUT (COUNT lines), fastest of three runs each,
+// printed under TITLE; false when a run fails, a line is missing or the two disagree.
+bool Compare(const char *title, const std::filesystem::path &dir, const std::string &input, std::size_t count,
+             const std::vector<std::string> &reader)
 {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("quokka-stream-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string input = dir / "addresses.txt", ourOutput = dir / "ours.txt", theirOutput = dir / "theirs.txt";
-    constexpr int kAddresses = 300000;
-    {
-        std::mt19937 random(17);
-        std::ofstream file(input);
-        for (int i = 0; i < kAddresses; ++i) {
-            const std::uint32_t a = std::uint32_t(random());
-            file << (a >> 24) << '.' << ((a >> 16) & 255) << '.' << ((a >> 8) & 255) << '.' << (a & 255) << '\n';
-        }
-    }
-    ::unsetenv("QUOKKA_GEO_TABLE");
-    ::unsetenv("QUOKKA_AS_TABLE");
+    const std::string ourOutput = dir / "ours.txt", theirOutput = dir / "theirs.txt";
     // The fastest of three runs of each, taken in turn; the first runs also bring the table
     // and the source into the page cache.
     Timed ours, theirs;
     for (int round = 0; round < 3; ++round) {
         const Timed a = Run({QUOKKA_PROGRAM, "--lookup", "-"}, input, ourOutput);
-        const Timed b = Run({"/usr/bin/python3", QUOKKA_MMDB_READER, QUOKKA_GEO_SOURCE_MMDB}, input, theirOutput);
+        const Timed b = Run(reader, input, theirOutput);
         if (!a.ok || !b.ok) {
             std::fprintf(stderr, "a run failed: quokka-quokka %s, python3-maxminddb %s\n", a.ok ? "ran" : "failed",
                          b.ok ? "ran" : "failed");
-            std::filesystem::remove_all(dir);
-            return 1;
+            return false;
         }
         ours.seconds = std::min(ours.seconds, a.seconds);
         ours.processorSeconds = std::min(ours.processorSeconds, a.processorSeconds);
@@ -120,19 +108,71 @@ int main()
         theirs.processorSeconds = std::min(theirs.processorSeconds, b.processorSeconds);
     }
     const std::vector<std::string> ourLines = Lines(ourOutput), theirLines = Lines(theirOutput);
-    std::filesystem::remove_all(dir);
-    if (ourLines.size() != kAddresses || theirLines.size() != kAddresses) {
-        std::fprintf(stderr, "lines answered: %zu and %zu of %d\n", ourLines.size(), theirLines.size(), kAddresses);
-        return 1;
+    if (ourLines.size() != count || theirLines.size() != count) {
+        std::fprintf(stderr, "lines answered: %zu and %zu of %zu\n", ourLines.size(), theirLines.size(), count);
+        return false;
     }
     const int differing = Disagreements(ourLines, theirLines);
-    std::printf("%d random addresses, start to end, output to a file, fastest of 3:\n", kAddresses);
+    std::printf("%zu %s, start to end, output to a file, fastest of 3:\n", count, title);
     std::printf("quokka-quokka --lookup -:      %.3f s (processor %.3f s), %.0f lines/s\n", ours.seconds,
-                ours.processorSeconds, kAddresses / ours.seconds);
+                ours.processorSeconds, double(count) / ours.seconds);
     std::printf("python3-maxminddb (C, mmap):   %.3f s (processor %.3f s), %.0f lines/s\n", theirs.seconds,
-                theirs.processorSeconds, kAddresses / theirs.seconds);
+                theirs.processorSeconds, double(count) / theirs.seconds);
     std::printf("ratio (python3-maxminddb time / ours): %.2f (processor time %.2f)\n", theirs.seconds / ours.seconds,
                 theirs.processorSeconds / ours.processorSeconds);
     std::printf("lines disagreeing on address or country: %d\n", differing);
-    return differing == 0 ? 0 : 1;
+    return differing == 0;
+}
+
+void WriteIpv4(std::ostream &out, std::uint32_t a)
+{
+    out << (a >> 24) << '.' << ((a >> 16) & 255) << '.' << ((a >> 8) & 255) << '.' << (a & 255) << '\n';
+}
+
+// A random address of the prefixes where most of the IPv6 source's networks lie.
+void WriteIpv6(std::ostream &out, std::mt19937 &random)
+{
+    static const unsigned kTops[] = {0x2001, 0x2400, 0x2600, 0x2a00, 0x2800, 0x2c00};
+    const unsigned top = kTops[random() % std::size(kTops)];
+    char text[64];
+    std::snprintf(text, sizeof text, "%x:%x:%x:%x::%x\n", top | (top == 0x2001 ? 0 : unsigned(random() % 0x1000)),
+                  unsigned(random() % 0x10000), unsigned(random() % 0x10000), unsigned(random() % 0x10000),
+                  unsigned(random() % 0x10000));
+    out << text;
+}
+
+} // namespace
+
+int main()
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("quokka-stream-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string input = dir / "addresses.txt", mixed = dir / "mixed.txt";
+    constexpr std::size_t kAddresses = 300000, kMixed = 1000000;
+    {
+        std::mt19937 random(17);
+        std::ofstream file(input);
+        for (std::size_t i = 0; i < kAddresses; ++i)
+            WriteIpv4(file, std::uint32_t(random()));
+    }
+    {
+        // Nine IPv4 addresses to one IPv6 address.
+        std::mt19937 random(21);
+        std::ofstream file(mixed);
+        for (std::size_t i = 0; i < kMixed; ++i) {
+            if (i % 10 == 9)
+                WriteIpv6(file, random);
+            else
+                WriteIpv4(file, std::uint32_t(random()));
+        }
+    }
+    ::unsetenv("QUOKKA_GEO_TABLE");
+    ::unsetenv("QUOKKA_GEO_TABLE_IPV6");
+    ::unsetenv("QUOKKA_AS_TABLE");
+    bool ok = Compare("random IPv4 addresses", dir, input, kAddresses,
+                      {"/usr/bin/python3", QUOKKA_MMDB_READER, QUOKKA_GEO_SOURCE_MMDB});
+    ok = Compare("mixed addresses (nine IPv4 to one IPv6)", dir, mixed, kMixed,
+                 {"/usr/bin/python3", QUOKKA_MMDB_READER, QUOKKA_GEO_SOURCE_MMDB, QUOKKA_GEO6_SOURCE_MMDB}) && ok;
+    std::filesystem::remove_all(dir);
+    return ok ? 0 : 1;
 }

@@ -4,9 +4,12 @@
 // ends, and a row it returns always holds the address searched for; the program refuses a
 // table file out of order with one message.
 #include "base/little_endian.h"
+#include "base/net_address.h"
 #include "geo/geo_database.h"
+#include "geo/geo_database6.h"
 #include "geo/mapped_file.h"
 #include "small_table.h"
+#include "table6.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -22,6 +25,8 @@
 
 using quokka::ReadLe32;
 using quokka::geo::GeoDatabase;
+using quokka::geo::GeoDatabase6;
+using quokka::geo::Key6;
 using quokka::geo::GeoRecord;
 using quokka::geo::MappedFile;
 namespace geotable = quokka::tools::geotable;
@@ -36,6 +41,15 @@ constexpr std::uint32_t kBase = Key(10, 0, 0, 0);
 using Bytes = std::vector<unsigned char>;
 
 // kRows adjacent /24 ranges from 10.0.0.0, each with a city named after its row.
+// An IPv6 table of RANGES (first address, place index) with one place.
+Bytes Table6(const std::vector<std::pair<const char *, std::uint32_t>> &ranges)
+{
+    std::vector<geotable::Range6> encoded;
+    for (const auto &[first, place] : ranges)
+        encoded.push_back({Key6::FromBytes(quokka::NetAddress::Parse(first)->V6Bytes()), place});
+    return geotable::EncodeTable6(encoded, {geotable::EncodeRow(0, 0, At("XX", "Row country", "", "City", 1.0, 2.0))});
+}
+
 Bytes SortedRows()
 {
     SmallTable table;
@@ -140,7 +154,7 @@ protected:
                       std::string &err, const std::string &option = "--geo-table")
     {
         const std::string errFile = WriteTempFile("stderr.txt", {});
-        std::string command = "LC_ALL=C QUOKKA_GEO_TABLE= QUOKKA_AS_TABLE= timeout 30 '" QUOKKA_PROGRAM "' " + option
+        std::string command = "LC_ALL=C QUOKKA_GEO_TABLE= QUOKKA_GEO_TABLE_IPV6= QUOKKA_AS_TABLE= timeout 30 '" QUOKKA_PROGRAM "' " + option
             + " '" + table + "' --lookup";
         for (const std::string &address : addresses)
             command += ' ' + address;
@@ -178,6 +192,38 @@ TEST(HostileGeoTable, EverySearchEndsAndAnyRowFoundHoldsItsKey)
     }
     // About 26,000 searches of at most 11 steps per table.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// The IPv6 table linked into the program is not checked at start-up: on random starts and
+// place indices every search ends, and a place found lies inside the table.
+TEST(HostileGeoTable, AnIpv6TableOfRandomRangesGivesPlacesInsideItOrNone)
+{
+    std::mt19937_64 random(66);
+    Bytes bytes(GeoDatabase6::kHeaderSize + 500 * (GeoDatabase6::kStartSize + GeoDatabase6::kIndexSize) + 3 * GeoRecord::kSize);
+    for (unsigned char &byte : bytes)
+        byte = static_cast<unsigned char>(random());
+    std::copy(GeoDatabase6::kMagic.begin(), GeoDatabase6::kMagic.end(), bytes.begin());
+    quokka::WriteLe32(bytes.data() + 8, 500);
+    quokka::WriteLe32(bytes.data() + 12, 3);
+    for (std::size_t i = 0; i < 500; i += 2) // some indices inside the places
+        quokka::WriteLe32(bytes.data() + GeoDatabase6::kHeaderSize + 500 * GeoDatabase6::kStartSize + i * 4, std::uint32_t(i % 3));
+    const GeoDatabase6 db(bytes);
+    ASSERT_EQ(db.RangeCount(), 500u);
+    std::vector<Key6> keys(20000);
+    for (Key6 &key : keys)
+        key = {random(), random()};
+    std::vector<std::uint32_t> ranges(keys.size());
+    db.FindRanges(keys, ranges);
+    const unsigned char *places = bytes.data() + bytes.size() - 3 * GeoRecord::kSize;
+    std::size_t placed = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        ASSERT_TRUE(ranges[i] == GeoDatabase6::kNoRange || ranges[i] < 500u) << ranges[i];
+        if (const unsigned char *row = db.PlaceRow(ranges[i])) {
+            ++placed;
+            ASSERT_TRUE(row == places || row == places + GeoRecord::kSize || row == places + 2 * GeoRecord::kSize);
+        }
+    }
+    EXPECT_GT(placed, 0u);
 }
 
 TEST(HostileGeoTable, ATableCutAtARowBoundaryFindsTheRowsItStillHas)
@@ -237,6 +283,7 @@ TEST_F(HostileGeoFile, TheProgramRefusesATableOutOfOrderOrOverlappingWithOneMess
         const char *fault; // after "not used: "
         const char *option = "--geo-table";
     };
+    const Bytes good6 = Table6({{"::", GeoDatabase6::kNoPlace}, {"2001:db8::", 0}, {"2001:db8:1::", GeoDatabase6::kNoPlace}});
     std::vector<Refused> cases = {
         {"a wider row around a narrower one",
          SmallTable().row(Key(10, 0, 0, 0), Key(10, 0, 255, 255), place).row(Key(10, 0, 1, 0), Key(10, 0, 1, 255), place).terminate().bytes(),
@@ -248,24 +295,35 @@ TEST_F(HostileGeoFile, TheProgramRefusesATableOutOfOrderOrOverlappingWithOneMess
          "range 1 (10.0.0.0-10.0.0.255): does not start after the previous one ends", "--as-table"},
         {"AS ranges overlapping", AsTable({{Key(10, 0, 0, 0), Key(10, 0, 1, 0), 64496, "B"}, {Key(10, 0, 1, 0), Key(10, 0, 1, 255), 64497, "A"}}),
          "range 1 (10.0.1.0-10.0.1.255): does not start after the previous one ends", "--as-table"},
+        {"IPv6 ranges out of order", Table6({{"::", 0}, {"2001:db8:1::", GeoDatabase6::kNoPlace}, {"2001:db8::", 0}}),
+         "range 2 (2001:db8::): does not start after the previous range starts", "--geo-table-ipv6"},
+        {"IPv6 ranges overlapping", Table6({{"::", 0}, {"2001:db8::", GeoDatabase6::kNoPlace}, {"2001:db8::", 0}}),
+         "range 2 (2001:db8::): does not start after the previous range starts", "--geo-table-ipv6"},
+        {"an IPv6 range's place beyond the places", Table6({{"::", GeoDatabase6::kNoPlace}, {"2001:db8::", 1}}),
+         "range 1 (2001:db8::): its place 1 is not in the table", "--geo-table-ipv6"},
+        {"an IPv6 table cut short", Bytes(good6.begin(), good6.end() - 30), "its size does not match its header", "--geo-table-ipv6"},
+        {"random bytes as an IPv6 table", Bytes(good6.size(), 0x5a), "it is not an IPv6 geolocation table", "--geo-table-ipv6"},
     };
     for (HostileTable &table : TablesOutOfOrder())
         cases.push_back({table.why, std::move(table.bytes), ": row "});
-    const std::vector<std::string> addresses = {"10.0.0.1", "10.0.1.1"};
     for (const Refused &c : cases) {
         SCOPED_TRACE(c.why);
         const std::string path = WriteTempFile("disorder.bin", c.bytes);
         std::string out, err;
+        const bool geo = c.option == std::string("--geo-table"), geo6 = c.option == std::string("--geo-table-ipv6");
+        const std::vector<std::string> addresses = geo6 ? std::vector<std::string>{"2001:db8::1", "2001:db8:1::1"}
+                                                        : std::vector<std::string>{"10.0.0.1", "10.0.1.1"};
         EXPECT_EQ(Lookup(path, addresses, out, err, c.option), 0) << err;
-        const bool geo = c.option == std::string("--geo-table");
-        EXPECT_EQ(err.rfind(std::string("quokka-quokka: ") + (geo ? "geolocation" : "AS") + " table " + path + " not used", 0), 0u) << err;
+        const char *kind = geo ? "geolocation" : geo6 ? "IPv6 geolocation" : "AS";
+        const char *without = geo ? "places" : geo6 ? "places of IPv6 addresses" : "networks";
+        EXPECT_EQ(err.rfind(std::string("quokka-quokka: ") + kind + " table " + path + " not used", 0), 0u) << err;
         EXPECT_NE(err.find(c.fault), std::string::npos) << err;
-        EXPECT_NE(err.find(geo ? "; places will not be shown\n" : "; networks will not be shown\n"), std::string::npos) << err;
+        EXPECT_NE(err.find(std::string("; ") + without + " will not be shown\n"), std::string::npos) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-        if (geo)
-            EXPECT_EQ(out, "10.0.0.1\tno match\t\t\n10.0.1.1\tno match\t\t\n");
-        else
+        if (!geo && !geo6)
             EXPECT_EQ(Lines(out).size(), 2u) << out;
+        else
+            EXPECT_EQ(out, addresses[0] + "\tno match\t\t\n" + addresses[1] + "\tno match\t\t\n");
     }
 }
 

@@ -29,10 +29,11 @@ public:
 
 private:
     void checkRanges();
+    void checkRanges6();
     void checkSystem(std::uint32_t i);
     void checkNameSpans();
 
-    std::span<const unsigned char> m_table, m_ranges, m_systems, m_names;
+    std::span<const unsigned char> m_table, m_ranges, m_ranges6, m_systems, m_names;
     CheckResult m_result;
     std::vector<bool> m_used;                                  // by system index
     std::set<std::pair<std::uint32_t, std::string_view>> m_pairs; // AS number and name
@@ -59,6 +60,21 @@ void Checker::checkRanges()
             m_result.figures.addresses += std::uint64_t(last) - first + 1;
         if (system >= systems)
             rangeFault(i, "AS index out of range");
+        else
+            m_used[system] = true;
+    }
+}
+
+// The IPv6 ranges: the order the reader checks, AS indexes inside the table.
+void Checker::checkRanges6()
+{
+    if (const std::string order = geo::AsDatabase(m_table).OrderProblem(); !order.empty())
+        m_result.Add([&] { return order; });
+    const std::size_t systems = m_used.size();
+    for (std::size_t i = 0; i < m_result.figures.ranges6; ++i) {
+        const std::uint32_t system = ReadLe32(m_ranges6, i * geo::AsDatabase::kRange6Size + 32);
+        if (system >= systems)
+            m_result.Add([&] { return "IPv6 range " + std::to_string(i) + ": AS index out of range"; });
         else
             m_used[system] = true;
     }
@@ -116,12 +132,16 @@ CheckResult Checker::run()
     f.ranges = ReadLe32(m_table, 8);
     f.systems = ReadLe32(m_table, 12);
     f.nameBytes = ReadLe32(m_table, 16);
+    f.ranges6 = ReadLe32(m_table, 20);
     f.maxProbes = std::bit_width(f.ranges);
     m_ranges = m_table.subspan(geo::AsDatabase::kHeaderSize, f.ranges * geo::AsDatabase::kRangeSize);
-    m_systems = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size(), f.systems * geo::AsDatabase::kSystemSize);
-    m_names = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size() + m_systems.size());
+    m_ranges6 = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size(), f.ranges6 * geo::AsDatabase::kRange6Size);
+    m_systems = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size() + m_ranges6.size(),
+                                f.systems * geo::AsDatabase::kSystemSize);
+    m_names = m_table.subspan(geo::AsDatabase::kHeaderSize + m_ranges.size() + m_ranges6.size() + m_systems.size());
     m_used.assign(f.systems, false);
     checkRanges();
+    checkRanges6();
     for (std::uint32_t i = 0; i < f.systems; ++i)
         checkSystem(i);
     checkNameSpans();
@@ -141,6 +161,7 @@ std::string FormatFigures(const TableFigures &f)
     std::ostringstream out;
     out << "bytes: " << f.bytes << "\n"
         << "ranges: " << f.ranges << "\n"
+        << "IPv6 ranges: " << f.ranges6 << "\n"
         << "AS entries: " << f.systems << "\n"
         << "distinct names: " << f.names << " (" << f.nameBytes << " bytes)\n"
         << "addresses covered: " << f.addresses << "\n"

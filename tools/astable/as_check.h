@@ -14,6 +14,7 @@ namespace quokka::tools::astable {
 struct TableFigures {
     std::size_t bytes = 0;
     std::size_t ranges = 0;
+    std::size_t ranges6 = 0;
     std::size_t systems = 0;
     std::size_t names = 0;       // distinct texts
     std::size_t nameBytes = 0;

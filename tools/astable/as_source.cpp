@@ -29,6 +29,70 @@ std::uint32_t TakeNumber(std::string_view &text, std::size_t line, const char *f
     return value;
 }
 
+// A decimal number up to 2^128 - 1 followed by a comma; TEXT is moved past both.
+Address6 TakeNumber6(std::string_view &text, std::size_t line, const char *field)
+{
+    const std::size_t end = text.find(',');
+    const std::string_view digits = text.substr(0, end);
+    const Address6 most = ~Address6(0);
+    Address6 value = 0;
+    bool ok = !digits.empty() && digits.size() <= 39;
+    for (const char c : digits) {
+        if (c < '0' || c > '9' || value > (most - Address6(c - '0')) / 10) {
+            ok = false;
+            break;
+        }
+        value = value * 10 + Address6(c - '0');
+    }
+    if (!ok)
+        Malformed(line, std::string(field) + " is not a number from 0 to 2^128 - 1");
+    if (end == std::string_view::npos)
+        Malformed(line, "fewer than four fields");
+    text.remove_prefix(end + 1);
+    return value;
+}
+
+std::string TakeName(std::string_view text, std::size_t line);
+
+template <class Range, class Number>
+Range ParseLine(std::string_view text, std::size_t line, Number (*take)(std::string_view &, std::size_t, const char *))
+{
+    Range range;
+    range.line = line;
+    range.first = take(text, line, "the first address");
+    range.last = take(text, line, "the last address");
+    range.number = TakeNumber(text, line, "the AS number");
+    range.name = TakeName(text, line);
+    if (range.first > range.last)
+        Malformed(line, "the first address is above the last");
+    if (!ValidName(range.name))
+        Malformed(line, "the name is not valid UTF-8 or holds a control character");
+    return range;
+}
+
+template <class Range>
+std::vector<Range> ReadLines(const std::string &path, Range (*parse)(std::string_view, std::size_t))
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    const std::string text = std::move(whole).str();
+    std::vector<Range> ranges;
+    std::size_t line = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        try {
+            ranges.push_back(parse(std::string_view(text).substr(at, end - at), ++line));
+        } catch (const std::runtime_error &e) {
+            throw std::runtime_error(path + ": " + e.what());
+        }
+        at = end + 1;
+    }
+    return ranges;
+}
+
 // The last field: bare (no comma or quote in it) or quoted with doubled inner quotes.
 std::string TakeName(std::string_view text, std::size_t line)
 {
@@ -87,39 +151,22 @@ bool ValidName(std::string_view text)
 
 SourceRange ParseSourceLine(std::string_view text, std::size_t line)
 {
-    SourceRange range;
-    range.line = line;
-    range.first = TakeNumber(text, line, "the first address");
-    range.last = TakeNumber(text, line, "the last address");
-    range.number = TakeNumber(text, line, "the AS number");
-    range.name = TakeName(text, line);
-    if (range.first > range.last)
-        Malformed(line, "the first address is above the last");
-    if (!ValidName(range.name))
-        Malformed(line, "the name is not valid UTF-8 or holds a control character");
-    return range;
+    return ParseLine<SourceRange>(text, line, TakeNumber);
+}
+
+SourceRange6 ParseSourceLine6(std::string_view text, std::size_t line)
+{
+    return ParseLine<SourceRange6>(text, line, TakeNumber6);
 }
 
 std::vector<SourceRange> ReadSource(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    std::ostringstream whole;
-    whole << in.rdbuf();
-    const std::string text = std::move(whole).str();
-    std::vector<SourceRange> ranges;
-    std::size_t line = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = std::min(text.find('\n', at), text.size());
-        try {
-            ranges.push_back(ParseSourceLine(std::string_view(text).substr(at, end - at), ++line));
-        } catch (const std::runtime_error &e) {
-            throw std::runtime_error(path + ": " + e.what());
-        }
-        at = end + 1;
-    }
-    return ranges;
+    return ReadLines(path, ParseSourceLine);
+}
+
+std::vector<SourceRange6> ReadSource6(const std::string &path)
+{
+    return ReadLines(path, ParseSourceLine6);
 }
 
 } // namespace quokka::tools::astable

@@ -44,9 +44,9 @@ MmdbSource::MmdbSource(const std::string &path)
     const int status = MMDB_open(path.c_str(), MMDB_MODE_MMAP, &m_db);
     if (status != MMDB_SUCCESS)
         throw std::runtime_error("cannot open " + path + ": " + MMDB_strerror(status));
-    if (m_db.metadata.ip_version != 4) {
+    if (m_db.metadata.ip_version != 4 && m_db.metadata.ip_version != 6) {
         MMDB_close(&m_db);
-        throw std::runtime_error(path + " is not an IPv4 database");
+        throw std::runtime_error(path + " is neither an IPv4 nor an IPv6 database");
     }
 }
 
@@ -57,6 +57,8 @@ MmdbSource::~MmdbSource()
 
 void MmdbSource::Walk(const Visitor &visit) const
 {
+    if (IsIpv6())
+        throw std::runtime_error("the source is an IPv6 database, not an IPv4 one");
     struct Step {
         std::uint64_t record;
         std::uint8_t type;
@@ -80,6 +82,44 @@ void MmdbSource::Walk(const Visitor &visit) const
                 throw std::runtime_error("the source's search tree is damaged");
             const std::uint32_t half = std::uint32_t(1) << (31 - step.depth);
             // The right half goes on the stack first, so the left half is walked first.
+            stack.push_back({node.right_record, node.right_record_type, node.right_record_entry,
+                             step.prefix | half, step.depth + 1});
+            stack.push_back({node.left_record, node.left_record_type, node.left_record_entry,
+                             step.prefix, step.depth + 1});
+        } else {
+            throw std::runtime_error("the source's search tree is damaged");
+        }
+    }
+}
+
+void MmdbSource::Walk6(const Visitor6 &visit) const
+{
+    if (!IsIpv6())
+        throw std::runtime_error("the source is an IPv4 database, not an IPv6 one");
+    __extension__ typedef unsigned __int128 Address;
+    const auto key = [](Address address) { return geo::Key6{std::uint64_t(address >> 64), std::uint64_t(address)}; };
+    struct Step {
+        std::uint64_t record;
+        std::uint8_t type;
+        MMDB_entry_s entry;
+        Address prefix;
+        int depth; // bits of PREFIX that are fixed
+    };
+    std::vector<Step> stack{{0, MMDB_RECORD_TYPE_SEARCH_NODE, {}, 0, 0}};
+    while (!stack.empty()) {
+        const Step step = stack.back();
+        stack.pop_back();
+        const Address size = step.depth == 0 ? 0 : Address(1) << (128 - step.depth);
+        const Address last = step.prefix + (size - 1); // wraps to 2^128-1 for the root
+        if (step.type == MMDB_RECORD_TYPE_DATA) {
+            visit(key(step.prefix), key(last), step.entry.offset);
+        } else if (step.type == MMDB_RECORD_TYPE_EMPTY) {
+            visit(key(step.prefix), key(last), std::nullopt);
+        } else if (step.type == MMDB_RECORD_TYPE_SEARCH_NODE && step.depth < 128) {
+            MMDB_search_node_s node{};
+            if (MMDB_read_node(&m_db, std::uint32_t(step.record), &node) != MMDB_SUCCESS)
+                throw std::runtime_error("the source's search tree is damaged");
+            const Address half = Address(1) << (127 - step.depth);
             stack.push_back({node.right_record, node.right_record_type, node.right_record_entry,
                              step.prefix | half, step.depth + 1});
             stack.push_back({node.left_record, node.left_record_type, node.left_record_entry,

@@ -17,7 +17,9 @@ string(REPLACE "/" "-" tarball "${tarball}")
 string(REGEX REPLACE "@([^@]+)$" "-\\1" tarball "${tarball}")
 get_filename_component(output_dir "${OUTPUT}" DIRECTORY)
 file(MAKE_DIRECTORY "${output_dir}")
-set(unpack "${output_dir}/${tarball}.unpack") # one per package and build tree
+# One per unpacked file and build tree: two files of one package may be unpacked side by side.
+get_filename_component(output_name "${OUTPUT}" NAME)
+set(unpack "${output_dir}/${output_name}.unpack")
 set(tarball "${DIR}/${tarball}.tgz")
 
 # npm's integrity form "sha512-BASE64" as the lower-case hex digits file(SHA512) gives.

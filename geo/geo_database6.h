@@ -1,0 +1,96 @@
+#pragma once
+// The IPv6 geolocation table in use: the one linked into the program, or a table file mapped in
+// its place. Like the IPv4 table it is searched where it lies.
+//
+// Layout (numbers 32-bit little-endian, addresses 16 bytes in network order):
+//   header  "QQGEO6\0\1", range count, place count (16 bytes)
+//   starts  range count x first address, strictly rising: a range ends where the next one
+//           starts, the last one at ffff:...:ffff; addresses before the first start have none
+//   places  range count x place index (0xFFFFFFFF: no place, an address the source leaves out)
+//   rows    place count x a 124-byte geolocation row (GeoRecord) whose two IPv4 addresses are
+//           0, each place stored once
+#include "geo/geo_record.h"
+
+#include <array>
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quokka::geo {
+
+// An IPv6 address as a search key: its 16 bytes as two 64-bit halves, compared as one number.
+struct Key6 {
+    std::uint64_t high = 0, low = 0;
+
+    static Key6 FromBytes(const unsigned char *networkOrder);
+    static Key6 FromBytes(const std::array<std::uint8_t, 16> &bytes) { return FromBytes(bytes.data()); }
+    std::array<std::uint8_t, 16> Bytes() const;
+    friend auto operator<=>(const Key6 &, const Key6 &) = default;
+};
+
+// The IPv6 table linked into the program (geo/embedded_table.cpp); without it, an empty default.
+std::span<const unsigned char> EmbeddedGeoTable6();
+
+class GeoDatabase6 {
+public:
+    static constexpr std::size_t kHeaderSize = 16, kStartSize = 16, kIndexSize = 4;
+    static constexpr std::uint32_t kNoPlace = 0xFFFFFFFF;
+    static constexpr std::uint32_t kNoRange = 0xFFFFFFFF;
+    static constexpr std::array<unsigned char, 8> kMagic{'Q', 'Q', 'G', 'E', 'O', '6', 0, 1};
+
+    // TABLE is used only when its header and size agree; otherwise the table is empty.
+    explicit GeoDatabase6(std::span<const unsigned char> table);
+
+    // The process-wide table: the file given to UseFile, else the embedded table.
+    static const GeoDatabase6 &Instance();
+    // Maps PATH as the process-wide table; a file with a FileProblem gets one message on
+    // standard error and leaves the table empty.
+    static bool UseFile(const std::string &path);
+    // Why TABLE cannot be used as a table; empty when it can. Reads only the header.
+    static std::string Problem(std::span<const unsigned char> table);
+    // The first range the search cannot rely on (a start not above the one before it) or whose
+    // place index lies outside the table, as "range N (START): what"; empty when none.
+    std::string OrderProblem() const;
+    // Why TABLE, a whole file, cannot be used: a Problem or an OrderProblem; empty when it can.
+    static std::string FileProblem(std::span<const unsigned char> table);
+    static std::span<const unsigned char> LinkedTable() { return EmbeddedGeoTable6(); }
+    static constexpr const char *kTableName = "IPv6 geolocation table";
+    static constexpr const char *kWithoutTable = "places of IPv6 addresses will not be shown";
+
+    std::size_t RangeCount() const { return m_rangeCount; }
+    std::size_t PlaceCount() const { return m_placeCount; }
+
+    // The range holding KEY, or kNoRange before the first start (and in an empty table).
+    std::uint32_t FindRange(Key6 key) const;
+    // FindRange for every key at once: RANGES[i] = FindRange(KEYS[i]), RANGES as long as KEYS.
+    // Every search over one table takes the same number of steps, so they run side by side,
+    // each one's next start asked for from memory while the others compare theirs. A long list
+    // first searches every 64th start, copied once (the first time) into a list that stays in
+    // the processor's caches, and then the 64 starts that follow the one found.
+    void FindRanges(std::span<const Key6> keys, std::span<std::uint32_t> ranges) const;
+    // The row of the place of the range holding KEY; nullptr for no range or no place.
+    const unsigned char *FindKey(Key6 key) const { return PlaceRow(FindRange(key)); }
+
+    Key6 RangeFirst(std::uint32_t range) const { return Key6::FromBytes(m_starts.data() + std::size_t(range) * kStartSize); }
+    // The range's last address: one below the next start, or ffff:...:ffff for the last range.
+    Key6 RangeLast(std::uint32_t range) const;
+    // The row of RANGE's place; nullptr for kNoRange, a range without place or an index
+    // outside the table.
+    const unsigned char *PlaceRow(std::uint32_t range) const;
+
+private:
+    static constexpr std::size_t kSampleStride = 64;
+    const std::vector<Key6> &Samples() const;
+    void SearchSamples(std::span<const Key6> keys, std::span<std::uint32_t> ranges) const;
+
+    std::span<const unsigned char> m_starts, m_places, m_rows;
+    mutable std::once_flag m_sampled;
+    mutable std::vector<Key6> m_samples; // every kSampleStride-th start
+    std::size_t m_rangeCount = 0, m_placeCount = 0;
+};
+
+} // namespace quokka::geo
