@@ -8,8 +8,8 @@
 #include "base/net_address.h"
 #include "base/visible_text.h"
 #include "geo/as_database.h"
-#include "geo/dotted_quad.h"
 #include "geo/geo_database.h"
+#include "geo/geo_database6.h"
 #include "geo/home_location.h"
 #include "trace/icmp_tracer.h"
 #include "whois/whois_text.h"
@@ -25,7 +25,9 @@ using quokka::geo::AsMatch;
 using quokka::geo::GeoDatabase;
 using quokka::geo::GeoRecord;
 using quokka::geo::HomeLocation;
-using quokka::geo::ParseDottedQuad;
+using quokka::geo::GeoDatabase6;
+using quokka::geo::Key6;
+using quokka::NetAddress;
 
 using namespace quokka;
 using quokka::whois::WhoisAnswer;
@@ -225,13 +227,19 @@ void Exploration::OnProbed(const HopReply &reply)
     // The run looks the hop up itself, its address read once for both tables, and hands the
     // row to the map and the line to the list.
     GeoRecord record{};
-    std::uint32_t key = 0;
-    const bool parsed = ParseDottedQuad(reply.address.toStdString(), key);
-    const GeoDatabase &database = m_services.database ? *m_services.database : GeoDatabase::Instance();
-    if (const unsigned char *row = parsed ? database.FindKey(key) : nullptr)
+    const std::optional<NetAddress> address = NetAddress::Parse(reply.address.toStdString());
+    const unsigned char *row = nullptr;
+    if (address && address->IsV4()) {
+        const GeoDatabase &database = m_services.database ? *m_services.database : GeoDatabase::Instance();
+        row = database.FindKey(address->V4HostOrder());
+    } else if (address && address->IsV6()) {
+        const GeoDatabase6 &database = m_services.database6 ? *m_services.database6 : GeoDatabase6::Instance();
+        row = database.FindKey(Key6::FromBytes(address->V6Bytes()));
+    }
+    if (row)
         std::memcpy(record.bytes.data(), row, GeoRecord::kSize);
     m_view.PlotHop(record, isDestination, int(m_report->hops.size()));
-    AddHop(reply, parsed ? std::optional<std::uint32_t>(key) : std::nullopt, record);
+    AddHop(reply, address, record);
     emit PhaseStarted(QStringLiteral("wait %1").arg(m_ttl));
     After(m_services.timings.hopWaitMs, this, [this, address = reply.address, isDestination] { AfterHopWait(address, isDestination); });
 }
@@ -249,7 +257,7 @@ void Exploration::AfterHopWait(const QString &address, bool isDestination)
     Probe();
 }
 
-void Exploration::AddHop(const HopReply &reply, std::optional<std::uint32_t> key, const GeoRecord &record)
+void Exploration::AddHop(const HopReply &reply, const std::optional<NetAddress> &address, const GeoRecord &record)
 {
     HopDetail hop;
     hop.row = m_lines;
@@ -257,7 +265,12 @@ void Exploration::AddHop(const HopReply &reply, std::optional<std::uint32_t> key
     hop.address = reply.address;
     hop.rttMs = reply.roundTripMs;
     const AsDatabase &asTable = m_services.asTable ? *m_services.asTable : AsDatabase::Instance();
-    if (const std::optional<AsMatch> network = key ? asTable.FindKey(*key) : std::nullopt) {
+    std::optional<AsMatch> network;
+    if (address && address->IsV4())
+        network = asTable.FindKey(address->V4HostOrder());
+    else if (address && address->IsV6())
+        network = asTable.FindKey6(Key6::FromBytes(address->V6Bytes()));
+    if (network) {
         hop.asn = network->number;
         hop.asName = QString::fromUtf8(network->name.data(), qsizetype(network->name.size()));
     }

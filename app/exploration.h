@@ -8,6 +8,7 @@
 #include "app/hop_line.h"
 #include "app/run_report.h"
 #include "base/host_names.h"
+#include "base/net_address.h"
 #include "base/wait.h"
 #include "base/worker.h"
 #include "trace/icmp_tracer.h"
@@ -21,6 +22,7 @@
 namespace quokka::geo {
 class AsDatabase;
 class GeoDatabase;
+class GeoDatabase6;
 struct GeoRecord;
 } // namespace quokka::geo
 
@@ -40,6 +42,7 @@ struct ExplorationServices {
     std::function<void(std::stop_token stop)> install; // the first run's per-user copy and launchers
     std::function<std::optional<QString>(const QString &address, int boundMs)> reverseName; // none: no names
     const quokka::geo::GeoDatabase *database = nullptr; // none: the process-wide table in use at each lookup
+    const quokka::geo::GeoDatabase6 *database6 = nullptr; // the same for IPv6 hops
     const quokka::geo::AsDatabase *asTable = nullptr;   // none: the process-wide AS table in use at each lookup
     // Set when no one can click the setup window (no display to click on, a scripted run):
     // a first run calls it instead of showing that window and goes on as if it was closed.
@@ -91,7 +94,8 @@ private:
     void OnProbed(const quokka::trace::HopReply &reply);
     void AfterHopWait(const QString &address, bool isDestination);
     // Lists the hop's line and adds its details to the report; its name is looked up.
-    void AddHop(const quokka::trace::HopReply &reply, std::optional<std::uint32_t> key, const quokka::geo::GeoRecord &record);
+    void AddHop(const quokka::trace::HopReply &reply, const std::optional<quokka::NetAddress> &address,
+                const quokka::geo::GeoRecord &record);
     void LookupHostName(qsizetype hop);
     void SettleHostName(qsizetype hop, const std::optional<QString> &name);
     // Hands hop HOP's details as they now stand to the view.

@@ -301,6 +301,30 @@ traceroute6|rounds6)
       check "rounds6, $kind: every probe left" "" "$(grep '^unsent' <<< "$out")"
     fi
   done
+  if [ "$scenario" = traceroute6 ]; then
+    # The whole program over IPv6: a literal typed with brackets, a name with only an IPv6
+    # address, and a name with both families with --ipv6. Each lists traceroute's answering
+    # hops (the silent r2 gets no line) and ends with the route's total.
+    allow_ping_sockets "1 0"
+    explore6() { # explore6 NAME ARGS...: the hop addresses and the last line of the run
+      local name=$1; shift
+      in_client env HOME="$work/home-$name" XDG_CONFIG_HOME="$work/home-$name/config" QT_QPA_PLATFORM=offscreen \
+        sh -c '"$@" --home 300,150 && timeout 120 "$@" --explore "$0" --quit --report' "$name" "$build/quokka-quokka" "$@" \
+        2>/dev/null | awk -F'\t' '$1 == "trace" && $2 ~ /^Hop/ { split($2, f, " +"); printf "%s ", f[4] }
+                                  $1 == "trace" { last = $2 } END { print substr(last, 1, 14) }'
+    }
+    runs=("[$target]|" "only6.example|" "both.example|--ipv6")
+    pids=()
+    for i in "${!runs[@]}"; do
+      IFS='|' read -r name option <<< "${runs[$i]}"
+      explore6 "$name" $option > "$work/explore6-$i" & pids+=($!)
+    done
+    wait "${pids[@]}"
+    for i in "${!runs[@]}"; do
+      check "explore6, ${runs[$i]%|}: the program lists traceroute -6 -I's answering hops" \
+        "$(sed 's/Error //g' <<< "$theirs")Route Complete" "$(cat "$work/explore6-$i")"
+    done
+  fi
   if [ "$scenario" = rounds6 ]; then
     check "rounds6, helper: a round to ::1 is refused, probe by probe" "unsent refused 3" \
       "$(as_nobody "$work/quokka-probe-rounds" ::1 1 100 1000 3 | grep '^unsent')"
