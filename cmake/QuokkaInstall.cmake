@@ -9,6 +9,9 @@ install(TARGETS quokka-quokka RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # CAP_NET_RAW: the package's postinst gives it (setcap), as Debian's ping does; after
 # `cmake --install` the message below says the command.
 install(TARGETS quokka-quokka-probe RUNTIME DESTINATION ${QUOKKA_HELPER_DIR})
+# The table tools, for building a table from a newer release of the data's sources and checking
+# it (README, "Geolocation data"): beside the helper, as they are for the few who need them.
+install(TARGETS quokka-geotable quokka-astable RUNTIME DESTINATION ${QUOKKA_HELPER_DIR})
 install(CODE "message(STATUS \"Route tracing without ping sockets: sudo setcap cap_net_raw+ep \${CMAKE_INSTALL_PREFIX}/${QUOKKA_HELPER_DIR}/quokka-quokka-probe\")")
 
 # The menu entry starts the installed program by its full path. The prefix is only known when

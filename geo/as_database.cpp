@@ -61,6 +61,11 @@ bool AsDatabase::UseFile(const std::string &path)
     return TableInUse<AsDatabase>::UseFile(path);
 }
 
+std::string AsDatabase::FileInUse(bool *refused)
+{
+    return TableInUse<AsDatabase>::FileInUse(refused);
+}
+
 std::string AsDatabase::FileProblem(std::span<const unsigned char> table)
 {
     std::string problem = Problem(table);

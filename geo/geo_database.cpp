@@ -74,6 +74,11 @@ bool GeoDatabase::UseFile(const std::string &path)
     return TableInUse<GeoDatabase>::UseFile(path);
 }
 
+std::string GeoDatabase::FileInUse(bool *refused)
+{
+    return TableInUse<GeoDatabase>::FileInUse(refused);
+}
+
 std::string GeoDatabase::FileProblem(std::span<const unsigned char> table)
 {
     if (table.empty())

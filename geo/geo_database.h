@@ -23,6 +23,9 @@ public:
     // of rows or not in order (OrderProblem) gets one message on standard error and leaves the
     // table empty.
     static bool UseFile(const std::string &path);
+    // The file given to UseFile, empty while the linked-in table is in use; REFUSED tells
+    // whether it failed its checks.
+    static std::string FileInUse(bool *refused = nullptr);
     // The first row of TABLE that the search cannot rely on, as "row N (FIRST-LAST): what";
     // empty when every row lies after the one before it. A last row of 0.0.0.0-0.0.0.0 ends
     // the table and is left out.

@@ -87,6 +87,11 @@ bool GeoDatabase6::UseFile(const std::string &path)
     return TableInUse<GeoDatabase6>::UseFile(path);
 }
 
+std::string GeoDatabase6::FileInUse(bool *refused)
+{
+    return TableInUse<GeoDatabase6>::FileInUse(refused);
+}
+
 std::string GeoDatabase6::FileProblem(std::span<const unsigned char> table)
 {
     std::string problem = Problem(table);

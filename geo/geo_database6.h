@@ -50,6 +50,9 @@ public:
     // Maps PATH as the process-wide table; a file with a FileProblem gets one message on
     // standard error and leaves the table empty.
     static bool UseFile(const std::string &path);
+    // The file given to UseFile, empty while the linked-in table is in use; REFUSED tells
+    // whether it failed its checks.
+    static std::string FileInUse(bool *refused = nullptr);
     // Why TABLE cannot be used as a table; empty when it can. Reads only the header.
     static std::string Problem(std::span<const unsigned char> table);
     // The first range the search cannot rely on (a start not above the one before it) or whose

@@ -40,12 +40,25 @@ public:
                          problem.c_str(), Database::kWithoutTable);
             file = std::make_unique<MappedFile>();
         }
-        Used() = std::unique_ptr<TableInUse>(new TableInUse(std::move(file)));
+        Used() = std::unique_ptr<TableInUse>(new TableInUse(std::move(file), path, problem.empty()));
         return problem.empty();
     }
 
+    // The file given to UseFile, empty while the linked-in table is in use; REFUSED tells
+    // whether that file failed its checks (the table is empty then).
+    static std::string FileInUse(bool *refused = nullptr)
+    {
+        const std::unique_ptr<TableInUse> &used = Used();
+        if (refused)
+            *refused = used && !used->m_usable;
+        return used ? used->m_path : std::string();
+    }
+
 private:
-    explicit TableInUse(std::unique_ptr<MappedFile> file) : m_file(std::move(file)), m_database(m_file->Bytes()) {}
+    TableInUse(std::unique_ptr<MappedFile> file, std::string path, bool usable)
+        : m_file(std::move(file)), m_database(m_file->Bytes()), m_path(std::move(path)), m_usable(usable)
+    {
+    }
 
     static std::unique_ptr<TableInUse> &Used()
     {
@@ -55,6 +68,8 @@ private:
 
     std::unique_ptr<MappedFile> m_file; // declared first: the mapping outlives the search
     Database m_database;
+    std::string m_path;
+    bool m_usable = false;
 };
 
 } // namespace quokka::geo

@@ -3,6 +3,8 @@
 #include "app/about_dialog.h"
 #include "base/wait.h"
 #include "geo/home_location.h"
+#include "geo/as_database.h"
+#include "geo/geo_database.h"
 #include "app/main_dialog.h"
 #include "test_support.h"
 #include "geo/setup.h"
@@ -11,6 +13,7 @@
 #include "geo/world_map.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -241,4 +244,35 @@ TEST(MainDialog, KeepsPreferIPv6InTheProfileBesideTheHomePoint)
     EXPECT_TRUE(next.PrefersIPv6());
     withItem(next, [&](QAction *item) { checkedAfter = item->isChecked(); });
     EXPECT_TRUE(checkedAfter);
+}
+
+// Last here: it replaces the process's tables. The About box's data line names the table
+// files in use, and its tooltip says for each kind of table which one is in use.
+TEST(MainDialog, AboutNamesTheTableFilesInUse)
+{
+    const QString attribution = QStringLiteral("DB-IP, RouteViews, NRO");
+    TablesInUse tables = DescribeTablesInUse();
+    EXPECT_EQ(tables.line, QStringLiteral("IP data: ") + attribution);
+    EXPECT_EQ(tables.details, QStringLiteral("Geolocation table: built in\nIPv6 geolocation table: built in\nAS table: built in"));
+
+    QTemporaryDir folder;
+    const QString city = folder.filePath(QStringLiteral("city.bin")), as = folder.filePath(QStringLiteral("as.bin"));
+    QByteArray row(int(quokka::geo::GeoRecord::kSize), '\0');
+    row[0] = 1; // one range, 1 to 2
+    row[4] = 2;
+    for (const auto &[path, bytes] : {std::pair{city, row}, std::pair{as, QByteArray("not a table")}}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+    EXPECT_TRUE(quokka::geo::GeoDatabase::UseFile(city.toStdString()));
+    EXPECT_FALSE(quokka::geo::AsDatabase::UseFile(as.toStdString()));
+    tables = DescribeTablesInUse();
+    EXPECT_EQ(tables.line, QStringLiteral("IP data: city.bin, as.bin (") + attribution + u')');
+    EXPECT_EQ(tables.details, QStringLiteral("Geolocation table: ") + city + QStringLiteral("\nIPv6 geolocation table: built in\nAS table: ")
+                                  + as + QStringLiteral(" (refused: none in use)"));
+    CAboutDlg about;
+    auto *line = about.findChild<QLabel *>(QStringLiteral("legalLabel"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->toolTip(), tables.details);
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->width()) << line->text().toStdString();
 }
