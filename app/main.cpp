@@ -1,8 +1,5 @@
 // Starts the program: command-only modes without a window, else the main dialog.
 #include "app/automation.h"
-#include "geo/as_database.h"
-#include "geo/geo_database.h"
-#include "geo/geo_database6.h"
 #include "app/main_dialog.h"
 #include "app/options.h"
 #include "base/standard_streams.h"
@@ -14,9 +11,6 @@
 #include <cstdio>
 
 using namespace quokka::app;
-using quokka::geo::AsDatabase;
-using quokka::geo::GeoDatabase;
-using quokka::geo::GeoDatabase6;
 
 namespace {
 
@@ -54,14 +48,9 @@ int main(int argc, char **argv)
 {
     quokka::SecureStandardStreams();
     const Options options = ParseOptions(Arguments(argc, argv));
-    if (!options.geoTable.isEmpty())
-        GeoDatabase::UseFile(options.geoTable.toStdString());
-    if (!options.geoTableIpv6.isEmpty())
-        GeoDatabase6::UseFile(options.geoTableIpv6.toStdString());
-    if (!options.asTable.isEmpty())
-        AsDatabase::UseFile(options.asTable.toStdString());
     if (options.IsCommandOnly()) {
         QCoreApplication app(argc, argv);
+        UseTables(options);
         return RunCommand(options);
     }
     if (!DisplayAvailable()) {
@@ -73,6 +62,7 @@ int main(int argc, char **argv)
         QLoggingCategory::setFilterRules(QStringLiteral("quokka.debug=true"));
 
     QApplication app(argc, argv);
+    UseTables(options);
     app.setQuitOnLastWindowClosed(false); // the main dialog's close ends the program
     QGuiApplication::setDesktopFileName(QStringLiteral(QUOKKA_APP_ID)); // the desktop matches the windows to the menu entry
     QApplication::setFont(quokka::DialogFont()); // menus and tooltips too

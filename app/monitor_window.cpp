@@ -4,6 +4,7 @@
 #include "base/output_file.h"
 #include "base/visible_text.h"
 #include "base/window_support.h"
+#include "geo/home_location.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -25,10 +27,22 @@
 #include <utility>
 
 using quokka::VisibleText;
+using quokka::geo::ProfileText;
 
 namespace quokka::app::monitor {
 
 namespace {
+
+// The monitor's interval the profile keeps, when it is one the window offers.
+std::optional<int> KeptIntervalMs()
+{
+    bool ok = false;
+    const double seconds = ProfileText::Read(ProfileText::kMonitorInterval).toDouble(&ok);
+    const int ms = ok && seconds > 0 && seconds < 3600 ? int(std::lround(seconds * 1000)) : -1;
+    if (ms < kMinIntervalMs || ms > kMaxIntervalMs)
+        return std::nullopt;
+    return ms;
+}
 
 enum Column { kHop, kAddress, kHost, kAs, kPlace, kLoss, kSent, kLast, kAvg, kBest, kWorst, kStdev, kJitter, kColumns };
 
@@ -313,6 +327,9 @@ MonitorWindow::MonitorWindow(std::unique_ptr<Session> session, QWidget *parent)
     m_interval->setDecimals(2);
     m_interval->setSingleStep(0.1);
     m_interval->setSuffix(QStringLiteral(" s"));
+    // The interval a person last chose, kept in the profile.
+    if (const std::optional<int> kept = KeptIntervalMs())
+        m_session->SetInterval(*kept);
     m_interval->setValue(m_session->IntervalMs() / 1000.0);
     auto *intervalLabel = new QLabel(QStringLiteral("&Interval:"), this);
     intervalLabel->setBuddy(m_interval);
@@ -347,8 +364,10 @@ MonitorWindow::MonitorWindow(std::unique_ptr<Session> session, QWidget *parent)
     connect(m_pause, &QPushButton::clicked, this, &MonitorWindow::OnPause);
     connect(reset, &QPushButton::clicked, this, &MonitorWindow::OnReset);
     connect(save, &QPushButton::clicked, this, &MonitorWindow::SaveReport);
-    connect(m_interval, &QDoubleSpinBox::valueChanged, this,
-            [this](double seconds) { m_session->SetInterval(int(std::lround(seconds * 1000))); });
+    connect(m_interval, &QDoubleSpinBox::valueChanged, this, [this](double seconds) {
+        m_session->SetInterval(int(std::lround(seconds * 1000)));
+        ProfileText::Write(ProfileText::kMonitorInterval, QString::number(seconds));
+    });
     connect(m_span, &QComboBox::currentIndexChanged, this,
             [this](int index) { m_timeline->SetSpanMs(m_span->itemData(index).toLongLong()); });
     connect(m_table, &QTableWidget::itemSelectionChanged, this, &MonitorWindow::UpdateTimeline);
@@ -386,6 +405,8 @@ MonitorWindow::~MonitorWindow()
 
 void MonitorWindow::SetIntervalMs(int ms)
 {
+    // For this monitor alone (--interval): the profile keeps what a person chose.
+    const QSignalBlocker quiet(m_interval);
     m_interval->setValue(std::clamp(ms, kMinIntervalMs, kMaxIntervalMs) / 1000.0);
     m_session->SetInterval(ms);
 }

@@ -1,21 +1,30 @@
 #include "app/options.h"
 
 #include "app/lookup_command.h"
+#include "geo/as_database.h"
+#include "geo/geo_database.h"
+#include "geo/geo_database6.h"
 #include "geo/home_location.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <cmath>
 #include <cstdio>
 
 namespace quokka::app {
+using quokka::geo::AsDatabase;
+using quokka::geo::GeoDatabase;
+using quokka::geo::GeoDatabase6;
 using quokka::geo::HomeLocation;
+using quokka::geo::ProfileText;
 
 namespace {
 
 struct Declared {
-    QCommandLineOption explore, ipv6, quit, report, json, screenshot, verbose, geoTable, geoTableIpv6, asTable, lookup, home,
-        monitor, interval,
+    QCommandLineOption explore, ipv6, quit, report, json, screenshot, verbose, geoTable, geoTableIpv6, asTable, keepTables,
+        lookup, home, monitor, interval,
         help, version;
 };
 
@@ -35,6 +44,7 @@ Declared Declare(QCommandLineParser &parser)
         {QStringLiteral("geo-table"), QStringLiteral("Use the geolocation table FILE instead of the built-in one (also QUOKKA_GEO_TABLE)."), QStringLiteral("FILE")},
         {QStringLiteral("geo-table-ipv6"), QStringLiteral("Use the IPv6 geolocation table FILE instead of the built-in one (also QUOKKA_GEO_TABLE_IPV6)."), QStringLiteral("FILE")},
         {QStringLiteral("as-table"), QStringLiteral("Use the AS table FILE instead of the built-in one (also QUOKKA_AS_TABLE)."), QStringLiteral("FILE")},
+        {QStringLiteral("keep-tables"), QStringLiteral("Keep the tables given with --geo-table, --geo-table-ipv6 and --as-table (the built-in one for each not given) in the profile, for every later run without those options, and end.")},
         {QStringLiteral("lookup"), QStringLiteral("Print the geolocation row and AS of each ADDRESS given as an argument, and end; the argument - reads addresses from standard input, one a line.")},
         {QStringLiteral("home"), QStringLiteral("Store the home point X,Y (map pixels) without asking, and end."), QStringLiteral("X,Y")},
         {QStringLiteral("monitor"), QStringLiteral("With --explore: monitor the route in a Route Monitor window when the exploration ends; with --quit, end after ROUNDS rounds (0: when the window is closed)."), QStringLiteral("ROUNDS")},
@@ -45,8 +55,7 @@ Declared Declare(QCommandLineParser &parser)
         {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Displays version information.")},
     };
     parser.addOptions({o.help, o.version, o.explore, o.ipv6, o.quit, o.report, o.json, o.screenshot, o.verbose, o.geoTable,
-                       o.geoTableIpv6, o.asTable,
-                       o.lookup, o.home, o.monitor, o.interval});
+                       o.geoTableIpv6, o.asTable, o.keepTables, o.lookup, o.home, o.monitor, o.interval});
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("Addresses for --lookup (- for standard input)."), QStringLiteral("[ADDRESS...]"));
     return o;
 }
@@ -80,6 +89,7 @@ Options ParseOptions(const QStringList &arguments)
     options.geoTable = parser.isSet(o.geoTable) ? parser.value(o.geoTable) : qEnvironmentVariable("QUOKKA_GEO_TABLE");
     options.geoTableIpv6 = parser.isSet(o.geoTableIpv6) ? parser.value(o.geoTableIpv6) : qEnvironmentVariable("QUOKKA_GEO_TABLE_IPV6");
     options.asTable = parser.isSet(o.asTable) ? parser.value(o.asTable) : qEnvironmentVariable("QUOKKA_AS_TABLE");
+    options.keepTables = parser.isSet(o.keepTables);
     options.jsonFile = parser.value(o.json);
     options.lookup = parser.isSet(o.lookup);
     options.addresses = parser.positionalArguments();
@@ -132,7 +142,44 @@ int StoreHome(const QString &text)
     return 0;
 }
 
+// Keeps the tables the command line gives in the profile, once each of them has passed its
+// checks (UseTables has tried them; a refused one has said why on standard error).
+int KeepTables(const Options &options)
+{
+    bool refused[3] = {};
+    GeoDatabase::FileInUse(&refused[0]);
+    GeoDatabase6::FileInUse(&refused[1]);
+    AsDatabase::FileInUse(&refused[2]);
+    if (refused[0] || refused[1] || refused[2]) {
+        std::fprintf(stderr, "quokka-quokka: the tables were not kept\n");
+        return 1;
+    }
+    const auto absolute = [](const QString &path) { return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath(); };
+    if (!ProfileText::Write(ProfileText::kGeoTable, absolute(options.geoTable))
+        || !ProfileText::Write(ProfileText::kGeoTableIpv6, absolute(options.geoTableIpv6))
+        || !ProfileText::Write(ProfileText::kAsTable, absolute(options.asTable))) {
+        std::fprintf(stderr, "quokka-quokka: the tables could not be kept in the profile\n");
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
+
+void UseTables(const Options &options)
+{
+    // A table given on the command line or in the environment, else the one the profile keeps
+    // (--keep-tables keeps what it is given alone).
+    const auto chosen = [&options](const QString &given, const QString &key) {
+        return !given.isEmpty() || options.keepTables ? given : ProfileText::Read(key);
+    };
+    if (const QString file = chosen(options.geoTable, ProfileText::kGeoTable); !file.isEmpty())
+        GeoDatabase::UseFile(QFile::encodeName(file).toStdString());
+    if (const QString file = chosen(options.geoTableIpv6, ProfileText::kGeoTableIpv6); !file.isEmpty())
+        GeoDatabase6::UseFile(QFile::encodeName(file).toStdString());
+    if (const QString file = chosen(options.asTable, ProfileText::kAsTable); !file.isEmpty())
+        AsDatabase::UseFile(QFile::encodeName(file).toStdString());
+}
 
 int RunCommand(const Options &options)
 {
@@ -150,6 +197,8 @@ int RunCommand(const Options &options)
     }
     if (!options.home.isNull())
         return StoreHome(options.home);
+    if (options.keepTables)
+        return KeepTables(options);
     return RunLookup(options.addresses);
 }
 

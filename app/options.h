@@ -19,6 +19,7 @@ struct Options {
     QString geoTable;      // --geo-table FILE, or QUOKKA_GEO_TABLE
     QString geoTableIpv6;  // --geo-table-ipv6 FILE, or QUOKKA_GEO_TABLE_IPV6
     QString asTable;       // --as-table FILE, or QUOKKA_AS_TABLE
+    bool keepTables = false; // --keep-tables: keep those three in the profile, no window
     bool lookup = false;   // --lookup ADDRESS... (- for standard input): print rows and AS, no window
     QStringList addresses;
     QString home;          // --home X,Y: store a home point, no window
@@ -27,12 +28,17 @@ struct Options {
     QString error;         // why the command line was refused
 
     // The modes that need no display.
-    bool IsCommandOnly() const { return lookup || !home.isNull() || help || version || !error.isEmpty(); }
+    bool IsCommandOnly() const { return lookup || keepTables || !home.isNull() || help || version || !error.isEmpty(); }
 };
 
 Options ParseOptions(const QStringList &arguments);
 
-// Runs a command-only mode; returns the process's exit status. Needs the application object.
+// Makes the tables the command line or the environment names, else those the profile keeps,
+// the process's tables in use. Needs the application object (the profile is named after it).
+void UseTables(const Options &options);
+
+// Runs a command-only mode; returns the process's exit status. Needs the application object
+// and the tables in use.
 int RunCommand(const Options &options);
 
 } // namespace quokka::app

@@ -25,7 +25,10 @@ bool WriteProfileValue(const QString &key, const QVariant &value)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         QSettings profile = Profile();
-        profile.setValue(key, value);
+        if (value.isValid())
+            profile.setValue(key, value);
+        else
+            profile.remove(key);
         profile.sync();
         if (profile.status() != QSettings::FormatError)
             return profile.status() == QSettings::NoError;
@@ -72,6 +75,17 @@ bool AddressPreference::ReadPreferIPv6()
 bool AddressPreference::WritePreferIPv6(bool preferIPv6)
 {
     return WriteProfileValue(kPreferIPv6Key, preferIPv6 ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+QString ProfileText::Read(const QString &key)
+{
+    const QVariant value = Profile().value(key);
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+bool ProfileText::Write(const QString &key, const QString &value)
+{
+    return WriteProfileValue(key, value.isEmpty() ? QVariant() : QVariant(value));
 }
 
 } // namespace quokka::geo

@@ -2,8 +2,10 @@
 // The stored home point: where every drawn route starts, in map pixels. Kept in the
 // per-user profile, group "quokka", key "Data", as 8 bytes (x then y, signed 32-bit
 // little-endian). (0, 0), a missing value or one of another length mean "no home". The
-// profile also keeps the address family preferred (AddressPreference).
+// profile also keeps the address family preferred (AddressPreference), the table files in use
+// and the route monitor's interval (ProfileText).
 #include <QByteArray>
+#include <QString>
 #include <optional>
 
 namespace quokka::geo {
@@ -31,6 +33,21 @@ struct AddressPreference {
     static bool ReadPreferIPv6();
     // Returns false when the profile could not be written.
     static bool WritePreferIPv6(bool preferIPv6);
+};
+
+// Other values the profile keeps beside the home point, as text under their keys: the table
+// files in use and the route monitor's interval.
+struct ProfileText {
+    static inline const QString kGeoTable = QStringLiteral("quokka/GeoTable");
+    static inline const QString kGeoTableIpv6 = QStringLiteral("quokka/GeoTableIPv6");
+    static inline const QString kAsTable = QStringLiteral("quokka/AsTable");
+    static inline const QString kMonitorInterval = QStringLiteral("quokka/MonitorInterval");
+
+    // The text under KEY; empty when there is none or it is not text.
+    static QString Read(const QString &key);
+    // Keeps VALUE under KEY (an empty VALUE removes the key); false when the profile could
+    // not be written.
+    static bool Write(const QString &key, const QString &value);
 };
 
 } // namespace quokka::geo

@@ -17,7 +17,7 @@ _quokka_quokka()
     if [[ $current == -* ]]; then
         COMPREPLY=($(compgen -W '-h --help -v --version --explore --quit --report --json
             --screenshot --verbose --geo-table --as-table --lookup --home --monitor --interval --ipv6
-            --geo-table-ipv6' \
+            --geo-table-ipv6 --keep-tables' \
             -- "$current"))
     fi
 }

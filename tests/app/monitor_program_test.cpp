@@ -1,6 +1,7 @@
 // The monitor from the command line: --monitor and --interval refused with a reason when they
 // make no sense, and a scripted run that explores, monitors the route for a number of rounds,
-// prints the monitor's lines, writes them into the JSON and ends.
+// prints the monitor's lines, writes them into the JSON and ends, having written nothing
+// but that file and the profile.
 #include "test_support.h"
 
 #include <QJsonArray>
@@ -51,9 +52,13 @@ TEST(MonitorProgram, MonitorsTheExploredRouteForItsRoundsAndEnds)
             + " --home 300,150 && " + env + kProgram
             + " --explore 127.0.0.1 --quit --report --monitor 4 --interval 0.05 --json " + folder + "/run.json' 2>/dev/null",
         &out);
-    std::string json;
+    std::string json, files;
     testsupport::Run("cat " + folder + "/run.json", &json);
+    // The program wrote the profile and the file it was asked for, nothing else (caches that
+    // libraries such as fontconfig may keep aside).
+    testsupport::Run("cd " + folder + " && find . -type f ! -path './.cache/*' | sort", &files);
     testsupport::Run("rm -rf " + folder);
+    EXPECT_EQ(files, "./.config/Local AppWizard-Generated Applications/quokka-quokka.conf\n./run.json\n");
     EXPECT_EQ(status, 0) << out;
     const std::size_t at = out.find("monitor\t1\t127.0.0.1\t4\t4\t0.0\t");
     EXPECT_NE(at, std::string::npos) << out;

@@ -128,6 +128,13 @@ TEST(MonitorWindow, ShowsEveryRowItsTimelineAndRouteChanges)
     auto *interval = window->findChild<QDoubleSpinBox *>(QStringLiteral("intervalBox"));
     interval->setValue(0.5);
     EXPECT_EQ(monitor.IntervalMs(), 500);
+    // The profile keeps the interval a person chose, for the next monitor; --interval's is
+    // for its monitor alone.
+    EXPECT_EQ(quokka::geo::ProfileText::Read(quokka::geo::ProfileText::kMonitorInterval), QStringLiteral("0.5"));
+    window->SetIntervalMs(2000);
+    EXPECT_EQ(monitor.IntervalMs(), 2000);
+    EXPECT_EQ(quokka::geo::ProfileText::Read(quokka::geo::ProfileText::kMonitorInterval), QStringLiteral("0.5"));
+    window->SetIntervalMs(500);
 
     // Saved as CSV where asked.
     QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("saveReportButton")), Qt::LeftButton);

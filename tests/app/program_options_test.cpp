@@ -1,6 +1,7 @@
 // The command line as a person meets it: --version gives the program's version, and --help
 // names the program as it was started, without a display; a script's first run never waits
-// for a click; --ipv6 and the profile choose which family a name is looked up in first.
+// for a click; --ipv6 and the profile choose which family a name is looked up in first;
+// --keep-tables keeps table files in the profile for later runs.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -87,4 +88,40 @@ TEST(ProgramOptions, Ipv6OrThePreferenceInTheProfileLookForIPv6First)
         EXPECT_EQ(out, std::string("trace\tCannot find ") + c.looked + " for \"nothing.invalid\"\n")
             << c.option << " " << c.profileValue;
     }
+}
+
+// --keep-tables keeps the tables it is given in the profile, once they pass their checks;
+// later runs use them unless their command line names others; alone it goes back to the
+// built-in tables.
+TEST(ProgramOptions, KeepTablesKeepsCheckedTablesForLaterRuns)
+{
+    char home[] = "/tmp/quokka-tables-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(home));
+    const std::string folder = home;
+    const std::string program = "cd " + folder + " && env -i PATH=\"$PATH\" HOME=" + folder + " '" QUOKKA_PROGRAM "' ";
+    ASSERT_EQ(testsupport::Run("cd " + folder + " && printf '192.0.2.0 192.0.2.255 US|United States|Texas|Austin\\t30.27 -97.74\\n' | '"
+                               QUOKKA_MAKE_GEO_TABLE "' austin.bin && printf '192.0.2.0 192.0.2.255 GB|United Kingdom|England|London\\t51.51 -0.13\\n'"
+                               " | '" QUOKKA_MAKE_GEO_TABLE "' london.bin && echo garbage > garbage.bin"),
+              0);
+    const struct {
+        std::string step;  // run first (its status is checked)
+        int status;
+        std::string city;  // the city --lookup 192.0.2.1 then names, in a run without options
+    } steps[] = {
+        {"--geo-table austin.bin --keep-tables", 0, "Austin"},
+        {"--geo-table garbage.bin --keep-tables", 1, "Austin"}, // refused: the kept table stays
+        {"--geo-table london.bin --lookup 192.0.2.1 | grep -q London", 0, "Austin"}, // for that run only
+        {"--keep-tables", 0, ""},
+    };
+    for (const auto &s : steps) {
+        std::string out;
+        EXPECT_EQ(testsupport::Run(program + s.step + " 2>/dev/null", &out), s.status) << s.step;
+        testsupport::Run(program + "--lookup 192.0.2.1 2>/dev/null", &out);
+        EXPECT_EQ(out.find("Austin") != std::string::npos ? "Austin" : "", s.city) << s.step << ": " << out;
+    }
+    std::string files;
+    testsupport::Run("cd " + folder + " && find . -type f ! -path './.cache/*' | sort", &files);
+    testsupport::Run("rm -rf " + folder);
+    EXPECT_EQ(files, "./.config/Local AppWizard-Generated Applications/quokka-quokka.conf\n./austin.bin\n./garbage.bin\n"
+                     "./london.bin\n") << "nothing but the profile written";
 }
