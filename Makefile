@@ -1,8 +1,11 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
 # `make test` also configures $(SAN_BUILD), where the cores' unit tests and one whole-program
-# scenario are built with AddressSanitizer and UndefinedBehaviorSanitizer; CTest in $(BUILD)
-# builds that tree (its first test, asan.build) and runs those tests too (as asan.*), so its
-# closing summary covers both trees. CTest runs TEST_JOBS tests at a time, two more than
+# scenario are built with AddressSanitizer and UndefinedBehaviorSanitizer, and starts building
+# it at the lowest priority before $(BUILD) is built, so it takes the processor time the
+# release build leaves (its single-threaded table steps and links). CTest in $(BUILD) finishes
+# that tree (its first test, asan.build, which waits on the same lock, so the two builds never
+# run in one tree at once) and runs those tests too (as asan.*), so its closing summary
+# covers both trees. CTest runs TEST_JOBS tests at a time, two more than
 # the processors: one place goes to asan.build, which takes only what processor time the
 # others leave, and the whole-program scenarios spend most of their time waiting on the
 # program's pace. Tests that need the machine or part of it say so (RUN_SERIAL, or the timed tests'
@@ -19,7 +22,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DQUOKKA_WERROR=ON
 endif
 
-.PHONY: run test setup setup-test build sanitize sanitize-tree package clean
+.PHONY: run test setup setup-test build sanitize sanitize-tree sanitize-early package clean
 
 # What building and running need; the tests' packages (GoogleTest, clang, the X server, the
 # peers) come with `make test` alone.
@@ -39,13 +42,22 @@ test: CMAKE_FLAGS += -DQUOKKA_TESTS=ON
 sanitize-tree: setup-test
 	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(CMAKE_FLAGS)
 
+# The lock that keeps two builds of the sanitizer tree from running at once.
+SAN_LOCK = flock $(SAN_BUILD)/build.lock
+
 sanitize: sanitize-tree
-	cmake --build $(SAN_BUILD) -j$(JOBS) --target quokka_sanitized_tests
+	$(SAN_LOCK) cmake --build $(SAN_BUILD) -j$(JOBS) --target quokka_sanitized_tests
+
+# Starts building the sanitizer tree in the background; its output goes to early-build.log
+# there, and asan.build shows what failed, if anything did.
+sanitize-early: sanitize-tree
+	$(SAN_LOCK) nice -n 19 cmake --build $(SAN_BUILD) -j$(JOBS) --target quokka_sanitized_tests \
+	  > $(SAN_BUILD)/early-build.log 2>&1 &
 
 run: build
 	bash tools/run.sh $(BUILD)/quokka-quokka
 
-test: setup-test build sanitize-tree
+test: setup-test sanitize-early build
 	cd $(BUILD) && ctest -j$(TEST_JOBS) --output-on-failure --timeout 900; status=$$?; \
 	  bash $(CURDIR)/tools/bench_summary.sh .; exit $$status
 

@@ -91,7 +91,10 @@ function(_quokka_write_sanitized_tests)
   get_property(entries GLOBAL PROPERTY QUOKKA_SANITIZED_TEST_LIST)
   cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
   list(JOIN QUOKKA_IN_BACKGROUND "]] [[" background)
-  string(CONCAT build "add_test([[asan.build]] [[${background}]] [[${CMAKE_COMMAND}]] --build [[${CMAKE_BINARY_DIR}]]"
+  # The lock is the one `make test` holds while it starts this build early: asan.build waits
+  # for that build and then finishes it (or shows why it failed).
+  string(CONCAT build "add_test([[asan.build]] flock [[${CMAKE_BINARY_DIR}/build.lock]] [[${background}]]"
+         " [[${CMAKE_COMMAND}]] --build [[${CMAKE_BINARY_DIR}]]"
          " --target quokka_sanitized_tests --parallel ${cores})\n"
          "set_tests_properties([[asan.build]] PROPERTIES FIXTURES_SETUP quokka_sanitizer_tree"
          " COST 10000 TIMEOUT 3600 LABELS sanitizer)\n")

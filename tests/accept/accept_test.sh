@@ -392,6 +392,7 @@ bench() {
   mkdir -p "$home"
   in_client env HOME="$home" QT_QPA_PLATFORM=offscreen "$acceptbin/quokka-accept-phase-bench" accept.example "$work/table.bin"
   [ $? -eq 0 ] || failures=$((failures + 1))
+  echo "(taken beside other tests; load average over the last minute: $(cut -d" " -f1 /proc/loadavg))"
 }
 
 case "$scenario" in

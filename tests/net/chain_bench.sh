@@ -27,4 +27,5 @@ read -r user_cpu system_cpu < <(tail -n1 "$work/times")
 echo "ten-hop run: wall ${wall_ms} ms, probes ${probes_ms} ms, waits $((hops * 2000)) ms"
 echo "overhead beyond probes and waits (process start included): $((wall_ms - probes_ms - hops * 2000)) ms"
 echo "processor time of the program: user ${user_cpu}, system ${system_cpu}, against ${wall_ms} ms of wall time"
+echo "(taken beside other tests; load average over the last minute: $(cut -d" " -f1 /proc/loadavg))"
 [ "$failures" -eq 0 ]

@@ -247,6 +247,7 @@ bench)
   echo "run: wall ${wall_ms} ms, probes ~${probes_ms} ms (one silent hop at 400 ms), waits $((waits * 2000)) ms"
   echo "run overhead beyond probes and waits: $((wall_ms - probes_ms - waits * 2000)) ms"
   echo "CPU time of the program (user, system): ${cpu} against ${wall_ms} ms of wall time"
+  echo "(taken beside other tests; load average over the last minute: $(cut -d" " -f1 /proc/loadavg))"
   ;;
 traceroute6|rounds6)
   target=2001:db8:4::2
