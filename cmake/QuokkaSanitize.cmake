@@ -32,7 +32,9 @@ if(QUOKKA_SANITIZE)
   # The instrumentation leads GCC's flow analysis to report uninitialised reads inside the
   # standard library (std::function in std::regex) that are not there; the release tree keeps
   # the warning.
-  add_compile_options(-Wno-maybe-uninitialized)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    add_compile_options(-Wno-maybe-uninitialized)
+  endif()
   add_link_options(-fsanitize=address,undefined)
   add_custom_target(quokka_sanitized_tests)
 endif()
