@@ -288,7 +288,7 @@ TEST_F(ExplorationTest, SettlesEachHostNameBetweenItsLineAndTheNextWithoutHoldin
                                         {4, {"198.51.100.10", 6}}, {5, {"203.0.113.7", 7}}};
     m_names = {{"192.0.2.1", {0, "r1.route.test"}},        // at once
                {"192.0.2.2", {60, "slow.route.test"}},      // within the deadline
-               {"198.51.100.9", {200, "late.route.test"}},  // past a short deadline, before the next hop
+               {"198.51.100.9", {400, "late.route.test"}},  // past a short deadline, before the next hop
                {"198.51.100.10", {1000, "hung.route.test"}}, // past the next hop
                {"203.0.113.7", {1000, "hung.route.test"}}};
     struct Case {
@@ -297,10 +297,10 @@ TEST_F(ExplorationTest, SettlesEachHostNameBetweenItsLineAndTheNextWithoutHoldin
         QStringList names; // each hop's settled name, in order
     };
     const Case cases[] = {
-        {"deadline within the pause", {300, 0, 0, 150}, {"r1.route.test", "slow.route.test", "", "", ""}},
+        {"deadline within the pause", {600, 0, 0, 300}, {"r1.route.test", "slow.route.test", "", "", ""}},
         // A deadline past the pause: the next line, and the run's end, settle the name unknown.
-        // (a longer pause, so that a busy machine cannot make the name at 200 ms miss it)
-        {"deadline past the pause", {600, 0, 0, 5000}, {"r1.route.test", "slow.route.test", "late.route.test", "", ""}},
+        // (pauses long enough that a busy machine cannot make a name miss its mark)
+        {"deadline past the pause", {800, 0, 0, 5000}, {"r1.route.test", "slow.route.test", "late.route.test", "", ""}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
