@@ -280,6 +280,8 @@ TEST(Ipv6Text, ReadsExactlyWhatInetPtonReads)
         ASSERT_EQ(ParseIpv6(text, key), valid) << text;
         if (valid) {
             ASSERT_EQ(key, Key6::FromBytes(expected)) << text;
+            // Plain hex groups never need the C library.
+            ASSERT_EQ(ParsePlainIpv6(text, key), text.find('.') == std::string::npos) << text;
         }
     }
 }
