@@ -73,9 +73,9 @@ inline bool ParsePlainIpv6(std::string_view text, Key6 &key)
         // at END) as their values, the first lowest.
         const std::size_t end4 = end < 4 ? 4 : end;
         const unsigned char *four = chars + end4 - 4;
-        std::uint32_t digits = std::uint32_t(four[0]) | std::uint32_t(four[1]) << 8 | std::uint32_t(four[2]) << 16
-            | std::uint32_t(four[3]) << 24;
-        digits <<= 8 * (end4 - end);
+        const std::uint64_t read = std::uint64_t(four[0]) | std::uint64_t(four[1]) << 8 | std::uint64_t(four[2]) << 16
+            | std::uint64_t(four[3]) << 24;
+        std::uint32_t digits = std::uint32_t(read << 8 * (end4 - end)); // all four out for an empty first group
         digits = (digits & 0x0F0F0F0F) + (digits >> 6 & 0x01010101) * 9;
         digits &= std::uint32_t(0xFFFFFFFF00000000ull >> (8 * (length < 4 ? length : 4)));
         const std::uint32_t pairs16 = (digits & 0x00FF00FF) << 4 | (digits >> 8 & 0x00FF00FF);
