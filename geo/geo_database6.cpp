@@ -233,26 +233,35 @@ void GeoDatabase6::SearchGuided(std::span<const Key6> keys, std::span<std::uint3
     const unsigned char *const highs = m_highs.data();
     const std::size_t last = m_rangeCount - 1;
     for (std::size_t from = 0; from < keys.size(); from += kSideBySide) {
+        // Always kSideBySide searches, the last ones of a short batch repeating its first key,
+        // so that each step is laid out for all of them without a loop.
         const std::size_t n = std::min(kSideBySide, keys.size() - from);
-        const Key6 *key = keys.data() + from;
+        std::uint64_t keyHigh[kSideBySide];
+        #pragma GCC unroll 32
+        for (std::size_t j = 0; j < kSideBySide; ++j)
+            keyHigh[j] = keys[from + (j < n ? j : 0)].high;
         std::size_t base[kSideBySide] = {};
         for (std::size_t length = guide.coarse.size(); length > 1;) {
             const std::size_t half = length / 2;
-            for (std::size_t j = 0; j < n; ++j)
-                base[j] += half & -std::size_t(coarse[base[j] + half] <= key[j].high);
+            #pragma GCC unroll 32
+            for (std::size_t j = 0; j < kSideBySide; ++j)
+                base[j] += half & -std::size_t(coarse[base[j] + half] <= keyHigh[j]);
             length -= half;
         }
-        for (std::size_t j = 0; j < n; ++j) {
+        #pragma GCC unroll 32
+        for (std::size_t j = 0; j < kSideBySide; ++j) {
             base[j] *= kCoarseStride;
             __builtin_prefetch(fine + base[j] + kCoarseStride / 2);
         }
         for (std::size_t length = kCoarseStride; length > 1;) {
             const std::size_t half = length / 2;
-            for (std::size_t j = 0; j < n; ++j)
-                base[j] += half & -std::size_t(fine[base[j] + half] <= key[j].high);
+            #pragma GCC unroll 32
+            for (std::size_t j = 0; j < kSideBySide; ++j)
+                base[j] += half & -std::size_t(fine[base[j] + half] <= keyHigh[j]);
             length -= half;
         }
-        for (std::size_t j = 0; j < n; ++j) {
+        #pragma GCC unroll 32
+        for (std::size_t j = 0; j < kSideBySide; ++j) {
             base[j] *= kFineStride;
             const unsigned char *window = highs + std::min(base[j], last) * kHighSize;
             __builtin_prefetch(window);
@@ -260,13 +269,15 @@ void GeoDatabase6::SearchGuided(std::span<const Key6> keys, std::span<std::uint3
         }
         for (std::size_t length = kFineStride; length > 1;) {
             const std::size_t half = length / 2;
-            for (std::size_t j = 0; j < n; ++j)
-                base[j] += half & -std::size_t(High(std::min(base[j] + half, last)) <= key[j].high);
+            #pragma GCC unroll 32
+            for (std::size_t j = 0; j < kSideBySide; ++j)
+                base[j] += half & -std::size_t(ReadLe64(highs + std::min(base[j] + half, last) * kHighSize) <= keyHigh[j]);
             length -= half;
         }
+        const Key6 *key = keys.data() + from;
         for (std::size_t j = 0; j < n; ++j) {
             const std::size_t range = std::min(base[j], last);
-            const std::uint64_t high = High(range);
+            const std::uint64_t high = ReadLe64(highs + range * kHighSize);
             ranges[from + j] = high > key[j].high ? kNoRange
                 : high == key[j].high && m_lowCount > 0 ? Settle(range, key[j])
                                                         : std::uint32_t(range);
@@ -285,6 +296,7 @@ void GeoDatabase6::FindRanges(std::span<const Key6> keys, std::span<std::uint32_
         SearchGuided(keys, ranges);
         return;
     }
+    const unsigned char *const highs = m_highs.data();
     for (std::size_t from = 0; from < keys.size(); from += kSideBySide) {
         const std::size_t n = std::min(kSideBySide, keys.size() - from);
         const Key6 *key = keys.data() + from;
@@ -296,13 +308,13 @@ void GeoDatabase6::FindRanges(std::span<const Key6> keys, std::span<std::uint32_
         while (length > 1) {
             const std::size_t half = length / 2;
             for (std::size_t j = 0; j < n; ++j) {
-                base[j] += half & -std::size_t(High(base[j] + half) <= key[j].high);
-                __builtin_prefetch(m_highs.data() + (base[j] + (length - half) / 2) * kHighSize);
+                base[j] += half & -std::size_t(ReadLe64(highs + (base[j] + half) * kHighSize) <= key[j].high);
+                __builtin_prefetch(highs + (base[j] + (length - half) / 2) * kHighSize);
             }
             length -= half;
         }
         for (std::size_t j = 0; j < n; ++j) {
-            const std::uint64_t high = High(base[j]);
+            const std::uint64_t high = ReadLe64(highs + base[j] * kHighSize);
             ranges[from + j] = high > key[j].high ? kNoRange
                 : high == key[j].high && m_lowCount > 0 ? Settle(base[j], key[j])
                                                         : std::uint32_t(base[j]);
