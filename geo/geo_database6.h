@@ -83,8 +83,8 @@ public:
     // Every search over one table takes the same number of steps, so they run side by side,
     // each one's next high half asked for from memory while the others compare theirs. A long
     // list goes through a guide built once (the first time) that stays in the processor's
-    // caches: a directory on the top bits of the high half, then a list of every 16th high half,
-    // then the 16 that follow the one found.
+    // caches: every 4096th high half, then the 256 of every 16th high half that follow the one
+    // found, then the 16 high halves of the table that follow that one.
     void FindRanges(std::span<const Key6> keys, std::span<std::uint32_t> ranges) const;
     // The row of the place of the range holding KEY; nullptr for no range or no place.
     const unsigned char *FindKey(Key6 key) const { return PlaceRow(FindRange(key)); }
