@@ -61,11 +61,12 @@ std::array<std::uint8_t, 16> Key6::Bytes() const
 
 std::string GeoDatabase6::Problem(std::span<const unsigned char> table)
 {
-    if (table.size() < kHeaderSize)
-        return "it is shorter than its header";
-    if (std::memcmp(table.data(), kMagic.data(), kMagic.size() - 1) == 0 && table[kMagic.size() - 1] < kMagic.back())
+    if (table.size() >= kMagic.size() && std::memcmp(table.data(), kMagic.data(), kMagic.size() - 1) == 0
+        && table[kMagic.size() - 1] < kMagic.back())
         return "it is an IPv6 geolocation table of an older format (" + std::to_string(table[kMagic.size() - 1])
             + "); this program reads format " + std::to_string(kMagic.back());
+    if (table.size() < kHeaderSize)
+        return "it is shorter than its header";
     if (std::memcmp(table.data(), kMagic.data(), kMagic.size()) != 0)
         return "it is not an IPv6 geolocation table";
     const std::uint64_t ranges = ReadLe32(table, 8), places = ReadLe32(table, 12), lows = ReadLe32(table, 16);
