@@ -63,8 +63,10 @@ public:
     static std::string FileInUse(bool *refused = nullptr);
     // Why TABLE cannot be used as a table; empty when it can. Reads only the header.
     static std::string Problem(std::span<const unsigned char> table);
-    // The first range the search cannot rely on (a start not above the one before it) or whose
-    // place index lies outside the table, as "range N (START): what"; empty when none.
+    // The first fault the search cannot live with, as "low half N (range R): what" for the list
+    // of low halves (a range outside the table or not after the one before, a low half of 0),
+    // else as "range N (START): what" (a start not above the one before it, a place index
+    // outside the table); empty when none.
     std::string OrderProblem() const;
     // Why TABLE, a whole file, cannot be used: a Problem or an OrderProblem; empty when it can.
     static std::string FileProblem(std::span<const unsigned char> table);
