@@ -128,17 +128,19 @@ TEST(GeoTable6, BulkSearchIsTheSingleSearchOnTablesOfEverySize)
 TEST(GeoTable6, BrokenTablesAreRefusedWithOneMessage)
 {
     const std::vector<unsigned char> good = Table();
-    const auto with = [&](std::size_t at, std::initializer_list<unsigned char> bytes) {
-        std::vector<unsigned char> table = good;
+    // Ranges 1 and 2 start where the low half is not 0: the list of them lies after the places.
+    const std::vector<unsigned char> lows = Table({{K("2001:db8::"), 0}, {K("2001:db8::5"), 1}, {K("2001:db8::9"), 0}});
+    const std::size_t lowRanges = GeoDatabase6::kHeaderSize + 3 * (GeoDatabase6::kHighSize + GeoDatabase6::kIndexSize);
+    const std::size_t lowHalves = lowRanges + 2 * GeoDatabase6::kLowRangeSize;
+    const auto with = [](std::vector<unsigned char> table, std::size_t at, std::initializer_list<unsigned char> bytes) {
         std::copy(bytes.begin(), bytes.end(), table.begin() + std::ptrdiff_t(at));
         return table;
     };
-    const std::size_t starts = GeoDatabase6::kHeaderSize, indices = starts + 5 * GeoDatabase6::kStartSize;
-    const std::vector<unsigned char> start1(good.begin() + starts + 16, good.begin() + starts + 32);
+    // The high halves are little-endian: byte 2 of 2001:db8:1::'s is its 1.
+    const std::size_t highs = GeoDatabase6::kHeaderSize, indices = highs + 5 * GeoDatabase6::kHighSize;
+    const std::vector<unsigned char> high1(good.begin() + highs + 8, good.begin() + highs + 16);
     std::vector<unsigned char> overlap = good; // range 2 starts where range 1 does
-    std::copy(start1.begin(), start1.end(), overlap.begin() + starts + 32);
-    std::vector<unsigned char> order = good; // range 2 starts before range 1
-    order[starts + 32 + 5] = 0x00;
+    std::copy(high1.begin(), high1.end(), overlap.begin() + highs + 16);
     const struct {
         const char *name;
         std::vector<unsigned char> table;
@@ -146,11 +148,17 @@ TEST(GeoTable6, BrokenTablesAreRefusedWithOneMessage)
     } rows[] = {
         {"garbage", std::vector<unsigned char>(200, 'x'), "it is not an IPv6 geolocation table"},
         {"short", std::vector<unsigned char>(good.begin(), good.begin() + 10), "it is shorter than its header"},
+        {"older", with(good, 7, {1}), "it is an IPv6 geolocation table of an older format (1); this program reads format 2"},
         {"cut", std::vector<unsigned char>(good.begin(), good.end() - 1), "its size does not match its header"},
-        {"count", with(8, {6}), "its size does not match its header"},
-        {"order", order, "range 2 (2001:db8::): does not start after the previous range starts (out of order or overlapping)"},
+        {"count", with(good, 8, {6}), "its size does not match its header"},
+        {"low count", with(good, 16, {1}), "its size does not match its header"},
+        {"order", with(good, highs + 16 + 2, {0}), "range 2 (2001:db8::): does not start after the previous range starts (out of order or overlapping)"},
         {"overlap", overlap, "range 2 (2001:db8:0:1::): does not start after the previous range starts (out of order or overlapping)"},
-        {"place", with(indices + 4, {2, 0, 0, 0}), "range 1 (2001:db8:0:1::): its place 2 is not in the table"},
+        {"low order", with(lows, lowHalves + 8, {4}), "range 2 (2001:db8::4): does not start after the previous range starts (out of order or overlapping)"},
+        {"place", with(good, indices + 4, {2, 0, 0, 0}), "range 1 (2001:db8:0:1::): its place 2 is not in the table"},
+        {"low repeated", with(lows, lowRanges + 4, {1}), "low half 1 (range 1): does not follow the previous one's range (out of order or repeated)"},
+        {"low outside", with(lows, lowRanges + 4, {3}), "low half 1 (range 3): the range is not in the table"},
+        {"low 0", with(lows, lowHalves, {0}), "low half 0 (range 1): it is 0"},
     };
     for (const auto &row : rows) {
         EXPECT_EQ(GeoDatabase6::FileProblem(row.table), row.problem) << row.name;
@@ -272,6 +280,8 @@ TEST(Ipv6Text, ReadsExactlyWhatInetPtonReads)
         ASSERT_EQ(ParseIpv6(text, key), valid) << text;
         if (valid) {
             ASSERT_EQ(key, Key6::FromBytes(expected)) << text;
+            // Plain hex groups never need the C library.
+            ASSERT_EQ(ParsePlainIpv6(text, key), text.find('.') == std::string::npos) << text;
         }
     }
 }

@@ -56,6 +56,9 @@ protected:
         std::vector<unsigned char> truncated = testgeo::AsTable({{1, 2, 64500, "Example"}});
         truncated.pop_back();
         Write(path("truncated.bin"), truncated);
+        std::vector<unsigned char> firstFormat6{'Q', 'Q', 'G', 'E', 'O', '6', 0, 1}; // no ranges, no places
+        firstFormat6.resize(16);
+        Write(path("first6.bin"), firstFormat6);
         const auto city = testgeo::At("AU", "Australia", "Queensland", "Brisbane", -27.46754, 153.02809);
         Write(path("geo.bin"), testgeo::SmallTable()
                                    .noLocation(Key(1, 0, 1, 0), Key(192, 0, 1, 255))
@@ -102,6 +105,10 @@ TEST_F(TableTools, CommandsGiveTheirMessagesAndExitCodes)
          "quokka-astable: cannot map .*/none\\.bin: No such file or directory\n"},
         {"geo check", QUOKKA_GEOTABLE, {"--check", "@geo.bin"}, 0,
          "bytes: 372\nrows: 3 \\(2 data rows and the terminating row\\)\n(.*\n)*.*/geo\\.bin: every check passed\n", ""},
+        {"geo check, IPv6 table of the first format", QUOKKA_GEOTABLE, {"--check", "@first6.bin"}, 1, "bytes: 16\n(.*\n)*",
+         "quokka-geotable: .*/first6\\.bin: the table cannot be read: it is an IPv6 geolocation table of an older format "
+         "\\(1\\); this program reads format 2\n"
+         "quokka-geotable: .*/first6\\.bin: 1 faults; the table is not usable\n"},
         {"geo check, AS table", QUOKKA_GEOTABLE, {"--check", "@as.bin"}, 1, "(.*\n)*",
          "quokka-geotable: .*/as\\.bin: the table is not a whole number of 124-byte rows, at least two\n"
          "quokka-geotable: .*/as\\.bin: 1 faults; the table is not usable\n"},

@@ -199,14 +199,16 @@ TEST(HostileGeoTable, EverySearchEndsAndAnyRowFoundHoldsItsKey)
 TEST(HostileGeoTable, AnIpv6TableOfRandomRangesGivesPlacesInsideItOrNone)
 {
     std::mt19937_64 random(66);
-    Bytes bytes(GeoDatabase6::kHeaderSize + 500 * (GeoDatabase6::kStartSize + GeoDatabase6::kIndexSize) + 3 * GeoRecord::kSize);
+    Bytes bytes(GeoDatabase6::kHeaderSize + 500 * (GeoDatabase6::kHighSize + GeoDatabase6::kIndexSize)
+                + 7 * (GeoDatabase6::kLowRangeSize + GeoDatabase6::kLowSize) + 3 * GeoRecord::kSize);
     for (unsigned char &byte : bytes)
         byte = static_cast<unsigned char>(random());
     std::copy(GeoDatabase6::kMagic.begin(), GeoDatabase6::kMagic.end(), bytes.begin());
     quokka::WriteLe32(bytes.data() + 8, 500);
     quokka::WriteLe32(bytes.data() + 12, 3);
+    quokka::WriteLe32(bytes.data() + 16, 7); // low halves of random ranges
     for (std::size_t i = 0; i < 500; i += 2) // some indices inside the places
-        quokka::WriteLe32(bytes.data() + GeoDatabase6::kHeaderSize + 500 * GeoDatabase6::kStartSize + i * 4, std::uint32_t(i % 3));
+        quokka::WriteLe32(bytes.data() + GeoDatabase6::kHeaderSize + 500 * GeoDatabase6::kHighSize + i * 4, std::uint32_t(i % 3));
     const GeoDatabase6 db(bytes);
     ASSERT_EQ(db.RangeCount(), 500u);
     std::vector<Key6> keys(20000);

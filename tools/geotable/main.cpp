@@ -39,10 +39,12 @@ std::string Build(const std::vector<std::string> &operands)
     return line;
 }
 
+// An IPv6 table of any format (its magic without the format byte), so that the IPv6 check
+// names an older one.
 bool IsTable6(std::span<const unsigned char> table)
 {
     const auto &magic = quokka::geo::GeoDatabase6::kMagic;
-    return table.size() >= magic.size() && std::memcmp(table.data(), magic.data(), magic.size()) == 0;
+    return table.size() >= magic.size() && std::memcmp(table.data(), magic.data(), magic.size() - 1) == 0;
 }
 
 // Either table's check, by the table's first bytes; SOURCE, when given, for an IPv6 table.

@@ -54,6 +54,7 @@ private:
         m_result.Add([&] { return "range " + std::to_string(range) + " (" + Text6(m_database.RangeFirst(std::uint32_t(range))) + "): " + what; });
     }
     void CheckPlace(std::size_t place);
+    void CheckLows(const unsigned char *lowRanges);
     void CompareWithSource(std::uint32_t range);
 
     std::span<const unsigned char> m_table;
@@ -89,6 +90,29 @@ void Checker6::CheckPlace(std::size_t place)
         fault("a place without location whose coordinates are not 0.0");
     if (!std::isfinite(latitude) || !std::isfinite(longitude) || std::fabs(latitude) > 90.0 || std::fabs(longitude) > 180.0)
         fault("coordinates out of range");
+}
+
+// The list of ranges whose first address has a low half other than 0 (LOW RANGES, their low
+// halves after them): each range in the table, after the one before it, and its low half not 0.
+void Checker6::CheckLows(const unsigned char *lowRanges)
+{
+    const std::size_t count = m_database.LowCount();
+    const unsigned char *lows = lowRanges + count * GeoDatabase6::kLowRangeSize;
+    for (std::size_t low = 0; low < count; ++low) {
+        const std::uint32_t range = ReadLe32(lowRanges + low * GeoDatabase6::kLowRangeSize);
+        const auto fault = [&](const char *what) {
+            m_result.Add([&] { return "low half " + std::to_string(low) + " (range " + std::to_string(range) + "): " + what; });
+        };
+        if (range >= m_database.RangeCount())
+            fault("the range is not in the table");
+        if (low > 0 && range <= ReadLe32(lowRanges + (low - 1) * GeoDatabase6::kLowRangeSize))
+            fault("does not follow the previous one's range (out of order or repeated)");
+        std::uint64_t value = 0;
+        for (int i = 7; i >= 0; --i)
+            value = value << 8 | lows[low * GeoDatabase6::kLowSize + std::size_t(i)];
+        if (value == 0)
+            fault("it is 0");
+    }
 }
 
 // The source's place of the first, middle and last address of RANGE, against the table's.
@@ -131,6 +155,7 @@ Check6Result Checker6::Run()
     }
     f.ranges = m_database.RangeCount();
     f.places = m_database.PlaceCount();
+    f.lows = m_database.LowCount();
     f.maxProbes = std::bit_width(f.ranges);
     if (f.ranges == 0) {
         m_result.Add([] { return "the table has no ranges"; });
@@ -138,7 +163,8 @@ Check6Result Checker6::Run()
     }
     if (m_database.RangeFirst(0) != Key6{})
         Fault(0, "the first range does not start at ::");
-    const unsigned char *indices = m_table.data() + GeoDatabase6::kHeaderSize + f.ranges * GeoDatabase6::kStartSize;
+    const unsigned char *indices = m_table.data() + GeoDatabase6::kHeaderSize + f.ranges * GeoDatabase6::kHighSize;
+    CheckLows(indices + f.ranges * GeoDatabase6::kIndexSize);
     for (std::size_t range = 0; range < f.ranges; ++range) {
         const std::uint32_t place = ReadLe32(indices + range * GeoDatabase6::kIndexSize);
         if (place == GeoDatabase6::kNoPlace)
@@ -166,15 +192,28 @@ Check6Result Checker6::Run()
 
 std::vector<unsigned char> EncodeTable6(const std::vector<Range6> &ranges, const std::vector<Row> &places)
 {
+    std::vector<std::uint32_t> lowRanges;
+    for (std::size_t range = 0; range < ranges.size(); ++range) {
+        if (ranges[range].first.low != 0)
+            lowRanges.push_back(Count6(range));
+    }
     std::vector<unsigned char> table(GeoDatabase6::kMagic.begin(), GeoDatabase6::kMagic.end());
     AppendLe32(table, Count6(ranges.size()));
     AppendLe32(table, Count6(places.size()));
-    for (const Range6 &range : ranges) {
-        const std::array<std::uint8_t, 16> bytes = range.first.Bytes();
-        table.insert(table.end(), bytes.begin(), bytes.end());
-    }
+    AppendLe32(table, Count6(lowRanges.size()));
+    AppendLe32(table, 0);
+    const auto appendLe64 = [&table](std::uint64_t value) {
+        AppendLe32(table, std::uint32_t(value));
+        AppendLe32(table, std::uint32_t(value >> 32));
+    };
+    for (const Range6 &range : ranges)
+        appendLe64(range.first.high);
     for (const Range6 &range : ranges)
         AppendLe32(table, range.place);
+    for (const std::uint32_t range : lowRanges)
+        AppendLe32(table, range);
+    for (const std::uint32_t range : lowRanges)
+        appendLe64(ranges[range].first.low);
     for (Row row : places) {
         std::memset(row.data(), 0, 8);
         table.insert(table.end(), row.begin(), row.end());
@@ -231,6 +270,7 @@ std::string FormatFigures6(const Table6Figures &f)
     std::ostringstream out;
     out << "bytes: " << f.bytes << "\n"
         << "IPv6 ranges: " << f.ranges << " (" << f.rangesWithoutPlace << " without place)\n"
+        << "ranges starting where the low half is not 0: " << f.lows << "\n"
         << "places: " << f.places << "\n"
         << "addresses compared with the source: " << f.sampled << "\n"
         << "most probes per lookup: " << f.maxProbes << "\n";

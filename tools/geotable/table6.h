@@ -47,6 +47,7 @@ struct Table6Figures {
     std::size_t bytes = 0;
     std::size_t ranges = 0;
     std::size_t rangesWithoutPlace = 0;
+    std::size_t lows = 0;     // ranges whose first address has a low half other than 0
     std::size_t places = 0;
     std::size_t sampled = 0;  // addresses compared with the source
     int maxProbes = 0;
@@ -56,7 +57,8 @@ struct Check6Result : tablefile::Faults {
     Table6Figures figures;
 };
 
-// Every rule of a finished IPv6 table: its header and size, starts rising from ::, place
+// Every rule of a finished IPv6 table: its header and size, starts rising from ::, the list of
+// starts with a low half in order and inside the table, place
 // indices inside the table, neighbours of one place merged, place rows as the IPv4 table's
 // rows (addresses 0, plain ASCII texts, coordinates in range). With SOURCE, also the first,
 // last and middle address of a sample of ranges give the source's place.
