@@ -31,6 +31,9 @@ bool IsPlainAscii(std::string_view text)
     return true;
 }
 
+// How many addresses ahead of the line being written their rows are asked for.
+constexpr std::size_t kAhead = 12;
+
 // The shortest decimal text that reads back as the same double.
 void AppendShortest(std::string &out, double value)
 {
@@ -72,29 +75,39 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
         }
     }
     m_rows.resize(m_keys.size());
-    m_geo.FindKeys(m_keys, m_rows);
+    if (m_copies.size() < m_keys.size())
+        m_copies.resize(m_keys.size());
+    m_geo.FindKeys(m_keys, m_rows, m_copies);
+    m_systems.resize(m_keys.size());
+    m_as.FindSystems(m_keys, m_systems);
     m_ranges6.resize(m_keys6.size());
     m_geo6.FindRanges(m_keys6, m_ranges6);
+    m_systems6.resize(m_keys6.size());
+    m_as.FindSystems6(m_keys6, m_systems6);
     std::size_t address = 0, address6 = 0;
     for (std::size_t i = 0; i < m_trimmed.size(); ++i) {
         switch (m_kinds[i]) {
         case Kind::V4:
-            AppendLine(out, m_trimmed[i], &m_keys[address], m_rows[address]);
+            // The system of an address a few lines on is asked for from memory now, to be there
+            // when its line is written.
+            if (address + kAhead < m_rows.size())
+                m_as.PrefetchSystem(m_systems[address + kAhead]);
+            AppendLine(out, m_trimmed[i], m_rows[address], &m_copies[address], m_systems[address]);
             ++address;
             break;
         case Kind::V6:
-            AppendLine6(out, m_trimmed[i], m_keys6[address6], m_ranges6[address6]);
+            AppendLine6(out, m_trimmed[i], m_ranges6[address6], m_systems6[address6]);
             ++address6;
             break;
         case Kind::Text:
-            AppendLine(out, m_trimmed[i], nullptr, nullptr);
+            AppendLine(out, m_trimmed[i], nullptr, nullptr, AsDatabase::kNoSystem);
             break;
         }
         out += '\n';
     }
 }
 
-void LookupLines::AppendLine6(std::string &out, std::string_view text, const Key6 &key, std::uint32_t range)
+void LookupLines::AppendLine6(std::string &out, std::string_view text, std::uint32_t range, std::uint32_t system)
 {
     AppendVisible(out, text, false);
     const unsigned char *row = m_geo6.PlaceRow(range);
@@ -105,37 +118,40 @@ void LookupLines::AppendLine6(std::string &out, std::string_view text, const Key
         out += NetAddress::V6(m_geo6.RangeFirst(range).Bytes()).ToString();
         out += '-';
         out += NetAddress::V6(m_geo6.RangeLast(range).Bytes()).ToString();
-        AppendPlace(out, row);
+        AppendPlace(out, row, row);
     }
-    AppendSystem(out, m_as.FindKey6(key));
+    AppendSystem(out, m_as.System(system));
 }
 
-void LookupLines::AppendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row)
+// ROW is where the row lies in the table, COPY its bytes.
+void LookupLines::AppendLine(std::string &out, std::string_view text, const unsigned char *row, const GeoRecord *copy,
+                             std::uint32_t system)
 {
     AppendVisible(out, text, false);
     if (row == nullptr) {
         out += "\tno match";
     } else {
         out += '\t';
-        AppendDottedQuad(out, ReadLe32(row + GeoRecord::kFirstAddress));
+        AppendDottedQuad(out, copy->FirstAddress());
         out += '-';
-        AppendDottedQuad(out, ReadLe32(row + GeoRecord::kLastAddress));
-        AppendPlace(out, row);
+        AppendDottedQuad(out, copy->LastAddress());
+        AppendPlace(out, row, copy->bytes.data());
     }
-    AppendSystem(out, key ? m_as.FindKey(*key) : std::nullopt);
+    AppendSystem(out, m_as.System(system));
 }
 
-// The place's fields of ROW, a geolocation row of either table.
-void LookupLines::AppendPlace(std::string &out, const unsigned char *row)
+// The place's fields of ROW, a geolocation row of either table, read from BYTES, ROW's bytes
+// where they lie or a copy of them.
+void LookupLines::AppendPlace(std::string &out, const unsigned char *row, const unsigned char *bytes)
 {
-    AppendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
-    AppendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
-    AppendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
-    AppendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
+    AppendField(out, row, bytes, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
+    AppendField(out, row, bytes, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
+    AppendField(out, row, bytes, GeoRecord::kRegion, GeoRecord::kRegionSize);
+    AppendField(out, row, bytes, GeoRecord::kCity, GeoRecord::kCitySize);
     out += '\t';
-    AppendShortest(out, ReadLeDouble(row + GeoRecord::kLatitude));
+    AppendShortest(out, ReadLeDouble(bytes + GeoRecord::kLatitude));
     out += '\t';
-    AppendShortest(out, ReadLeDouble(row + GeoRecord::kLongitude));
+    AppendShortest(out, ReadLeDouble(bytes + GeoRecord::kLongitude));
 }
 
 void LookupLines::AppendSystem(std::string &out, const std::optional<AsMatch> &as)
@@ -152,10 +168,15 @@ void LookupLines::AppendSystem(std::string &out, const std::optional<AsMatch> &a
 
 // A table file need not be the checked ASCII the builder writes: its texts show their control
 // characters too, and each row's visible texts are kept, as the organisations' are.
-void LookupLines::AppendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size)
+void LookupLines::AppendField(std::string &out, const unsigned char *row, const unsigned char *bytes, std::size_t offset,
+                              std::size_t size)
 {
     out += '\t';
-    AppendVisible(out, GeoRecord::ReadText(row + offset, size), true);
+    const std::string_view text = GeoRecord::ReadText(bytes + offset, size);
+    if (IsPlainAscii(text))
+        out += text;
+    else // kept by where the text lies in the table
+        AppendVisible(out, {reinterpret_cast<const char *>(row) + offset, text.size()}, true);
 }
 
 void LookupLines::AppendVisible(std::string &out, std::string_view text, bool remember)
