@@ -7,6 +7,7 @@
 #include "geo/ipv6_text.h"
 
 #include <charconv>
+#include <cstring>
 
 using quokka::ReadLe32;
 using quokka::ReadLeDouble;
@@ -22,13 +23,43 @@ std::string_view Trimmed(std::string_view text)
     return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
+// Whether TEXT is all printable ASCII (0x20 to 0x7e), eight bytes at a time.
 bool IsPlainAscii(std::string_view text)
 {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+    constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+    std::size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+        std::uint64_t bytes;
+        std::memcpy(&bytes, text.data() + at, 8);
+        // A byte of 0x80 or more, below 0x20, or 0x7f sets its high bit in one of the three.
+        const std::uint64_t delete7f = bytes ^ (0x7f * kOnes);
+        if ((bytes | ((bytes - 0x20 * kOnes) & ~bytes) | ((delete7f - kOnes) & ~delete7f)) & kHighs)
+            return false;
+    }
+    for (; at < text.size(); ++at) {
+        if (static_cast<unsigned char>(text[at]) < 0x20 || static_cast<unsigned char>(text[at]) >= 0x7f)
             return false;
     }
     return true;
+}
+
+// Appends FIRST-LAST, two IPv4 addresses in host order, in dotted-decimal text.
+void AppendRange(std::string &out, std::uint32_t first, std::uint32_t last)
+{
+    char text[32];
+    char *at = text;
+    for (const std::uint32_t key : {first, last}) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            const unsigned part = (key >> shift) & 255;
+            if (part >= 100)
+                *at++ = char('0' + part / 100);
+            if (part >= 10)
+                *at++ = char('0' + part / 10 % 10);
+            *at++ = char('0' + part % 10);
+            *at++ = shift > 0 ? '.' : '-';
+        }
+    }
+    out.append(text, std::size_t(at - text - 1));
 }
 
 // How many addresses ahead of the line being written their rows are asked for.
@@ -132,9 +163,7 @@ void LookupLines::AppendLine(std::string &out, std::string_view text, const unsi
         out += "\tno match";
     } else {
         out += '\t';
-        AppendDottedQuad(out, copy->FirstAddress());
-        out += '-';
-        AppendDottedQuad(out, copy->LastAddress());
+        AppendRange(out, copy->FirstAddress(), copy->LastAddress());
         AppendPlace(out, row, copy->bytes.data());
     }
     AppendSystem(out, m_as.System(system));

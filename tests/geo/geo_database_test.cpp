@@ -185,6 +185,10 @@ TEST(LookupLine, PrintsTheRowOrNoMatchThenTheAsFields)
         {"example.com", "example.com\tno match\t\t"},
         {"", "\tno match\t\t"},
         {"a\tb\r\xc2\x85", "a\u2409b\u240d<U+0085>\tno match\t\t"},
+        // Control characters among bytes read eight at a time.
+        {"012\x7f" "456789abcdef", "012\u2421" "456789abcdef\tno match\t\t"},
+        {"0123456789a\x1f" "cdef", "0123456789a\u241f" "cdef\tno match\t\t"},
+        {"0123456789abcdef\xc3\xa9", "0123456789abcdef\xc3\xa9\tno match\t\t"},
     };
     for (const auto &row : rows)
         EXPECT_EQ(LookupLine(db, as, row.text), row.line) << row.text;
