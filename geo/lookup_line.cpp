@@ -65,14 +65,6 @@ void AppendRange(std::string &out, std::uint32_t first, std::uint32_t last)
 // How many addresses ahead of the line being written their rows are asked for.
 constexpr std::size_t kAhead = 12;
 
-// The shortest decimal text that reads back as the same double.
-void AppendShortest(std::string &out, double value)
-{
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
 } // namespace
 
 const GeoDatabase6 &LookupLines::NoTable6()
@@ -170,42 +162,48 @@ void LookupLines::AppendLine(std::string &out, std::string_view text, const unsi
 }
 
 // The place's fields of ROW, a geolocation row of either table, read from BYTES, ROW's bytes
-// where they lie or a copy of them.
+// where they lie or a copy of them. They are gathered in a buffer and appended at once: a
+// line is many short pieces.
 void LookupLines::AppendPlace(std::string &out, const unsigned char *row, const unsigned char *bytes)
 {
-    AppendField(out, row, bytes, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
-    AppendField(out, row, bytes, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
-    AppendField(out, row, bytes, GeoRecord::kRegion, GeoRecord::kRegionSize);
-    AppendField(out, row, bytes, GeoRecord::kCity, GeoRecord::kCitySize);
-    out += '\t';
-    AppendShortest(out, ReadLeDouble(bytes + GeoRecord::kLatitude));
-    out += '\t';
-    AppendShortest(out, ReadLeDouble(bytes + GeoRecord::kLongitude));
+    static constexpr std::size_t kFields[][2] = {{GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize},
+                                                 {GeoRecord::kCountryName, GeoRecord::kCountryNameSize},
+                                                 {GeoRecord::kRegion, GeoRecord::kRegionSize},
+                                                 {GeoRecord::kCity, GeoRecord::kCitySize}};
+    // The four fields whole, each after a tab, then two numbers of at most 24 characters.
+    char place[4 * (1 + 33) + 2 * (1 + 32)];
+    char *at = place;
+    for (const auto &[offset, size] : kFields) {
+        *at++ = '\t';
+        const std::string_view text = GeoRecord::ReadText(bytes + offset, size);
+        if (IsPlainAscii(text)) {
+            std::memcpy(at, text.data(), text.size());
+            at += text.size();
+        } else {
+            // A table file need not be the checked ASCII the builder writes: its texts show
+            // their control characters too, kept by where they lie in the table.
+            out.append(place, std::size_t(at - place));
+            at = place;
+            AppendVisible(out, {reinterpret_cast<const char *>(row) + offset, text.size()}, true);
+        }
+    }
+    *at++ = '\t';
+    at = std::to_chars(at, place + sizeof place, ReadLeDouble(bytes + GeoRecord::kLatitude)).ptr;
+    *at++ = '\t';
+    at = std::to_chars(at, place + sizeof place, ReadLeDouble(bytes + GeoRecord::kLongitude)).ptr;
+    out.append(place, std::size_t(at - place));
 }
 
 void LookupLines::AppendSystem(std::string &out, const std::optional<AsMatch> &as)
 {
-    out += '\t';
-    if (as) {
-        char buffer[16];
-        out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, as->number).ptr);
-    }
-    out += '\t';
+    char number[16] = {'\t'};
+    char *at = number + 1;
+    if (as)
+        at = std::to_chars(at, number + sizeof number - 1, as->number).ptr;
+    *at++ = '\t';
+    out.append(number, std::size_t(at - number));
     if (as)
         AppendVisible(out, as->name, true);
-}
-
-// A table file need not be the checked ASCII the builder writes: its texts show their control
-// characters too, and each row's visible texts are kept, as the organisations' are.
-void LookupLines::AppendField(std::string &out, const unsigned char *row, const unsigned char *bytes, std::size_t offset,
-                              std::size_t size)
-{
-    out += '\t';
-    const std::string_view text = GeoRecord::ReadText(bytes + offset, size);
-    if (IsPlainAscii(text))
-        out += text;
-    else // kept by where the text lies in the table
-        AppendVisible(out, {reinterpret_cast<const char *>(row) + offset, text.size()}, true);
 }
 
 void LookupLines::AppendVisible(std::string &out, std::string_view text, bool remember)

@@ -44,8 +44,6 @@ private:
     void AppendLine6(std::string &out, std::string_view text, std::uint32_t range, std::uint32_t system);
     void AppendPlace(std::string &out, const unsigned char *row, const unsigned char *bytes);
     void AppendSystem(std::string &out, const std::optional<AsMatch> &as);
-    void AppendField(std::string &out, const unsigned char *row, const unsigned char *bytes, std::size_t offset,
-                     std::size_t size);
     void AppendVisible(std::string &out, std::string_view text, bool remember);
 
     const GeoDatabase &m_geo;
