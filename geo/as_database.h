@@ -12,6 +12,7 @@
 // A table of the first version ("QQASN\0\0\1", the last header field 0) has no IPv6 ranges
 // and is read as such.
 #include <cstddef>
+#include "base/little_endian.h"
 #include "geo/geo_database6.h"
 #include "geo/sampled_search.h"
 
@@ -89,6 +90,15 @@ public:
     {
         if (index < m_systemCount)
             __builtin_prefetch(m_systems.data() + std::size_t(index) * kSystemSize);
+    }
+    // Asks for the start of system INDEX's name, reading its entry (asked for before).
+    void PrefetchName(std::uint32_t index) const
+    {
+        if (index < m_systemCount) {
+            const std::size_t offset = ReadLe32(m_systems.data() + std::size_t(index) * kSystemSize + 4);
+            if (offset < m_names.size())
+                __builtin_prefetch(m_names.data() + offset);
+        }
     }
 
 private:

@@ -111,10 +111,12 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
     for (std::size_t i = 0; i < m_trimmed.size(); ++i) {
         switch (m_kinds[i]) {
         case Kind::V4:
-            // The system of an address a few lines on is asked for from memory now, to be there
-            // when its line is written.
+            // The system of an address a few lines on is asked for from memory now, and its name
+            // half as many lines on, to be there when their lines are written.
             if (address + kAhead < m_rows.size())
                 m_as.PrefetchSystem(m_systems[address + kAhead]);
+            if (address + kAhead / 2 < m_rows.size())
+                m_as.PrefetchName(m_systems[address + kAhead / 2]);
             AppendLine(out, m_trimmed[i], m_rows[address], &m_copies[address], m_systems[address]);
             ++address;
             break;
