@@ -48,9 +48,11 @@ public:
     // FindKey for every key at once: ROWS[i] = FindKey(KEYS[i]), ROWS as long as KEYS (fewer
     // than 2^32 keys), on a table in order (OrderProblem empty, as every table in use is); on
     // one out of order, ROWS[i] is a row holding KEYS[i] or nullptr. The searches are
-    // interleaved so that the memory reads of many of them are under way together. A long list
-    // first searches every 64th row's first address, copied once (the first time) into a list
-    // that stays in the processor's caches, then the 64 rows from the one found.
+    // interleaved so that the memory reads of many of them are under way together, and in a
+    // long list taken in the order of the keys' top bits. A long list (8192 keys or more) first
+    // searches every 8th row's first address, copied once (the first time, reading every page
+    // of the table) into a list that mostly stays in the processor's caches, then the 8 rows
+    // from the one found.
     void FindKeys(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows) const;
     // FindKeys that also copies each row found into COPIES[i] (as long as KEYS), where the
     // searches find them: a long list finds its rows in the order of the table, which reads
