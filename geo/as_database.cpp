@@ -22,7 +22,7 @@ Key6 RangeKey6(std::span<const unsigned char> ranges6, std::size_t at)
 }
 
 // From this many keys on, FindSystems searches the samples first.
-constexpr std::size_t kSampleRangesFrom = 4096;
+constexpr std::size_t kSampleRangesFrom = 1024;
 // How many IPv6 searches of FindSystems6 run side by side.
 constexpr std::size_t kSystemSearches6 = 32;
 

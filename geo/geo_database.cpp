@@ -26,9 +26,11 @@ struct Search {
 // memory while the others take a step.
 constexpr int kInterleaved = 32;
 
-// From this many keys on, FindKeys searches the samples first. Taking them reads every other
-// page of the table, which only a long list of keys would read anyway.
-constexpr std::size_t kSampleRowsFrom = 8192;
+// FindKeys searches the samples first in lists of kSampleRowsFrom keys or more once
+// kSampleRowsAfter keys have been searched in bulk: taking them reads every page of the table,
+// which only that many keys would read anyway. A stream read through a pipe comes in lists
+// of a few thousand.
+constexpr std::size_t kSampleRowsFrom = 1024, kSampleRowsAfter = 32768;
 
 } // namespace
 
@@ -122,7 +124,8 @@ template <class Found>
 void GeoDatabase::FindEach(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows, Found &&foundRow) const
 {
     const unsigned char *const table = m_table.data();
-    if (const std::size_t ordered = OrderedRows(m_table); keys.size() >= kSampleRowsFrom && ordered > 0) {
+    if (const std::size_t ordered = OrderedRows(m_table);
+        keys.size() >= kSampleRowsFrom && ordered > 0 && m_samples.Due(keys.size(), kSampleRowsAfter)) {
         const std::vector<std::uint32_t> &samples = m_samples.Get(table, GeoRecord::kSize, ordered, kSampleStride);
         SearchSampled<GeoRecord::kSize, kSampleStride>(table, ordered, samples, InSearchOrder(keys),
                                                        [&](std::size_t i, const unsigned char *row) {

@@ -49,10 +49,10 @@ public:
     // than 2^32 keys), on a table in order (OrderProblem empty, as every table in use is); on
     // one out of order, ROWS[i] is a row holding KEYS[i] or nullptr. The searches are
     // interleaved so that the memory reads of many of them are under way together, and in a
-    // long list taken in the order of the keys' top bits. A long list (8192 keys or more) first
-    // searches every 8th row's first address, copied once (the first time, reading every page
-    // of the table) into a list that mostly stays in the processor's caches, then the 8 rows
-    // from the one found.
+    // long list taken in the order of the keys' top bits. Once 32768 keys have been searched in
+    // lists of 1024 or more, such a list first searches every 8th row's first address, copied
+    // once (the first time, reading every page of the table) into a list that mostly stays in
+    // the processor's caches, then the 8 rows from the one found.
     void FindKeys(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows) const;
     // FindKeys that also copies each row found into COPIES[i] (as long as KEYS), where the
     // searches find them: a long list finds its rows in the order of the table, which reads

@@ -7,6 +7,7 @@
 #include "base/little_endian.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,13 @@ public:
         return *this;
     }
 
+    // Whether the samples are worth taking for a bulk search of KEYS keys: once AFTER keys have
+    // been asked for in bulk, this call's included, or when they are taken already.
+    bool Due(std::size_t keys, std::size_t after) const
+    {
+        return m_state->asked.fetch_add(keys, std::memory_order_relaxed) + keys >= after;
+    }
+
     // The samples of the COUNT records of SIZE bytes at RECORDS; the same table every time.
     const std::vector<std::uint32_t> &Get(const unsigned char *records, std::size_t size, std::size_t count,
                                           std::size_t stride) const
@@ -44,6 +52,7 @@ private:
     struct State {
         std::once_flag once;
         std::vector<std::uint32_t> samples;
+        std::atomic<std::size_t> asked{0};
     };
     std::unique_ptr<State> m_state;
 };

@@ -241,11 +241,11 @@ TEST(FindKeys, IsFindKeyOnOrderedTablesAndFindsOnlyHoldingRowsOnHostileOnes)
     for (const auto &table : tables) {
         const GeoDatabase db(table.bytes);
         std::vector<std::uint32_t> keys = BoundaryKeys(table.bytes);
-        for (int i = 0; i < 10000; ++i)
+        for (int i = 0; i < 33000; ++i)
             keys.push_back(i % 2 ? random() : Key(1, 0, 0, 0) + random() % 800000);
         keys.insert(keys.end(), {0u, 0xFFFFFFFFu, Key(8, 8, 8, 8)});
         // Fewer keys than searches under way, none, a count that leaves some idle, and enough
-        // for the samples to be searched first.
+        // for the samples to be taken and searched first.
         for (const std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(3), std::size_t(17), keys.size()}) {
             const auto fault = FindKeysFault(db, std::span(keys).first(count), table.inOrder);
             EXPECT_FALSE(fault) << table.name << ", " << count << " keys: " << *fault;
@@ -267,7 +267,7 @@ TEST(LookupLine, ALongListGivesEachTextItsOwnLine)
     const std::vector<unsigned char> asBytes = AsTable(ranges);
     const AsDatabase as(asBytes);
     std::vector<std::string> texts;
-    for (int i = 0; i < 12000; ++i) {
+    for (int i = 0; i < 34000; ++i) {
         const std::uint32_t key = i % 3 ? Key(1, 0, 0, 0) + random() % 800000 : std::uint32_t(random());
         texts.push_back(i % 97 == 0 ? "not an address" : std::to_string(key >> 24) + "." + std::to_string(key >> 16 & 255)
                                                               + "." + std::to_string(key >> 8 & 255) + "." + std::to_string(key & 255));
