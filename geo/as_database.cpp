@@ -7,6 +7,7 @@
 #include "geo/range_order.h"
 #include "geo/table_in_use.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 
@@ -19,6 +20,11 @@ Key6 RangeKey6(std::span<const unsigned char> ranges6, std::size_t at)
 {
     return Key6::FromBytes(ranges6.data() + at);
 }
+
+// From this many keys on, FindSystems searches the samples first.
+constexpr std::size_t kSampleRangesFrom = 1024;
+// How many IPv6 searches of FindSystems6 run side by side.
+constexpr std::size_t kSystemSearches6 = 32;
 
 } // namespace
 
@@ -100,6 +106,11 @@ std::string AsDatabase::OrderProblem() const
 
 std::optional<AsMatch> AsDatabase::FindKey(std::uint32_t key) const
 {
+    return System(SystemOfKey(key));
+}
+
+std::uint32_t AsDatabase::SystemOfKey(std::uint32_t key) const
+{
     std::size_t low = 0, high = m_rangeCount; // the answer, if any, lies in [low, high)
     while (low < high) {
         const std::size_t mid = low + (high - low) / 2;
@@ -109,10 +120,10 @@ std::optional<AsMatch> AsDatabase::FindKey(std::uint32_t key) const
         } else if (key < ReadLe32(m_ranges, at)) {
             high = mid;
         } else {
-            return System(ReadLe32(m_ranges, at + 8));
+            return ReadLe32(m_ranges, at + 8);
         }
     }
-    return std::nullopt;
+    return kNoSystem;
 }
 
 std::optional<AsMatch> AsDatabase::FindKey6(const Key6 &key) const
@@ -129,6 +140,57 @@ std::optional<AsMatch> AsDatabase::FindKey6(const Key6 &key) const
             return System(ReadLe32(m_ranges6, at + 32));
     }
     return std::nullopt;
+}
+
+void AsDatabase::FindSystems(std::span<const std::uint32_t> keys, std::span<std::uint32_t> systems) const
+{
+    if (keys.size() < kSampleRangesFrom || m_rangeCount == 0) {
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            systems[i] = SystemOfKey(keys[i]);
+        return;
+    }
+    const std::vector<std::uint32_t> &samples = m_samples.Get(m_ranges.data(), kRangeSize, m_rangeCount, kSampleStride);
+    SearchSampled<kRangeSize, kSampleStride>(m_ranges.data(), m_rangeCount, samples, InSearchOrder(keys),
+                                             [&](std::size_t i, const unsigned char *range) {
+                                                 systems[i] = range ? ReadLe32(range + 8) : kNoSystem;
+                                                 PrefetchSystem(systems[i]);
+                                             });
+}
+
+void AsDatabase::FindSystems6(std::span<const Key6> keys, std::span<std::uint32_t> systems) const
+{
+    const unsigned char *const ranges = m_ranges6.data();
+    const std::size_t count = m_range6Count;
+    const auto firstNotAbove = [ranges](std::size_t range, const Key6 &key) {
+        const Key6 first = Key6::FromBytes(ranges + range * kRange6Size);
+        return (first.high < key.high) | ((first.high == key.high) & (first.low <= key.low));
+    };
+    for (std::size_t from = 0; from < keys.size(); from += kSystemSearches6) {
+        const std::size_t n = std::min(kSystemSearches6, keys.size() - from);
+        const Key6 *key = keys.data() + from;
+        if (count == 0) {
+            std::fill_n(systems.begin() + std::ptrdiff_t(from), n, kNoSystem);
+            continue;
+        }
+        // The last range starting at or below each key, by halving the stretch above the last
+        // one known to, which is as long for every search at each step; each one's next range
+        // is asked for from memory while the others compare theirs.
+        std::size_t base[kSystemSearches6] = {};
+        for (std::size_t length = count; length > 1;) {
+            const std::size_t half = length / 2;
+            for (std::size_t j = 0; j < n; ++j) {
+                base[j] += half & -std::size_t(firstNotAbove(base[j] + half, key[j]));
+                __builtin_prefetch(ranges + (base[j] + (length - half) / 2) * kRange6Size);
+            }
+            length -= half;
+        }
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::size_t at = base[j] * kRange6Size;
+            const bool holds = firstNotAbove(base[j], key[j]) && !(RangeKey6(m_ranges6, at + 16) < key[j]);
+            systems[from + j] = holds ? ReadLe32(m_ranges6, at + 32) : kNoSystem;
+            PrefetchSystem(systems[from + j]);
+        }
+    }
 }
 
 // System INDEX; nothing when it or its name lies outside the table.

@@ -26,41 +26,11 @@ struct Search {
 // memory while the others take a step.
 constexpr int kInterleaved = 32;
 
-// A key of FindKeys and where its row goes.
-struct Pending {
-    std::uint32_t key;
-    std::uint32_t index;
-};
-
-// From this many keys on, FindKeys starts the searches in the order of their keys' top bits.
-// Searches under way together then probe rows of one part of the table, whose pages the
-// processor has at hand, instead of pages all over it: on a table of hundreds of mebibytes
-// the page lookups, not the reads, are what a random key costs most.
-constexpr std::size_t kOrderFrom = 4096;
-constexpr int kOrderBits = 12;
-
-// KEYS with their indices, by their top kOrderBits bits (one counting pass), or as they come.
-// The list is the calling thread's, kept from call to call: bulk callers come back with
-// batches of one size, and fresh pages for it each time would cost more than the ordering.
-std::span<const Pending> InSearchOrder(std::span<const std::uint32_t> keys)
-{
-    thread_local std::vector<Pending> pending;
-    pending.resize(keys.size());
-    if (keys.size() < kOrderFrom) {
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            pending[i] = {keys[i], std::uint32_t(i)};
-        return pending;
-    }
-    constexpr int kShift = 32 - kOrderBits;
-    std::vector<std::uint32_t> starts((1u << kOrderBits) + 1, 0);
-    for (const std::uint32_t key : keys)
-        ++starts[(key >> kShift) + 1];
-    for (std::size_t bucket = 1; bucket < starts.size(); ++bucket)
-        starts[bucket] += starts[bucket - 1];
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        pending[starts[keys[i] >> kShift]++] = {keys[i], std::uint32_t(i)};
-    return pending;
-}
+// FindKeys searches the samples first in lists of kSampleRowsFrom keys or more once
+// kSampleRowsAfter keys have been searched in bulk: taking them reads every page of the table,
+// which only that many keys would read anyway. A stream read through a pipe comes in lists
+// of a few thousand.
+constexpr std::size_t kSampleRowsFrom = 1024, kSampleRowsAfter = 32768;
 
 } // namespace
 
@@ -88,12 +58,18 @@ std::string GeoDatabase::FileProblem(std::span<const unsigned char> table)
     return OrderProblem(table);
 }
 
-std::string GeoDatabase::OrderProblem(std::span<const unsigned char> table)
+std::size_t GeoDatabase::OrderedRows(std::span<const unsigned char> table)
 {
     std::size_t rows = table.size() / GeoRecord::kSize;
     if (rows > 1 && ReadLe32(table.data() + (rows - 1) * GeoRecord::kSize + GeoRecord::kFirstAddress) == 0
         && ReadLe32(table.data() + (rows - 1) * GeoRecord::kSize + GeoRecord::kLastAddress) == 0)
         --rows; // the terminating row
+    return rows;
+}
+
+std::string GeoDatabase::OrderProblem(std::span<const unsigned char> table)
+{
+    const std::size_t rows = OrderedRows(table);
     std::string problem;
     ForEachOrderFault(table.first(rows * GeoRecord::kSize), GeoRecord::kSize, [&](std::size_t row, const char *what) {
         const unsigned char *at = table.data() + row * GeoRecord::kSize;
@@ -133,7 +109,32 @@ const unsigned char *GeoDatabase::FindKey(std::uint32_t key) const
 
 void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows) const
 {
+    FindEach(keys, rows, [](std::size_t, const unsigned char *) {});
+}
+
+void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows,
+                           std::span<GeoRecord> copies) const
+{
+    FindEach(keys, rows, [copies](std::size_t i, const unsigned char *row) {
+        std::memcpy(copies[i].bytes.data(), row, GeoRecord::kSize);
+    });
+}
+
+template <class Found>
+void GeoDatabase::FindEach(std::span<const std::uint32_t> keys, std::span<const unsigned char *> rows, Found &&foundRow) const
+{
     const unsigned char *const table = m_table.data();
+    if (const std::size_t ordered = OrderedRows(m_table);
+        keys.size() >= kSampleRowsFrom && ordered > 0 && m_samples.Due(keys.size(), kSampleRowsAfter)) {
+        const std::vector<std::uint32_t> &samples = m_samples.Get(table, GeoRecord::kSize, ordered, kSampleStride);
+        SearchSampled<GeoRecord::kSize, kSampleStride>(table, ordered, samples, InSearchOrder(keys),
+                                                       [&](std::size_t i, const unsigned char *row) {
+                                                           rows[i] = row;
+                                                           if (row)
+                                                               foundRow(i, row);
+                                                       });
+        return;
+    }
     const auto count = static_cast<std::int64_t>(RecordCount());
     if (count == 0) {
         std::fill(rows.begin(), rows.begin() + std::ptrdiff_t(keys.size()), nullptr);
@@ -145,7 +146,7 @@ void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const 
     // The row a search reads next is asked for one step ahead (its first 8 bytes may straddle
     // two cache lines). Written out at each place: GCC drops a prefetch left alone in a
     // function of its own as a call without effect.
-    const std::span<const Pending> pending = InSearchOrder(keys);
+    const std::span<const PendingKey> pending = InSearchOrder(keys);
     Search searches[kInterleaved];
     int active = 0;
     std::size_t next = 0;
@@ -177,6 +178,8 @@ void GeoDatabase::FindKeys(std::span<const std::uint32_t> keys, std::span<const 
                 continue;
             }
             rows[s.index] = found ? row : nullptr;
+            if (found)
+                foundRow(s.index, row);
             if (next < pending.size()) {
                 s = {0, count - 1, pending[next].key, pending[next].index};
                 ++next;

@@ -7,6 +7,7 @@
 #include "geo/ipv6_text.h"
 
 #include <charconv>
+#include <cstring>
 
 using quokka::ReadLe32;
 using quokka::ReadLeDouble;
@@ -22,22 +23,47 @@ std::string_view Trimmed(std::string_view text)
     return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
+// Whether TEXT is all printable ASCII (0x20 to 0x7e), eight bytes at a time.
 bool IsPlainAscii(std::string_view text)
 {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+    constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+    std::size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+        std::uint64_t bytes;
+        std::memcpy(&bytes, text.data() + at, 8);
+        // A byte of 0x80 or more, below 0x20, or 0x7f sets its high bit in one of the three.
+        const std::uint64_t delete7f = bytes ^ (0x7f * kOnes);
+        if ((bytes | ((bytes - 0x20 * kOnes) & ~bytes) | ((delete7f - kOnes) & ~delete7f)) & kHighs)
+            return false;
+    }
+    for (; at < text.size(); ++at) {
+        if (static_cast<unsigned char>(text[at]) < 0x20 || static_cast<unsigned char>(text[at]) >= 0x7f)
             return false;
     }
     return true;
 }
 
-// The shortest decimal text that reads back as the same double.
-void AppendShortest(std::string &out, double value)
+// Appends FIRST-LAST, two IPv4 addresses in host order, in dotted-decimal text.
+void AppendRange(std::string &out, std::uint32_t first, std::uint32_t last)
 {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+    char text[32];
+    char *at = text;
+    for (const std::uint32_t key : {first, last}) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            const unsigned part = (key >> shift) & 255;
+            if (part >= 100)
+                *at++ = char('0' + part / 100);
+            if (part >= 10)
+                *at++ = char('0' + part / 10 % 10);
+            *at++ = char('0' + part % 10);
+            *at++ = shift > 0 ? '.' : '-';
+        }
+    }
+    out.append(text, std::size_t(at - text - 1));
 }
+
+// How many addresses ahead of the line being written their rows are asked for.
+constexpr std::size_t kAhead = 12;
 
 } // namespace
 
@@ -72,29 +98,41 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
         }
     }
     m_rows.resize(m_keys.size());
-    m_geo.FindKeys(m_keys, m_rows);
+    if (m_copies.size() < m_keys.size())
+        m_copies.resize(m_keys.size());
+    m_geo.FindKeys(m_keys, m_rows, m_copies);
+    m_systems.resize(m_keys.size());
+    m_as.FindSystems(m_keys, m_systems);
     m_ranges6.resize(m_keys6.size());
     m_geo6.FindRanges(m_keys6, m_ranges6);
+    m_systems6.resize(m_keys6.size());
+    m_as.FindSystems6(m_keys6, m_systems6);
     std::size_t address = 0, address6 = 0;
     for (std::size_t i = 0; i < m_trimmed.size(); ++i) {
         switch (m_kinds[i]) {
         case Kind::V4:
-            AppendLine(out, m_trimmed[i], &m_keys[address], m_rows[address]);
+            // The system of an address a few lines on is asked for from memory now, and its name
+            // half as many lines on, to be there when their lines are written.
+            if (address + kAhead < m_rows.size())
+                m_as.PrefetchSystem(m_systems[address + kAhead]);
+            if (address + kAhead / 2 < m_rows.size())
+                m_as.PrefetchName(m_systems[address + kAhead / 2]);
+            AppendLine(out, m_trimmed[i], m_rows[address], &m_copies[address], m_systems[address]);
             ++address;
             break;
         case Kind::V6:
-            AppendLine6(out, m_trimmed[i], m_keys6[address6], m_ranges6[address6]);
+            AppendLine6(out, m_trimmed[i], m_ranges6[address6], m_systems6[address6]);
             ++address6;
             break;
         case Kind::Text:
-            AppendLine(out, m_trimmed[i], nullptr, nullptr);
+            AppendLine(out, m_trimmed[i], nullptr, nullptr, AsDatabase::kNoSystem);
             break;
         }
         out += '\n';
     }
 }
 
-void LookupLines::AppendLine6(std::string &out, std::string_view text, const Key6 &key, std::uint32_t range)
+void LookupLines::AppendLine6(std::string &out, std::string_view text, std::uint32_t range, std::uint32_t system)
 {
     AppendVisible(out, text, false);
     const unsigned char *row = m_geo6.PlaceRow(range);
@@ -105,57 +143,69 @@ void LookupLines::AppendLine6(std::string &out, std::string_view text, const Key
         out += NetAddress::V6(m_geo6.RangeFirst(range).Bytes()).ToString();
         out += '-';
         out += NetAddress::V6(m_geo6.RangeLast(range).Bytes()).ToString();
-        AppendPlace(out, row);
+        AppendPlace(out, row, row);
     }
-    AppendSystem(out, m_as.FindKey6(key));
+    AppendSystem(out, m_as.System(system));
 }
 
-void LookupLines::AppendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row)
+// ROW is where the row lies in the table, COPY its bytes.
+void LookupLines::AppendLine(std::string &out, std::string_view text, const unsigned char *row, const GeoRecord *copy,
+                             std::uint32_t system)
 {
     AppendVisible(out, text, false);
     if (row == nullptr) {
         out += "\tno match";
     } else {
         out += '\t';
-        AppendDottedQuad(out, ReadLe32(row + GeoRecord::kFirstAddress));
-        out += '-';
-        AppendDottedQuad(out, ReadLe32(row + GeoRecord::kLastAddress));
-        AppendPlace(out, row);
+        AppendRange(out, copy->FirstAddress(), copy->LastAddress());
+        AppendPlace(out, row, copy->bytes.data());
     }
-    AppendSystem(out, key ? m_as.FindKey(*key) : std::nullopt);
+    AppendSystem(out, m_as.System(system));
 }
 
-// The place's fields of ROW, a geolocation row of either table.
-void LookupLines::AppendPlace(std::string &out, const unsigned char *row)
+// The place's fields of ROW, a geolocation row of either table, read from BYTES, ROW's bytes
+// where they lie or a copy of them. They are gathered in a buffer and appended at once: a
+// line is many short pieces.
+void LookupLines::AppendPlace(std::string &out, const unsigned char *row, const unsigned char *bytes)
 {
-    AppendField(out, row, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize);
-    AppendField(out, row, GeoRecord::kCountryName, GeoRecord::kCountryNameSize);
-    AppendField(out, row, GeoRecord::kRegion, GeoRecord::kRegionSize);
-    AppendField(out, row, GeoRecord::kCity, GeoRecord::kCitySize);
-    out += '\t';
-    AppendShortest(out, ReadLeDouble(row + GeoRecord::kLatitude));
-    out += '\t';
-    AppendShortest(out, ReadLeDouble(row + GeoRecord::kLongitude));
+    static constexpr std::size_t kFields[][2] = {{GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize},
+                                                 {GeoRecord::kCountryName, GeoRecord::kCountryNameSize},
+                                                 {GeoRecord::kRegion, GeoRecord::kRegionSize},
+                                                 {GeoRecord::kCity, GeoRecord::kCitySize}};
+    // The four fields whole, each after a tab, then two numbers of at most 24 characters.
+    char place[4 * (1 + 33) + 2 * (1 + 32)];
+    char *at = place;
+    for (const auto &[offset, size] : kFields) {
+        *at++ = '\t';
+        const std::string_view text = GeoRecord::ReadText(bytes + offset, size);
+        if (IsPlainAscii(text)) {
+            std::memcpy(at, text.data(), text.size());
+            at += text.size();
+        } else {
+            // A table file need not be the checked ASCII the builder writes: its texts show
+            // their control characters too, kept by where they lie in the table.
+            out.append(place, std::size_t(at - place));
+            at = place;
+            AppendVisible(out, {reinterpret_cast<const char *>(row) + offset, text.size()}, true);
+        }
+    }
+    *at++ = '\t';
+    at = std::to_chars(at, place + sizeof place, ReadLeDouble(bytes + GeoRecord::kLatitude)).ptr;
+    *at++ = '\t';
+    at = std::to_chars(at, place + sizeof place, ReadLeDouble(bytes + GeoRecord::kLongitude)).ptr;
+    out.append(place, std::size_t(at - place));
 }
 
 void LookupLines::AppendSystem(std::string &out, const std::optional<AsMatch> &as)
 {
-    out += '\t';
-    if (as) {
-        char buffer[16];
-        out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, as->number).ptr);
-    }
-    out += '\t';
+    char number[16] = {'\t'};
+    char *at = number + 1;
+    if (as)
+        at = std::to_chars(at, number + sizeof number - 1, as->number).ptr;
+    *at++ = '\t';
+    out.append(number, std::size_t(at - number));
     if (as)
         AppendVisible(out, as->name, true);
-}
-
-// A table file need not be the checked ASCII the builder writes: its texts show their control
-// characters too, and each row's visible texts are kept, as the organisations' are.
-void LookupLines::AppendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size)
-{
-    out += '\t';
-    AppendVisible(out, GeoRecord::ReadText(row + offset, size), true);
 }
 
 void LookupLines::AppendVisible(std::string &out, std::string_view text, bool remember)

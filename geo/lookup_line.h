@@ -39,11 +39,11 @@ public:
 
 private:
     enum class Kind : std::uint8_t { Text, V4, V6 };
-    void AppendLine(std::string &out, std::string_view text, const std::uint32_t *key, const unsigned char *row);
-    void AppendLine6(std::string &out, std::string_view text, const Key6 &key, std::uint32_t range);
-    void AppendPlace(std::string &out, const unsigned char *row);
+    void AppendLine(std::string &out, std::string_view text, const unsigned char *row, const GeoRecord *copy,
+                    std::uint32_t system);
+    void AppendLine6(std::string &out, std::string_view text, std::uint32_t range, std::uint32_t system);
+    void AppendPlace(std::string &out, const unsigned char *row, const unsigned char *bytes);
     void AppendSystem(std::string &out, const std::optional<AsMatch> &as);
-    void AppendField(std::string &out, const unsigned char *row, std::size_t offset, std::size_t size);
     void AppendVisible(std::string &out, std::string_view text, bool remember);
 
     const GeoDatabase &m_geo;
@@ -51,8 +51,11 @@ private:
     const AsDatabase &m_as;
     std::vector<std::uint32_t> m_keys;        // the addresses among the texts
     std::vector<const unsigned char *> m_rows; // their rows
+    std::vector<GeoRecord> m_copies;           // the bytes of those rows
+    std::vector<std::uint32_t> m_systems;      // and their AS table systems
     std::vector<Key6> m_keys6;                 // the IPv6 addresses among the texts
     std::vector<std::uint32_t> m_ranges6;      // their ranges
+    std::vector<std::uint32_t> m_systems6;     // and systems
     std::vector<std::string_view> m_trimmed;
     std::vector<Kind> m_kinds;
     // Texts of the tables in their visible form, by where they lie in the table: most lines

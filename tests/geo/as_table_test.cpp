@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 #include <sstream>
 
 using quokka::ReadLe32;
@@ -258,4 +259,48 @@ TEST(AsDatabase, UsesAFileOnlyWhenItIsATable)
         EXPECT_FALSE(AsDatabase::Instance().Find(outside)) << outside;
     EXPECT_FALSE(AsDatabase::Instance().Find(nullptr));
     testgeo::RemoveTempFiles();
+}
+
+// The bulk searches against the single ones, on both families: ranges with gaps between them
+// and some of one address, keys at and beside every bound and random ones, in lists shorter
+// and longer than the one from which the samples are searched first.
+TEST(AsDatabase, FindSystemsIsFindKeyForEachFamily)
+{
+    std::mt19937 random(7);
+    std::vector<SourceRange> source;
+    std::vector<SourceRange6> source6;
+    std::uint32_t next = 5;
+    for (std::uint32_t i = 0; i < 3000; ++i) {
+        const std::uint32_t first = next + random() % 3, last = first + (i % 7 == 0 ? 0 : random() % 500);
+        source.push_back({first, last, 64496 + i % 40, "AS " + std::to_string(i % 40), i + 1});
+        source6.push_back({Address6(first) << 80, (Address6(last) << 80) + 0xffff, 64496 + i % 40,
+                           "AS " + std::to_string(i % 40), i + 1});
+        next = last + 2;
+    }
+    BuildFigures figures;
+    const std::vector<unsigned char> table = EncodeTable(source, source6, figures);
+    ASSERT_EQ(AsDatabase::FileProblem(table), "");
+    const AsDatabase as(table);
+    std::vector<std::uint32_t> keys{0, 0xFFFFFFFF};
+    for (const SourceRange &range : source)
+        keys.insert(keys.end(), {range.first - 1, range.first, range.last, range.last + 1});
+    for (int i = 0; i < 3000; ++i)
+        keys.push_back(random() % (next + 10));
+    std::vector<Key6> keys6{{0, 0}, {~0ull, ~0ull}};
+    const auto key6 = [](Address6 address) { return Key6{std::uint64_t(address >> 64), std::uint64_t(address)}; };
+    for (const SourceRange6 &range : source6)
+        keys6.insert(keys6.end(), {key6(range.first - 1), key6(range.first), key6(range.last), key6(range.last + 1)});
+    while (keys6.size() < keys.size())
+        keys6.push_back({std::uint64_t(random() % (next + 10)) << 16 | random() % 2, std::uint64_t(random()) << 32});
+    const auto number = [](const std::optional<AsMatch> &match) { return match ? std::to_string(match->number) : "none"; };
+    for (const std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(33), keys.size()}) {
+        std::vector<std::uint32_t> systems(count, 7), systems6(count, 7);
+        as.FindSystems(std::span(keys).first(count), systems);
+        as.FindSystems6(std::span(keys6).first(count), systems6);
+        for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_EQ(number(as.System(systems[i])), number(as.FindKey(keys[i]))) << count << " keys, key " << keys[i];
+            ASSERT_EQ(number(as.System(systems6[i])), number(as.FindKey6(keys6[i])))
+                << count << " keys, IPv6 key " << i << " " << keys6[i].high;
+        }
+    }
 }

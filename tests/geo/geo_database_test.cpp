@@ -185,12 +185,39 @@ TEST(LookupLine, PrintsTheRowOrNoMatchThenTheAsFields)
         {"example.com", "example.com\tno match\t\t"},
         {"", "\tno match\t\t"},
         {"a\tb\r\xc2\x85", "a\u2409b\u240d<U+0085>\tno match\t\t"},
+        // Control characters among bytes read eight at a time.
+        {"012\x7f" "456789abcdef", "012\u2421" "456789abcdef\tno match\t\t"},
+        {"0123456789a\x1f" "cdef", "0123456789a\u241f" "cdef\tno match\t\t"},
+        {"0123456789abcdef\xc3\xa9", "0123456789abcdef\xc3\xa9\tno match\t\t"},
     };
     for (const auto &row : rows)
         EXPECT_EQ(LookupLine(db, as, row.text), row.line) << row.text;
 }
 
-TEST(FindKeys, IsFindKeyOnHostileTables)
+namespace {
+
+// Rows of 200 to 1000 addresses with gaps between some, some without location, and the
+// terminating row: COUNT rows in all.
+SmallTable OrderedRows(std::uint32_t count, std::mt19937 &random)
+{
+    SmallTable table;
+    std::uint32_t next = Key(1, 0, 0, 0);
+    for (std::uint32_t i = 0; i + 1 < count; ++i) {
+        const std::uint32_t first = next + (i % 3 == 0 ? std::uint32_t(random() % 300) : 0);
+        const std::uint32_t last = first + 199 + std::uint32_t(random() % 800);
+        if (i % 5 == 0)
+            table.noLocation(first, last);
+        else
+            table.row(first, last, At("NZ", "New Zealand", "Row", std::to_string(i), -41.0, 174.0));
+        next = last + 1;
+    }
+    table.terminate();
+    return table;
+}
+
+} // namespace
+
+TEST(FindKeys, IsFindKeyOnOrderedTablesAndFindsOnlyHoldingRowsOnHostileOnes)
 {
     std::mt19937 random(11);
     std::vector<unsigned char> unsorted(300 * GeoRecord::kSize);
@@ -202,22 +229,61 @@ TEST(FindKeys, IsFindKeyOnHostileTables)
     const std::vector<unsigned char> truncated(sorted.begin(), sorted.end() - 50);
     SmallTable one;
     one.row(Key(8, 8, 8, 0), Key(8, 8, 8, 255), At("US", "United States", "", "", 37.4, -122.1));
+    // Row counts around the samples' stride, so that the last run is whole, short or one row.
+    const SmallTable nine = OrderedRows(9, random), longer = OrderedRows(1001, random), evenly = OrderedRows(1025, random);
     const struct {
         const char *name;
         std::span<const unsigned char> bytes;
-    } tables[] = {{"unsorted", unsorted}, {"truncated", truncated}, {"empty", {}}, {"one row", one.bytes()}};
+        bool inOrder;
+    } tables[] = {{"unsorted", unsorted, false}, {"truncated", truncated, true}, {"empty", {}, true},
+                  {"one row", one.bytes(), true},   {"nine rows", nine.bytes(), true},  {"1001 rows", longer.bytes(), true},
+                  {"1025 rows", evenly.bytes(), true}};
     for (const auto &table : tables) {
         const GeoDatabase db(table.bytes);
         std::vector<std::uint32_t> keys = BoundaryKeys(table.bytes);
-        for (int i = 0; i < 5000; ++i)
-            keys.push_back(i % 2 ? random() : random() % 5000);
+        for (int i = 0; i < 33000; ++i)
+            keys.push_back(i % 2 ? random() : Key(1, 0, 0, 0) + random() % 800000);
         keys.insert(keys.end(), {0u, 0xFFFFFFFFu, Key(8, 8, 8, 8)});
-        // Fewer keys than searches under way, none, and a count that leaves some idle.
+        // Fewer keys than searches under way, none, a count that leaves some idle, and enough
+        // for the samples to be taken and searched first.
         for (const std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(3), std::size_t(17), keys.size()}) {
-            const auto fault = FindKeysFault(db, std::span(keys).first(count));
+            const auto fault = FindKeysFault(db, std::span(keys).first(count), table.inOrder);
             EXPECT_FALSE(fault) << table.name << ", " << count << " keys: " << *fault;
         }
     }
+}
+
+// A long list of texts at once, as `--lookup -` answers a read, gives each text the line it
+// gets alone: the bulk searches of both tables, the copied rows and the kept visible texts.
+TEST(LookupLine, ALongListGivesEachTextItsOwnLine)
+{
+    std::mt19937 random(5);
+    const SmallTable table = OrderedRows(1001, random);
+    const GeoDatabase db(table.bytes());
+    std::vector<AsRange> ranges;
+    for (std::uint32_t i = 0; i < 2000; ++i)
+        ranges.push_back({Key(1, 0, 0, 0) + i * 300, Key(1, 0, 0, 0) + i * 300 + 150, 64496 + i % 9,
+                          i % 2 ? "Net " + std::to_string(i % 9) : "R\xc3\xa9seau\t" + std::to_string(i % 9)});
+    const std::vector<unsigned char> asBytes = AsTable(ranges);
+    const AsDatabase as(asBytes);
+    std::vector<std::string> texts;
+    for (int i = 0; i < 34000; ++i) {
+        const std::uint32_t key = i % 3 ? Key(1, 0, 0, 0) + random() % 800000 : std::uint32_t(random());
+        texts.push_back(i % 97 == 0 ? "not an address" : std::to_string(key >> 24) + "." + std::to_string(key >> 16 & 255)
+                                                              + "." + std::to_string(key >> 8 & 255) + "." + std::to_string(key & 255));
+    }
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    LookupLines lines(db, as);
+    std::string out;
+    lines.Append(views, out);
+    std::size_t at = 0;
+    for (const std::string &text : texts) {
+        const std::size_t end = out.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << text;
+        ASSERT_EQ(out.substr(at, end - at), LookupLine(db, as, text));
+        at = end + 1;
+    }
+    EXPECT_EQ(at, out.size());
 }
 
 TEST(DottedQuad, ReadsExactlyWhatInetPtonReads)

@@ -1,0 +1,179 @@
+#pragma once
+// The bulk search of the IPv4 tables' ranges: records of a fixed size, each beginning with its
+// first and last address (32-bit little-endian), in order and not overlapping. A list of every
+// kStride-th record's first address, small enough to stay in the processor's caches, is
+// searched first, then the kStride records from the one found. The searches of many keys run
+// side by side: while one waits for a record from memory the others compare theirs.
+#include "base/little_endian.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <vector>
+
+namespace quokka::geo {
+
+// The first addresses of every STRIDE-th record of a table, taken the first time they are
+// asked for. A copy of the table's search starts without them and takes its own.
+class FirstSamples {
+public:
+    FirstSamples() : m_state(std::make_unique<State>()) {}
+    FirstSamples(const FirstSamples &) : FirstSamples() {}
+    FirstSamples &operator=(const FirstSamples &)
+    {
+        m_state = std::make_unique<State>();
+        return *this;
+    }
+
+    // Whether the samples are worth taking for a bulk search of KEYS keys: once AFTER keys have
+    // been asked for in bulk, this call's included, or when they are taken already.
+    bool Due(std::size_t keys, std::size_t after) const
+    {
+        return m_state->asked.fetch_add(keys, std::memory_order_relaxed) + keys >= after;
+    }
+
+    // The samples of the COUNT records of SIZE bytes at RECORDS; the same table every time.
+    const std::vector<std::uint32_t> &Get(const unsigned char *records, std::size_t size, std::size_t count,
+                                          std::size_t stride) const
+    {
+        std::call_once(m_state->once, [&] {
+            m_state->samples.reserve(count / stride + 1);
+            for (std::size_t at = 0; at < count; at += stride)
+                m_state->samples.push_back(ReadLe32(records + at * size));
+        });
+        return m_state->samples;
+    }
+
+private:
+    struct State {
+        std::once_flag once;
+        std::vector<std::uint32_t> samples;
+        std::atomic<std::size_t> asked{0};
+    };
+    std::unique_ptr<State> m_state;
+};
+
+// A key of a bulk search and where its answer goes.
+struct PendingKey {
+    std::uint32_t key;
+    std::uint32_t index;
+};
+
+// KEYS with their indices, by their top kOrderBits bits (one counting pass) from kOrderFrom keys
+// on, else as they come. Searches taken in this order read the records of one part of the
+// table after another: the first read of each page of a large table is what a random key costs
+// most, and pages met in rising order are mapped faster. The list is the calling thread's,
+// kept from call to call (bulk callers come back with batches of one size) and valid until
+// the next call.
+inline std::span<const PendingKey> InSearchOrder(std::span<const std::uint32_t> keys)
+{
+    constexpr std::size_t kOrderFrom = 4096;
+    constexpr int kOrderBits = 12, kShift = 32 - kOrderBits;
+    thread_local std::vector<PendingKey> pending;
+    pending.resize(keys.size());
+    if (keys.size() < kOrderFrom) {
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            pending[i] = {keys[i], std::uint32_t(i)};
+        return pending;
+    }
+    std::vector<std::uint32_t> starts((1u << kOrderBits) + 1, 0);
+    for (const std::uint32_t key : keys)
+        ++starts[(key >> kShift) + 1];
+    for (std::size_t bucket = 1; bucket < starts.size(); ++bucket)
+        starts[bucket] += starts[bucket - 1];
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        pending[starts[keys[i] >> kShift]++] = {keys[i], std::uint32_t(i)};
+    return pending;
+}
+
+// For each of KEYS, FOUND(index, record): the record of RECORDS (COUNT records of kSize bytes,
+// in order, SAMPLES their every kStride-th first address) that holds the key, or nullptr.
+// The keys go in groups: while the runs of one group are asked for from memory, every
+// record's first address at once, the group before it searches its runs. FOUND is called in
+// the order the keys are searched, each record asked for whole from memory a group before.
+template <std::size_t kSize, std::size_t kStride, class Found>
+void SearchSampled(const unsigned char *records, std::size_t count, std::span<const std::uint32_t> samples,
+                   std::span<const PendingKey> keys, Found &&found)
+{
+    constexpr std::size_t kGroup = 16;
+    const std::uint32_t *const sampled = samples.data();
+    const auto first = [records](std::size_t record) { return ReadLe32(records + record * kSize); };
+    // The run of each key of the group at FROM: the record of the last sample at or below the
+    // key (the first sample when all lie above it), found by halving the stretch above it,
+    // which is as long for every key at each step. Each run's first addresses are asked for
+    // (a record's first 8 bytes may straddle two cache lines), or its bytes whole when records
+    // are small.
+    const auto findRuns = [&](std::size_t from, std::size_t *base) {
+        const std::size_t n = std::min(kGroup, keys.size() - from);
+        std::fill_n(base, n, std::size_t(0));
+        for (std::size_t length = samples.size(); length > 1;) {
+            const std::size_t half = length / 2;
+            for (std::size_t j = 0; j < n; ++j)
+                base[j] += half & -std::size_t(sampled[base[j] + half] <= keys[from + j].key);
+            length -= half;
+        }
+        for (std::size_t j = 0; j < n; ++j) {
+            base[j] *= kStride;
+            const unsigned char *run = records + base[j] * kSize;
+            const std::size_t length = std::min(kStride, count - base[j]);
+            if constexpr (kSize >= 64) {
+                for (std::size_t at = 0; at < length * kSize; at += kSize) {
+                    __builtin_prefetch(run + at);
+                    __builtin_prefetch(run + at + 7);
+                }
+            } else {
+                for (std::size_t at = 0; at < length * kSize; at += 64)
+                    __builtin_prefetch(run + at);
+                __builtin_prefetch(run + length * kSize - 1);
+            }
+        }
+    };
+    std::size_t runs[2][kGroup];
+    // The records found for the group before, each asked for whole, handed to FOUND one group
+    // later, when they are there.
+    const unsigned char *held[kGroup];
+    std::size_t heldFrom = 0, heldCount = 0;
+    const auto hand = [&] {
+        for (std::size_t j = 0; j < heldCount; ++j)
+            found(keys[heldFrom + j].index, held[j]);
+    };
+    if (!keys.empty())
+        findRuns(0, runs[0]);
+    for (std::size_t from = 0, group = 0; from < keys.size(); from += kGroup, group ^= 1) {
+        if (from + kGroup < keys.size())
+            findRuns(from + kGroup, runs[group ^ 1]);
+        std::size_t *base = runs[group];
+        const std::size_t n = std::min(kGroup, keys.size() - from);
+        // The last record of each run at or below its key; a record past the table's end counts
+        // as above every key.
+        for (std::size_t length = kStride; length > 1;) {
+            const std::size_t half = length / 2;
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::size_t probe = base[j] + half;
+                const bool up = (probe < count) & (first(std::min(probe, count - 1)) <= keys[from + j].key);
+                base[j] += half & -std::size_t(up);
+            }
+            length -= half;
+        }
+        hand();
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::uint32_t key = keys[from + j].key;
+            const unsigned char *record = records + base[j] * kSize;
+            const bool holds = (first(base[j]) <= key) & (key <= ReadLe32(record + 4));
+            held[j] = holds ? record : nullptr;
+            for (std::size_t at = 64; at < kSize; at += 64)
+                __builtin_prefetch(record + at);
+            if constexpr (kSize > 8)
+                __builtin_prefetch(record + kSize - 1);
+        }
+        heldFrom = from;
+        heldCount = n;
+    }
+    hand();
+}
+
+} // namespace quokka::geo
