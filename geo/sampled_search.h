@@ -163,7 +163,8 @@ void SearchSampled(const unsigned char *records, std::size_t count, std::span<co
         for (std::size_t j = 0; j < n; ++j) {
             const std::uint32_t key = keys[from + j].key;
             const unsigned char *record = records + base[j] * kSize;
-            const bool holds = (first(base[j]) <= key) & (key <= ReadLe32(record + 4));
+            const std::uint32_t last = ReadLe32(record + 4);
+            const bool holds = (first(base[j]) <= key) & (key <= last);
             held[j] = holds ? record : nullptr;
             for (std::size_t at = 64; at < kSize; at += 64)
                 __builtin_prefetch(record + at);
