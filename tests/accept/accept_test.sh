@@ -122,12 +122,17 @@ forge() { # forge KIND COMMAND...
   local kind=$1; shift
   local out
   # Control: a matching report sent at once counts (it beats the second hop's answer across
-  # the wire), so the forgeries do reach the tracer.
-  start_forger --in-time
-  out=$("$@" "$work/quokka-probe-route" 203.0.113.2 2)
-  check "$kind: control: a matching forged report in time counts" "2 198.51.100.210" \
-    "$(awk 'NR == 3 { print $1, $2 }' <<< "$out")"
-  kill -TERM "${helpers[-1]}"; wait "${helpers[-1]}" 2>/dev/null
+  # the wire), so the forgeries do reach the tracer. On a busy machine the forger can wake too
+  # late for one race, so it gets three; forgeries that never reach the tracer lose all three.
+  local attempt control=""
+  for attempt in 1 2 3; do
+    start_forger --in-time
+    out=$("$@" "$work/quokka-probe-route" 203.0.113.2 2)
+    control=$(awk 'NR == 3 { print $1, $2 }' <<< "$out")
+    kill -TERM "${helpers[-1]}"; wait "${helpers[-1]}" 2>/dev/null
+    [ "$control" = "2 198.51.100.210" ] && break
+  done
+  check "$kind: control: a matching forged report in time counts" "2 198.51.100.210" "$control"
   start_forger
   out=$("$@" "$work/quokka-probe-route" 203.0.113.2)
   check "$kind: socket kind" "kind $kind" "$(head -n1 <<< "$out")"
