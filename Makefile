@@ -1,11 +1,11 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
 # `make test` also configures $(SAN_BUILD), where the cores' unit tests and one whole-program
 # scenario are built with AddressSanitizer and UndefinedBehaviorSanitizer, and starts building
-# it at the lowest priority before $(BUILD) is built, so it takes the processor time the
-# release build leaves (its single-threaded table steps and links). CTest in $(BUILD) finishes
+# it at the lowest priority before $(BUILD) is built, so it takes whatever processor time the
+# release build leaves. CTest in $(BUILD) finishes
 # that tree (its first test, asan.build, which waits on the same lock, so the two builds never
 # run in one tree at once) and runs those tests too (as asan.*), so its closing summary
-# covers both trees. CTest runs TEST_JOBS tests at a time, two more than
+# covers both trees. CTest runs TEST_JOBS tests at a time, three more than
 # the processors: one place goes to asan.build, which takes only what processor time the
 # others leave, and the whole-program scenarios spend most of their time waiting on the
 # program's pace. Tests that need the machine or part of it say so (RUN_SERIAL, or the timed tests'
@@ -14,7 +14,7 @@
 BUILD ?= build
 SAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
-TEST_JOBS ?= $(shell echo $$(($(JOBS) + 2)))
+TEST_JOBS ?= $(shell echo $$(($(JOBS) + 3)))
 CMAKE_FLAGS ?=
 # Ninja for a new tree; a tree configured before keeps the generator it has.
 GENERATOR = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
