@@ -2,8 +2,17 @@
 
 #include "base/write_all.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stop_token>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -13,6 +22,9 @@ namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
 constexpr std::size_t kLongestEcho = 4096;
+// A read of this many lines or more is answered on two threads; fewer are not worth handing
+// over (a pipe fed by hand, a short file).
+constexpr std::size_t kTwoThreadsFrom = 4096;
 
 // The lines of BYTES, each ended by a newline (the last one included), without it or a
 // carriage return just before it, and cut to their first kLongestEcho bytes.
@@ -29,6 +41,81 @@ void SplitLines(std::string_view bytes, std::vector<std::string_view> &lines)
     }
 }
 
+// A second thread that helps answer the lines of large reads. A read's lines go in a few
+// parts of at least kPartLines lines; the calling thread and the helper each take the next
+// part nobody has taken until none is left, so a helper held up by a busy machine delays a
+// read by at most the part it is answering, and one that has not woken up by then by nothing.
+// The helper has a LookupLines of its own (their lists and kept texts are not shared); the
+// tables are only read, and what they build for bulk searches is built once under a lock.
+// The thread lives as long as the stream.
+class Helper {
+public:
+    explicit Helper(const LookupLines &lines) : m_lines(lines), m_thread([this](std::stop_token stop) { Serve(stop); })
+    {
+    }
+
+    // Appends the lines of TEXTS to ANSWERS, in order, those of the parts the calling thread
+    // takes answered with LINES.
+    void Answer(std::span<const std::string_view> texts, LookupLines &lines, std::string &answers)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_texts = texts;
+            m_partCount = std::clamp<std::size_t>(texts.size() / kPartLines, 1, kMostParts);
+            m_next = 0;
+            m_offered = true;
+        }
+        m_changed.notify_all();
+        AnswerParts(lines);
+        {
+            std::unique_lock lock(m_mutex);
+            m_offered = false; // a helper not awake yet takes nothing now
+            m_changed.wait(lock, [this] { return !m_working; });
+        }
+        for (std::size_t part = 0; part < m_partCount; ++part)
+            answers += m_parts[part];
+    }
+
+private:
+    static constexpr std::size_t kPartLines = 2048, kMostParts = 4;
+
+    void AnswerParts(LookupLines &lines)
+    {
+        const std::size_t count = m_texts.size();
+        for (std::size_t part; (part = m_next.fetch_add(1, std::memory_order_relaxed)) < m_partCount;) {
+            const std::size_t from = part * count / m_partCount, to = (part + 1) * count / m_partCount;
+            m_parts[part].clear();
+            lines.Append(m_texts.subspan(from, to - from), m_parts[part]);
+        }
+    }
+
+    void Serve(std::stop_token stop)
+    {
+        std::unique_lock lock(m_mutex);
+        while (m_changed.wait(lock, stop, [this] { return m_offered; })) {
+            m_offered = false;
+            m_working = true;
+            lock.unlock();
+            AnswerParts(m_lines);
+            lock.lock();
+            m_working = false;
+            m_changed.notify_all();
+        }
+    }
+
+    LookupLines m_lines; // a copy: the same tables, caches of its own
+    std::mutex m_mutex;
+    std::condition_variable_any m_changed;
+    // The read being answered, set under the lock before it is offered.
+    std::span<const std::string_view> m_texts;
+    std::size_t m_partCount = 0;
+    std::atomic<std::size_t> m_next{0}; // the next part not taken
+    std::array<std::string, kMostParts> m_parts; // each part's lines, written by whoever took it
+    bool m_offered = false; // a read waits for the helper to take parts of it
+    bool m_working = false; // the helper is taking parts
+    std::jthread m_thread;  // last: stopped and joined before the rest goes
+};
+
 } // namespace
 
 StreamEnd LookupStream(int in, int out, LookupLines &lines)
@@ -36,12 +123,19 @@ StreamEnd LookupStream(int in, int out, LookupLines &lines)
     std::vector<char> buffer(kChunk);
     std::vector<std::string_view> split;
     std::string answers;
+    std::optional<Helper> helper; // started by the first read large enough
     std::size_t held = 0;     // bytes of an unfinished line at the buffer's start
     bool skipping = false;    // dropping the rest of a line already answered for being too long
     const auto answer = [&](std::string_view bytes) {
         SplitLines(bytes, split);
         answers.clear();
-        lines.Append(split, answers);
+        if (split.size() < kTwoThreadsFrom) {
+            lines.Append(split, answers);
+        } else {
+            if (!helper)
+                helper.emplace(lines);
+            helper->Answer(split, lines, answers);
+        }
         if (const int error = quokka::WriteAll(out, answers)) {
             errno = error;
             return false;

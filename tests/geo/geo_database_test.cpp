@@ -1,16 +1,20 @@
 // The table search on small tables: bounds, order, byte order of the key, the terminating
 // row, the interleaved search on hostile tables, the text-field rules, the address reader, the
-// lookup line, and table files that cannot be used.
+// lookup line and its stream, and table files that cannot be used.
 #include "find_keys_check.h"
 #include "geo/dotted_quad.h"
 #include "geo/geo_database.h"
 #include "geo/lookup_line.h"
+#include "geo/lookup_stream.h"
 #include "small_table.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <unistd.h>
 
 using namespace quokka::geo;
 
@@ -255,6 +259,9 @@ TEST(FindKeys, IsFindKeyOnOrderedTablesAndFindsOnlyHoldingRowsOnHostileOnes)
 
 // A long list of texts at once, as `--lookup -` answers a read, gives each text the line it
 // gets alone: the bulk searches of both tables, the copied rows and the kept visible texts.
+// The same texts twice streamed from a file on fresh tables (reads large enough to be answered
+// on two threads, which take the tables' samples as they go; some lines ended by CRLF, the last
+// one by nothing) give the same lines in the same order.
 TEST(LookupLine, ALongListGivesEachTextItsOwnLine)
 {
     std::mt19937 random(5);
@@ -284,6 +291,29 @@ TEST(LookupLine, ALongListGivesEachTextItsOwnLine)
         at = end + 1;
     }
     EXPECT_EQ(at, out.size());
+
+    std::string input;
+    for (std::size_t i = 0; i < 2 * texts.size(); ++i)
+        input += texts[i % texts.size()] + (i + 1 == 2 * texts.size() ? "" : i % 5 ? "\n" : "\r\n");
+    out += out;
+    const GeoDatabase freshDb(table.bytes());
+    const AsDatabase freshAs(asBytes);
+    LookupLines freshLines(freshDb, freshAs);
+    const std::string inPath = WriteTempFile("stream-in.txt", {input.begin(), input.end()});
+    const std::string outPath = WriteTempFile("stream-out.txt", {});
+    const int in = ::open(inPath.c_str(), O_RDONLY), streamed = ::open(outPath.c_str(), O_RDWR);
+    ASSERT_GE(in, 0);
+    ASSERT_GE(streamed, 0);
+    EXPECT_EQ(LookupStream(in, streamed, freshLines), StreamEnd::InputEnded);
+    std::string written(out.size() + 1, '\0');
+    EXPECT_EQ(::pread(streamed, written.data(), written.size(), 0), ssize_t(out.size()));
+    written.resize(out.size());
+    ::close(in);
+    ::close(streamed);
+    RemoveTempFiles();
+    const auto [mine, theirs] = std::mismatch(written.begin(), written.end(), out.begin());
+    EXPECT_TRUE(mine == written.end()) << "streamed lines differ from byte " << (mine - written.begin()) << ": "
+                                       << std::string(mine, std::min(mine + 80, written.end()));
 }
 
 TEST(DottedQuad, ReadsExactlyWhatInetPtonReads)

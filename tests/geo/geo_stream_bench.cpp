@@ -2,7 +2,7 @@
 // a million mixed ones (nine IPv4 to one IPv6), from process start to end with the answers
 // written to a file, against the same loop in Python with python3-maxminddb's C extension
 // reading the source MMDBs. Both must answer every line and agree on the country wherever both
-// place an address.
+// place an address. The program answers large reads on two threads, the reader on one.
 #include "test_support.h"
 
 #include <sys/resource.h>
@@ -127,9 +127,10 @@ bool Compare(const char *title, const std::filesystem::path &dir, const std::str
     }
     const int differing = Disagreements(ourLines, theirLines);
     std::printf("%zu %s, start to end, output to a file, files in the page cache:\n", count, title);
-    std::printf("quokka-quokka --lookup - (fastest of 3): %.3f s (processor %.3f s), %.0f lines/s\n", ours.seconds,
-                ours.processorSeconds, double(count) / ours.seconds);
-    std::printf("python3-maxminddb (C, mmap, one run):    %.3f s (processor %.3f s), %.0f lines/s\n", theirs.seconds,
+    // Large reads are answered on two threads, so the program's processor time can exceed its time.
+    std::printf("quokka-quokka --lookup - (two threads, fastest of 3): %.3f s (processor %.3f s), %.0f lines/s\n",
+                ours.seconds, ours.processorSeconds, double(count) / ours.seconds);
+    std::printf("python3-maxminddb (C, mmap, one thread, one run):    %.3f s (processor %.3f s), %.0f lines/s\n", theirs.seconds,
                 theirs.processorSeconds, double(count) / theirs.seconds);
     std::printf("ratio (python3-maxminddb time / ours): %.2f (processor time %.2f)\n", theirs.seconds / ours.seconds,
                 theirs.processorSeconds / ours.processorSeconds);
