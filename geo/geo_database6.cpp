@@ -36,6 +36,21 @@ constexpr std::size_t kGuideFrom = 4096;
 // The guide keeps every kFineStride-th high half, and of those every kCoarseStride-th.
 constexpr std::size_t kFineStride = 16, kCoarseStride = 256;
 
+// One level of the guide for all kSideBySide searches at once: each BASE moves to the last of
+// the LENGTH entries of LEVEL from it that lies at or below its key's high half.
+[[gnu::always_inline]] inline void DescendLevel(const std::uint64_t *level, std::size_t length,
+                                                std::size_t (&base)[kSideBySide],
+                                                const std::uint64_t (&keyHigh)[kSideBySide])
+{
+    for (; length > 1;) {
+        const std::size_t half = length / 2;
+        #pragma GCC unroll 32
+        for (std::size_t j = 0; j < kSideBySide; ++j)
+            base[j] += half & -std::size_t(level[base[j] + half] <= keyHigh[j]);
+        length -= half;
+    }
+}
+
 } // namespace
 
 // Every kFineStride-th high half of the table (FINE, made up with the highest number to a whole
@@ -242,25 +257,13 @@ void GeoDatabase6::SearchGuided(std::span<const Key6> keys, std::span<std::uint3
         for (std::size_t j = 0; j < kSideBySide; ++j)
             keyHigh[j] = keys[from + (j < n ? j : 0)].high;
         std::size_t base[kSideBySide] = {};
-        for (std::size_t length = guide.coarse.size(); length > 1;) {
-            const std::size_t half = length / 2;
-            #pragma GCC unroll 32
-            for (std::size_t j = 0; j < kSideBySide; ++j)
-                base[j] += half & -std::size_t(coarse[base[j] + half] <= keyHigh[j]);
-            length -= half;
-        }
+        DescendLevel(coarse, guide.coarse.size(), base, keyHigh);
         #pragma GCC unroll 32
         for (std::size_t j = 0; j < kSideBySide; ++j) {
             base[j] *= kCoarseStride;
             __builtin_prefetch(fine + base[j] + kCoarseStride / 2);
         }
-        for (std::size_t length = kCoarseStride; length > 1;) {
-            const std::size_t half = length / 2;
-            #pragma GCC unroll 32
-            for (std::size_t j = 0; j < kSideBySide; ++j)
-                base[j] += half & -std::size_t(fine[base[j] + half] <= keyHigh[j]);
-            length -= half;
-        }
+        DescendLevel(fine, kCoarseStride, base, keyHigh);
         #pragma GCC unroll 32
         for (std::size_t j = 0; j < kSideBySide; ++j) {
             base[j] *= kFineStride;
