@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace quokka::trace::icmp {
@@ -64,6 +65,35 @@ UniqueFd OpenRawSocket(std::uint16_t id, bool v6)
     return fd;
 }
 
+// Asks the kernel to stamp each message with when it arrived.
+void StampArrivals(int fd)
+{
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+}
+
+// When MESSAGE arrived: the kernel's stamp (wall clock) carried over to the steady clock, or
+// now when it has none or the wall clock was set meanwhile. Answers are timed by arrival, not
+// by when they were read, so a busy machine neither lengthens a round trip nor lets in an
+// answer that came after its time-out.
+Clock::time_point ArrivalOf(msghdr &message)
+{
+    timespec wall{};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    const auto now = Clock::now();
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS || c->cmsg_len < CMSG_LEN(sizeof(timespec)))
+            continue;
+        timespec stamp;
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        const auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec)
+                         + std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+        if (age >= Clock::duration::zero() && age < std::chrono::minutes(1))
+            return now - std::chrono::duration_cast<Clock::duration>(age);
+    }
+    return now;
+}
+
 std::uint16_t NextRawIdentifier()
 {
     static std::atomic<std::uint16_t> counter{0};
@@ -104,6 +134,8 @@ ProbeSocket ProbeSocket::Open(SocketKind kind, NetAddress::Family family)
         socket.m_id = NextRawIdentifier();
         socket.m_fd = OpenRawSocket(socket.m_id, v6);
     }
+    if (socket.m_fd.Valid())
+        StampArrivals(socket.m_fd.Get());
     if (!socket.m_fd.Valid() || v6)
         return socket;
     // Type of service 0 and fragmentation allowed, as the request is described.
@@ -145,7 +177,6 @@ std::vector<std::uint16_t> InFlightProbes::ExpireSentBefore(Clock::time_point li
 
 Echo ProbeSocket::Probe(const NetAddress &destination, int ttl, std::uint16_t seq, std::chrono::milliseconds timeout)
 {
-    const auto start = Clock::now();
     if (!m_fd.Valid())
         return {};
     DrainPending();
@@ -153,10 +184,10 @@ Echo ProbeSocket::Probe(const NetAddress &destination, int ttl, std::uint16_t se
         return {OutcomeOfSendError(sent.error)};
     const auto deadline = Clock::now() + timeout;
     while (const auto answer = Receive(destination, deadline)) {
-        if (answer->seq != seq)
+        // One that arrived after the time-out is no answer, even when it is read in time.
+        if (answer->seq != seq || answer->roundTripMs > double(timeout.count()))
             continue;
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        return {Outcome::Answered, answer->node, int(elapsed.count())};
+        return {Outcome::Answered, answer->node, int(answer->roundTripMs)};
     }
     return {};
 }
@@ -284,7 +315,7 @@ void ProbeSocket::ReadErrorQueue(const NetAddress &destination)
         const ssize_t n = ::recvmsg(m_fd.Get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (n < 0)
             break;
-        const auto arrival = Clock::now();
+        const auto arrival = ArrivalOf(message);
         for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
             const bool ours = v6 ? c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_RECVERR
                                  : c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR;
@@ -327,13 +358,20 @@ void ProbeSocket::ReadAnswers(const NetAddress &destination)
 {
     for (;;) {
         unsigned char data[1500];
+        unsigned char control[128];
         sockaddr_storage from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(m_fd.Get(), data, sizeof data, MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr *>(&from), &fromLength);
+        iovec io{data, sizeof data};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(m_fd.Get(), &message, MSG_DONTWAIT);
         if (n < 0)
             return; // nothing more queued, or a pending error that the error queue holds
-        const auto arrival = Clock::now();
+        const auto arrival = ArrivalOf(message);
         const std::span<const std::uint8_t> bytes(data, std::size_t(n));
         const NetAddress source = NetAddress::FromSockaddr(reinterpret_cast<sockaddr *>(&from));
         if (m_family == NetAddress::Family::V6) {

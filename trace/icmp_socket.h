@@ -92,7 +92,9 @@ public:
     NetAddress::Family Family() const { return m_family; }
 
     // Sends one echo request with time-to-live (hop limit) TTL and sequence SEQ to DESTINATION
-    // and waits at most TIMEOUT for an answer to that very request; other traffic and
+    // and waits at most TIMEOUT for an answer to that very request (one that arrived later
+    // counts for nothing, even when read in time; round trips run from the send to the
+    // kernel's arrival stamp); other traffic and
     // late answers to earlier probes are ignored. An echo reply counts only from DESTINATION,
     // an error report only when it quotes DESTINATION. Whatever arrived before, and any
     // probes still in flight, are thrown away first. A destination of the other family than

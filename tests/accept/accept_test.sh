@@ -141,6 +141,20 @@ forge() { # forge KIND COMMAND...
   # Late forgeries for the last probe go out after it ended; let them, then count.
   sleep 0.6
   stop_forger "$kind" 5
+  # A stall: the tracer (and its helper) stopped while probe 3 waits for silent r3, until past
+  # the time-out and the late forgery's arrival. Read at once when they go on, the forgery
+  # still came too late.
+  start_forger
+  "$@" "$work/quokka-probe-route" 203.0.113.2 3 > "$work/stalled" &
+  local run=$!
+  for _ in $(seq 1000); do grep -q '^2 ' "$work/stalled" && break; sleep 0.005; done
+  pkill -STOP -f "^$work/quokka-"
+  sleep 0.7
+  pkill -CONT -f "^$work/quokka-"
+  wait "$run"
+  kill -TERM "${helpers[-1]}"; wait "${helpers[-1]}" 2>/dev/null
+  check "$kind: a late forgery read after a stall is no answer" "3 Error" \
+    "$(awk 'NR == 4 { print $1, $2 }' "$work/stalled")"
 }
 
 close_during() { # close_during PHASE READY_LINE STEP_LINE LISTED: the close box early in PHASE
