@@ -170,11 +170,17 @@ void ProbeRounds(const std::shared_ptr<Session::Link> &link, const QString &dest
                 const auto [round, ttl] = it->second;
                 bySeq.erase(it);
                 if (Pending *p = find(round)) {
-                    Session::ProbeResult result;
-                    result.address = QString::fromStdString(answer->node.ToString());
-                    result.rttMs = answer->roundTripMs;
-                    result.destination = answer->node == destinationNode && answer->kind == icmp::AnswerKind::EchoReply;
-                    p->Resolve(ttl, std::move(result));
+                    // Read in time but arrived after the time-out (the machine was busy): lost.
+                    if (answer->roundTripMs > double(ProbeTimeoutMs(intervalMs))) {
+                        p->Resolve(ttl, {});
+                    } else {
+                        Session::ProbeResult result;
+                        result.address = QString::fromStdString(answer->node.ToString());
+                        result.rttMs = answer->roundTripMs;
+                        result.destination
+                            = answer->node == destinationNode && answer->kind == icmp::AnswerKind::EchoReply;
+                        p->Resolve(ttl, std::move(result));
+                    }
                 }
             }
         }

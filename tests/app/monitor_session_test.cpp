@@ -123,6 +123,12 @@ INSTANTIATE_TEST_SUITE_P(
              4,
              {"1 192.0.2.1 4/4", "2 192.0.2.2 4/4", "3 192.0.2.3 4/2", "4  4/0", "5 192.0.2.5 4/4", "6 192.0.2.6 4/4",
               "name 192.0.2.2 two.example"}},
+        // TTL 4's answers arrive after the time-out, though they are read at once: lost.
+        Case{"late answers",
+             [](int round, int ttl) { return ttl == 4 ? QStringLiteral("~192.0.2.4") : SixHops(round, ttl); },
+             3,
+             {"1 192.0.2.1 3/3", "2 192.0.2.2 3/3", "3 192.0.2.3 3/3", "4  3/0", "5 192.0.2.5 3/3", "6 192.0.2.6 3/3",
+              "name 192.0.2.2 two.example"}},
         // TTL 2 moves to another router from the third round on.
         Case{"route change",
              [](int round, int ttl) {
