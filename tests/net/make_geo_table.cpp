@@ -1,84 +1,94 @@
 // Writes a small geolocation table file for tests, one row per input line:
-//   FIRST LAST CC|Country|Region|City<TAB>LATITUDE LONGITUDE   (addresses dotted)
-// The rows must come in address order; the terminating row is added at the end.
-//   make_geo_table OUTPUT < rows
-#include "geo/geo_record.h"
+//   FIRST LAST CC|Country|Region|City<TAB>LATITUDE LONGITUDE
+// The rows must come in address order. Without --ipv6 the addresses are dotted and the table is
+// the IPv4 one (the terminating row added at the end); with --ipv6 they are IPv6 addresses and
+// the table is the IPv6 one, where the stretches between and after the rows have no place.
+//   make_geo_table [--ipv6] OUTPUT < rows
+#include "table6.h"
+#include "table_row.h"
 
-#include <arpa/inet.h>
+#include "base/net_address.h"
+
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
-using quokka::WriteLe32;
-using quokka::WriteLeDouble;
-using quokka::geo::GeoRecord;
+namespace geotable = quokka::tools::geotable;
+using quokka::geo::GeoDatabase6;
+using quokka::geo::Key6;
 
 namespace {
 
-std::uint32_t Key(const std::string &dotted)
+quokka::NetAddress Address(const std::string &text, bool v6)
 {
-    in_addr a{};
-    if (inet_pton(AF_INET, dotted.c_str(), &a) != 1)
-        throw std::runtime_error("not an address: " + dotted);
-    return ntohl(a.s_addr);
+    const auto address = quokka::NetAddress::Parse(text);
+    if (!address || address->IsV6() != v6)
+        throw std::runtime_error("not an IPv" + std::string(v6 ? "6" : "4") + " address: " + text);
+    return *address;
 }
 
-// A text shorter than its field ends with one NUL and is filled with 0xFE.
-void PutText(GeoRecord &r, std::size_t at, std::size_t size, const std::string &text)
-{
-    std::memset(r.bytes.data() + at, 0xFE, size);
-    const std::size_t n = std::min(text.size(), size);
-    std::memcpy(r.bytes.data() + at, text.data(), n);
-    if (n < size)
-        r.bytes[at + n] = 0;
-}
+std::uint32_t Key(const std::string &dotted) { return Address(dotted, false).V4HostOrder(); }
 
-GeoRecord Row(std::uint32_t first, std::uint32_t last, const std::string &places, double lat, double lon)
+Key6 Key6Of(const std::string &text) { return Key6::FromBytes(Address(text, true).V6Bytes()); }
+
+// The address after KEY; false past the last one.
+bool Next(Key6 &key)
 {
-    std::string field[4];
-    std::istringstream in(places);
-    for (auto &f : field)
-        std::getline(in, f, '|');
-    GeoRecord r;
-    WriteLe32(r.bytes.data() + GeoRecord::kFirstAddress, first);
-    WriteLe32(r.bytes.data() + GeoRecord::kLastAddress, last);
-    PutText(r, GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize, field[0]);
-    PutText(r, GeoRecord::kCountryName, GeoRecord::kCountryNameSize, field[1]);
-    PutText(r, GeoRecord::kRegion, GeoRecord::kRegionSize, field[2]);
-    PutText(r, GeoRecord::kCity, GeoRecord::kCitySize - 1, field[3]);
-    r.bytes[GeoRecord::kCity + GeoRecord::kCitySize - 1] = field[3].size() >= 32 ? 0 : 0xFE;
-    WriteLeDouble(r.bytes.data() + GeoRecord::kLatitude, lat);
-    WriteLeDouble(r.bytes.data() + GeoRecord::kLongitude, lon);
-    return r;
+    if (++key.low != 0)
+        return true;
+    return ++key.high != 0;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_geo_table OUTPUT < rows\n");
+    const bool v6 = argc == 3 && std::string(argv[1]) == "--ipv6";
+    if (argc != 2 && !v6) {
+        std::fprintf(stderr, "usage: make_geo_table [--ipv6] OUTPUT < rows\n");
         return 2;
     }
-    std::ofstream out(argv[1], std::ios::binary);
+    std::vector<geotable::Row> rows;
+    std::vector<geotable::Range6> ranges;
     std::string line;
     while (std::getline(std::cin, line)) {
         if (line.empty())
             continue;
         std::istringstream in(line);
-        std::string first, last, places;
-        double lat = 0, lon = 0;
-        in >> first >> last;
-        in >> std::ws;
-        std::getline(in, places, '\t');
-        in >> lat >> lon;
-        const GeoRecord r = Row(Key(first), Key(last), places, lat, lon);
-        out.write(reinterpret_cast<const char *>(r.bytes.data()), GeoRecord::kSize);
+        std::string first, last, text;
+        geotable::Place place;
+        in >> first >> last >> std::ws;
+        std::getline(in, text, '\t');
+        in >> place.latitude >> place.longitude;
+        std::istringstream fields(text);
+        for (std::string *field : {&place.countryCode, &place.countryName, &place.region, &place.city})
+            std::getline(fields, *field, '|');
+        if (!v6) {
+            rows.push_back(geotable::EncodeRow(Key(first), Key(last), place));
+            continue;
+        }
+        // Each row is a range of its own place, followed by one without place up to the next.
+        if (!ranges.empty() && ranges.back().first == Key6Of(first))
+            ranges.pop_back();
+        ranges.push_back({Key6Of(first), std::uint32_t(rows.size())});
+        rows.push_back(geotable::EncodeRow(0, 0, place));
+        Key6 after = Key6Of(last);
+        if (Next(after))
+            ranges.push_back({after, GeoDatabase6::kNoPlace});
     }
-    const GeoRecord end = Row(0, 0, "|||", 0, 0);
-    out.write(reinterpret_cast<const char *>(end.bytes.data()), GeoRecord::kSize);
+    std::vector<unsigned char> table;
+    if (v6) {
+        table = geotable::EncodeTable6(ranges, rows);
+    } else {
+        rows.push_back(geotable::TerminatingRow());
+        for (const geotable::Row &row : rows)
+            table.insert(table.end(), row.begin(), row.end());
+    }
+    std::ofstream out(v6 ? argv[2] : argv[1], std::ios::binary);
+    out.write(reinterpret_cast<const char *>(table.data()), std::streamsize(table.size()));
     return out ? 0 : 1;
 }
