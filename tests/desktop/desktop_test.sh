@@ -63,8 +63,10 @@ source "$here/desktop_lib.sh"
 rm -rf "$output"
 lab_up "$here/../accept/accept_lab.sh" "$prefix" "$netbin" "$whois_server" "$work" 30
 
-# The places the table gives the network's ranges, as the markers' latitude,longitude.
+# The places the table gives the network's ranges, as the markers' latitude,longitude; the
+# markers a map of the lab's route shows.
 austin=30.26715,-97.74306 london=51.50853,-0.12574 tokyo=35.6895,139.69171 sydney=-33.86785,151.20732
+places=($austin $london $tokyo "$sydney,dest")
 printf '%s\n' "192.0.2.0 192.0.2.255 US|United States|Texas|Austin	${austin/,/ }" \
   "198.51.100.0 198.51.100.3 GB|United Kingdom|England|London	${london/,/ }" \
   "198.51.100.8 198.51.100.11 JP|Japan|Tokyo|Tokyo	${tokyo/,/ }" \
@@ -209,7 +211,7 @@ check_size() { # check_size WHAT WINDOW WIDTH HEIGHT: the client area, at scale 
 check_map() { # check_map WHAT HOME [only-dest-green]: markers and lines of the map window
   local file out
   shot_of "$map" "$1"
-  out=$(look map "$file" "$cx" "$cy" "$2" $austin $london $tokyo "$sydney,dest" "${@:3}")
+  out=$(look map "$file" "$cx" "$cy" "$2" "${places[@]}" "${@:3}")
   sed "s/^\([a-zA-Z]*\): map:/\1: $1:/" <<< "$out"
   failures=$((failures + $(grep -c '^FAIL' <<< "$out")))
 }
@@ -1118,6 +1120,90 @@ print(" ".join([r["address"] for r in m["rows"] if r["address"]] + [str(m["desti
     "$([ $((t1 - t0)) -lt 1000 ] && ! running && echo yes || echo no)"
   # (Other scenarios run the same program at the same time, each in a namespace of its own.)
   check "no process of the program or its helper is left in its namespace" "" "$(ip netns pids "$prefix-client")"
+}
+
+# --- ipv6 --------------------------------------------------------------------------------
+
+# The lab's IPv6 hops, each as a row: hop, address in RFC 5952's form, the address column's
+# width (the longest address so far, the destination's 13 characters included, and one space;
+# 15 at least), and the place the IPv6 table gives its /64, far from its IPv4 twin's.
+hops6=("1|2001:db8:1::1|15|IS|Iceland|Capital Region|Reykjavik|64.13548,-21.89541"
+  "2|2001:db8:2::2|15|KE|Kenya|Nairobi County|Nairobi|-1.28333,36.81667"
+  "4|2001:db8:4::ab:0:1|19|PE|Peru|Lima|Lima|-12.04318,-77.02824"
+  "5|2001:db8:5::2|19|CA|Canada|British Columbia|Vancouver|49.24966,-123.11934")
+
+# The context menu opened on the main dialog and its "Prefer IPv6" found: the row's part left of
+# the text, where a check mark goes, cut out as $work/NAME.png (its screen rectangle in $mark).
+# The menu stays open, text_x... on the item.
+prefer_ipv6_row() { # prefer_ipv6_row NAME
+  local menu=""
+  context_menu
+  for _ in $(seq 30); do menu=$(popup_of menu) && break; sleep 0.1; done
+  shot "menu-$1"
+  if [ -n "$menu" ] && find_text "$file" "$menu" "$face" "$tenths" "Prefer IPv&6"; then
+    mark="$cx $line_top $((text_x - cx - 2)) $((line_bottom - line_top + 1))"
+    convert "$file" -crop "$((text_x - cx - 2))x$((line_bottom - line_top + 1))+$cx+$line_top" +repage "$work/$1.png"
+    return 0
+  fi
+  check "the context menu ($1) offers \"Prefer IPv6\"" yes "no: $text_result"
+  xdotool key Escape
+  return 1
+}
+pixels_apart() { compare -metric AE "$work/$1.png" "$work/$2.png" null: 2>&1; } # pixels_apart NAME NAME
+
+scenario_ipv6() {
+  local row n a w cc country region city at columns="" theirs dark bg dark_on mark=""
+  local route4=("${route[@]}") places4=("${places[@]}")
+  route=() places=()
+  for row in "${hops6[@]}"; do
+    IFS='|' read -r n a w cc country region city at <<< "$row"
+    printf '%s %s %s|%s|%s|%s\t%s %s\n' "${a%%::*}::" "${a%%::*}:0:ffff:ffff:ffff:ffff" "$cc" "$country" \
+      "$region" "$city" "${at%,*}" "${at#*,}" >> "$work/table6.txt"
+    [ "$n" = 1 ] && city=Home || city="$city, $region, $country"
+    route+=("Hop $n +[0-9]+ms +$a +$city")
+    columns+=$(printf '%-*s%s|' "$w" "$a" "$city")
+    places+=("$at")
+  done
+  route+=("Route Complete, Total Round Trip Time [0-9]+ms")
+  places[3]+=,dest
+  "$netbin/quokka-make-geo-table" --ipv6 "$work/table6.bin" < "$work/table6.txt" || exit 1
+  theirs=$(in_client traceroute -6 -I -n -q 1 -w 1 -m 29 2001:db8:5::2 | awk 'NR > 1 && $2 != "*" { printf "%s ", $2 }')
+  domain=dual.example
+  start_display 1024 768
+  set_home 300,150
+  start_program QUOKKA_GEO_TABLE_IPV6="$work/table6.bin"
+
+  # "Prefer IPv6" clicked on the context menu; dual.example then goes over IPv6: the hops of
+  # traceroute -6 -I, their address column as the rule says, their places from the IPv6 table
+  # in the lines and on the map, the WHOIS servers asked for the IPv6 destination.
+  prefer_ipv6_row unchecked && click_screen $((text_x + text_w / 2)) $((text_y + text_h / 2))
+  read -r dark bg <<< "$(look ink "$file" $mark)"
+  whole_run enter
+  check "IPv6 run: the hops are traceroute -6 -I's answering ones" "$theirs" \
+    "$(run_lines 1 | head -n4 | awk '{ printf "%s ", $4 }')"
+  check "IPv6 run: from column 21, the address in its column, then the place" "$columns" \
+    "$(run_lines 1 | head -n4 | cut -c21- | tr '\n' '|')"
+  check_faces
+  check_map map 300,150
+  check "IPv6 run: IANA and the registry were asked for 2001:db8:5::2" "2001:db8:5::2 2001:db8:5::2" \
+    "$(tail -n1 "$work/record-iana") $(tail -n1 "$work/record-registry")"
+
+  # Started again, the menu shows the choice checked (the row's check place inked, unlike
+  # before); clicked off, the row is as it first was, and dual.example goes over IPv4.
+  click_text "$main" "All Done"
+  check "\"All Done\" ends the program" yes "$(wait_ended 5 && echo yes || echo no)"
+  start_program QUOKKA_GEO_TABLE_IPV6="$work/table6.bin"
+  if prefer_ipv6_row restarted; then
+    read -r dark_on _ <<< "$(look ink "$file" $mark)"
+    check "after a restart \"Prefer IPv6\" shows a check mark (darkest $dark_on, was $dark on $bg)" yes \
+      "$([ "$(pixels_apart unchecked restarted)" -gt 20 ] && [ "$dark_on" -lt 100 ] && [ "$dark" -gt 100 ] 2>/dev/null && echo yes || echo no)"
+    click_screen $((text_x + text_w / 2)) $((text_y + text_h / 2))
+  fi
+  prefer_ipv6_row off && xdotool key Escape
+  check "clicked off, \"Prefer IPv6\" shows no check mark" 0 "$(pixels_apart unchecked off)"
+  route=("${route4[@]}") places=("${places4[@]}")
+  whole_run enter
+  check "IPv4 run: IANA was asked for 203.0.113.2" 203.0.113.2 "$(tail -n1 "$work/record-iana")"
 }
 
 if [ "$(type -t "scenario_$scenario")" != function ]; then echo "unknown scenario $scenario"; exit 2; fi
