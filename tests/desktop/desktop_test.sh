@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole program as a person meets it on a desktop: an X server and a window manager of
 # the test's own, real key presses and clicks, and only what the screen shows (and the
-# program's --report lines) to judge by. The program explores accept.example in the namespace
-# network of tests/accept/accept_lab.sh (hops 1, 2, 4 and 5, two seconds' pause after each).
+# program's --report lines) to judge by. The program explores accept.example (dual.example in
+# ipv6) in the namespace network of tests/accept/accept_lab.sh (hops 1, 2, 4 and 5, two
+# seconds' pause after each).
 #   explore      runs started by Enter and by Explore, windows of earlier runs up; Explore
 #                greyed in a run; keys in the main dialog never reach a result window; Enter,
 #                Esc, "All Done" and the close box on each kind of result window
@@ -38,6 +39,11 @@
 #                Route Monitor's rows and timeline on the screen, Pause (the table stands
 #                still) and Resume, "Save Report..." read back, a monitor closed during its
 #                rounds, and the program's end under a second with no process left
+#   ipv6         "Prefer IPv6" clicked on the main dialog's context menu; dual.example traced
+#                over IPv6: traceroute -6 -I's hops, the address column's width, the IPv6
+#                table's places in the lines and on the map, WHOIS asked for the IPv6
+#                address; after a restart the menu's check mark (pixels), clicked off, and the
+#                next run over IPv4
 # Needs root (namespaces; skipped otherwise) and Xvfb, openbox, xdotool, x11-utils,
 # imagemagick and, for details, xclip and python3, for reader, dbus-daemon, at-spi2-core and
 # python3-pyatspi (fails without them). QUOKKA_DESKTOP_DIALOG_FONT="FACE:TENTHS" names the face
