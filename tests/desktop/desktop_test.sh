@@ -584,10 +584,18 @@ scenario_pace() {
   trace_route
   sleep 0.5
   trace_route
+  local pressed=$SECONDS
   check_map "run 4: a replay shows" 300,150 replaying
   finish_run
   check_pace 4 "two replays running"
-  sleep 5 # the replays end about 2 s after the run
+  # The second press starts the replay again: four segments of 2 s, about 8 s from it. The
+  # map is looked at until it shows the end, at most 20 s from that press.
+  while [ $((SECONDS - pressed)) -lt 20 ]; do
+    shot_of "$map" replay-end
+    [[ $(look map "$file" "$cx" "$cy" 300,150 "${places[@]}" only-dest-green) == *FAIL* ]] || break
+    rm -f "$file"
+    sleep 0.5
+  done
   check_map "run 4 after its replays" 300,150 only-dest-green
   # Twice after the run, the map hidden in the middle of it.
   trace_route
