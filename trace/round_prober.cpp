@@ -72,6 +72,9 @@ std::optional<icmp::Answer> RoundProber::Collect(icmp::Clock::time_point deadlin
 
 std::vector<std::uint16_t> RoundProber::ExpireSentBefore(icmp::Clock::time_point limit)
 {
+    // What has arrived is read first: an answer that came in time but was not read yet (the
+    // thread was busy) keeps its probe from being given up.
+    m_socket.ReadArrived(m_destination);
     return m_socket.ExpireSentBefore(limit);
 }
 
