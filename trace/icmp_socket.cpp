@@ -65,6 +65,29 @@ UniqueFd OpenRawSocket(std::uint16_t id, bool v6)
     return fd;
 }
 
+// One message read from the socket: its bytes, its sender, and its control data (the error
+// report, the arrival stamp). Read in place: the header points into the object itself.
+struct ReceivedMessage {
+    unsigned char data[1500];
+    alignas(cmsghdr) unsigned char control[512]; // read as cmsghdr records
+    sockaddr_storage from{};
+    iovec io{};
+    msghdr header{};
+
+    ssize_t Read(int fd, int flags)
+    {
+        io = {data, sizeof data};
+        header = {};
+        header.msg_name = &from;
+        header.msg_namelen = sizeof from;
+        header.msg_iov = &io;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        return ::recvmsg(fd, &header, flags);
+    }
+};
+
 // Asks the kernel to stamp each message with when it arrived.
 void StampArrivals(int fd)
 {
@@ -301,20 +324,13 @@ void ProbeSocket::ReadErrorQueue(const NetAddress &destination)
 {
     const bool v6 = m_family == NetAddress::Family::V6;
     for (;;) {
-        unsigned char data[1280];
-        unsigned char control[512];
-        sockaddr_storage from{};
-        iovec io{data, sizeof data};
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(m_fd.Get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        ReceivedMessage received;
+        const ssize_t n = received.Read(m_fd.Get(), MSG_ERRQUEUE | MSG_DONTWAIT);
         if (n < 0)
             break;
+        msghdr &message = received.header;
+        const sockaddr_storage &from = received.from;
+        const unsigned char *data = received.data;
         const auto arrival = ArrivalOf(message);
         for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
             const bool ours = v6 ? c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_RECVERR
@@ -328,7 +344,7 @@ void ProbeSocket::ReadErrorQueue(const NetAddress &destination)
             // The message's name is the destination the quoted request was sent to; the
             // offender, the node that reported, follows the error in the control message.
             const NetAddress original
-                = message.msg_namelen > 0 ? NetAddress::FromSockaddr(reinterpret_cast<sockaddr *>(&from)) : NetAddress();
+                = message.msg_namelen > 0 ? NetAddress::FromSockaddr(reinterpret_cast<const sockaddr *>(&from)) : NetAddress();
             const std::span<const std::uint8_t> quoted(data, std::size_t(n));
             std::optional<std::uint16_t> seq;
             if (v6)
@@ -357,23 +373,15 @@ void ProbeSocket::ReadErrorQueue(const NetAddress &destination)
 void ProbeSocket::ReadAnswers(const NetAddress &destination)
 {
     for (;;) {
-        unsigned char data[1500];
-        unsigned char control[128];
-        sockaddr_storage from{};
-        iovec io{data, sizeof data};
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(m_fd.Get(), &message, MSG_DONTWAIT);
+        ReceivedMessage received;
+        const ssize_t n = received.Read(m_fd.Get(), MSG_DONTWAIT);
         if (n < 0)
             return; // nothing more queued, or a pending error that the error queue holds
-        const auto arrival = ArrivalOf(message);
+        const auto arrival = ArrivalOf(received.header);
+        const unsigned char *data = received.data;
+        const sockaddr_storage &from = received.from;
         const std::span<const std::uint8_t> bytes(data, std::size_t(n));
-        const NetAddress source = NetAddress::FromSockaddr(reinterpret_cast<sockaddr *>(&from));
+        const NetAddress source = NetAddress::FromSockaddr(reinterpret_cast<const sockaddr *>(&from));
         if (m_family == NetAddress::Family::V6) {
             if (m_kind == SocketKind::Ping) {
                 if (const auto seq = EchoReplySequence6(bytes, source, destination))
