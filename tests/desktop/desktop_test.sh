@@ -1154,12 +1154,16 @@ prefer_ipv6_row() { # prefer_ipv6_row NAME
   local menu=""
   context_menu
   for _ in $(seq 30); do menu=$(popup_of menu) && break; sleep 0.1; done
-  shot "menu-$1"
-  if [ -n "$menu" ] && find_text "$file" "$menu" "$face" "$tenths" "Prefer IPv&6"; then
-    mark="$cx $line_top $((text_x - cx - 2)) $((line_bottom - line_top + 1))"
-    convert "$file" -crop "$((text_x - cx - 2))x$((line_bottom - line_top + 1))+$cx+$line_top" +repage "$work/$1.png"
-    return 0
-  fi
+  # A menu just mapped may not be drawn yet on a busy machine: up to three looks.
+  for _ in 1 2 3; do
+    shot "menu-$1"
+    if [ -n "$menu" ] && find_text "$file" "$menu" "$face" "$tenths" "Prefer IPv&6"; then
+      mark="$cx $line_top $((text_x - cx - 2)) $((line_bottom - line_top + 1))"
+      convert "$file" -crop "$((text_x - cx - 2))x$((line_bottom - line_top + 1))+$cx+$line_top" +repage "$work/$1.png"
+      return 0
+    fi
+    sleep 0.3
+  done
   check "the context menu ($1) offers \"Prefer IPv6\"" yes "no: $text_result"
   xdotool key Escape
   return 1
