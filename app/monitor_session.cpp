@@ -81,6 +81,20 @@ struct Session::Link {
 
 namespace {
 
+// What ANSWER tells of its probe: who answered after how long, and whether that was
+// DESTINATION itself; lost when it arrived after TIMEOUT_MS, even if read in time (the machine
+// was busy).
+Session::ProbeResult ResultOf(const icmp::Answer &answer, const NetAddress &destination, int timeoutMs)
+{
+    Session::ProbeResult result;
+    if (answer.roundTripMs > double(timeoutMs))
+        return result;
+    result.address = QString::fromStdString(answer.node.ToString());
+    result.rttMs = answer.roundTripMs;
+    result.destination = answer.node == destination && answer.kind == icmp::AnswerKind::EchoReply;
+    return result;
+}
+
 // One round sent and not yet handed over.
 struct Pending {
     Session::Round round;
@@ -169,19 +183,8 @@ void ProbeRounds(const std::shared_ptr<Session::Link> &link, const QString &dest
             if (const auto it = bySeq.find(answer->seq); it != bySeq.end()) {
                 const auto [round, ttl] = it->second;
                 bySeq.erase(it);
-                if (Pending *p = find(round)) {
-                    // Read in time but arrived after the time-out (the machine was busy): lost.
-                    if (answer->roundTripMs > double(ProbeTimeoutMs(intervalMs))) {
-                        p->Resolve(ttl, {});
-                    } else {
-                        Session::ProbeResult result;
-                        result.address = QString::fromStdString(answer->node.ToString());
-                        result.rttMs = answer->roundTripMs;
-                        result.destination
-                            = answer->node == destinationNode && answer->kind == icmp::AnswerKind::EchoReply;
-                        p->Resolve(ttl, std::move(result));
-                    }
-                }
+                if (Pending *p = find(round))
+                    p->Resolve(ttl, ResultOf(*answer, destinationNode, ProbeTimeoutMs(intervalMs)));
             }
         }
         const auto limit = icmp::Clock::now() - std::chrono::milliseconds(ProbeTimeoutMs(intervalMs));
