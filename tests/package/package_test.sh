@@ -178,13 +178,19 @@ install_deb() {
   files=$(dpkg-query -L "$package")
   dpkg_retry --purge "$package" >/dev/null || fail "dpkg could not purge the package"
   dpkg-query -W "$package" >/dev/null 2>&1 && fail "dpkg still knows the package after the purge"
-  local left=""
+  local left="" folders=() shared=""
   while IFS= read -r path; do
     case $path in /.|/usr|/usr/bin|/usr/lib|/usr/share) continue ;; esac
-    # Folders that other packages share (the icon theme's, man1, doc) stay.
-    [ -d "$path" ] && [ -n "$(dpkg-query -S "$path" 2>/dev/null)" ] && continue
-    [ -e "$path" ] && left+=" $path"
+    if [ -d "$path" ]; then folders+=("$path"); elif [ -e "$path" ]; then left+=" $path"; fi
   done <<<"$files"
+  # Folders that other packages share (the icon theme's, man1, doc) stay; dpkg is asked about
+  # them all at once ("pkg, pkg: /folder" for each one it knows).
+  if [ ${#folders[@]} -gt 0 ]; then
+    shared=$(dpkg-query -S "${folders[@]}" 2>/dev/null | sed 's/.*: //' || true)
+  fi
+  for path in "${folders[@]}"; do
+    grep -qxF -- "$path" <<<"$shared" || left+=" $path"
+  done
   [ -z "$left" ] || fail "left behind after the purge:$left"
   echo "installed with dpkg, ran from /usr/bin, purged: nothing left"
 }
