@@ -77,10 +77,20 @@ function(_quokka_sanitized_test_entry name)
   foreach(argument ${S_COMMAND})
     string(APPEND command " [[${argument}]]")
   endforeach()
+  # The tests that run the sanitized program itself take longest: once the tree is built, they
+  # start first, so that the run does not end waiting on one that started last.
+  set(added "")
+  if(TARGET ${name})
+    get_target_property(added ${name} MANUALLY_ADDED_DEPENDENCIES)
+  endif()
+  set(cost 0)
+  if("quokka-quokka" IN_LIST S_DEPENDS OR "quokka-quokka" IN_LIST added)
+    set(cost 50)
+  endif()
   set(entry "add_test([[asan.${name}]]${command})\n")
   string(APPEND entry "set_tests_properties([[asan.${name}]] PROPERTIES ENVIRONMENT [[${environment}]]"
          " WORKING_DIRECTORY [[${CMAKE_CURRENT_BINARY_DIR}]] SKIP_RETURN_CODE 77 TIMEOUT ${timeout}"
-         " LABELS sanitizer FIXTURES_REQUIRED quokka_sanitizer_tree)\n")
+         " COST ${cost} LABELS sanitizer FIXTURES_REQUIRED quokka_sanitizer_tree)\n")
   set_property(GLOBAL APPEND_STRING PROPERTY QUOKKA_SANITIZED_TEST_LIST "${entry}")
   set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT ${QUOKKA_SANITIZER_ENV})
   if(S_DEPENDS)
