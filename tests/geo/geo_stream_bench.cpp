@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -61,21 +61,24 @@ std::vector<std::string> Lines(const std::string &path)
     return lines;
 }
 
-std::vector<std::string> Fields(const std::string &line)
+// The tab-separated fields of LINE, into FIELDS.
+void Fields(std::string_view line, std::vector<std::string_view> &fields)
 {
-    std::vector<std::string> fields;
-    std::stringstream stream(line);
-    for (std::string field; std::getline(stream, field, '\t');)
-        fields.push_back(field);
-    return fields;
+    fields.clear();
+    for (std::size_t tab; (tab = line.find('\t')) != std::string_view::npos; line.remove_prefix(tab + 1))
+        fields.push_back(line.substr(0, tab));
+    if (!line.empty())
+        fields.push_back(line);
 }
 
 // Lines where the two disagree: another address, or another country where both have one.
 int Disagreements(const std::vector<std::string> &ours, const std::vector<std::string> &theirs)
 {
     int differing = 0;
+    std::vector<std::string_view> a, b;
     for (std::size_t i = 0; i < ours.size(); ++i) {
-        const std::vector<std::string> a = Fields(ours[i]), b = Fields(theirs[i]);
+        Fields(ours[i], a);
+        Fields(theirs[i], b);
         const bool bothPlaced = a.size() == 10 && a[2] != "-" && b.size() == 6;
         if (a.empty() || b.empty() || a[0] != b[0] || (bothPlaced && a[2] != b[1])) {
             if (++differing <= 3)
