@@ -78,8 +78,53 @@ std::string NetAddress::ToString() const
     if (IsV4())
         inet_ntop(AF_INET, m_bytes.data(), text, sizeof text);
     else if (IsV6())
-        inet_ntop(AF_INET6, m_bytes.data(), text, sizeof text); // glibc writes RFC 5952's form
+        return {text, WriteV6(m_bytes, text)};
     return text;
+}
+
+// RFC 5952's form, as glibc's inet_ntop writes it: the groups in lower-case hex without leading
+// zeros, the longest run of two or more zero groups (the first of equal ones) as "::", and
+// the last four bytes in dotted decimal after a run of the first five or six groups (an
+// IPv4-mapped address, or one of the old IPv4-compatible ones).
+char *NetAddress::WriteV6(const std::array<std::uint8_t, 16> &bytes, char *out)
+{
+    unsigned groups[8];
+    for (std::size_t i = 0; i < 8; ++i)
+        groups[i] = unsigned(bytes[2 * i]) << 8 | bytes[2 * i + 1];
+    int runStart = -1, runLength = 0;
+    for (int i = 0; i < 8;) {
+        int end = i;
+        while (end < 8 && groups[end] == 0)
+            ++end;
+        if (end - i > runLength && end - i >= 2) {
+            runStart = i;
+            runLength = end - i;
+        }
+        i = end == i ? i + 1 : end;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 8; ++i) {
+        if (i == runStart) {
+            *out++ = ':';
+            i += runLength - 1;
+            if (i == 7)
+                *out++ = ':';
+            continue;
+        }
+        if (i != 0)
+            *out++ = ':';
+        if (i == 6 && runStart == 0 && (runLength == 6 || (runLength == 5 && groups[5] == 0xffff))) {
+            char text[INET_ADDRSTRLEN];
+            inet_ntop(AF_INET, bytes.data() + 12, text, sizeof text);
+            const std::size_t length = std::strlen(text);
+            std::memcpy(out, text, length);
+            return out + length;
+        }
+        const unsigned group = groups[i];
+        for (int shift = group >= 0x1000 ? 12 : group >= 0x100 ? 8 : group >= 0x10 ? 4 : 0; shift >= 0; shift -= 4)
+            *out++ = kHex[(group >> shift) & 15];
+    }
+    return out;
 }
 
 unsigned NetAddress::ToSockaddr(sockaddr_storage &storage, std::uint16_t port) const

@@ -3,6 +3,7 @@
 // whichever family the route runs over. Standard library only, so the socket code can use it.
 #include <array>
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,11 @@ public:
     // Dotted decimal, or IPv6 in its RFC 5952 form (lower case, the longest run of zero
     // groups shortened); empty for no address.
     std::string ToString() const;
+    // The most characters ToString gives for an IPv6 address.
+    static constexpr std::size_t kLongestV6Text = 45;
+    // Writes ToString's text of the IPv6 address BYTES at OUT (room for kLongestV6Text) and
+    // returns its end: for paths that write millions of addresses.
+    static char *WriteV6(const std::array<std::uint8_t, 16> &bytes, char *out);
     // Fills STORAGE with the address and PORT (host order) and returns its length; 0 for no
     // address.
     unsigned ToSockaddr(sockaddr_storage &storage, std::uint16_t port = 0) const;
