@@ -3,6 +3,7 @@
 #include "base/little_endian.h"
 #include "base/net_address.h"
 #include "base/visible_text.h"
+#include "geo/coordinate_text.h"
 #include "geo/dotted_quad.h"
 #include "geo/ipv6_text.h"
 
@@ -139,10 +140,11 @@ void LookupLines::AppendLine6(std::string &out, std::string_view text, std::uint
     if (row == nullptr) {
         out += "\tno match";
     } else {
-        out += '\t';
-        out += NetAddress::V6(m_geo6.RangeFirst(range).Bytes()).ToString();
-        out += '-';
-        out += NetAddress::V6(m_geo6.RangeLast(range).Bytes()).ToString();
+        char text[2 * NetAddress::kLongestV6Text + 2] = {'\t'};
+        char *at = NetAddress::WriteV6(m_geo6.RangeFirst(range).Bytes(), text + 1);
+        *at++ = '-';
+        at = NetAddress::WriteV6(m_geo6.RangeLast(range).Bytes(), at);
+        out.append(text, std::size_t(at - text));
         AppendPlace(out, row, row);
     }
     AppendSystem(out, m_as.System(system));
@@ -190,9 +192,9 @@ void LookupLines::AppendPlace(std::string &out, const unsigned char *row, const 
         }
     }
     *at++ = '\t';
-    at = std::to_chars(at, place + sizeof place, ReadLeDouble(bytes + GeoRecord::kLatitude)).ptr;
+    at = WriteCoordinate(at, ReadLeDouble(bytes + GeoRecord::kLatitude));
     *at++ = '\t';
-    at = std::to_chars(at, place + sizeof place, ReadLeDouble(bytes + GeoRecord::kLongitude)).ptr;
+    at = WriteCoordinate(at, ReadLeDouble(bytes + GeoRecord::kLongitude));
     out.append(place, std::size_t(at - place));
 }
 

@@ -2,6 +2,7 @@
 // row, the interleaved search on hostile tables, the text-field rules, the address reader, the
 // lookup line and its stream, and table files that cannot be used.
 #include "find_keys_check.h"
+#include "geo/coordinate_text.h"
 #include "geo/dotted_quad.h"
 #include "geo/geo_database.h"
 #include "geo/lookup_line.h"
@@ -12,6 +13,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <unistd.h>
@@ -314,6 +317,29 @@ TEST(LookupLine, ALongListGivesEachTextItsOwnLine)
     const auto [mine, theirs] = std::mismatch(written.begin(), written.end(), out.begin());
     EXPECT_TRUE(mine == written.end()) << "streamed lines differ from byte " << (mine - written.begin()) << ": "
                                        << std::string(mine, std::min(mine + 80, written.end()));
+}
+
+// A coordinate's text is std::to_chars's, byte for byte: on four-decimal values of either sign
+// (every 7th of them, and the ends of the short path), on values just beside them and on
+// values the short path leaves alone (more decimals, below 0.001, from 1000 on, zeros).
+TEST(CoordinateText, IsWhatToCharsWrites)
+{
+    std::vector<double> values{0.0, -0.0, 0.001, 0.0009999, 0.0005, 0.0012, 999.9999, 1000.0, 1000.5,
+                               180.0, -180.0, 90.0, 1e-300, 1e300, 37.77493, 5e-324, 0.1 + 0.2};
+    for (std::uint32_t units = 0; units < 10000000; units += 7)
+        values.push_back(double(units) / 10000);
+    std::mt19937_64 random(5);
+    for (int i = 0; i < 100000; ++i) {
+        values.push_back(std::nextafter(double(random() % 10000000) / 10000, 0.0));
+        values.push_back(double(random() % 1000000000) / 1000000);
+    }
+    for (const double value : std::vector<double>(values)) // each with its sign changed too
+        values.push_back(-value);
+    for (const double value : values) {
+        char expected[32], written[32];
+        const std::string_view want(expected, std::size_t(std::to_chars(expected, expected + 32, value).ptr - expected));
+        ASSERT_EQ(std::string_view(written, std::size_t(WriteCoordinate(written, value) - written)), want);
+    }
 }
 
 TEST(DottedQuad, ReadsExactlyWhatInetPtonReads)
