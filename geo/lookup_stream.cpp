@@ -54,9 +54,10 @@ public:
     {
     }
 
-    // Appends the lines of TEXTS to ANSWERS, in order, those of the parts the calling thread
-    // takes answered with LINES.
-    void Answer(std::span<const std::string_view> texts, LookupLines &lines, std::string &answers)
+    // Answers the lines of TEXTS, those of the parts the calling thread takes with LINES, and
+    // writes them to OUT in order, a part at a time (each part is whole lines); 0 or the errno
+    // of the write that failed.
+    int Answer(std::span<const std::string_view> texts, LookupLines &lines, int out)
     {
         {
             const std::lock_guard lock(m_mutex);
@@ -72,8 +73,11 @@ public:
             m_offered = false; // a helper not awake yet takes nothing now
             m_changed.wait(lock, [this] { return !m_working; });
         }
-        for (std::size_t part = 0; part < m_partCount; ++part)
-            answers += m_parts[part].text;
+        for (std::size_t part = 0; part < m_partCount; ++part) {
+            if (const int error = quokka::WriteAll(out, m_parts[part].text))
+                return error;
+        }
+        return 0;
     }
 
 private:
@@ -136,19 +140,19 @@ StreamEnd LookupStream(int in, int out, LookupLines &lines)
     bool skipping = false;    // dropping the rest of a line already answered for being too long
     const auto answer = [&](std::string_view bytes) {
         SplitLines(bytes, split);
-        answers.clear();
+        int error = 0;
         if (split.size() < kTwoThreadsFrom) {
+            answers.clear();
             lines.Append(split, answers);
+            error = quokka::WriteAll(out, answers);
         } else {
             if (!helper)
                 helper.emplace(lines);
-            helper->Answer(split, lines, answers);
+            error = helper->Answer(split, lines, out);
         }
-        if (const int error = quokka::WriteAll(out, answers)) {
+        if (error != 0)
             errno = error;
-            return false;
-        }
-        return true;
+        return error == 0;
     };
     for (;;) {
         const ssize_t n = ::read(in, buffer.data() + held, buffer.size() - held);

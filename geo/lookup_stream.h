@@ -1,10 +1,10 @@
 #pragma once
 // `quokka-quokka --lookup -`: addresses read line by line from a descriptor and answered as
-// they come. Whatever whole lines one read brings are answered together and written with one
-// write, so a line written to a pipe is answered at once and a long file in big strides. A read
-// of 4096 lines or more is answered on two threads: its lines go in a few parts, which the
-// calling thread and a second one (started by the first such read and kept until the stream
-// ends) take in turn; the lines are written in input order all the same.
+// they come. Whatever whole lines one read brings are answered together and written at once,
+// so a line written to a pipe is answered at once and a long file in big strides. A read of
+// 4096 lines or more is answered on two threads: its lines go in a few parts, which the calling
+// thread and a second one (started by the first such read and kept until the stream ends) take
+// in turn; the parts are written one after the other, in input order.
 #include "geo/lookup_line.h"
 
 namespace quokka::geo {
