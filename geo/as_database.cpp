@@ -149,7 +149,7 @@ void AsDatabase::FindSystems(std::span<const std::uint32_t> keys, std::span<std:
             systems[i] = SystemOfKey(keys[i]);
         return;
     }
-    const std::vector<std::uint32_t> &samples = m_samples.Get(m_ranges.data(), kRangeSize, m_rangeCount, kSampleStride);
+    const Samples &samples = m_samples.Get(m_ranges.data(), kRangeSize, m_rangeCount, kSampleStride);
     SearchSampled<kRangeSize, kSampleStride>(m_ranges.data(), m_rangeCount, samples, InSearchOrder(keys),
                                              [&](std::size_t i, const unsigned char *range) {
                                                  systems[i] = range ? ReadLe32(range + 8) : kNoSystem;

@@ -126,7 +126,7 @@ void GeoDatabase::FindEach(std::span<const std::uint32_t> keys, std::span<const 
     const unsigned char *const table = m_table.data();
     if (const std::size_t ordered = OrderedRows(m_table);
         keys.size() >= kSampleRowsFrom && ordered > 0 && m_samples.Due(keys.size(), kSampleRowsAfter)) {
-        const std::vector<std::uint32_t> &samples = m_samples.Get(table, GeoRecord::kSize, ordered, kSampleStride);
+        const Samples &samples = m_samples.Get(table, GeoRecord::kSize, ordered, kSampleStride);
         SearchSampled<GeoRecord::kSize, kSampleStride>(table, ordered, samples, InSearchOrder(keys),
                                                        [&](std::size_t i, const unsigned char *row) {
                                                            rows[i] = row;

@@ -140,11 +140,11 @@ void LookupLines::AppendLine6(std::string &out, std::string_view text, std::uint
     if (row == nullptr) {
         out += "\tno match";
     } else {
-        char text[2 * NetAddress::kLongestV6Text + 2] = {'\t'};
-        char *at = NetAddress::WriteV6(m_geo6.RangeFirst(range).Bytes(), text + 1);
+        char bounds[2 * NetAddress::kLongestV6Text + 2] = {'\t'};
+        char *at = NetAddress::WriteV6(m_geo6.RangeFirst(range).Bytes(), bounds + 1);
         *at++ = '-';
         at = NetAddress::WriteV6(m_geo6.RangeLast(range).Bytes(), at);
-        out.append(text, std::size_t(at - text));
+        out.append(bounds, std::size_t(at - bounds));
         AppendPlace(out, row, row);
     }
     AppendSystem(out, m_as.System(system));

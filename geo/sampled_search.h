@@ -2,8 +2,9 @@
 // The bulk search of the IPv4 tables' ranges: records of a fixed size, each beginning with its
 // first and last address (32-bit little-endian), in order and not overlapping. A list of every
 // kStride-th record's first address, small enough to stay in the processor's caches, is
-// searched first, then the kStride records from the one found. The searches of many keys run
-// side by side: while one waits for a record from memory the others compare theirs.
+// searched first (only among the samples of the key's /16, found in an index), then the
+// kStride records from the one found. The searches of many keys run side by side: while one
+// waits for a record from memory the others compare theirs.
 #include "base/little_endian.h"
 
 #include <algorithm>
@@ -17,8 +18,33 @@
 
 namespace quokka::geo {
 
-// The first addresses of every STRIDE-th record of a table, taken the first time they are
-// asked for. A copy of the table's search starts without them and takes its own.
+// The first addresses of every STRIDE-th record of a table, and where those of each /16 begin.
+struct Samples {
+    static constexpr int kIndexShift = 16;
+    std::vector<std::uint32_t> firsts;
+    // starts[t]: how many of FIRSTS lie below t << kIndexShift; the last one is their count.
+    std::vector<std::uint32_t> starts;
+    // How many halvings find, for any key, the last sample at or below it among those of its
+    // /16 and the one before them: the most any /16 needs.
+    std::size_t steps = 0;
+
+    void Index()
+    {
+        starts.assign((std::size_t(1) << (32 - kIndexShift)) + 1, 0);
+        for (const std::uint32_t first : firsts)
+            ++starts[(first >> kIndexShift) + 1];
+        for (std::size_t top = 1; top < starts.size(); ++top)
+            starts[top] += starts[top - 1];
+        for (std::size_t top = 0; top + 1 < starts.size(); ++top) {
+            const std::size_t length = starts[top + 1] - (starts[top] > 0 ? starts[top] - 1 : 0);
+            while ((std::size_t(1) << steps) < length)
+                ++steps;
+        }
+    }
+};
+
+// A table's Samples, taken the first time they are asked for. A copy of the table's search
+// starts without them and takes its own.
 class FirstSamples {
 public:
     FirstSamples() : m_state(std::make_unique<State>()) {}
@@ -37,20 +63,21 @@ public:
     }
 
     // The samples of the COUNT records of SIZE bytes at RECORDS; the same table every time.
-    const std::vector<std::uint32_t> &Get(const unsigned char *records, std::size_t size, std::size_t count,
-                                          std::size_t stride) const
+    const Samples &Get(const unsigned char *records, std::size_t size, std::size_t count, std::size_t stride) const
     {
         std::call_once(m_state->once, [&] {
             // On a large table each sample is a miss of its own, and its page's first: the
             // records kAhead samples on are asked for from memory first, so that the misses
             // overlap instead of following one another.
             constexpr std::size_t kAhead = 16;
-            m_state->samples.reserve(count / stride + 1);
+            std::vector<std::uint32_t> &firsts = m_state->samples.firsts;
+            firsts.reserve(count / stride + 1);
             for (std::size_t at = 0; at < count; at += stride) {
                 if (at + kAhead * stride < count)
                     __builtin_prefetch(records + (at + kAhead * stride) * size);
-                m_state->samples.push_back(ReadLe32(records + at * size));
+                firsts.push_back(ReadLe32(records + at * size));
             }
+            m_state->samples.Index();
         });
         return m_state->samples;
     }
@@ -58,7 +85,7 @@ public:
 private:
     struct State {
         std::once_flag once;
-        std::vector<std::uint32_t> samples;
+        Samples samples;
         std::atomic<std::size_t> asked{0};
     };
     std::unique_ptr<State> m_state;
@@ -98,30 +125,43 @@ inline std::span<const PendingKey> InSearchOrder(std::span<const std::uint32_t> 
 }
 
 // For each of KEYS, FOUND(index, record): the record of RECORDS (COUNT records of kSize bytes,
-// in order, SAMPLES their every kStride-th first address) that holds the key, or nullptr.
+// in order, SAMPLES of their every kStride-th first address) that holds the key, or nullptr.
 // The keys go in groups: while the runs of one group are asked for from memory, every
 // record's first address at once, the group before it searches its runs. FOUND is called in
 // the order the keys are searched, each record asked for whole from memory a group before.
 template <std::size_t kSize, std::size_t kStride, class Found>
-void SearchSampled(const unsigned char *records, std::size_t count, std::span<const std::uint32_t> samples,
+void SearchSampled(const unsigned char *records, std::size_t count, const Samples &samples,
                    std::span<const PendingKey> keys, Found &&found)
 {
     constexpr std::size_t kGroup = 16;
-    const std::uint32_t *const sampled = samples.data();
+    if (samples.firsts.empty()) {
+        for (const PendingKey &key : keys)
+            found(key.index, nullptr);
+        return;
+    }
+    const std::uint32_t *const sampled = samples.firsts.data();
+    const std::uint32_t *const starts = samples.starts.data();
     const auto first = [records](std::size_t record) { return ReadLe32(records + record * kSize); };
     // The run of each key of the group at FROM: the record of the last sample at or below the
-    // key (the first sample when all lie above it), found by halving the stretch above it,
-    // which is as long for every key at each step. Each run's first addresses are asked for
-    // (a record's first 8 bytes may straddle two cache lines), or its bytes whole when records
-    // are small.
+    // key (the first sample when all lie above it). The search starts from the last sample
+    // of the /16s before the key's, which lies below the key, and halves the stretch above it
+    // up to the end of the key's /16, the same number of times for every key (a halving of a
+    // stretch of one changes nothing). Each run's first addresses are asked for (a record's
+    // first 8 bytes may straddle two cache lines), or its bytes whole when records are small.
     const auto findRuns = [&](std::size_t from, std::size_t *base) {
         const std::size_t n = std::min(kGroup, keys.size() - from);
-        std::fill_n(base, n, std::size_t(0));
-        for (std::size_t length = samples.size(); length > 1;) {
-            const std::size_t half = length / 2;
-            for (std::size_t j = 0; j < n; ++j)
+        std::size_t stretch[kGroup];
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::uint32_t top = keys[from + j].key >> Samples::kIndexShift;
+            base[j] = starts[top] > 0 ? starts[top] - 1 : 0;
+            stretch[j] = starts[top + 1] - base[j];
+        }
+        for (std::size_t step = 0; step < samples.steps; ++step) {
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::size_t half = stretch[j] / 2;
                 base[j] += half & -std::size_t(sampled[base[j] + half] <= keys[from + j].key);
-            length -= half;
+                stretch[j] -= half;
+            }
         }
         for (std::size_t j = 0; j < n; ++j) {
             base[j] *= kStride;
