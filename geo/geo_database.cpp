@@ -29,7 +29,7 @@ constexpr int kInterleaved = 32;
 // FindKeys searches the samples first in lists of kSampleRowsFrom keys or more once
 // kSampleRowsAfter keys have been searched in bulk: taking them reads every page of the table,
 // which only that many keys would read anyway. A stream read through a pipe comes in lists
-// of a few thousand.
+// of a few thousand. A table whose pages are in memory already takes them at the first list.
 constexpr std::size_t kSampleRowsFrom = 1024, kSampleRowsAfter = 32768;
 
 } // namespace
@@ -125,7 +125,7 @@ void GeoDatabase::FindEach(std::span<const std::uint32_t> keys, std::span<const 
 {
     const unsigned char *const table = m_table.data();
     if (const std::size_t ordered = OrderedRows(m_table);
-        keys.size() >= kSampleRowsFrom && ordered > 0 && m_samples.Due(keys.size(), kSampleRowsAfter)) {
+        keys.size() >= kSampleRowsFrom && ordered > 0 && m_samples.Due(keys.size(), kSampleRowsAfter, m_table)) {
         const Samples &samples = m_samples.Get(table, GeoRecord::kSize, ordered, kSampleStride);
         SearchSampled<GeoRecord::kSize, kSampleStride>(table, ordered, samples, InSearchOrder(keys),
                                                        [&](std::size_t i, const unsigned char *row) {

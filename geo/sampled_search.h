@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace quokka::geo {
@@ -55,11 +57,16 @@ public:
         return *this;
     }
 
-    // Whether the samples are worth taking for a bulk search of KEYS keys: once AFTER keys have
-    // been asked for in bulk, this call's included, or when they are taken already.
-    bool Due(std::size_t keys, std::size_t after) const
+    // Whether the samples are worth taking for a bulk search of KEYS keys in the records
+    // RECORDS: once AFTER keys have been asked for in bulk, this call's included, or when they
+    // are taken already; or at once when RECORDS lie in memory already (the first call looks),
+    // as a table read lately does: then taking them reads nothing from the disk.
+    bool Due(std::size_t keys, std::size_t after, std::span<const unsigned char> records) const
     {
-        return m_state->asked.fetch_add(keys, std::memory_order_relaxed) + keys >= after;
+        if (m_state->asked.fetch_add(keys, std::memory_order_relaxed) + keys >= after)
+            return true;
+        std::call_once(m_state->looked, [&] { m_state->inMemory = InMemory(records); });
+        return m_state->inMemory;
     }
 
     // The samples of the COUNT records of SIZE bytes at RECORDS; the same table every time.
@@ -83,8 +90,22 @@ public:
     }
 
 private:
+    // Whether all but at most a 64th of the pages of BYTES are in memory.
+    static bool InMemory(std::span<const unsigned char> bytes)
+    {
+        const auto pageSize = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+        const auto start = reinterpret_cast<std::uintptr_t>(bytes.data()) & ~(pageSize - 1);
+        const std::uintptr_t length = reinterpret_cast<std::uintptr_t>(bytes.data()) + bytes.size() - start;
+        std::vector<unsigned char> pages((length + pageSize - 1) / pageSize);
+        if (bytes.empty() || ::mincore(reinterpret_cast<void *>(start), length, pages.data()) != 0)
+            return false;
+        const auto missing = std::size_t(std::count_if(pages.begin(), pages.end(), [](unsigned char page) { return (page & 1) == 0; }));
+        return missing <= pages.size() / 64;
+    }
+
     struct State {
-        std::once_flag once;
+        std::once_flag once, looked;
+        bool inMemory = false;
         Samples samples;
         std::atomic<std::size_t> asked{0};
     };

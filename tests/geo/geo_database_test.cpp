@@ -7,6 +7,7 @@
 #include "geo/geo_database.h"
 #include "geo/lookup_line.h"
 #include "geo/lookup_stream.h"
+#include "geo/sampled_search.h"
 #include "small_table.h"
 
 #include <arpa/inet.h>
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <sys/mman.h>
 #include <unistd.h>
 
 using namespace quokka::geo;
@@ -251,20 +253,38 @@ TEST(FindKeys, IsFindKeyOnOrderedTablesAndFindsOnlyHoldingRowsOnHostileOnes)
         for (int i = 0; i < 33000; ++i)
             keys.push_back(i % 2 ? random() : Key(1, 0, 0, 0) + random() % 800000);
         keys.insert(keys.end(), {0u, 0xFFFFFFFFu, Key(8, 8, 8, 8)});
-        // Fewer keys than searches under way, none, a count that leaves some idle, and enough
-        // for the samples to be taken and searched first.
-        for (const std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(3), std::size_t(17), keys.size()}) {
+        // Fewer keys than searches under way, none, a count that leaves some idle, many more
+        // (each finished search handing its place to the next key), and enough for the samples
+        // to be taken and searched first.
+        for (const std::size_t count : {std::size_t(0), std::size_t(1), std::size_t(3), std::size_t(17), std::size_t(1000), keys.size()}) {
             const auto fault = FindKeysFault(db, std::span(keys).first(count), table.inOrder);
             EXPECT_FALSE(fault) << table.name << ", " << count << " keys: " << *fault;
         }
     }
 }
 
+// The samples are taken at once for a table in memory (the whole of a buffer just written),
+// and only after enough keys for one that is not (pages of a mapping never touched).
+TEST(FirstSamples, AreDueAtOnceOnlyForATableInMemory)
+{
+    const std::vector<unsigned char> written(64 * 4096, 1);
+    EXPECT_TRUE(FirstSamples().Due(10, 100, written));
+    const std::size_t length = 64 * 4096;
+    void *untouched = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(untouched, MAP_FAILED);
+    const std::span<const unsigned char> away(static_cast<const unsigned char *>(untouched), length);
+    const FirstSamples samples;
+    EXPECT_FALSE(samples.Due(10, 100, away));
+    EXPECT_FALSE(samples.Due(89, 100, away));
+    EXPECT_TRUE(samples.Due(1, 100, away));
+    ::munmap(untouched, length);
+}
+
 // A long list of texts at once, as `--lookup -` answers a read, gives each text the line it
 // gets alone: the bulk searches of both tables, the copied rows and the kept visible texts.
 // The same texts twice streamed from a file on fresh tables (reads large enough to be answered
-// on two threads, which take the tables' samples as they go; some lines ended by CRLF, the last
-// one by nothing) give the same lines in the same order.
+// on two threads, which both ask for the tables' samples at their first read; some lines ended
+// by CRLF, the last one by nothing) give the same lines in the same order.
 TEST(LookupLine, ALongListGivesEachTextItsOwnLine)
 {
     std::mt19937 random(5);
