@@ -7,8 +7,13 @@
 #include "geo/dotted_quad.h"
 #include "geo/ipv6_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <type_traits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using quokka::ReadLe32;
 using quokka::ReadLeDouble;
@@ -43,6 +48,41 @@ bool IsPlainAscii(std::string_view text)
     }
     return true;
 }
+
+#if defined(__SSE2__)
+// A bit for each byte of a row's place texts, from the country code to the city's end.
+__extension__ typedef unsigned __int128 TextBits;
+constexpr std::size_t kPlaceTexts = GeoRecord::kCity + GeoRecord::kCitySize - GeoRecord::kCountryCode;
+static_assert(GeoRecord::kCountryName == GeoRecord::kCountryCode + GeoRecord::kCountryCodeSize
+                  && GeoRecord::kRegion == GeoRecord::kCountryName + GeoRecord::kCountryNameSize
+                  && GeoRecord::kCity == GeoRecord::kRegion + GeoRecord::kRegionSize && kPlaceTexts <= 128,
+              "the place texts lie side by side");
+
+// For the place texts of the row BYTES, a bit for each NUL (NULS) and for each byte that is not
+// printable ASCII (OTHERS, the NULs among them). Sixteen bytes at a time, the last sixteen
+// overlapping the ones before.
+void PlaceTextBits(const unsigned char *bytes, TextBits &nuls, TextBits &others)
+{
+    nuls = 0;
+    others = 0;
+    for (std::size_t at = 0; at < kPlaceTexts; at += 16) {
+        const std::size_t from = std::min(at, kPlaceTexts - 16);
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + GeoRecord::kCountryCode + from));
+        // Signed: bytes of 0x80 and more are below 0x20 too.
+        const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(0x1f)), _mm_cmplt_epi8(c, _mm_set1_epi8(0x7f)));
+        nuls |= TextBits(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_setzero_si128())))) << from;
+        others |= TextBits(unsigned(_mm_movemask_epi8(printable)) ^ 0xFFFF) << from;
+    }
+}
+
+// How far from FROM the first NUL of NULS lies (128 - FROM when none does).
+std::size_t FirstNul(TextBits nuls, std::size_t from)
+{
+    const TextBits rest = nuls >> from;
+    const auto low = std::uint64_t(rest), high = std::uint64_t(rest >> 64);
+    return low != 0 ? std::size_t(__builtin_ctzll(low)) : high != 0 ? 64 + std::size_t(__builtin_ctzll(high)) : 128 - from;
+}
+#endif
 
 // Appends FIRST-LAST, two IPv4 addresses in host order, in dotted-decimal text.
 void AppendRange(std::string &out, std::uint32_t first, std::uint32_t last)
@@ -177,18 +217,44 @@ void LookupLines::AppendPlace(std::string &out, const unsigned char *row, const 
     // The four fields whole, each after a tab, then two numbers of at most 24 characters.
     char place[4 * (1 + 33) + 2 * (1 + 32)];
     char *at = place;
-    for (const auto &[offset, size] : kFields) {
-        *at++ = '\t';
-        const std::string_view text = GeoRecord::ReadText(bytes + offset, size);
-        if (IsPlainAscii(text)) {
-            std::memcpy(at, text.data(), text.size());
-            at += text.size();
-        } else {
-            // A table file need not be the checked ASCII the builder writes: its texts show
-            // their control characters too, kept by where they lie in the table.
-            out.append(place, std::size_t(at - place));
-            at = place;
-            AppendVisible(out, {reinterpret_cast<const char *>(row) + offset, text.size()}, true);
+#if defined(__SSE2__)
+    // Where every field's text (up to its NUL or its end; the fill after a NUL is not read) is
+    // printable ASCII, as in the tables the builder writes, each field is copied whole (a copy
+    // of a known size takes no call) and cut to its text.
+    TextBits nuls, others, texts = 0;
+    PlaceTextBits(bytes, nuls, others);
+    std::size_t lengths[std::size(kFields)];
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        const std::size_t from = kFields[i][0] - GeoRecord::kCountryCode;
+        lengths[i] = std::min(FirstNul(nuls, from), kFields[i][1]);
+        texts |= ((TextBits(1) << lengths[i]) - 1) << from;
+    }
+    if ((others & texts) == 0) {
+        const auto field = [&](std::size_t i, auto size) {
+            *at++ = '\t';
+            std::memcpy(at, bytes + kFields[i][0], size());
+            at += lengths[i];
+        };
+        field(0, std::integral_constant<std::size_t, GeoRecord::kCountryCodeSize>());
+        field(1, std::integral_constant<std::size_t, GeoRecord::kCountryNameSize>());
+        field(2, std::integral_constant<std::size_t, GeoRecord::kRegionSize>());
+        field(3, std::integral_constant<std::size_t, GeoRecord::kCitySize>());
+    } else
+#endif
+    {
+        for (const auto &[offset, size] : kFields) {
+            *at++ = '\t';
+            const std::string_view text = GeoRecord::ReadText(bytes + offset, size);
+            if (IsPlainAscii(text)) {
+                std::memcpy(at, text.data(), text.size());
+                at += text.size();
+            } else {
+                // A table file need not be the checked ASCII the builder writes: its texts show
+                // their control characters too, kept by where they lie in the table.
+                out.append(place, std::size_t(at - place));
+                at = place;
+                AppendVisible(out, {reinterpret_cast<const char *>(row) + offset, text.size()}, true);
+            }
         }
     }
     *at++ = '\t';
