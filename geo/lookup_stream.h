@@ -4,7 +4,7 @@
 // so a line written to a pipe is answered at once and a long file in big strides. A read of
 // 4096 lines or more is answered on two threads: its lines go in a few parts, which the calling
 // thread and a second one (started by the first such read and kept until the stream ends) take
-// in turn; the parts are written one after the other, in input order.
+// in turn; the second thread writes them, in input order, while the next read is answered.
 #include "geo/lookup_line.h"
 
 namespace quokka::geo {

@@ -17,8 +17,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <poll.h>
 #include <random>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace quokka::geo;
@@ -360,6 +362,44 @@ TEST(CoordinateText, IsWhatToCharsWrites)
         const std::string_view want(expected, std::size_t(std::to_chars(expected, expected + 32, value).ptr - expected));
         ASSERT_EQ(std::string_view(written, std::size_t(WriteCoordinate(written, value) - written)), want);
     }
+}
+
+// The answers of a read large enough for two threads come while the input is still open: the
+// second thread writes them as soon as they are ready, not when the next read comes.
+TEST(LookupStream, AnswersALargeReadThroughAPipeBeforeTheInputEnds)
+{
+    std::mt19937 random(9);
+    const SmallTable table = OrderedRows(1001, random);
+    const GeoDatabase db(table.bytes());
+    const AsDatabase as({});
+    LookupLines lines(db, as);
+    int in[2], out[2];
+    ASSERT_EQ(::pipe(in), 0);
+    ASSERT_EQ(::pipe(out), 0);
+    constexpr int kLines = 6000; // in one read: the pipe holds them all before the stream starts
+    std::string input;
+    for (int i = 0; i < kLines; ++i)
+        input += "1.0." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + "\n";
+    ASSERT_EQ(::write(in[1], input.data(), input.size()), ssize_t(input.size()));
+    StreamEnd end = StreamEnd::ReadFailed;
+    std::thread stream([&] {
+        end = LookupStream(in[0], out[1], lines);
+        ::close(out[1]);
+    });
+    int answered = 0;
+    char chunk[65536];
+    for (pollfd ready{out[0], POLLIN, 0}; answered < kLines && ::poll(&ready, 1, 10000) == 1;) {
+        const ssize_t n = ::read(out[0], chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        answered += int(std::count(chunk, chunk + n, '\n'));
+    }
+    EXPECT_EQ(answered, kLines);
+    ::close(in[1]);
+    stream.join();
+    EXPECT_EQ(end, StreamEnd::InputEnded);
+    ::close(in[0]);
+    ::close(out[0]);
 }
 
 TEST(DottedQuad, ReadsExactlyWhatInetPtonReads)
