@@ -118,10 +118,11 @@ private:
             m_working = true;
             if (m_writeParts > 0) {
                 const std::size_t set = m_writeSet, count = m_writeParts;
+                const int out = m_out;
                 lock.unlock();
                 int error = 0;
                 for (std::size_t part = 0; part < count && error == 0; ++part)
-                    error = quokka::WriteAll(m_out, m_parts[set][part].text);
+                    error = quokka::WriteAll(out, m_parts[set][part].text);
                 lock.lock();
                 m_writeError = error;
                 m_writeParts = 0;
