@@ -17,7 +17,7 @@ namespace quokka::geo {
 // false leaves the verdict to inet_pton (which may still take the text, or refuse it).
 // Without branches on the characters, whose group lengths a processor cannot guess: the colons
 // and stray characters are marked 16 at a time, then each group is read as the (up to) four
-// bytes before its end at once.
+// bytes before its end at once, and kept in a list until its place is known.
 inline bool ParsePlainIpv6(std::string_view text, Key6 &key)
 {
     const std::size_t size = text.size();
@@ -60,42 +60,53 @@ inline bool ParsePlainIpv6(std::string_view text, Key6 &key)
     const std::uint64_t ends = 1 | std::uint64_t(1) << (size - 1);
     if (faults || (pairs & (pairs - 1)) != 0 || (colons & ends & ~(pairs | pairs << 1)) != 0)
         return false;
+    // No group of five digits or more.
+    const std::uint64_t digitBits = inText & ~colons;
+    if ((digitBits & digitBits >> 1 & digitBits >> 2 & digitBits >> 3 & digitBits >> 4) != 0)
+        return false;
     const std::size_t gapEnd = pairs != 0 ? std::size_t(__builtin_ctzll(pairs)) + 1 : 64; // its second colon
-    // The groups before the "::" (all of them without one) and those after it, as numbers.
-    __extension__ typedef unsigned __int128 Groups;
-    Groups head = 0, tail = 0;
-    unsigned count = 0, headCount = 0, longest = 0;
+    // Of the four characters read before a group's end, the ones its length keeps.
+    static constexpr std::uint32_t kKept[5] = {0, 0xFF000000u, 0xFFFF0000u, 0xFFFFFF00u, 0xFFFFFFFFu};
+    // Each group's value where it stands (an empty one overwritten by the next), and how many
+    // come before the "::" (all of them without one).
+    std::uint16_t groups[8];
+    unsigned count = 0, headCount = 0;
     std::size_t from = 0;
     for (std::uint64_t rest = colons;; rest &= rest - 1) {
+        if (count == 8) // a ninth group
+            return false;
         const std::size_t end = rest != 0 ? std::size_t(__builtin_ctzll(rest)) : size;
-        const unsigned length = unsigned(end - from);
-        // The four characters before END (at the text's start, its first four moved up to end
-        // at END) as their values, the first lowest.
-        const std::size_t end4 = end < 4 ? 4 : end;
-        const unsigned char *four = chars + end4 - 4;
-        const std::uint64_t read = std::uint64_t(four[0]) | std::uint64_t(four[1]) << 8 | std::uint64_t(four[2]) << 16
-            | std::uint64_t(four[3]) << 24;
-        std::uint32_t digits = std::uint32_t(read << 8 * (end4 - end)); // all four out for an empty first group
+        const std::size_t length = end - from;
+        // The four characters before END, the first lowest; near the text's start, its first
+        // four moved up to end at END (all four out for an empty first group).
+        std::uint32_t digits;
+        if (end >= 4) [[likely]] {
+            std::memcpy(&digits, chars + end - 4, sizeof digits);
+        } else {
+            std::uint32_t first;
+            std::memcpy(&first, chars, sizeof first);
+            digits = std::uint32_t(std::uint64_t(first) << 8 * (4 - end));
+        }
+        digits &= kKept[length];
         digits = (digits & 0x0F0F0F0F) + (digits >> 6 & 0x01010101) * 9;
-        digits &= std::uint32_t(0xFFFFFFFF00000000ull >> (8 * (length < 4 ? length : 4)));
         const std::uint32_t pairs16 = (digits & 0x00FF00FF) << 4 | (digits >> 8 & 0x00FF00FF);
-        const Groups group = (pairs16 & 0xFF) << 8 | (pairs16 >> 16 & 0xFF);
-        const bool inHead = length > 0 && end < gapEnd, inTail = length > 0 && end > gapEnd;
-        head = inHead ? head << 16 | group : head;
-        tail = inTail ? tail << 16 | group : tail;
+        groups[count] = std::uint16_t((pairs16 & 0xFF) << 8 | (pairs16 >> 16 & 0xFF));
         count += length > 0;
-        headCount += inHead;
-        longest = length > longest ? length : longest;
+        headCount += length > 0 && end < gapEnd;
         from = end + 1;
         if (rest == 0)
             break;
     }
-    if (longest > 4 || (pairs == 0 ? count != 8 : count > 7))
+    if (pairs == 0 ? count != 8 : count > 7)
         return false;
-    const unsigned gapBits = 8 * (8 - headCount); // half the shift: a shift by 128 would not do
-    const Groups address = (head << gapBits) << gapBits | tail;
-    key.high = std::uint64_t(address >> 64);
-    key.low = std::uint64_t(address);
+    // The groups before the "::" at the front, those after it at the back, zeros between.
+    std::uint16_t words[8] = {};
+    for (unsigned i = 0; i < headCount; ++i)
+        words[i] = groups[i];
+    for (unsigned i = headCount; i < count; ++i)
+        words[8 - count + i] = groups[i];
+    key.high = std::uint64_t(words[0]) << 48 | std::uint64_t(words[1]) << 32 | std::uint64_t(words[2]) << 16 | words[3];
+    key.low = std::uint64_t(words[4]) << 48 | std::uint64_t(words[5]) << 32 | std::uint64_t(words[6]) << 16 | words[7];
     return true;
 }
 
