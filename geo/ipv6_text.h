@@ -34,8 +34,7 @@ inline bool ParsePlainIpv6(std::string_view text, Key6 &key)
 #if defined(__SSE2__)
     const std::size_t readable = size < 16 ? 16 : size;
     // The first, the last and (past 32) the middle 16 bytes: together, every character.
-    const std::size_t starts[3] = {0, readable - 16, readable > 32 ? std::size_t(16) : std::size_t(0)};
-    for (const std::size_t at : starts) {
+    const auto mark = [&](std::size_t at) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chars + at));
         const __m128i lower = _mm_or_si128(c, _mm_set1_epi8(0x20));
         const __m128i colon = _mm_cmpeq_epi8(c, _mm_set1_epi8(':'));
@@ -43,7 +42,11 @@ inline bool ParsePlainIpv6(std::string_view text, Key6 &key)
         const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
         colons |= std::uint64_t(unsigned(_mm_movemask_epi8(colon))) << at;
         known |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_or_si128(colon, _mm_or_si128(digit, letter))))) << at;
-    }
+    };
+    mark(0);
+    mark(readable - 16);
+    if (readable > 32)
+        mark(16);
 #else
     for (std::size_t at = 0; at < size; ++at) {
         const unsigned char c = chars[at], lower = c | 0x20;
