@@ -20,12 +20,14 @@ inline char *WriteCoordinate(char *at, double value)
             if (value < 0)
                 *at++ = '-';
             at = std::to_chars(at, at + 3, units / 10000).ptr;
-            if (unsigned fraction = units % 10000; fraction != 0) {
+            if (const unsigned fraction = units % 10000; fraction != 0) {
+                // Four digits written, and as many kept as the last one that is not 0.
                 *at++ = '.';
-                for (unsigned place = 1000; fraction != 0; place /= 10) {
-                    *at++ = char('0' + fraction / place);
-                    fraction %= place;
-                }
+                at[0] = char('0' + fraction / 1000);
+                at[1] = char('0' + fraction / 100 % 10);
+                at[2] = char('0' + fraction / 10 % 10);
+                at[3] = char('0' + fraction % 10);
+                at += fraction % 10 != 0 ? 4 : fraction % 100 != 0 ? 3 : fraction % 1000 != 0 ? 2 : 1;
             }
             return at;
         }

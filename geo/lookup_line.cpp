@@ -158,7 +158,8 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
                 m_as.PrefetchSystem(m_systems[address + kAhead]);
             if (address + kAhead / 2 < m_rows.size())
                 m_as.PrefetchName(m_systems[address + kAhead / 2]);
-            AppendLine(out, m_trimmed[i], m_rows[address], &m_copies[address], m_systems[address]);
+            out += m_trimmed[i]; // an address read as one is plain ASCII
+            AppendPlace4(out, m_rows[address], &m_copies[address], m_systems[address]);
             ++address;
             break;
         case Kind::V6:
@@ -166,7 +167,8 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
             ++address6;
             break;
         case Kind::Text:
-            AppendLine(out, m_trimmed[i], nullptr, nullptr, AsDatabase::kNoSystem);
+            AppendVisible(out, m_trimmed[i], false);
+            AppendPlace4(out, nullptr, nullptr, AsDatabase::kNoSystem);
             break;
         }
         out += '\n';
@@ -175,7 +177,7 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
 
 void LookupLines::AppendLine6(std::string &out, std::string_view text, std::uint32_t range, std::uint32_t system)
 {
-    AppendVisible(out, text, false);
+    out += text; // an address read as one is plain ASCII
     const unsigned char *row = m_geo6.PlaceRow(range);
     if (row == nullptr) {
         out += "\tno match";
@@ -191,10 +193,8 @@ void LookupLines::AppendLine6(std::string &out, std::string_view text, std::uint
 }
 
 // ROW is where the row lies in the table, COPY its bytes.
-void LookupLines::AppendLine(std::string &out, std::string_view text, const unsigned char *row, const GeoRecord *copy,
-                             std::uint32_t system)
+void LookupLines::AppendPlace4(std::string &out, const unsigned char *row, const GeoRecord *copy, std::uint32_t system)
 {
-    AppendVisible(out, text, false);
     if (row == nullptr) {
         out += "\tno match";
     } else {

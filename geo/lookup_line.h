@@ -39,8 +39,8 @@ public:
 
 private:
     enum class Kind : std::uint8_t { Text, V4, V6 };
-    void AppendLine(std::string &out, std::string_view text, const unsigned char *row, const GeoRecord *copy,
-                    std::uint32_t system);
+    // The fields of an IPv4 line after the echoed text.
+    void AppendPlace4(std::string &out, const unsigned char *row, const GeoRecord *copy, std::uint32_t system);
     void AppendLine6(std::string &out, std::string_view text, std::uint32_t range, std::uint32_t system);
     void AppendPlace(std::string &out, const unsigned char *row, const unsigned char *bytes);
     void AppendSystem(std::string &out, const std::optional<AsMatch> &as);
