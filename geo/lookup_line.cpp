@@ -49,6 +49,12 @@ bool IsPlainAscii(std::string_view text)
     return true;
 }
 
+// A row's place texts: where each field begins and how long it is.
+constexpr std::size_t kFields[][2] = {{GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize},
+                                      {GeoRecord::kCountryName, GeoRecord::kCountryNameSize},
+                                      {GeoRecord::kRegion, GeoRecord::kRegionSize},
+                                      {GeoRecord::kCity, GeoRecord::kCitySize}};
+
 #if defined(__SSE2__)
 // A bit for each byte of a row's place texts, from the country code to the city's end.
 __extension__ typedef unsigned __int128 TextBits;
@@ -58,23 +64,6 @@ static_assert(GeoRecord::kCountryName == GeoRecord::kCountryCode + GeoRecord::kC
                   && GeoRecord::kCity == GeoRecord::kRegion + GeoRecord::kRegionSize && kPlaceTexts <= 128,
               "the place texts lie side by side");
 
-// For the place texts of the row BYTES, a bit for each NUL (NULS) and for each byte that is not
-// printable ASCII (OTHERS, the NULs among them). Sixteen bytes at a time, the last sixteen
-// overlapping the ones before.
-void PlaceTextBits(const unsigned char *bytes, TextBits &nuls, TextBits &others)
-{
-    nuls = 0;
-    others = 0;
-    for (std::size_t at = 0; at < kPlaceTexts; at += 16) {
-        const std::size_t from = std::min(at, kPlaceTexts - 16);
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + GeoRecord::kCountryCode + from));
-        // Signed: bytes of 0x80 and more are below 0x20 too.
-        const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(0x1f)), _mm_cmplt_epi8(c, _mm_set1_epi8(0x7f)));
-        nuls |= TextBits(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_setzero_si128())))) << from;
-        others |= TextBits(unsigned(_mm_movemask_epi8(printable)) ^ 0xFFFF) << from;
-    }
-}
-
 // How far from FROM the first NUL of NULS lies (128 - FROM when none does).
 std::size_t FirstNul(TextBits nuls, std::size_t from)
 {
@@ -83,6 +72,49 @@ std::size_t FirstNul(TextBits nuls, std::size_t from)
     return low != 0 ? std::size_t(__builtin_ctzll(low)) : high != 0 ? 64 + std::size_t(__builtin_ctzll(high)) : 128 - from;
 }
 #endif
+
+// Writes the four place fields of the row BYTES at AT, each after a tab, and returns their end,
+// where every field's text (up to its NUL or its end; the fill after a NUL is not read) is
+// printable ASCII, as in the tables the builder writes; nullptr where one is not. The texts are
+// marked sixteen bytes at a time (the last sixteen overlapping the ones before), and each
+// field is copied whole (a copy of a known size takes no call) and cut to its text.
+char *WritePlainFields(char *at, const unsigned char *bytes)
+{
+#if defined(__SSE2__)
+    TextBits nuls = 0, others = 0; // a bit for each NUL, and for each byte not printable ASCII
+    for (std::size_t part = 0; part < kPlaceTexts; part += 16) {
+        const std::size_t from = std::min(part, kPlaceTexts - 16);
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + GeoRecord::kCountryCode + from));
+        // Signed: bytes of 0x80 and more are below 0x20 too.
+        const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(0x1f)), _mm_cmplt_epi8(c, _mm_set1_epi8(0x7f)));
+        nuls |= TextBits(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_setzero_si128())))) << from;
+        others |= TextBits(unsigned(_mm_movemask_epi8(printable)) ^ 0xFFFF) << from;
+    }
+    TextBits texts = 0;
+    std::size_t lengths[std::size(kFields)];
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        const std::size_t from = kFields[i][0] - GeoRecord::kCountryCode;
+        lengths[i] = std::min(FirstNul(nuls, from), kFields[i][1]);
+        texts |= ((TextBits(1) << lengths[i]) - 1) << from;
+    }
+    if ((others & texts) != 0)
+        return nullptr;
+    const auto field = [&](std::size_t i, auto size) {
+        *at++ = '\t';
+        std::memcpy(at, bytes + kFields[i][0], size());
+        at += lengths[i];
+    };
+    field(0, std::integral_constant<std::size_t, GeoRecord::kCountryCodeSize>());
+    field(1, std::integral_constant<std::size_t, GeoRecord::kCountryNameSize>());
+    field(2, std::integral_constant<std::size_t, GeoRecord::kRegionSize>());
+    field(3, std::integral_constant<std::size_t, GeoRecord::kCitySize>());
+    return at;
+#else
+    (void)at;
+    (void)bytes;
+    return nullptr;
+#endif
+}
 
 // Appends FIRST-LAST, two IPv4 addresses in host order, in dotted-decimal text.
 void AppendRange(std::string &out, std::uint32_t first, std::uint32_t last)
@@ -159,25 +191,25 @@ void LookupLines::Append(std::span<const std::string_view> texts, std::string &o
             if (address + kAhead / 2 < m_rows.size())
                 m_as.PrefetchName(m_systems[address + kAhead / 2]);
             out += m_trimmed[i]; // an address read as one is plain ASCII
-            AppendPlace4(out, m_rows[address], &m_copies[address], m_systems[address]);
+            AppendFields4(out, m_rows[address], &m_copies[address], m_systems[address]);
             ++address;
             break;
         case Kind::V6:
-            AppendLine6(out, m_trimmed[i], m_ranges6[address6], m_systems6[address6]);
+            out += m_trimmed[i];
+            AppendFields6(out, m_ranges6[address6], m_systems6[address6]);
             ++address6;
             break;
         case Kind::Text:
             AppendVisible(out, m_trimmed[i], false);
-            AppendPlace4(out, nullptr, nullptr, AsDatabase::kNoSystem);
+            AppendFields4(out, nullptr, nullptr, AsDatabase::kNoSystem);
             break;
         }
         out += '\n';
     }
 }
 
-void LookupLines::AppendLine6(std::string &out, std::string_view text, std::uint32_t range, std::uint32_t system)
+void LookupLines::AppendFields6(std::string &out, std::uint32_t range, std::uint32_t system)
 {
-    out += text; // an address read as one is plain ASCII
     const unsigned char *row = m_geo6.PlaceRow(range);
     if (row == nullptr) {
         out += "\tno match";
@@ -193,7 +225,7 @@ void LookupLines::AppendLine6(std::string &out, std::string_view text, std::uint
 }
 
 // ROW is where the row lies in the table, COPY its bytes.
-void LookupLines::AppendPlace4(std::string &out, const unsigned char *row, const GeoRecord *copy, std::uint32_t system)
+void LookupLines::AppendFields4(std::string &out, const unsigned char *row, const GeoRecord *copy, std::uint32_t system)
 {
     if (row == nullptr) {
         out += "\tno match";
@@ -210,38 +242,11 @@ void LookupLines::AppendPlace4(std::string &out, const unsigned char *row, const
 // line is many short pieces.
 void LookupLines::AppendPlace(std::string &out, const unsigned char *row, const unsigned char *bytes)
 {
-    static constexpr std::size_t kFields[][2] = {{GeoRecord::kCountryCode, GeoRecord::kCountryCodeSize},
-                                                 {GeoRecord::kCountryName, GeoRecord::kCountryNameSize},
-                                                 {GeoRecord::kRegion, GeoRecord::kRegionSize},
-                                                 {GeoRecord::kCity, GeoRecord::kCitySize}};
     // The four fields whole, each after a tab, then two numbers of at most 24 characters.
     char place[4 * (1 + 33) + 2 * (1 + 32)];
-    char *at = place;
-#if defined(__SSE2__)
-    // Where every field's text (up to its NUL or its end; the fill after a NUL is not read) is
-    // printable ASCII, as in the tables the builder writes, each field is copied whole (a copy
-    // of a known size takes no call) and cut to its text.
-    TextBits nuls, others, texts = 0;
-    PlaceTextBits(bytes, nuls, others);
-    std::size_t lengths[std::size(kFields)];
-    for (std::size_t i = 0; i < std::size(kFields); ++i) {
-        const std::size_t from = kFields[i][0] - GeoRecord::kCountryCode;
-        lengths[i] = std::min(FirstNul(nuls, from), kFields[i][1]);
-        texts |= ((TextBits(1) << lengths[i]) - 1) << from;
-    }
-    if ((others & texts) == 0) {
-        const auto field = [&](std::size_t i, auto size) {
-            *at++ = '\t';
-            std::memcpy(at, bytes + kFields[i][0], size());
-            at += lengths[i];
-        };
-        field(0, std::integral_constant<std::size_t, GeoRecord::kCountryCodeSize>());
-        field(1, std::integral_constant<std::size_t, GeoRecord::kCountryNameSize>());
-        field(2, std::integral_constant<std::size_t, GeoRecord::kRegionSize>());
-        field(3, std::integral_constant<std::size_t, GeoRecord::kCitySize>());
-    } else
-#endif
-    {
+    char *at = WritePlainFields(place, bytes);
+    if (at == nullptr) {
+        at = place;
         for (const auto &[offset, size] : kFields) {
             *at++ = '\t';
             const std::string_view text = GeoRecord::ReadText(bytes + offset, size);

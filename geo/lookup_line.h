@@ -39,9 +39,10 @@ public:
 
 private:
     enum class Kind : std::uint8_t { Text, V4, V6 };
-    // The fields of an IPv4 line after the echoed text.
-    void AppendPlace4(std::string &out, const unsigned char *row, const GeoRecord *copy, std::uint32_t system);
-    void AppendLine6(std::string &out, std::string_view text, std::uint32_t range, std::uint32_t system);
+    // The fields of a line after the echoed text: of an IPv4 address (or of a text that is no
+    // address, without a row), and of an IPv6 address.
+    void AppendFields4(std::string &out, const unsigned char *row, const GeoRecord *copy, std::uint32_t system);
+    void AppendFields6(std::string &out, std::uint32_t range, std::uint32_t system);
     void AppendPlace(std::string &out, const unsigned char *row, const unsigned char *bytes);
     void AppendSystem(std::string &out, const std::optional<AsMatch> &as);
     void AppendVisible(std::string &out, std::string_view text, bool remember);
